@@ -1,0 +1,118 @@
+#include "extract/int_math.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/images.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::TestImage;
+
+TEST(IntSqrt, IsFloorSqrtOverTheWholeRangeOfUse) {
+  // Squared distances reach 2 x 1024^2 and beyond; check densely below 2^22 and around
+  // every perfect square up to 2^31.
+  for (int64_t n = 0; n < (int64_t{1} << 22); ++n) {
+    const int64_t r = IntSqrt(n);
+    ASSERT_LE(r * r, n) << n;
+    ASSERT_GT((r + 1) * (r + 1), n) << n;
+  }
+  for (int64_t r = 2048; r < 46341; r += 7) {
+    for (int64_t n : {r * r - 1, r * r, r * r + 1, (r + 1) * (r + 1) - 1}) {
+      const int64_t got = IntSqrt(n);
+      ASSERT_LE(got * got, n) << n;
+      ASSERT_GT((got + 1) * (got + 1), n) << n;
+    }
+  }
+}
+
+TEST(ArctanTable, MatchesRoundedAtan2) {
+  for (int a = 0; a < 50; ++a) {
+    for (int b = 0; b < 50; ++b) {
+      const int want = (a == 0 && b == 0)
+                           ? 90
+                           : static_cast<int>(std::floor(std::atan2(a, b) * 180.0 / M_PI + 0.5));
+      EXPECT_EQ(kArctanTable[a][b], want) << a << "," << b;
+    }
+  }
+}
+
+TEST(LineAngle, AxesDiagonalsAndZeroStep) {
+  EXPECT_EQ(LineAngle(5, 5, 0, 5), 0);    // towards decreasing x
+  EXPECT_EQ(LineAngle(5, 5, 5, 9), 90);   // towards increasing y
+  EXPECT_EQ(LineAngle(5, 5, 9, 5), 180);  // towards increasing x
+  EXPECT_EQ(LineAngle(5, 5, 5, 0), 270);  // towards decreasing y
+  EXPECT_EQ(LineAngle(3, 3, 3, 3), 270);  // zero step
+  EXPECT_EQ(LineAngle(0, 0, 10, 10), 135);
+  EXPECT_EQ(LineAngle(0, 0, -10, 10), 45);
+  EXPECT_EQ(LineAngle(0, 0, -10, -10), 315);
+  EXPECT_EQ(LineAngle(0, 0, 10, -10), 225);
+}
+
+TEST(LineAngle, LongStepsAreHalvedIntoTheTable) {
+  EXPECT_EQ(LineAngle(0, 0, 1000, 0), 180);
+  EXPECT_EQ(LineAngle(0, 0, 0, -1000), 270);
+  EXPECT_EQ(LineAngle(0, 0, 400, 400), 135);
+  for (int x = -120; x <= 120; x += 3) {
+    for (int y = -120; y <= 120; y += 5) {
+      const int g = LineAngle(0, 0, x, y);
+      EXPECT_GE(g, 0);
+      EXPECT_LT(g, 360);
+    }
+  }
+}
+
+// Reference mean over the clipped window, computed directly.
+uint8_t DirectMean(const TestImage& img, int x, int y, int r) {
+  int sum = 0;
+  int count = 0;
+  for (int yy = y - r; yy <= y + r; ++yy)
+    for (int xx = x - r; xx <= x + r; ++xx)
+      if (xx >= 0 && yy >= 0 && xx < img.width() && yy < img.height()) {
+        sum += img.get()[yy][xx];
+        ++count;
+      }
+  return static_cast<uint8_t>(sum / count);
+}
+
+TEST(BoxMean, UniformImageStaysUniform) {
+  TestImage img(40, 37, 77);
+  ASSERT_TRUE(BoxMean3(40, 37, img.get()));
+  ASSERT_TRUE(BoxMean(40, 37, img.get(), 16));
+  for (int y = 0; y < 37; ++y)
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(img.at(x, y), 77);
+}
+
+TEST(BoxMean, CornerDividesByInImagePixels) {
+  // One bright corner pixel: 3 x 3 corner mean is 255 / 4, radius 16 corner is 255 / 289.
+  TestImage a(50, 50, 0);
+  a.at(0, 0) = 255;
+  BoxMean3(50, 50, a.get());
+  EXPECT_EQ(a.at(0, 0), 255 / 4);
+  EXPECT_EQ(a.at(1, 0), 255 / 6);
+  EXPECT_EQ(a.at(1, 1), 255 / 9);
+  TestImage b(50, 50, 0);
+  for (int y = 0; y < 17; ++y)
+    for (int x = 0; x < 17; ++x) b.at(x, y) = 200;
+  BoxMean(50, 50, b.get(), 16);
+  EXPECT_EQ(b.at(0, 0), 200);  // window 17 x 17, all bright
+  EXPECT_EQ(b.at(16, 16), 200 * 289 / (33 * 33));
+}
+
+TEST(BoxMean, MatchesDirectWindowMeanIncludingSmallImages) {
+  for (auto [w, h, r] : {std::tuple{23, 19, 1}, {23, 19, 4}, {7, 30, 16}, {1, 1, 3}, {5, 2, 16}}) {
+    auto pattern = [](int x, int y) { return static_cast<uint8_t>((x * 37 + y * 91 + x * y) % 256); };
+    TestImage src(w, h, pattern);
+    TestImage out(w, h, pattern);
+    BoxMean(w, h, out.get(), r);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(out.at(x, y), DirectMean(src, x, y, r)) << w << "x" << h << " r" << r;
+  }
+}
+
+}  // namespace
+}  // namespace ridgeline
