@@ -1,0 +1,19 @@
+// The matcher's work area: every table one comparison needs, allocated once per engine context
+// for a fixed number of minutiae and a fixed block grid per side, and reused by each comparison.
+// Callers outside the matcher see it only through this handle.
+#pragma once
+
+#include "match/match_params.h"
+
+namespace ridgeline {
+
+struct MatchWork;
+
+// Allocates a zeroed work area for up to maxA / maxB minutiae and the given block grids, and fills
+// its variation weight table from params. Returns null when an allocation fails.
+MatchWork* BuildMatchWork(int maxA, int colsA, int rowsA, int maxB, int colsB, int rowsB,
+                          const MatchParams& params);
+// Releases a work area built by BuildMatchWork; null does nothing.
+void FreeMatchWork(MatchWork* work);
+
+}  // namespace ridgeline
