@@ -50,12 +50,5 @@ TEST(DirectionFromVariations, LowContrastKeepsCodeButIsUnusable) {
   EXPECT_EQ(dull.isotropy, 255);
 }
 
-TEST(DirectionFromVariations, IsotropyGrowsAsContrastAcrossFades) {
-  const int sharp = DirectionFromVariations(1000, 500, 100, 500, 0).isotropy;
-  const int blurred = DirectionFromVariations(1000, 700, 500, 700, 0).isotropy;
-  EXPECT_LT(sharp, blurred);
-  EXPECT_LT(blurred, 255);
-}
-
 }  // namespace
 }  // namespace ridgeline

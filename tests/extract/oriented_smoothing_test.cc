@@ -74,23 +74,6 @@ TEST(OrientedKernelTable, CodeSixtyOnIsTheKernelTurnedByAQuarter) {
   }
 }
 
-TEST(OrientedKernelTable, KernelsLieAlongTheirLine) {
-  // The heaviest off-centre pixel pair of code 30 is the diagonal (-1, -1) / (1, 1), of code
-  // 90 the anti-diagonal, of code 60 the vertical.
-  auto heaviest = [](int code) {
-    const OrientedKernel& k = kOrientedKernelTable[static_cast<size_t>(code)];
-    int best = 0;
-    for (int t = 1; t < k.tap_count; ++t)
-      if (k.taps[t].weight > k.taps[best].weight) best = t;
-    return std::pair<int, int>{k.taps[best].dy, k.taps[best].dx};
-  };
-  EXPECT_EQ(heaviest(60).second, 0);
-  const auto d30 = heaviest(30);
-  EXPECT_EQ(d30.first, d30.second);
-  const auto d90 = heaviest(90);
-  EXPECT_EQ(d90.first, -d90.second);
-}
-
 // One pixel filtered by the border rule, which every pixel must satisfy.
 uint8_t DirectSmooth(const TestImage& img, const TestImage& dir, int x, int y) {
   const int w = img.width();
