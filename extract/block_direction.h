@@ -16,8 +16,8 @@ namespace ridgeline {
 // correctedDirectionMap (the fine codes with outliers replaced by their cell's coarse code).
 // coarseDirectionField, when not null, receives the coarse codes over ceil(blockCols / 2) x
 // ceil(blockRows / 2) cells; the pipeline passes null (the field is a diagnostic only).
-// Reads params.ContrastThreshold. Returns false, writing nothing, when its working arrays cannot
-// be allocated.
+// Reads params.ContrastThreshold. Returns false, with none of the three maps written, when its
+// working arrays cannot be allocated.
 // REQUIRES: blockCols == ceil(width / blockSize), blockRows == ceil(height / blockSize), and the
 // maps are at least blockCols x blockRows.
 bool EstimateBlockDirections(const EngineParams& params, int width, int height,
