@@ -81,23 +81,6 @@ bool SweepDirectionEstimates(int width, int height, const uint8_t* const* image,
   return true;
 }
 
-// Smoothing rounds of a foreground pixel of anisotropy A: SmoothLevelBase plus the rounded
-// share of SmoothLevelScale that A reaches between AnisotropyLow and AnisotropyHigh.
-int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
-  const int32_t high = params.AnisotropyHigh;
-  const int32_t low = params.AnisotropyLow;
-  const int32_t a = std::min(anisotropy, high);
-  int32_t m = (a < low ? 0 : a - low) * params.SmoothLevelScale;
-  const int32_t span = high - low;
-  int level = params.SmoothLevelBase;
-  // Rounds half up m / span. An empty or inverted span adds nothing (it would never end).
-  if (span > 0) {
-    for (; m >= span / 2; m -= span) ++level;
-  }
-  // The level shares its byte with the clarity map: it must stay in bits 0-2.
-  return std::clamp(level, 0, kMaxLevel);
-}
-
 bool NearSingularPoint(const SingularPointList& points, int x, int y) {
   const int count = std::clamp(points.Count, 0, kSingularCapacity);
   for (int i = 0; i < count; ++i) {
@@ -152,6 +135,21 @@ DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32
   const int32_t anisotropy =
       hi + c == 0 ? kNoDirectionAnisotropy : std::max(lo - c, 0) * 255 / (hi + c);
   return {static_cast<uint8_t>(code), anisotropy};
+}
+
+int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
+  const int32_t high = params.AnisotropyHigh;
+  const int32_t low = params.AnisotropyLow;
+  const int32_t a = std::min(anisotropy, high);
+  int32_t m = (a < low ? 0 : a - low) * params.SmoothLevelScale;
+  const int32_t span = high - low;
+  int level = params.SmoothLevelBase;
+  // Rounds half up m / span. An empty or inverted span adds nothing (it would never end).
+  if (span > 0) {
+    for (; m >= span / 2; m -= span) ++level;
+  }
+  // The level shares its byte with the clarity map: it must stay in bits 0-2.
+  return std::clamp(level, 0, kMaxLevel);
 }
 
 bool ReSmoothBinary(const EngineParams* params, int width, int height, GrayImage image,

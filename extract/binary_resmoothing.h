@@ -26,6 +26,11 @@ struct DirectionEstimate {
 DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32_t vertical,
                                     int32_t diagonal2);
 
+// Smoothing rounds of a foreground pixel of the given anisotropy: SmoothLevelBase plus
+// SmoothLevelScale x (min(A, AnisotropyHigh) - AnisotropyLow) / (AnisotropyHigh -
+// AnisotropyLow) rounded half up (nothing below AnisotropyLow), kept within 0..7.
+int SmoothLevel(const EngineParams& params, int32_t anisotropy);
+
 // BinarySmoothPasses times: every pixel of image becomes its oriented-smoothing value along the
 // direction estimated from the image as it was at the start of the pass (3 x 3 mean where
 // there is no direction). In place.
