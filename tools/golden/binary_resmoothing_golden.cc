@@ -2,6 +2,7 @@
 #include "extract/binary_resmoothing.h"
 #include "extract/engine_params.h"
 #include "tools/golden/lib/golden.h"
+#include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
@@ -17,18 +18,6 @@ EngineParams CaseParams(const StageContext& ctx) {
   params.SmoothLevelBase = recorded.at("SmoothLevelBase").get<int32_t>();
   params.SmoothLevelScale = recorded.at("SmoothLevelScale").get<int32_t>();
   return params;
-}
-
-SingularPointList ReadSingularPoints(const Json& json) {
-  SingularPointList points{};
-  points.Count = json.at("Count").get<int32_t>();
-  for (int i = 0; i < points.Count && i < kSingularCapacity; ++i) {
-    points.X[i] = json.at("X").at(i).get<int16_t>();
-    points.Y[i] = json.at("Y").at(i).get<int16_t>();
-    points.Direction[i] = json.at("Direction").at(i).get<int16_t>();
-    points.Type[i] = json.at("Type").at(i).get<uint8_t>();
-  }
-  return points;
 }
 
 // The first difference among the named outputs, or Pass.
@@ -54,7 +43,8 @@ const StageRegistrar kRefresh("RefreshDirections", [](const StageContext& ctx) {
   OwnedImage image(ctx.InputPgm("image"));
   OwnedImage direction(ctx.InputPgm("directionImage"));
   OwnedImage level(ctx.InputPgm("levelMap"));
-  const SingularPointList points = ReadSingularPoints(ctx.InputJson("singularPoints"));
+  SingularPointList points{};
+  SingularPointsFromJson(ctx.InputJson("singularPoints"), &points);
   RefreshDirections(&params, image.width(), image.height(), image.get(), direction.get(),
                     level.get(), &points, ctx.Arg("radius"));
   return CompareAll(ctx, {{&direction, "DirectionImage"}, {&level, "levelMap"}});
