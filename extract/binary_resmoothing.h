@@ -5,7 +5,8 @@
 //
 // Directions are estimated from four gradient sums (horizontal, two diagonals, vertical) over
 // the (2 radius + 1)^2 window around each pixel, clipped to the image. Entries return false
-// only when their working memory cannot be allocated; the images are then left untouched.
+// only when their working memory cannot be allocated; RefreshDirections then leaves its images
+// untouched, the smoothing entries leave the image as their completed passes made it.
 #pragma once
 
 #include <cstdint>
