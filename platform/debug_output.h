@@ -21,6 +21,9 @@ using DebugOutputHook = void (*)(void* user, const char* text);
 // after this returns the previous hook is no longer running and will not be called again.
 void SetDebugOutputHook(DebugOutputHook hook, void* user);
 
+// The body of OutputDebugStringA. REQUIRES: text != nullptr.
+void WriteDebugOutput(const char* text);
+
 }  // namespace ridgeline::platform
 
 #endif  // !_WIN32
