@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "extract/engine_params.h"
 #include "extract/records.h"

@@ -80,7 +80,8 @@ BOOL WINAPI EngineAdapterDllMain(HINSTANCE, DWORD, LPVOID) {
 }  // namespace ridgeline
 
 #ifdef _WIN32
-BOOL WINAPI DllMain(HINSTANCE Instance, DWORD Reason, LPVOID Reserved) {
+// The loader's entry routine, found by its C name.
+extern "C" BOOL WINAPI DllMain(HINSTANCE Instance, DWORD Reason, LPVOID Reserved) {
   return ridgeline::EngineAdapterDllMain(Instance, Reason, Reserved);
 }
 #endif

@@ -71,14 +71,6 @@ TEST(EngineInterface, TableHeaderAndFilledSlots) {
   }
 }
 
-TEST(EngineInterface, EveryQueryHandsOutTheSameTable) {
-  PWINBIO_ENGINE_INTERFACE first = nullptr;
-  PWINBIO_ENGINE_INTERFACE second = nullptr;
-  ASSERT_EQ(WbioQueryEngineInterface(&first), S_OK);
-  ASSERT_EQ(WbioQueryEngineInterface(&second), S_OK);
-  EXPECT_EQ(first, second);
-}
-
 TEST(EngineInterface, DllMainTracesAndAcceptsEveryReason) {
   TraceCapture capture;
   for (DWORD reason :

@@ -104,29 +104,5 @@ TEST(StorageCalls, ArgumentsReachTheSlot) {
   EXPECT_EQ(storage.calls[3].out, &n);
 }
 
-TEST(StorageCalls, AddedRecordIsFoundByAScan) {
-  FakeStorage storage;
-  WINBIO_PIPELINE pipeline{};
-  storage.Install(&pipeline);
-  WINBIO_IDENTITY subject{};
-  subject.Type = WINBIO_ID_TYPE_GUID;
-  subject.Value.TemplateGuid.Data1 = 0x1234;
-  uint8_t blob[3] = {1, 2, 3};
-  uint8_t payload[2] = {9, 8};
-  WINBIO_STORAGE_RECORD added{&subject,     2,       nullptr,        0, blob,
-                              sizeof(blob), payload, sizeof(payload)};
-  ASSERT_EQ(WbioStorageAddRecord(&pipeline, &added), S_OK);
-  ASSERT_EQ(WbioStorageQueryBySubject(&pipeline, &subject, 2), S_OK);
-  ASSERT_EQ(WbioStorageFirstRecord(&pipeline), S_OK);
-  WINBIO_STORAGE_RECORD current{};
-  ASSERT_EQ(WbioStorageGetCurrentRecord(&pipeline, &current), S_OK);
-  EXPECT_EQ(current.Identity->Value.TemplateGuid.Data1, 0x1234u);
-  EXPECT_EQ(current.SubFactor, 2);
-  ASSERT_EQ(current.TemplateBlobSize, 3u);
-  EXPECT_EQ(current.TemplateBlob[2], 3);
-  EXPECT_EQ(current.PayloadBlobSize, 2u);
-  EXPECT_EQ(WbioStorageNextRecord(&pipeline), WINBIO_E_DATABASE_NO_MORE_RECORDS);
-}
-
 }  // namespace
 }  // namespace ridgeline
