@@ -104,7 +104,10 @@ void FillPairList(int min_distance, int32_t* histogram, PairTables* t) {
     for (int k = j + 1; k < n; ++k) {
       const int d = t->distance[j][k];
       if (d < low || d >= kMaxPairDistance) continue;
-      t->pairs[histogram[d]++] = {d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)};
+      const int32_t slot = histogram[d]++;
+      t->pairs[slot] = {d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)};
+      t->pair_relative[slot] = t->relative[j][k];
+      t->pair_bearing[slot] = t->bearing[j][k];
     }
   }
   t->pairs[start] = {kPairSentinel, 0};

@@ -47,17 +47,19 @@ void CountVotes(MatchWork* work) {
     if (start > last_b) break;
     const int j1 = a.pairs[pa].Low();
     const int j2 = a.pairs[pa].High();
-    const int relative_a = a.relative[j1][j2];
-    const int bearing_a = a.bearing[j1][j2];
+    const int relative_a = a.pair_relative[pa];
+    const int bearing_a = a.pair_bearing[pa];
     // The window may run past last_b into trimmed pairs; only the sentinel or length ends it.
+    // The tests are independent, so the ones on the pairs' own values, read in list order,
+    // come first.
     for (int pb = start; b.pairs[pb].distance <= length + tolerance; ++pb) {
+      if (!WithinAngle(b.pair_relative[pb] - relative_a, angle_tolerance)) continue;
+      int theta = b.pair_bearing[pb] - bearing_a;
+      if (theta < 0) theta += kDegreesPerTurn;
+      if (theta > max_rotation && theta < kDegreesPerTurn - max_rotation) continue;
       const int k1 = b.pairs[pb].Low();
       const int k2 = b.pairs[pb].High();
       if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) continue;
-      if (!WithinAngle(b.relative[k1][k2] - relative_a, angle_tolerance)) continue;
-      int theta = b.bearing[k1][k2] - bearing_a;
-      if (theta < 0) theta += kDegreesPerTurn;
-      if (theta > max_rotation && theta < kDegreesPerTurn - max_rotation) continue;
       if (!WithinAngle(x.rotation[j1][k1] - theta, angle_tolerance) ||
           !WithinAngle(x.rotation[j2][k2] - theta, angle_tolerance)) {
         continue;

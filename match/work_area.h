@@ -49,6 +49,10 @@ struct PairTables {
   uint8_t neighbour_count[kMatchCapacity];
   int32_t pair_count;  // entries before the sentinel
   MinutiaPair pairs[kPairListCapacity];
+  // relative[j][k] and bearing[j][k] of each listed pair, beside the list so that pair voting
+  // reads them in list order.
+  int16_t pair_relative[kPairListCapacity];
+  int16_t pair_bearing[kPairListCapacity];
 };
 
 // Between every A minutia i and B minutia k.
