@@ -13,20 +13,6 @@ namespace ridgeline {
 
 namespace {
 
-constexpr int kMaxPairProducts = 250000;  // bound on A pairs x B pairs visited
-constexpr int kTrimFloor = 100;           // pairs this short are never trimmed
-
-// Drops the longest pairs of both lists together until the product of their last indices is
-// within bound; neither list is shortened below empty.
-void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* last_b) {
-  while (*last_a * *last_b > kMaxPairProducts) {
-    const int longest = std::max(a.pairs[*last_a].distance, b.pairs[*last_b].distance);
-    if (longest <= kTrimFloor) break;
-    while (*last_a >= 0 && a.pairs[*last_a].distance >= longest) --*last_a;
-    while (*last_b >= 0 && b.pairs[*last_b].distance >= longest) --*last_b;
-  }
-}
-
 void CountVotes(MatchWork* work) {
   const MatchParams& p = work->params;
   const PairTables& a = work->a;
@@ -95,6 +81,15 @@ void RankAnchors(MatchWork* work) {
 }
 
 }  // namespace
+
+void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* last_b) {
+  while (*last_a * *last_b > kMaxPairProducts) {
+    const int longest = std::max(a.pairs[*last_a].distance, b.pairs[*last_b].distance);
+    if (longest <= kTrimFloor) break;
+    while (*last_a >= 0 && a.pairs[*last_a].distance >= longest) --*last_a;
+    while (*last_b >= 0 && b.pairs[*last_b].distance >= longest) --*last_b;
+  }
+}
 
 void PairVote(MatchWork* work) {
   for (int i = 0; i < work->a.count; ++i) {
