@@ -21,13 +21,15 @@ void BuildCrossTables(MatchWork* work) {
       int rotation = b.direction[k] - a.direction[i];
       if (rotation < 0) rotation += kDegreesPerTurn;
       x.rotation[i][k] = static_cast<int16_t>(rotation);
-      int weight = 0;
-      if (rotation <= limit || rotation >= kDegreesPerTurn - limit) {
-        const int factor = a.type[i] == b.type[k] ? 10 : p.TypeMismatchWeight;
-        weight = work->variation_weight[std::abs(a.variation[i] - b.variation[k])] * factor;
-      }
-      x.weight[i][k] = static_cast<int16_t>(weight);
-      if (weight != 0) x.candidates[i][candidates++] = static_cast<uint8_t>(k);
+      // Every k is written to the next slot; the count only moves past it for a nonzero weight.
+      const bool in_band = rotation <= limit || rotation >= kDegreesPerTurn - limit;
+      const int factor = a.type[i] == b.type[k] ? 10 : p.TypeMismatchWeight;
+      const int weight =
+          in_band ? work->variation_weight[std::abs(a.variation[i] - b.variation[k])] * factor : 0;
+      const auto stored = static_cast<int16_t>(weight);
+      x.weight[i][k] = stored;
+      x.candidates[i][candidates] = static_cast<uint8_t>(k);
+      candidates += stored != 0;
     }
     x.candidate_count[i] = static_cast<uint8_t>(candidates);
   }
