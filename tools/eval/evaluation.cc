@@ -1,0 +1,140 @@
+// The run: prints in parallel (read, prepare, accept, enroll), then the comparisons in parallel,
+// one matcher work area per worker. Workers share only read-only inputs and write their own
+// result slots.
+#include "tools/eval/evaluation.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "match/match_coord.h"
+#include "match/match_params.h"
+#include "match/match_result.h"
+#include "tools/eval/grey_image_file.h"
+#include "tools/eval/parallel_for.h"
+#include "tools/eval/progress_bar.h"
+
+namespace ridgeline::eval {
+namespace {
+
+// The one-thread rate is timed on at most this many comparisons.
+constexpr int kOneThreadSample = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The work area an engine context gives its matcher: 250 minutiae and a 64 x 64 grid a side.
+struct MatchWorkOwner {
+  MatchWork* work;
+  MatchWorkOwner() {
+    MatchParams params;
+    InitMatchParams(&params);
+    work = BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize,
+                          params);
+    if (work == nullptr) throw std::bad_alloc();
+  }
+  ~MatchWorkOwner() { FreeMatchWork(work); }
+  MatchWorkOwner(const MatchWorkOwner&) = delete;
+  MatchWorkOwner& operator=(const MatchWorkOwner&) = delete;
+};
+
+// Scores comparisons[first .. first + count) into scores on `threads` workers and returns the
+// comparisons per second.
+double ScoreRange(const EvalRun& run, int first, int count, int threads, ProgressBar* progress,
+                  std::vector<int>* scores) {
+  std::vector<std::unique_ptr<MatchWorkOwner>> works;
+  for (int i = 0; i < std::max(1, std::min(threads, count)); ++i) {
+    works.push_back(std::make_unique<MatchWorkOwner>());
+  }
+  const auto start = Clock::now();
+  ParallelFor(count, threads, [&](int worker, int index) {
+    const Comparison& c = run.comparisons[static_cast<size_t>(first + index)];
+    (*scores)[static_cast<size_t>(first + index)] =
+        ScoreComparison(run.features[static_cast<size_t>(c.reference)],
+                        run.features[static_cast<size_t>(c.probe)], works[worker]->work);
+    if (progress != nullptr) progress->Advance();
+  });
+  const double seconds = SecondsSince(start);
+  return seconds > 0 ? count / seconds : 0;
+}
+
+}  // namespace
+
+int ResolveThreadCount(int requested) {
+  if (requested > 0) return requested;
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+GreyImage PrepareCapture(const std::filesystem::path& path, bool trim) {
+  if (trim) {
+    throw EvalError("trimming comes with the host's image preparation; run with --no-trim");
+  }
+  return ReadGreyImageFile(path);
+}
+
+int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, MatchWork* work) {
+  if (reference.status != PrintStatus::kAccepted || probe.status != PrintStatus::kAccepted) {
+    return 0;
+  }
+  MatchResult result;
+  return MatchCoord(*probe.probe->set(), *reference.reference->set(), work, &result);
+}
+
+EvalRun RunEvaluation(const EvalOptions& options) {
+  const auto start = Clock::now();
+  EvalRun run;
+  run.folder = options.folder;
+  run.trim = options.trim;
+  run.threads = ResolveThreadCount(options.threads);
+  run.prints = ListPrintSet(options.folder);
+  run.comparisons = FvcComparisons(run.prints);
+  const int print_count = static_cast<int>(run.prints.size());
+  const int comparison_count = static_cast<int>(run.comparisons.size());
+
+  run.features.resize(run.prints.size());
+  {
+    ProgressBar progress("extraction", print_count, options.progress);
+    ParallelFor(print_count, run.threads, [&](int, int index) {
+      PrintFeatures& print = run.features[static_cast<size_t>(index)];
+      try {
+        print =
+            ExtractPrint(PrepareCapture(run.prints[static_cast<size_t>(index)].path, options.trim));
+      } catch (const EvalError& error) {
+        print = PrintFeatures{};
+        print.status = PrintStatus::kUnreadable;
+        print.reason = error.what();
+      }
+      progress.Advance();
+    });
+  }
+
+  run.scores.assign(run.comparisons.size(), 0);
+  if (run.threads > 1 && comparison_count > 0) {
+    // A first pass on one thread for the single-thread rate; the parallel pass below must give
+    // the same scores, which also shows the workers share no state.
+    const int sample = std::min(comparison_count, kOneThreadSample);
+    std::vector<int> single(run.comparisons.size(), 0);
+    ProgressBar progress("one thread", sample, options.progress);
+    run.one_thread_rate = ScoreRange(run, 0, sample, 1, &progress, &single);
+    progress.Finish();
+    ProgressBar all("comparisons", comparison_count, options.progress);
+    run.all_threads_rate = ScoreRange(run, 0, comparison_count, run.threads, &all, &run.scores);
+    all.Finish();
+    if (!std::equal(single.begin(), single.begin() + sample, run.scores.begin())) {
+      throw std::logic_error("scores differ between one thread and several");
+    }
+  } else if (comparison_count > 0) {
+    ProgressBar progress("comparisons", comparison_count, options.progress);
+    run.one_thread_rate = ScoreRange(run, 0, comparison_count, 1, &progress, &run.scores);
+    run.all_threads_rate = run.one_thread_rate;
+  }
+  run.seconds = SecondsSince(start);
+  return run;
+}
+
+}  // namespace ridgeline::eval

@@ -1,0 +1,56 @@
+// `ridgeline eval`: the FVC protocol over a folder of prints, scored by the engine exactly as the
+// adapter scores a verification right after an acceptance. Each print is read, prepared as the
+// host prepares a capture, accepted and enrolled once; then every comparison of the protocol
+// runs MatchCoord(probe's accepted feature set, reference's decoded template) on all threads,
+// each with its own matcher work area. A refused print scores 0 in each of its comparisons.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "match/match_work.h"
+#include "tools/eval/fvc_protocol.h"
+#include "tools/eval/print_features.h"
+
+namespace ridgeline::eval {
+
+struct EvalOptions {
+  std::filesystem::path folder;
+  std::filesystem::path out;  // where scores.csv and report.html go; empty writes no file
+  int threads = 0;            // 0: one per hardware thread
+  bool json = false;          // print the figures as JSON instead of the table
+  bool trim = true;           // trim blank borders as the host's capture side does
+  bool progress = true;       // progress bars on stderr
+};
+
+struct EvalRun {
+  std::filesystem::path folder;
+  bool trim = true;
+  int threads = 1;
+  std::vector<PrintFile> prints;
+  std::vector<PrintFeatures> features;  // one per print, same order
+  std::vector<Comparison> comparisons;
+  std::vector<int> scores;  // one per comparison, same order
+  // Comparisons per second: a timed pass over the first comparisons on one thread, and the whole
+  // list on all threads.
+  double one_thread_rate = 0;
+  double all_threads_rate = 0;
+  double seconds = 0;  // the whole run, reading the images included
+};
+
+// Resolves 0 to the number of hardware threads (at least 1).
+int ResolveThreadCount(int requested);
+
+// Reads one print and prepares it as the host does (500 dpi grey, trimmed when asked).
+// Throws EvalError for a file that is not a usable image.
+GreyImage PrepareCapture(const std::filesystem::path& path, bool trim);
+
+// Runs the whole protocol. Throws EvalError for a folder without prints.
+EvalRun RunEvaluation(const EvalOptions& options);
+
+// The MatchCoord score of one comparison: 0 when either print was refused.
+// REQUIRES: work built for 250 minutiae and 64 x 64 blocks per side.
+int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, MatchWork* work);
+
+}  // namespace ridgeline::eval
