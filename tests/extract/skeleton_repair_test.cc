@@ -1,5 +1,6 @@
 #include "extract/skeleton_repair.h"
 
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -222,6 +223,54 @@ TEST(CleanBifurcations, ShortBridgeBetweenTwoYJunctionsIsRemoved) {
   Clean(sk);
   Skeleton want(75, 60);
   DrawYBridge(want, false);
+  EXPECT_EQ(sk.DiffFrom(want), "");
+}
+
+// Two junctions A (30, 40) and B (30, 30 + 10 + link) joined by a vertical link; from each an
+// arm runs straight right and another leaves vertically for 3 pixels and then turns diagonal,
+// about 48 degrees off the first: the two ridges on each side run side by side.
+void DrawLadder(Skeleton& sk, int link_pixels, bool with_link) {
+  const int by = 41 + link_pixels;
+  sk.Line(30, 37, 30, 40)
+      .Line(31, 36, 60, 7)
+      .Line(31, 40, 70, 40)
+      .Line(30, by, 70, by)
+      .Line(30, by + 1, 30, by + 3)
+      .Line(31, by + 4, 60, by + 33);
+  if (with_link) sk.Line(30, 41, 30, by - 1);
+}
+
+TEST(CleanBifurcations, ShortLinkBetweenParallelRidgesIsCut) {
+  Skeleton sk(80, 90);
+  DrawLadder(sk, 3, true);  // link of 5 points, both junctions included
+  Clean(sk);
+  Skeleton want(80, 90);
+  DrawLadder(want, 3, false);
+  EXPECT_EQ(sk.DiffFrom(want), "");
+}
+
+TEST(CleanBifurcations, LinkOfSixPointsIsKept) {
+  Skeleton sk(80, 90);
+  DrawLadder(sk, 4, true);
+  const auto before = sk.Pixels();
+  Clean(sk);
+  EXPECT_EQ(sk.Pixels(), before);
+}
+
+// Three junctions A (30, 30), B (38, 30) and C (34, 36) joined in a triangle, each with an arm
+// outwards: the triangle becomes three lines meeting at its centroid (34, 32).
+TEST(CleanBifurcations, TriangleOfJunctionsMeetsAtItsCentroid) {
+  Skeleton sk(80, 80);
+  sk.Line(5, 30, 70, 30)  // A's arm, the edge A-B and B's arm
+      .Line(30, 31, 30, 32)
+      .Line(31, 33, 33, 35)  // A-C
+      .Line(38, 31, 38, 32)
+      .Line(37, 33, 35, 35)   // B-C
+      .Line(34, 36, 34, 70);  // C and its arm
+  Clean(sk);
+  Skeleton want(80, 80);
+  want.Line(5, 30, 31, 30).Line(37, 30, 70, 30).Line(34, 32, 34, 70);
+  for (auto [x, y] : {std::pair{32, 31}, {33, 31}, {35, 31}, {36, 31}}) want.at(x, y) = kRidge;
   EXPECT_EQ(sk.DiffFrom(want), "");
 }
 
