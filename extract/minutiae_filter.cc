@@ -153,8 +153,9 @@ void MarkEdges(int width, int height, const uint8_t* const* directionImage, Extr
 // Samples the patch around (x, y) turned to the direction angle; 255 outside the image.
 void SamplePatch(int width, int height, const uint8_t* const* image, int x, int y, int angle,
                  Patch* patch) {
-  const int sn = kSinTable100[angle];
-  const int cs = kCosTable100[angle];
+  assert(angle >= 0);
+  const int sn = kSinTable100[angle % 360];  // directions are 0..359; keep any other in the table
+  const int cs = kCosTable100[angle % 360];
   for (int j = 0; j < kPatchSize; ++j) {
     for (int k = 0; k < kPatchSize; ++k) {
       const int px = x + (-kPatchHalf * cs - kPatchHalf * sn + j * sn + k * cs) / 100;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <optional>
 
 #include "extract/constants.h"
 #include "extract/int_math.h"
@@ -29,6 +30,15 @@ constexpr int kBridgeEndPoints = 3;     // junction points put back after removi
 constexpr int kShortLinkCount = 5;      // links of at most this many points may be cut
 constexpr int kParallelAngle = 60;      // branches within this many degrees run side by side
 constexpr int kEarlierBranchIndex = 2;  // points of earlier branches from this index on count
+
+// Junction shapes by the folded angles between branches (degrees): a T has one pair nearly
+// opposite and both others near square; a Y one pair well apart and both others moderate.
+constexpr int kTStraight = 165;  // the widest pair must exceed this
+constexpr int kTSquareLow = 76;
+constexpr int kTSquareHigh = 104;
+constexpr int kYWide = 140;  // the widest pair must exceed this
+constexpr int kYLegLow = 46;
+constexpr int kYLegHigh = 139;
 
 bool IsBackground(const uint8_t* const* directionImage, int x, int y) {
   return (directionImage[y][x] & kBackgroundBit) != 0;
@@ -154,9 +164,36 @@ void TraceOneBranch(const ImageView& skeleton, int x, int y, BranchSet* set, int
   sides.Restore(skeleton);
 }
 
+// The first ending (row-major over the window of the given radius, clipped to rows and columns
+// 1 .. size - 2) that the ending (x, y), whose ridge runs towards `ahead` degrees, can be joined
+// to: reachable over white pixels, within 16 degrees of straight ahead, and with a ridge of its
+// own that runs back along the same line.
+std::optional<PixelPoint> FindFacingEnding(const ImageView& sk, int x, int y, int ahead,
+                                           int radius) {
+  const int row_end = std::min(y + radius, sk.height - 2);
+  const int col_end = std::min(x + radius, sk.width - 2);
+  for (int v = std::max(1, y - radius); v <= row_end; ++v) {
+    for (int u = std::max(1, x - radius); u <= col_end; ++u) {
+      if (!IsRidge(sk, u, v) || CrossingNumber(sk, u, v) != 1) continue;
+      if (!PathClear(x, y, u, v, sk)) continue;
+      const int towards = LineAngle(x, y, u, v);
+      if (FoldedAngleDifference(towards, ahead) <= kGapAlignment) continue;
+      const RidgeTrace partner = TraceRidge(sk, u, v, kGapTraceSteps);
+      RestoreRidge(sk, partner);
+      if (partner.steps <= kGapMinTraceSteps) continue;
+      const int back = LineAngle(u, v, partner.x, partner.y);
+      if (FoldedAngleDifference(back, (towards + 180) % 360) <= kGapAlignment) continue;
+      return PixelPoint{u, v};
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool PathClear(int x1, int y1, int x2, int y2, const ImageView& skeleton) {
+  assert(x1 >= 0 && x1 < skeleton.width && y1 >= 0 && y1 < skeleton.height);
+  assert(x2 >= 0 && x2 < skeleton.width && y2 >= 0 && y2 < skeleton.height);
   if (x1 == x2 && y1 == y2) return false;
   bool clear = true;
   bool start = true;
@@ -168,6 +205,8 @@ bool PathClear(int x1, int y1, int x2, int y2, const ImageView& skeleton) {
 }
 
 void DrawLine(int x1, int y1, int x2, int y2, const ImageView& skeleton) {
+  assert(x1 >= 0 && x1 < skeleton.width && y1 >= 0 && y1 < skeleton.height);
+  assert(x2 >= 0 && x2 < skeleton.width && y2 >= 0 && y2 < skeleton.height);
   if (x1 == x2 && y1 == y2) return;
   skeleton[y2][x2] = kBlack;
   StepLine(x1, y1, x2, y2, [&](int x, int y) { skeleton[y][x] = kBlack; });
@@ -197,8 +236,13 @@ int JunctionShape(const BranchSet& branchSet) {
   const int q = d[1];
   const int m = d[2];
   auto within = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
-  if (m > 165 && within(p, 76, 104) && within(q, 76, 104)) return 1;
-  if (m <= 140 || !within(p, 46, 139) || !within(q, 46, 139)) return -1;
+  if (m > kTStraight && within(p, kTSquareLow, kTSquareHigh) &&
+      within(q, kTSquareLow, kTSquareHigh)) {
+    return 1;
+  }
+  if (m <= kYWide || !within(p, kYLegLow, kYLegHigh) || !within(q, kYLegLow, kYLegHigh)) {
+    return -1;
+  }
   return 2;
 }
 
@@ -249,6 +293,7 @@ void CleanBifurcation(const ImageView& skeleton, int x, int y, int shortBranch, 
           Paint(skeleton, link, kWhite);
           Paint(skeleton, *other, kWhite);
           Paint(skeleton, tb, kWhite);
+          // The centroid lies between three in-image points, so the lines stay inside.
           const PixelPoint a = j;
           const PixelPoint b = LastPoint(*other);
           const int cx = (a.x + b.x + x) / 3;
@@ -314,33 +359,14 @@ int BridgeRidgeGaps(int width, int height, GrayImage skeleton, const uint8_t* co
       // The ending's own ridge stays white during the search, so that neither the path test
       // nor the partner's trace can run along it.
       const RidgeTrace own = TraceRidge(sk, x, y, kGapTraceSteps);
-      bool found = false;
-      int u = 0;
-      int v = 0;
+      std::optional<PixelPoint> partner;
       if (own.steps > kGapMinTraceSteps) {
-        const int ahead = LineAngle(x, y, own.x, own.y);
-        const int row_end = std::min(y + radius, height - 2);
-        const int col_end = std::min(x + radius, width - 2);
-        for (v = std::max(1, y - radius); v <= row_end && !found; ++v) {
-          for (u = std::max(1, x - radius); u <= col_end; ++u) {
-            if (!IsRidge(sk, u, v) || CrossingNumber(sk, u, v) != 1) continue;
-            if (!PathClear(x, y, u, v, sk)) continue;
-            const int towards = LineAngle(x, y, u, v);
-            if (FoldedAngleDifference(towards, ahead) <= kGapAlignment) continue;
-            const RidgeTrace partner = TraceRidge(sk, u, v, kGapTraceSteps);
-            RestoreRidge(sk, partner);
-            if (partner.steps <= kGapMinTraceSteps) continue;
-            const int back = LineAngle(u, v, partner.x, partner.y);
-            if (FoldedAngleDifference(back, (towards + 180) % 360) <= kGapAlignment) continue;
-            found = true;
-            break;
-          }
-          if (found) break;
-        }
+        partner = FindFacingEnding(sk, x, y, LineAngle(x, y, own.x, own.y), radius);
       }
       RestoreRidge(sk, own);
-      if (found) {
-        StepLine(x, y, u, v, [&](int px, int py) { skeleton[py][px] = kBlack; });
+      if (partner) {
+        // The partner is black already; the walk excludes it.
+        StepLine(x, y, partner->x, partner->y, [&](int px, int py) { skeleton[py][px] = kBlack; });
         ++bridges;
       }
     }
