@@ -50,36 +50,23 @@ int BifurcationDirection(const ImageView& skeleton, int y, int x, int traceLengt
     trace.y = y;
     // Side neighbours of the junction whitened after the first step, so that the second step
     // cannot slip sideways into them; restored after the second step or at the branch's end.
-    PixelPoint sides[4];
-    uint8_t saved[4];
-    int side_count = 0;
-    auto whiten_side = [&](int sx, int sy) {
-      sides[side_count] = {sx, sy};
-      saved[side_count++] = skeleton[sy][sx];
-      skeleton[sy][sx] = 255;
-    };
-    auto restore_sides = [&] {
-      while (side_count > 0) {
-        --side_count;
-        skeleton[sides[side_count].y][sides[side_count].x] = saved[side_count];
-      }
-    };
+    SavedPixels sides;
     while (trace.steps < traceLength &&
            StepRidge(skeleton, &trace, trace.steps >= kUncheckedSteps)) {
       if (trace.steps == 1) {
         if (trace.x == x) {
-          whiten_side(x - 1, y);
-          whiten_side(x + 1, y);
+          sides.Whiten(skeleton, x - 1, y);
+          sides.Whiten(skeleton, x + 1, y);
         }
         if (trace.y == y) {
-          whiten_side(x, y - 1);
-          whiten_side(x, y + 1);
+          sides.Whiten(skeleton, x, y - 1);
+          sides.Whiten(skeleton, x, y + 1);
         }
       } else if (trace.steps == 2) {
-        restore_sides();
+        sides.Restore(skeleton);
       }
     }
-    restore_sides();
+    sides.Restore(skeleton);
     branches[traced] = {trace.steps, trace.stop_crossing, LineAngle(x, y, trace.x, trace.y)};
     short_branch = trace.steps < minTrace;
   }

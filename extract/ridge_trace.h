@@ -3,6 +3,9 @@
 // whitening what it passed. Shared by skeleton repair and minutiae detection.
 #pragma once
 
+#include <cassert>
+#include <cstdint>
+
 #include "extract/records.h"
 
 namespace ridgeline {
@@ -63,6 +66,30 @@ bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing)
 // trace, the pixel beyond the last whitened one).
 // REQUIRES: 0 <= maxSteps <= kMaxRidgeTrace; (x, y) inside the image.
 RidgeTrace TraceRidge(const ImageView& skeleton, int x, int y, int maxSteps);
+
+// Pixels of a junction's neighbourhood whitened for a moment (at most four), with the values to
+// give back.
+class SavedPixels {
+ public:
+  void Whiten(const ImageView& skeleton, int x, int y) {
+    assert(count_ < 4);
+    saved_[count_] = {x, y};
+    values_[count_++] = skeleton[y][x];
+    skeleton[y][x] = 255;
+  }
+  // Gives back the saved values, last first; then holds nothing.
+  void Restore(const ImageView& skeleton) {
+    while (count_ > 0) {
+      --count_;
+      skeleton[saved_[count_].y][saved_[count_].x] = values_[count_];
+    }
+  }
+
+ private:
+  PixelPoint saved_[4];
+  uint8_t values_[4];
+  int count_ = 0;
+};
 
 // Makes every pixel the trace whitened black again.
 void RestoreRidge(const ImageView& skeleton, const RidgeTrace& trace);

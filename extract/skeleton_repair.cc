@@ -85,34 +85,12 @@ int32_t StatusOfStop(int crossing) {
   return kBranchCrossed;
 }
 
-// The side pixels of a junction that are whitened after a branch's first step so that its
-// second step cannot slip sideways into them; they get their values back afterwards.
-class SidePixels {
- public:
-  void Whiten(const ImageView& skeleton, int x, int y) {
-    assert(count_ < 4);
-    saved_[count_] = {x, y};
-    values_[count_++] = skeleton[y][x];
-    skeleton[y][x] = kWhite;
-  }
-  void Restore(const ImageView& skeleton) {
-    while (count_ > 0) {
-      --count_;
-      skeleton[saved_[count_].y][saved_[count_].x] = values_[count_];
-    }
-  }
-
- private:
-  PixelPoint saved_[4];
-  uint8_t values_[4];
-  int count_ = 0;
-};
-
 void TraceOneBranch(const ImageView& skeleton, int x, int y, BranchSet* set, int index) {
   Branch& branch = set->Branches[index];
   branch.Count = 0;
   branch.Status = kBranchEnded;
-  SidePixels sides;
+  // Side pixels whitened after the first step so that the second cannot slip sideways.
+  SavedPixels sides;
   int cx = x;
   int cy = y;
   int step = 0;
