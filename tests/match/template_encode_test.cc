@@ -56,8 +56,8 @@ void FillRandom(std::mt19937& rng, TestFeatureSet& set) {
   }
   const int count = uniform(10, 250);
   for (int i = 0; i < count; ++i) {
-    set.Add({uniform(0, 16 * cols - 1), uniform(0, 16 * rows - 1), uniform(0, 359),
-             uniform(0, 255), uniform(0, 1)});
+    set.Add({uniform(0, 16 * cols - 1), uniform(0, 16 * rows - 1), uniform(0, 359), uniform(0, 255),
+             uniform(0, 1)});
   }
 }
 

@@ -11,69 +11,10 @@
 #include "match/template_encode.h"
 #include "match/template_layout.h"
 #include "tools/golden/lib/golden.h"
+#include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
-
-struct FeatureRecords {
-  FeatureSet* fs = nullptr;
-  FeatureSummary* summary = nullptr;
-  FeatureRecords() {
-    if (!AllocFeatureRecords(&fs, &summary)) throw std::runtime_error("out of memory");
-  }
-  ~FeatureRecords() { FreeFeatureRecords(fs, summary); }
-  FeatureRecords(const FeatureRecords&) = delete;
-  FeatureRecords& operator=(const FeatureRecords&) = delete;
-};
-
-void FeatureSetFromJson(const Json& j, FeatureSet* fs) {
-  const int count = j.at("Count").get<int>();
-  if (count < 0 || count > kFeatureCapacity) throw std::runtime_error("bad Count");
-  fs->Count = count;
-  for (int i = 0; i < count; ++i) {
-    fs->X[i] = j.at("X").at(i).get<int16_t>();
-    fs->Y[i] = j.at("Y").at(i).get<int16_t>();
-    fs->Angle[i] = j.at("Angle").at(i).get<int16_t>();
-    fs->Variation[i] = j.at("Variation").at(i).get<uint8_t>();
-    fs->Type[i] = j.at("Type").at(i).get<uint8_t>();
-  }
-  fs->BlockCols = j.at("BlockCols").get<uint8_t>();
-  fs->BlockRows = j.at("BlockRows").get<uint8_t>();
-  for (int r = 0; r < kMapSize; ++r) {
-    for (int c = 0; c < kMapSize; ++c) {
-      fs->DirectionMap[r][c] = j.at("DirectionMap").at(r).at(c).get<uint8_t>();
-    }
-  }
-}
-
-Json FeatureSetToJson(const FeatureSet& fs) {
-  Json j;
-  j["Count"] = fs.Count;
-  Json x = Json::array(), y = Json::array(), angle = Json::array(), variation = Json::array(),
-       type = Json::array();
-  for (int i = 0; i < fs.Count; ++i) {
-    x.push_back(fs.X[i]);
-    y.push_back(fs.Y[i]);
-    angle.push_back(fs.Angle[i]);
-    variation.push_back(fs.Variation[i]);
-    type.push_back(fs.Type[i]);
-  }
-  j["X"] = x;
-  j["Y"] = y;
-  j["Angle"] = angle;
-  j["Variation"] = variation;
-  j["Type"] = type;
-  j["BlockCols"] = fs.BlockCols;
-  j["BlockRows"] = fs.BlockRows;
-  Json map = Json::array();
-  for (int r = 0; r < kMapSize; ++r) {
-    Json row = Json::array();
-    for (int c = 0; c < kMapSize; ++c) row.push_back(fs.DirectionMap[r][c]);
-    map.push_back(row);
-  }
-  j["DirectionMap"] = map;
-  return j;
-}
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
   if (hex.size() % 2 != 0) throw std::runtime_error("odd hex length");
@@ -118,11 +59,11 @@ Json ParamsAfter(const EngineParams& params) {
 // Encodes `input` as the vector did and compares the buffer, the record size, the parameters
 // and the feature set after encoding. Returns the encoded buffer.
 std::string CheckEncode(const Json& featureSet, const Json& tpl, std::vector<uint8_t>* buffer) {
-  FeatureRecords records;
-  FeatureSetFromJson(featureSet, records.fs);
+  OwnedFeatures records;
+  FeatureSetFromJson(featureSet, records.set());
   EngineParams params = ParamsBefore(tpl.at("params_before"));
   buffer->assign(tpl.at("Capacity").get<size_t>(), 0);
-  EncodeTemplate(&params, records.fs, tpl.at("BoundaryDensity").get<uint8_t>(), *buffer);
+  EncodeTemplate(&params, records.set(), tpl.at("BoundaryDensity").get<uint8_t>(), *buffer);
   const std::string hex = ToHex(*buffer);
   const std::string want = tpl.at("Buffer").get<std::string>();
   if (hex != want) {
@@ -137,17 +78,18 @@ std::string CheckEncode(const Json& featureSet, const Json& tpl, std::vector<uin
   }
   std::string diff = CompareJson(ParamsAfter(params), tpl.at("params_after"), "params_after");
   if (!diff.empty()) return diff;
-  return CompareJson(FeatureSetToJson(*records.fs), tpl.at("FeatureSetAfter"), "FeatureSetAfter");
+  return CompareJson(FeatureSetToJson(*records.set()), tpl.at("FeatureSetAfter"),
+                     "FeatureSetAfter");
 }
 
 std::string CheckDecode(const std::vector<uint8_t>& buffer, const Json& decoded) {
-  FeatureRecords records;
-  DecodeTemplate(records.fs, records.summary, buffer);
+  OwnedFeatures records;
+  DecodeTemplate(records.set(), records.summary(), buffer);
   std::string diff =
-      CompareJson(FeatureSetToJson(*records.fs), decoded.at("FeatureSet"), "Decoded.FeatureSet");
+      CompareJson(FeatureSetToJson(*records.set()), decoded.at("FeatureSet"), "Decoded.FeatureSet");
   if (!diff.empty()) return diff;
-  if (records.summary->BoundaryDensity != decoded.at("BoundaryDensity").get<int>()) {
-    return "Decoded.BoundaryDensity: got " + std::to_string(records.summary->BoundaryDensity);
+  if (records.summary()->BoundaryDensity != decoded.at("BoundaryDensity").get<int>()) {
+    return "Decoded.BoundaryDensity: got " + std::to_string(records.summary()->BoundaryDensity);
   }
   return "";
 }
