@@ -90,6 +90,7 @@ void EncodeTemplate(EngineParams* params, FeatureSet* featureSet, uint8_t bounda
   if (featureSet->Count <= 0) return;
   if (featureSet->Count > kMaxTemplateMinutiae) featureSet->Count = kMaxTemplateMinutiae;
   CutGridSidesTo63(featureSet);
+  if (featureSet->Count == 0) return;  // the cut column or row held every minutia
 
   const int capacity = static_cast<int>(std::min<size_t>(buffer.size(), 1 << 30));
   if (EstimateTemplateSize(params, featureSet, capacity) > capacity) {

@@ -240,6 +240,15 @@ TEST(EncodeTemplate, SideOf64BlocksIsCutTo63) {
   EXPECT_EQ(params.CropX, 3);
 }
 
+TEST(EncodeTemplate, SideOf64HoldingEveryMinutiaLeavesTheBufferZero) {
+  TestFeatureSet set(2, 64);
+  set.Add({10, 1010});
+  EngineParams params = DefaultParams();
+  const std::vector<uint8_t> buffer = Encode(&params, set);
+  EXPECT_EQ(set->Count, 0);
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+}
+
 TEST(EncodeTemplate, NoMinutiaeOrNoRoomLeavesTheBufferZero) {
   {
     TestFeatureSet set(4, 4);
