@@ -112,17 +112,22 @@ std::string DetCurve(const ErrorRates& rates, const EvalSummary& s) {
   for (const ErrorPoint& p : rates.Curve())
     points += Num(x_of(p.fmr)) + "," + Num(y_of(p.fnmr)) + " ";
   svg += "<polyline class=\"det\" points=\"" + points + "\"/>\n";
+  // Labels go right of their point, or left of it near the right edge.
+  auto label_at = [&](double x, double y, const std::string& text) {
+    const bool left = x > kLeft + plot_w * 0.6;
+    return "<text x=\"" + Num(left ? x - 8 : x + 8) + "\" y=\"" + Num(y) + "\" text-anchor=\"" +
+           (left ? "end" : "start") + "\">" + text + "</text>\n";
+  };
   if (s.eer) {
     svg += "<circle class=\"eer\" cx=\"" + Num(x_of(*s.eer)) + "\" cy=\"" + Num(y_of(*s.eer)) +
-           "\" r=\"4\"/><text x=\"" + Num(x_of(*s.eer) + 8) + "\" y=\"" + Num(y_of(*s.eer) - 6) +
-           "\">EER " + PercentText(*s.eer) + "</text>\n";
+           "\" r=\"4\"/>" + label_at(x_of(*s.eer), y_of(*s.eer) - 6, "EER " + PercentText(*s.eer));
   }
   for (const LevelRates& r : s.levels) {
     if (r.level != kDefaultMatchLevel) continue;
     svg += "<circle class=\"level\" cx=\"" + Num(x_of(r.fmr)) + "\" cy=\"" + Num(y_of(r.fnmr)) +
-           "\" r=\"4\"/><text x=\"" + Num(x_of(r.fmr) + 8) + "\" y=\"" + Num(y_of(r.fnmr) + 14) +
-           "\">level " + std::to_string(r.level) + " (" + std::to_string(r.threshold) +
-           ")</text>\n";
+           "\" r=\"4\"/>" +
+           label_at(x_of(r.fmr), y_of(r.fnmr) + 14,
+                    "level " + std::to_string(r.level) + " (" + std::to_string(r.threshold) + ")");
   }
   svg += "<text x=\"" + Num(kLeft + plot_w / 2) + "\" y=\"" + Num(kHeight - 6) +
          "\" text-anchor=\"middle\">false match rate</text>";
@@ -178,12 +183,12 @@ std::string Histograms(const std::vector<int>& genuine, const std::vector<int>& 
     }
   }
   svg += "\n";
-  for (int score = 0; score <= span; score += span / 5) {
+  for (int score = 0; score < span; score += span / 5) {
     svg += "<text x=\"" + Num(x_of(score)) + "\" y=\"" + Num(kTop + plot_h + 16) +
            "\" text-anchor=\"middle\">" + std::to_string(score) + "</text>";
   }
   svg += "<text x=\"" + Num(kLeft + plot_w - bar_w / 2) + "\" y=\"" + Num(kTop + plot_h + 16) +
-         "\" text-anchor=\"middle\">&#8805;</text>\n";
+         "\" text-anchor=\"middle\">&#8805;" + std::to_string(span) + "</text>\n";
   const int threshold = MatchLevelThreshold(kDefaultMatchLevel);
   svg += "<line class=\"threshold\" x1=\"" + Num(x_of(threshold)) + "\" y1=\"" + Num(kTop) +
          "\" x2=\"" + Num(x_of(threshold)) + "\" y2=\"" + Num(kTop + plot_h) + "\"/><text x=\"" +
