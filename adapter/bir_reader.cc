@@ -1,6 +1,10 @@
 // Bounds-checked reading of the sample record.
 #include "adapter/bir_reader.h"
 
+#include <cstddef>
+
+#include "platform/winbio_types.h"
+
 namespace ridgeline {
 
 bool ByteReader::Seek(uint64_t offset) {
@@ -44,6 +48,28 @@ bool ByteReader::ReadBytes(uint64_t count, std::span<const uint8_t>* bytes) {
 }
 
 namespace {
+
+// The byte offsets are those of the platform's record structures.
+static_assert(kBirDescriptorsSize == sizeof(WINBIO_BIR));
+static_assert(kBirHeaderOffsetField ==
+              offsetof(WINBIO_BIR, HeaderBlock) + offsetof(WINBIO_BIR_DATA, Offset));
+static_assert(kBirStandardSizeField ==
+              offsetof(WINBIO_BIR, StandardDataBlock) + offsetof(WINBIO_BIR_DATA, Size));
+static_assert(kBirStandardOffsetField ==
+              offsetof(WINBIO_BIR, StandardDataBlock) + offsetof(WINBIO_BIR_DATA, Offset));
+static_assert(kBirHeaderSize == sizeof(WINBIO_BIR_HEADER));
+static_assert(kBirHeaderTypeField == offsetof(WINBIO_BIR_HEADER, Type));
+static_assert(kBirHeaderFormatOwnerField == offsetof(WINBIO_BIR_HEADER, BiometricDataFormat) +
+                                                offsetof(WINBIO_REGISTERED_FORMAT, Owner));
+static_assert(kBirHeaderFormatTypeField == offsetof(WINBIO_BIR_HEADER, BiometricDataFormat) +
+                                               offsetof(WINBIO_REGISTERED_FORMAT, Type));
+static_assert(kImageCompressionField == offsetof(WINBIO_BDB_ANSI_381_HEADER, ImageCompressionAlg));
+static_assert(kImageWidthField == sizeof(WINBIO_BDB_ANSI_381_HEADER) +
+                                      offsetof(WINBIO_BDB_ANSI_381_RECORD, HorizontalLineLength));
+static_assert(kImageHeightField == sizeof(WINBIO_BDB_ANSI_381_HEADER) +
+                                       offsetof(WINBIO_BDB_ANSI_381_RECORD, VerticalLineLength));
+static_assert(kImagePixelsOffset ==
+              sizeof(WINBIO_BDB_ANSI_381_HEADER) + sizeof(WINBIO_BDB_ANSI_381_RECORD));
 
 bool ReadU16At(ByteReader& reader, uint64_t offset, uint16_t* value) {
   return reader.Seek(offset) && reader.ReadU16(value);
