@@ -133,29 +133,5 @@ TEST(ReadSampleRecord, PixelsMustFitTheBlock) {
   }
 }
 
-TEST(ReadSampleRecord, FormatErrorsInOrderOwnerTypeThenBiometricTypeThenCompression) {
-  SampleRecord record{};
-  BirSpec all_wrong;
-  all_wrong.formatOwner = 28;
-  all_wrong.biometricType = 4;
-  all_wrong.compression = 2;
-  EXPECT_EQ(ReadSampleRecord(BuildBir(all_wrong), &record), SampleRecordStatus::kWrongFormat);
-  BirSpec wrong_type = all_wrong;
-  wrong_type.formatOwner = 27;
-  wrong_type.formatType = 1024;
-  EXPECT_EQ(ReadSampleRecord(BuildBir(wrong_type), &record), SampleRecordStatus::kWrongFormat);
-  BirSpec not_finger = all_wrong;
-  not_finger.formatOwner = 27;
-  EXPECT_EQ(ReadSampleRecord(BuildBir(not_finger), &record),
-            SampleRecordStatus::kWrongBiometricType);
-  BirSpec compressed = not_finger;
-  compressed.biometricType = 8;
-  EXPECT_EQ(ReadSampleRecord(BuildBir(compressed), &record), SampleRecordStatus::kCompressed);
-  // A malformed record is refused before any of them.
-  std::vector<uint8_t> short_bir = BuildBir(all_wrong);
-  short_bir.pop_back();
-  EXPECT_EQ(ReadExact(short_bir, short_bir.size(), &record), SampleRecordStatus::kMalformed);
-}
-
 }  // namespace
 }  // namespace ridgeline
