@@ -10,30 +10,6 @@
 
 namespace ridgeline {
 
-// A bounded little-endian reader over untrusted bytes: a cursor and an end. Every read checks
-// the bytes it needs and fails (leaving the cursor where it was) rather than read past the end.
-class ByteReader {
- public:
-  explicit ByteReader(std::span<const uint8_t> bytes)
-      : begin_(bytes.data()), cursor_(bytes.data()), end_(bytes.data() + bytes.size()) {}
-
-  size_t size() const { return static_cast<size_t>(end_ - begin_); }
-  size_t remaining() const { return static_cast<size_t>(end_ - cursor_); }
-  // Moves the cursor to offset bytes from the start; fails beyond the end.
-  bool Seek(uint64_t offset);
-  bool Skip(uint64_t count);
-  bool ReadU8(uint8_t* value);
-  bool ReadU16(uint16_t* value);
-  bool ReadU32(uint32_t* value);
-  // Hands out the next count bytes without copying them.
-  bool ReadBytes(uint64_t count, std::span<const uint8_t>* bytes);
-
- private:
-  const uint8_t* begin_;
-  const uint8_t* cursor_;
-  const uint8_t* end_;
-};
-
 // Byte layout of the record (little-endian), offsets from the start of each part.
 constexpr size_t kBirDescriptorsSize = 32;  // four (Size, Offset) pairs of 32-bit words
 constexpr size_t kBirHeaderOffsetField = 4;

@@ -31,25 +31,6 @@ SampleRecordStatus ReadExact(const std::vector<uint8_t>& bytes, size_t length,
   return status;
 }
 
-TEST(ByteReader, ReadsLittleEndianAndRefusesPastTheEnd) {
-  const uint8_t bytes[7] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
-  ByteReader reader(bytes);
-  uint32_t u32 = 0;
-  uint16_t u16 = 0;
-  ASSERT_TRUE(reader.ReadU32(&u32));
-  EXPECT_EQ(u32, 0x04030201u);
-  ASSERT_TRUE(reader.ReadU16(&u16));
-  EXPECT_EQ(u16, 0x0605);
-  EXPECT_FALSE(reader.ReadU16(&u16));
-  EXPECT_EQ(reader.remaining(), 1u);  // a failed read leaves the cursor
-  EXPECT_TRUE(reader.Seek(7));
-  EXPECT_FALSE(reader.Seek(8));
-  EXPECT_FALSE(reader.Skip(1));
-  std::span<const uint8_t> span;
-  EXPECT_TRUE(reader.Seek(0));
-  EXPECT_FALSE(reader.ReadBytes(uint64_t{1} << 40, &span));
-}
-
 TEST(ReadSampleRecord, AcceptsAWellFormedRecord) {
   BirSpec spec;
   spec.vendorBytes = 9;
