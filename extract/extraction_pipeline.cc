@@ -3,8 +3,18 @@
 #include "extract/extraction_pipeline.h"
 
 #include <cstring>
+#include <optional>
 
 #include "extract/int_math.h"
+#include "extract/block_direction.h"
+#include "extract/binarise.h"
+#include "extract/binary_resmoothing.h"
+#include "extract/block_mask.h"
+#include "extract/contrast_stretch.h"
+#include "extract/foreground.h"
+#include "extract/oriented_smoothing.h"
+#include "extract/pixel_direction.h"
+#include "extract/thinning.h"
 #include "extract/stage_headers_pending.h"
 
 namespace ridgeline {
@@ -54,13 +64,12 @@ class WorkImage {
 
 // Binarises image as the first binarisation does: adaptively with the clarity map in scratch,
 // or with a plain local mean when adaptive binarisation is off.
-void Binarize(EngineParams* params, int32_t width, int32_t height, GrayImage image,
-              GrayImage clarity_map) {
+bool Binarize(const EngineParams* params, int32_t width, int32_t height, GrayImage image,
+              const uint8_t* const* clarity_map) {
   if (params->AdaptiveBinarization != 0) {
-    AdaptiveBinarize(params, width, height, image, clarity_map);
-  } else {
-    LocalMeanBinarize(width, height, image, kLocalMeanBinarizeRadius);
+    return AdaptiveBinarize(params, width, height, image, clarity_map);
   }
+  return LocalMeanBinarize(width, height, image, kLocalMeanBinarizeRadius);
 }
 
 }  // namespace
@@ -127,7 +136,7 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   if (!BoxMean3(width, height, input)) return -1;
   CopyGrayImage(width, height, input, scratch.get());
   if (!BoxMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
-  ContrastStretch(width, height, input, scratch.get(), kLocalMeanRadius);
+  if (!ContrastStretch(width, height, input, scratch.get(), kLocalMeanRadius)) return -1;
   CopyGrayImage(width, height, scratch.get(), direction.get());
   if (!BoxMean3(width, height, direction.get()) || !BoxMean3(width, height, direction.get())) {
     return -1;
@@ -145,11 +154,13 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   if (!block_directions || !block_isotropy || !corrected || !unmasked) return -1;
 
   // 7-9. Block directions, their unmasked copy, and the eroded block mask.
-  EstimateBlockDirections(params, width, height, direction.get(), block_cols, block_rows,
-                          kBlockSize, block_directions.get(), corrected.get(),
-                          block_isotropy.get());
+  if (!EstimateBlockDirections(*params, width, height, direction.get(), block_cols, block_rows,
+                               kBlockSize, block_directions.get(), corrected.get(),
+                               block_isotropy.get())) {
+    return -1;
+  }
   CopyGrayImage(block_cols, block_rows, block_directions.get(), unmasked.get());
-  ErodeBlockMask(params, block_cols, block_rows, block_directions.get(), block_isotropy.get());
+  ErodeBlockMask(*params, block_cols, block_rows, block_directions.get(), block_isotropy.get());
 
   // 10-12. Singular candidates, a calm field around them, spread over the pixels.
   SingularPointList candidates{};
@@ -159,9 +170,11 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
 
   // 13-14. Oriented smoothing of the stretched image, then per-pixel directions; the scratch
   // image becomes the isotropy image.
-  OrientedSmooth(width, height, scratch.get(), direction.get());
-  EstimatePixelDirections(params, width, height, scratch.get(), direction.get(),
-                          kPixelDirectionHalfWindow, params->PixelContrastThreshold);
+  if (!OrientedSmooth(width, height, scratch.get(), direction.get()) ||
+      !EstimatePixelDirections(width, height, scratch.get(), direction.get(),
+                               kPixelDirectionHalfWindow, params->PixelContrastThreshold)) {
+    return -1;
+  }
 
   // 15-16. The result's block map, then the block maps are no longer needed.
   FillResultMap(whole_cols, whole_rows, block_directions.get(), result);
@@ -173,30 +186,37 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   // 17-19. Singular points, the foreground mask, and oriented smoothing of the input.
   RefineSingularPoints(width, height, kBlockSize, direction.get(), &candidates,
                        &result->SingularPoints);
-  const uint8_t mean_isotropy =
-      MarkForeground(params, width, height, direction.get(), scratch.get(),
+  const std::optional<uint8_t> foreground =
+      MarkForeground(*params, width, height, direction.get(), scratch.get(),
                      result->SingularPoints, kForegroundHalfWindow);
-  OrientedSmooth(width, height, input, direction.get());
+  if (!foreground || !OrientedSmooth(width, height, input, direction.get())) return -1;
+  const uint8_t mean_isotropy = *foreground;
 
-  // 20. Binarisation, binary re-smoothing and clean-up.
+  // 20. Binarisation, binary re-smoothing and clean-up; scratch ends as the thinning input.
   if (params->AdaptiveBinarization != 0) {
-    PreBinarize(params, width, height, input, scratch.get());
-    MakeBoundaryDensityMap(width, height, scratch.get(), direction.get(), kBoundaryDensityRadius);
-    if (!BoxMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
+    if (!PreBinarize(params, width, height, input, scratch.get()) ||
+        !MakeBoundaryDensityMap(width, height, scratch.get(), direction.get(),
+                                kBoundaryDensityRadius) ||
+        !BoxMean(width, height, scratch.get(), kLocalMeanRadius)) {
+      return -1;
+    }
   }
-  Binarize(params, width, height, input, scratch.get());
+  if (!Binarize(params, width, height, input, scratch.get())) return -1;
   if (params->BinarySmoothPasses + params->SmoothLevelBase + params->SmoothLevelScale != 0) {
-    if (params->BinarySmoothPasses != 0) {
-      ReSmoothBinary(params, width, height, input, kReSmoothRadius);
+    if (params->BinarySmoothPasses != 0 &&
+        !ReSmoothBinary(params, width, height, input, kReSmoothRadius)) {
+      return -1;
     }
     if (params->SmoothLevelBase + params->SmoothLevelScale != 0) {
-      RefreshDirections(params, width, height, input, direction.get(), scratch.get(),
-                        result->SingularPoints, kReSmoothRadius);
-      LevelSmooth(width, height, input, direction.get(), scratch.get());
+      if (!RefreshDirections(params, width, height, input, direction.get(), scratch.get(),
+                             &result->SingularPoints, kReSmoothRadius) ||
+          !LevelSmooth(width, height, input, direction.get(), scratch.get())) {
+        return -1;
+      }
     }
-    Binarize(params, width, height, input, scratch.get());
+    if (!Binarize(params, width, height, input, scratch.get())) return -1;
   }
-  MajorityFilter(width, height, input);
+  if (!MajorityFilter(width, height, input)) return -1;
   CopyGrayImage(width, height, input, scratch.get());
   WhitenBackground(width, height, input, direction.get());
 
@@ -212,7 +232,7 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   // 22. Boundary density, thinning, skeleton repair, minutiae.
   result->BoundaryDensity = MeasureBoundaryDensity(width, height, scratch.get(), direction.get());
   GrayImage skeleton = scratch.get();
-  ThinRidges(width, height, skeleton);
+  if (ThinRidges(width, height, skeleton) < 0) return -1;
   WhitenBackground(width, height, skeleton, direction.get());
   BridgeRidgeGaps(width, height, skeleton, direction.get(), kBridgeRadius);
   CleanBifurcations(width, height, skeleton, direction.get(), kShortBranch, kBridgeLength);
