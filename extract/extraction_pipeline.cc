@@ -5,17 +5,20 @@
 #include <cstring>
 #include <optional>
 
-#include "extract/int_math.h"
-#include "extract/block_direction.h"
 #include "extract/binarise.h"
 #include "extract/binary_resmoothing.h"
+#include "extract/block_direction.h"
 #include "extract/block_mask.h"
 #include "extract/contrast_stretch.h"
 #include "extract/foreground.h"
+#include "extract/int_math.h"
+#include "extract/minutiae_detect.h"
+#include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/pixel_direction.h"
+#include "extract/singular_points.h"
+#include "extract/skeleton_repair.h"
 #include "extract/thinning.h"
-#include "extract/stage_headers_pending.h"
 
 namespace ridgeline {
 
@@ -27,13 +30,6 @@ constexpr int kForegroundHalfWindow = 16;
 constexpr int kBoundaryDensityRadius = 16;
 constexpr int kLocalMeanBinarizeRadius = 5;
 constexpr int kReSmoothRadius = 12;
-constexpr int kBridgeRadius = 15;
-constexpr int kShortBranch = 10;
-constexpr int kBridgeLength = 15;
-constexpr int kTraceLength = 20;
-constexpr int kMinEndingTrace = 15;
-constexpr int kMinBranchTrace = 10;
-constexpr int kVariationRadius = 10;
 
 // Owns one working image for the length of a pipeline run.
 class WorkImage {
@@ -187,8 +183,8 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   RefineSingularPoints(width, height, kBlockSize, direction.get(), &candidates,
                        &result->SingularPoints);
   const std::optional<uint8_t> foreground =
-      MarkForeground(*params, width, height, direction.get(), scratch.get(),
-                     result->SingularPoints, kForegroundHalfWindow);
+      MarkForeground(*params, width, height, direction.get(), scratch.get(), result->SingularPoints,
+                     kForegroundHalfWindow);
   if (!foreground || !OrientedSmooth(width, height, input, direction.get())) return -1;
   const uint8_t mean_isotropy = *foreground;
 
@@ -234,11 +230,12 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   GrayImage skeleton = scratch.get();
   if (ThinRidges(width, height, skeleton) < 0) return -1;
   WhitenBackground(width, height, skeleton, direction.get());
-  BridgeRidgeGaps(width, height, skeleton, direction.get(), kBridgeRadius);
-  CleanBifurcations(width, height, skeleton, direction.get(), kShortBranch, kBridgeLength);
-  DetectMinutiae(width, height, skeleton, direction.get(), result, kTraceLength, kMinEndingTrace,
-                 kMinBranchTrace, kVariationRadius);
-  FilterMinutiae(params, width, height, input_copy.get(), direction.get(), result, mean_isotropy);
+  BridgeRidgeGaps(width, height, skeleton, direction.get(), kBridgeSearchRadius);
+  CleanBifurcations(width, height, skeleton, direction.get(), kShortBranchLength,
+                    kJunctionBridgeLength);
+  DetectMinutiae(width, height, skeleton, direction.get(), result, kMinutiaTraceLength,
+                 kMinEndingTrace, kMinBranchTrace, kVariationRadius);
+  FilterMinutiae(*params, width, height, input_copy.get(), direction.get(), result, mean_isotropy);
   CompactCandidates(result);
 
   // 23. The working images are released on return.

@@ -19,7 +19,8 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
 // Sets every block of the corrected map within squared block distance 1 of a candidate to "no
 // direction", and every other block within squared distance 5 back to its unmasked direction.
 void CalmAroundCandidates(int blockCols, int blockRows, const SingularPointList& candidates,
-                          GrayImage correctedDirectionMap, const uint8_t* const* unmaskedDirectionMap);
+                          GrayImage correctedDirectionMap,
+                          const uint8_t* const* unmaskedDirectionMap);
 
 // Every pixel of directionImage takes the code of its block in blockMap.
 void SpreadBlockDirections(int width, int height, const uint8_t* const* blockMap,

@@ -96,12 +96,23 @@ TEST(FeaturesExtraction, CandidatesOnUnusableBlocksAreDropped) {
 
 TEST(FeaturesExtraction, FewMinutiaeGiveQualityZeroAndResultZero) {
   Features f;
-  auto seven = ResultWith({{20, 20}, {40, 20}, {60, 20}, {80, 20}, {100, 20}, {120, 20}, {140, 20}});
+  auto seven =
+      ResultWith({{20, 20}, {40, 20}, {60, 20}, {80, 20}, {100, 20}, {120, 20}, {140, 20}});
   EXPECT_EQ(Finish(*seven, f), 0);
   EXPECT_EQ(f.set->Count, 7);
   EXPECT_EQ(f.summary->Quality, 0);
-  auto twelve = ResultWith({{20, 20}, {40, 20}, {60, 20}, {80, 20}, {100, 20}, {120, 20},
-                            {140, 20}, {20, 60}, {40, 60}, {60, 60}, {80, 60}, {100, 60}});
+  auto twelve = ResultWith({{20, 20},
+                            {40, 20},
+                            {60, 20},
+                            {80, 20},
+                            {100, 20},
+                            {120, 20},
+                            {140, 20},
+                            {20, 60},
+                            {40, 60},
+                            {60, 60},
+                            {80, 60},
+                            {100, 60}});
   EXPECT_EQ(Finish(*twelve, f), 1);
 }
 

@@ -75,7 +75,8 @@ const StageRegistrar kPipeline("RunExtractionPipeline", [](const StageContext& c
   OwnedImage image(ReadPgm(ctx.dir() / "01_resampled.pgm"));
   EngineParams params = DefaultParams();
   ExtractionResult result{};
-  const int mean = RunExtractionPipeline(&params, image.width(), image.height(), image.get(), &result);
+  const int mean =
+      RunExtractionPipeline(&params, image.width(), image.height(), image.get(), &result);
   const Json got{{"ExtractionResult", ExtractionResultToJson(result)}, {"MeanIsotropy", mean}};
   return Outcome::FromDiff(CompareJson(got, ctx.OutputJson("er")));
 });
@@ -102,8 +103,8 @@ std::string CompareDriver(const StageContext& ctx, int result, const EngineParam
     diff = CompareJson(FeatureSummaryToJson(*features.summary()), ctx.OutputJson("summary"));
   }
   if (diff.empty()) {
-    const QualityScore q = ScoreQuality(*features.set(), *features.summary(),
-                                        static_cast<uint8_t>(mean));
+    const QualityScore q =
+        ScoreQuality(*features.set(), *features.summary(), static_cast<uint8_t>(mean));
     diff = CompareJson(DriverJson(result, q, mean, params), ctx.OutputJson("driver"));
   }
   return diff;
@@ -118,20 +119,18 @@ const StageRegistrar kDriver("FeaturesExtractionEx", [](const StageContext& ctx)
   {
     EngineParams params = DefaultParams();
     OwnedFeatures features;
-    const int result = FinishFeatureExtraction(&params, ctx.Arg("width"), ctx.Arg("height"),
-                                               *recorded, static_cast<uint8_t>(mean),
-                                               features.set(), features.summary(),
-                                               ctx.Arg("templateBudget"));
+    const int result = FinishFeatureExtraction(
+        &params, ctx.Arg("width"), ctx.Arg("height"), *recorded, static_cast<uint8_t>(mean),
+        features.set(), features.summary(), ctx.Arg("templateBudget"));
     const std::string diff = CompareDriver(ctx, result, params, features, mean);
     if (!diff.empty()) return Outcome::Fail("driver steps: " + diff);
   }
   EngineParams params = DefaultParams();
   OwnedFeatures features;
   OwnedImage image(ctx.InputPgm("image"));
-  const int result = FeaturesExtractionEx(&params, image.width(), image.height(), image.get(),
-                                          ctx.Arg("resolutionPercent"), features.set(),
-                                          features.summary(), ctx.Arg("templateBudget"),
-                                          ctx.Arg("type"));
+  const int result = FeaturesExtractionEx(
+      &params, image.width(), image.height(), image.get(), ctx.Arg("resolutionPercent"),
+      features.set(), features.summary(), ctx.Arg("templateBudget"), ctx.Arg("type"));
   const std::string diff = CompareDriver(ctx, result, params, features, mean);
   return Outcome::FromDiff(diff.empty() ? diff : "end to end: " + diff);
 });
