@@ -210,9 +210,9 @@ std::string Histograms(const std::vector<int>& genuine, const std::vector<int>& 
   return svg + "</svg>\n";
 }
 
-// One print of a pair: its 550-dpi image with the minutiae of `features` (null: none), each
+// One print of a pair: its 550-dpi image with the minutiae of `features` drawn over it, each
 // green when `paired` marks it and orange otherwise.
-std::string PrintPicture(const GreyImage& image, const FeatureSet* features, int crop_x, int crop_y,
+std::string PrintPicture(const GreyImage& image, const FeatureSet& features, int crop_x, int crop_y,
                          const std::vector<bool>& paired) {
   if (image.pixels.empty()) return "<div class=\"missing\">no image</div>";
   const double height = static_cast<double>(kPairImageWidth) * image.height / image.width;
@@ -222,38 +222,28 @@ std::string PrintPicture(const GreyImage& image, const FeatureSet* features, int
   svg += "<image width=\"" + std::to_string(image.width) + "\" height=\"" +
          std::to_string(image.height) + "\" href=\"data:image/png;base64," +
          Base64(EncodeGreyPng(image)) + "\"/>\n";
-  if (features != nullptr) {
-    for (int i = 0; i < features->Count; ++i) {
-      const double x = features->X[i] + crop_x, y = features->Y[i] + crop_y;
-      const double angle = features->Angle[i] * M_PI / 180;
-      // Angle 0 points to decreasing x, 90 to increasing y.
-      const double tx = x - kTickLength * std::cos(angle), ty = y + kTickLength * std::sin(angle);
-      const char* colour = static_cast<size_t>(i) < paired.size() && paired[static_cast<size_t>(i)]
-                               ? kPairedColour
-                               : kUnpairedColour;
-      svg += std::string("<g stroke=\"") + colour + "\">";
-      svg += features->Type[i] == 0
-                 ? "<circle cx=\"" + Num(x) + "\" cy=\"" + Num(y) + "\" r=\"4\"/>"
-                 : "<rect x=\"" + Num(x - 4) + "\" y=\"" + Num(y - 4) +
-                       "\" width=\"8\" height=\"8\"/>";
-      svg += "<line x1=\"" + Num(x) + "\" y1=\"" + Num(y) + "\" x2=\"" + Num(tx) + "\" y2=\"" +
-             Num(ty) + "\"/></g>";
-    }
+  for (int i = 0; i < features.Count; ++i) {
+    const double x = features.X[i] + crop_x, y = features.Y[i] + crop_y;
+    const double angle = features.Angle[i] * M_PI / 180;
+    // Angle 0 points to decreasing x, 90 to increasing y.
+    const double tx = x - kTickLength * std::cos(angle), ty = y + kTickLength * std::sin(angle);
+    const bool is_paired = static_cast<size_t>(i) < paired.size() && paired[static_cast<size_t>(i)];
+    svg += std::string("<g stroke=\"") + (is_paired ? kPairedColour : kUnpairedColour) + "\">";
+    svg += features.Type[i] == 0 ? "<circle cx=\"" + Num(x) + "\" cy=\"" + Num(y) + "\" r=\"4\"/>"
+                                 : "<rect x=\"" + Num(x - 4) + "\" y=\"" + Num(y - 4) +
+                                       "\" width=\"8\" height=\"8\"/>";
+    svg += "<line x1=\"" + Num(x) + "\" y1=\"" + Num(y) + "\" x2=\"" + Num(tx) + "\" y2=\"" +
+           Num(ty) + "\"/></g>";
   }
   return svg + "</svg>";
 }
 
+// "101_3.tif enrolled, 31 minutiae, quality 84".
 std::string PrintCaption(const EvalRun& run, int index, const char* role) {
   const PrintFeatures& print = run.features[static_cast<size_t>(index)];
-  std::string caption =
-      "<b>" + HtmlEscape(run.prints[static_cast<size_t>(index)].path.filename().string()) +
-      "</b> " + role;
-  if (print.status == PrintStatus::kAccepted) {
-    return caption + ", " + std::to_string(print.minutiae) + " minutiae, quality " +
-           std::to_string(print.quality);
-  }
-  return caption + ": <span class=\"refused\">" + PrintStatusName(print.status) + ", " +
-         HtmlEscape(print.reason) + "</span>";
+  return "<b>" + HtmlEscape(run.prints[static_cast<size_t>(index)].path.filename().string()) +
+         "</b> " + role + ", " + std::to_string(print.minutiae) + " minutiae, quality " +
+         std::to_string(print.quality);
 }
 
 GreyImage ImageOrNothing(const EvalRun& run, int index) {
@@ -264,29 +254,61 @@ GreyImage ImageOrNothing(const EvalRun& run, int index) {
   }
 }
 
+bool Accepted(const EvalRun& run, int index) {
+  return run.features[static_cast<size_t>(index)].status == PrintStatus::kAccepted;
+}
+
+// Marks the minutiae that the best alignment of probe against reference pairs up.
+void PairedMinutiae(const FeatureSet& probe, const FeatureSet& reference, MatchWork* work,
+                    std::vector<bool>* probe_paired, std::vector<bool>* reference_paired) {
+  MatchResult result{};
+  std::fill(std::begin(result.Correspondence), std::end(result.Correspondence), -1);
+  MatchCoord(probe, reference, work, &result);
+  probe_paired->assign(static_cast<size_t>(probe.Count), false);
+  reference_paired->assign(static_cast<size_t>(reference.Count), false);
+  for (int a = 0; a < std::min(probe.Count, kMatchCapacity); ++a) {
+    const int b = result.Correspondence[a];
+    if (b < 0 || b >= reference.Count) continue;
+    (*probe_paired)[static_cast<size_t>(a)] = true;
+    (*reference_paired)[static_cast<size_t>(b)] = true;
+  }
+}
+
+// The engine's own misses: genuine comparisons of two accepted prints below the default
+// threshold, lowest first. Misses caused by a refused print are only counted; the refused
+// prints are listed on their own.
 std::string WorstNonMatches(const EvalRun& run) {
   const int threshold = MatchLevelThreshold(kDefaultMatchLevel);
   std::vector<size_t> misses;
+  size_t refused_misses = 0;
   for (size_t i = 0; i < run.comparisons.size(); ++i) {
-    if (run.comparisons[i].genuine && run.scores[i] < threshold) misses.push_back(i);
+    const Comparison& c = run.comparisons[i];
+    if (!c.genuine || run.scores[i] >= threshold) continue;
+    if (Accepted(run, c.reference) && Accepted(run, c.probe)) {
+      misses.push_back(i);
+    } else {
+      ++refused_misses;
+    }
   }
   std::stable_sort(misses.begin(), misses.end(),
                    [&](size_t a, size_t b) { return run.scores[a] < run.scores[b]; });
+  const size_t shown = std::min<size_t>(misses.size(), kWorstNonMatchesShown);
   std::string html =
-      "<h2>Worst false non-matches</h2>\n<p>Genuine comparisons scoring below the "
-      "default threshold " +
-      std::to_string(threshold) + ": " + std::to_string(misses.size()) + ", the lowest " +
-      std::to_string(std::min<size_t>(misses.size(), kWorstNonMatchesShown)) +
-      " shown. Each print is shown at 550 dpi as the engine sees it, with "
-      "<span style=\"color:" +
-      kPairedColour +
-      "\">paired</span> and <span "
-      "style=\"color:" +
-      kUnpairedColour +
-      "\">unpaired</span> minutiae under "
-      "the best alignment (circles: endings, squares: bifurcations; the tick "
-      "points along the ridge).</p>\n";
+      "<h2>Worst false non-matches</h2>\n<p>Genuine comparisons of two accepted "
+      "prints scoring below the default threshold " +
+      std::to_string(threshold) + ": " + std::to_string(misses.size()) +
+      (shown < misses.size() ? ", the lowest " + std::to_string(shown) + " shown" : std::string()) +
+      (refused_misses > 0
+           ? "; " + std::to_string(refused_misses) + " more involve a refused print (listed below)"
+           : std::string()) +
+      ".</p>\n";
   if (misses.empty()) return html;
+  html +=
+      "<p class=\"legend\">Each print is shown at 550 dpi as the engine sees it, with "
+      "<span style=\"color:" +
+      std::string(kPairedColour) + "\">paired</span> and <span style=\"color:" + kUnpairedColour +
+      "\">unpaired</span> minutiae under the best alignment (circles: endings, squares: "
+      "bifurcations; the tick points along the ridge).</p>\n";
   MatchParams params;
   InitMatchParams(&params);
   std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
@@ -294,37 +316,22 @@ std::string WorstNonMatches(const EvalRun& run) {
                      params),
       FreeMatchWork);
   if (!work) throw std::bad_alloc();
-  for (size_t k = 0; k < misses.size() && k < kWorstNonMatchesShown; ++k) {
+  for (size_t k = 0; k < shown; ++k) {
     const Comparison& c = run.comparisons[misses[k]];
     const PrintFeatures& reference = run.features[static_cast<size_t>(c.reference)];
     const PrintFeatures& probe = run.features[static_cast<size_t>(c.probe)];
     std::vector<bool> probe_paired, reference_paired;
-    const bool both =
-        reference.status == PrintStatus::kAccepted && probe.status == PrintStatus::kAccepted;
-    if (both) {
-      MatchResult result{};
-      std::fill(std::begin(result.Correspondence), std::end(result.Correspondence), -1);
-      MatchCoord(*probe.probe->set(), *reference.reference->set(), work.get(), &result);
-      probe_paired.assign(static_cast<size_t>(probe.probe->set()->Count), false);
-      reference_paired.assign(static_cast<size_t>(reference.reference->set()->Count), false);
-      const int pairs_checked = std::min(probe.probe->set()->Count, kMatchCapacity);
-      for (int a = 0; a < pairs_checked; ++a) {
-        const int b = result.Correspondence[a];
-        if (b < 0 || b >= reference.reference->set()->Count) continue;
-        probe_paired[static_cast<size_t>(a)] = true;
-        reference_paired[static_cast<size_t>(b)] = true;
-      }
-    }
+    PairedMinutiae(*probe.probe->set(), *reference.reference->set(), work.get(), &probe_paired,
+                   &reference_paired);
     html += "<figure class=\"pair\"><figcaption>score " + std::to_string(run.scores[misses[k]]) +
             "</figcaption><div class=\"side\">";
-    html +=
-        "<div>" +
-        PrintPicture(ImageOrNothing(run, c.reference), both ? reference.reference->set() : nullptr,
-                     reference.reference_crop_x, reference.reference_crop_y, reference_paired) +
-        "<p>" + PrintCaption(run, c.reference, "enrolled") + "</p></div>";
     html += "<div>" +
-            PrintPicture(ImageOrNothing(run, c.probe), both ? probe.probe->set() : nullptr,
-                         probe.probe_crop_x, probe.probe_crop_y, probe_paired) +
+            PrintPicture(ImageOrNothing(run, c.reference), *reference.reference->set(),
+                         reference.reference_crop_x, reference.reference_crop_y, reference_paired) +
+            "<p>" + PrintCaption(run, c.reference, "enrolled") + "</p></div>";
+    html += "<div>" +
+            PrintPicture(ImageOrNothing(run, c.probe), *probe.probe->set(), probe.probe_crop_x,
+                         probe.probe_crop_y, probe_paired) +
             "<p>" + PrintCaption(run, c.probe, "probe") + "</p></div>";
     html += "</div></figure>\n";
   }
