@@ -14,7 +14,8 @@ namespace ridgeline {
 // first alignment, its Score weighted by block agreement (the returned score may differ: a
 // Score of 1..999 is averaged with the refined one, and the return value is capped at 9999).
 // rebuildA false reuses the A tables of the previous call on work (the probe must be the same).
-// REQUIRES: both sets' minutia arrays hold Count entries; grids of at most 64 x 64 blocks.
+// REQUIRES: both sets' minutia arrays hold Count entries; grids of at most 64 x 64 blocks and
+// coordinates within 0..1023 (what extraction and stored templates give).
 int MatchCoord(const FeatureSet& probe, const FeatureSet& reference, MatchWork* work,
                MatchResult* result, bool rebuildA = true);
 
