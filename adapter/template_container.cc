@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "adapter/byte_reader.h"
+#include "adapter/secure_clear.h"
+#include "adapter/trace_log.h"
 #include "extract/constants.h"
+#include "match/template_decode.h"
 #include "match/template_layout.h"
 
 namespace ridgeline {
@@ -121,6 +124,62 @@ AppendResult AppendTemplateEntry(uint8_t** container, size_t* containerSize,
   *container = blob;
   *containerSize = base + 2 + length;
   return AppendResult::kAppended;
+}
+
+bool _CheckTemplate(std::span<const uint8_t> container) {
+  ContainerHeader header{};
+  if (container.data() == nullptr || !ReadContainerHeader(container, &header)) return false;
+  if (header.Version != 0 || header.TemplateCount == 0) {
+    TraceLog("_CheckTemplate TemplateData->Version = %d, TemplateData->TemplateCount = %d\n",
+             header.Version, header.TemplateCount);
+    return false;
+  }
+  if (header.TemplateType != kMinutiaTemplateType) {
+    TraceLog("_CheckTemplate TemplateData->TemplateType = %d\n", header.TemplateType);
+    return false;
+  }
+  return true;
+}
+
+bool _ParseTemplate(std::span<const uint8_t> container, int index, FeatureSet** featureSet,
+                    FeatureSummary** summary) {
+  TraceLog("_ParseTemplate(idx=%d)\n", index);
+  // A blob too short to hold TemplateCount is as unusable as none.
+  if (container.data() == nullptr || container.size() <= kTemplateCountOffset) {
+    TraceLog("_ParseTemplate abnormal parameters (null)\n");
+    return false;
+  }
+  const int count = container[kTemplateCountOffset];
+  if (index < 0 || index >= count) {
+    TraceLog("_ParseTemplate abnormal parameters (template count=%d)\n", count);
+    return false;
+  }
+  std::span<const uint8_t> entry;
+  int bad_entry = 0;
+  if (!FindContainerEntry(container, index, &entry, &bad_entry)) {
+    TraceLog("_ParseTemplate abnormal data @ %d\n", bad_entry);
+    TraceLog("_ParseTemplate done %d\n", 0);
+    return false;
+  }
+  if (entry.empty()) {
+    TraceLog("_ParseTemplate done %d\n", 0);
+    return false;
+  }
+  TraceLog("_ParseTemplate size@%d = %lu\n", index, static_cast<unsigned long>(entry.size()));
+  bool decoded = false;
+  if (CheckMinutiaTemplate(entry)) {
+    if (*featureSet == nullptr || *summary == nullptr) {
+      // Pairs live and die together: a lone half is released before a new pair replaces it.
+      _SecureClearFeaturePair(featureSet, summary);
+      AllocFeatureRecords(featureSet, summary);
+    }
+    if (*featureSet != nullptr) {
+      DecodeTemplate(*featureSet, *summary, entry);
+      decoded = true;
+    }
+  }
+  TraceLog("_ParseTemplate done %d\n", decoded ? 1 : 0);
+  return decoded;
 }
 
 }  // namespace ridgeline

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "extract/records.h"
+
 namespace ridgeline {
 
 constexpr size_t kContainerHeaderSize = 8;
@@ -52,5 +54,17 @@ enum class AppendResult {
 // result nothing changes.
 AppendResult AppendTemplateEntry(uint8_t** container, size_t* containerSize,
                                  std::span<const uint8_t> minutiaTemplate);
+
+// The header check of a stored container: Version 0, TemplateCount at least 1, TemplateType
+// 2001, each refusal traced. A null blob, or one shorter than its 8 header bytes, is refused
+// without trace.
+bool _CheckTemplate(std::span<const uint8_t> container);
+
+// Finds entry `index` of the container by walking the entries from the header, runs the
+// structural check on it and decodes it into the pair (*featureSet, *summary), creating the
+// pair when either half is missing. True when the entry was valid and decoded. Every step is
+// traced. The blob's TemplateType is not consulted; callers check the header first.
+bool _ParseTemplate(std::span<const uint8_t> container, int index, FeatureSet** featureSet,
+                    FeatureSummary** summary);
 
 }  // namespace ridgeline

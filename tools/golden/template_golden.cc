@@ -6,15 +6,38 @@
 #include <vector>
 
 #include "adapter/template_container.h"
+#include "adapter/trace_log.h"
 #include "extract/engine_params.h"
 #include "match/template_decode.h"
 #include "match/template_encode.h"
 #include "match/template_layout.h"
+#include "platform/debug_output.h"
 #include "tools/golden/lib/golden.h"
 #include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
+
+// Collects the adapter's trace messages, time stamps removed, while it lives.
+class TraceRecorder {
+ public:
+  TraceRecorder() {
+    ResetTraceLineStart();
+    platform::SetDebugOutputHook(&Record, this);
+  }
+  ~TraceRecorder() { platform::SetDebugOutputHook(nullptr, nullptr); }
+  TraceRecorder(const TraceRecorder&) = delete;
+  TraceRecorder& operator=(const TraceRecorder&) = delete;
+  Json lines() const { return lines_; }
+
+ private:
+  static void Record(void* user, const char* text) {
+    std::string line(text);
+    const bool stamped = line.size() >= 11 && line[0] == '[' && line[9] == ']' && line[10] == ' ';
+    static_cast<TraceRecorder*>(user)->lines_.push_back(stamped ? line.substr(11) : line);
+  }
+  Json lines_ = Json::array();
+};
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
   if (hex.size() % 2 != 0) throw std::runtime_error("odd hex length");
@@ -132,6 +155,33 @@ Outcome CheckContainer(const Json& c, const Json& cases) {
     }
     const std::vector<uint8_t> built = AppendAll(records);
     if (built != container) return Outcome::Fail("appended container differs");
+  }
+  {
+    TraceRecorder trace;
+    if (_CheckTemplate(container) != c.at("CheckTemplate").get<bool>()) {
+      return Outcome::Fail("CheckTemplate differs");
+    }
+    std::string diff = CompareJson(trace.lines(), c.at("CheckTrace"), "CheckTrace");
+    if (!diff.empty()) return Outcome::Fail(diff);
+  }
+  for (const auto& parse : c.at("Parse")) {
+    const int index = parse.at("index").get<int>();
+    const std::string where = "Parse[" + std::to_string(index) + "]";
+    FeatureSet* fs = nullptr;
+    FeatureSummary* summary = nullptr;
+    TraceRecorder trace;
+    const bool result = _ParseTemplate(container, index, &fs, &summary);
+    std::string diff;
+    if (result != parse.at("Result").get<bool>()) diff = where + ".Result differs";
+    if (diff.empty()) diff = CompareJson(trace.lines(), parse.at("Trace"), where + ".Trace");
+    if (diff.empty() && result) {
+      diff = CompareJson(FeatureSetToJson(*fs), parse.at("FeatureSet"), where + ".FeatureSet");
+      if (diff.empty() && summary->BoundaryDensity != parse.at("BoundaryDensity").get<int>()) {
+        diff = where + ".BoundaryDensity differs";
+      }
+    }
+    FreeFeatureRecords(fs, summary);
+    if (!diff.empty()) return Outcome::Fail(diff);
   }
   return Outcome::Pass();
 }
