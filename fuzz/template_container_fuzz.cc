@@ -1,7 +1,8 @@
-// Fuzzes the path a stored TemplateContainer takes: header check, entry walk, structural check
-// of each MinutiaTemplate and its decoding, then an append. Whatever the bytes, nothing may be
-// read outside the blob, and a template that passes the check must decode into a FeatureSet
-// the matcher can take: at most 250 minutiae, positions on the decoded grid, a 1..63 grid.
+// Fuzzes the path a stored TemplateContainer takes: _CheckTemplate, _ParseTemplate of every
+// entry (walk, structural check, decode into scratch slots), then an append. Whatever the
+// bytes, nothing may be read outside the blob, and a template that _ParseTemplate accepts must
+// have decoded into a FeatureSet the matcher can take: 1..250 minutiae, positions on the
+// decoded grid, a grid of 1..63 blocks a side.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +12,7 @@
 #include "adapter/template_container.h"
 #include "extract/constants.h"
 #include "extract/records.h"
-#include "match/template_decode.h"
+#include "match/template_layout.h"
 
 namespace {
 
@@ -33,38 +34,32 @@ void CheckDecoded(const FeatureSet& fs) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::span<const uint8_t> blob(data, size);
-  ContainerHeader header{};
-  if (!ReadContainerHeader(blob, &header)) return 0;
+  // An exact heap copy, so that a read one byte past the blob is caught.
+  auto* blob = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size));
+  if (blob == nullptr) return 0;
+  if (size > 0) std::memcpy(blob, data, size);
+  const std::span<const uint8_t> container(blob, size);
 
+  _CheckTemplate(container);
   FeatureSet* fs = nullptr;
   FeatureSummary* summary = nullptr;
-  if (!AllocFeatureRecords(&fs, &summary)) return 0;
-  std::span<const uint8_t> first;
-  for (int index = 0; index <= header.TemplateCount; ++index) {
-    std::span<const uint8_t> entry;
-    int bad = -1;
-    if (!FindContainerEntry(blob, index, &entry, &bad)) {
-      Require(bad >= 0 && bad <= index);
-      break;
-    }
-    if (index == 0) first = entry;
-    if (!CheckMinutiaTemplate(entry)) continue;
-    DecodeTemplate(fs, summary, entry);
-    CheckDecoded(*fs);
+  const int count = size > 5 ? blob[5] : 0;
+  for (int index = 0; index <= count; ++index) {
+    if (_ParseTemplate(container, index, &fs, &summary)) CheckDecoded(*fs);
   }
   FreeFeatureRecords(fs, summary);
 
-  // Appending the first entry back onto a copy of the blob.
-  if (!first.empty()) {
-    auto* copy = static_cast<uint8_t*>(std::malloc(size));
-    if (copy == nullptr) return 0;
-    std::memcpy(copy, data, size);
-    size_t copy_size = size;
-    if (AppendTemplateEntry(&copy, &copy_size, first) == AppendResult::kAppended) {
-      Require(copy[5] == header.TemplateCount + 1);
+  // Append the first entry (when there is one) back onto the blob.
+  std::span<const uint8_t> first;
+  int bad = 0;
+  if (FindContainerEntry(container, 0, &first, &bad)) {
+    // The record's own header gives its length; the entry may hold more bytes.
+    const size_t length = first.size() >= 4 ? TemplateRecordSize(first) : 0;
+    size_t new_size = size;
+    if (AppendTemplateEntry(&blob, &new_size, first) == AppendResult::kAppended) {
+      Require(new_size == size + 2 + length && blob[5] == count + 1);
     }
-    std::free(copy);
   }
+  std::free(blob);
   return 0;
 }
