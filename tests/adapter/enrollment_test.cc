@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "adapter/entry_points.h"
 #include "adapter/template_container.h"
 #include "tests/support/features.h"
 #include "tests/support/service_pipeline.h"
@@ -197,13 +198,6 @@ TEST_F(Enrollment, DiscardThenCreateAppendsToTheOldContainer) {
   EXPECT_EQ(unit_.context()->Enrollment.Count, 1u);
 }
 
-TEST_F(Enrollment, CreateDuringAnOpenEnrollmentChangesNothing) {
-  EnrollOnce(*first_);
-  EXPECT_EQ(unit_.Create(), S_OK);
-  EXPECT_EQ(unit_.context()->Enrollment.Count, 1u);
-  EXPECT_EQ(unit_.Status(), S_OK);
-}
-
 TEST_F(Enrollment, ClosedEnrollmentRefusesEveryStep) {
   EXPECT_EQ(unit_.Update(), WINBIO_E_INVALID_DEVICE_STATE);
   EXPECT_EQ(unit_.Status(), WINBIO_E_INVALID_DEVICE_STATE);
@@ -217,17 +211,28 @@ TEST_F(Enrollment, ClosedEnrollmentRefusesEveryStep) {
   EXPECT_EQ(unit_.context()->Enrollment.Template, nullptr);
 }
 
-TEST_F(Enrollment, NullArgumentsArePointerErrors) {
-  const WINBIO_ENGINE_INTERFACE& engine = unit_.engine();
+TEST(EnrollmentWithoutContext, EveryEntryPointRefusesAnUnattachedPipeline) {
+  WINBIO_PIPELINE pipeline = testing::UnattachedPipeline();
   WINBIO_REJECT_DETAIL detail = 0;
   WINBIO_IDENTITY identity = TestIdentity(1);
-  EXPECT_EQ(engine.CreateEnrollment(nullptr), E_POINTER);
-  EXPECT_EQ(engine.UpdateEnrollment(nullptr, &detail), E_POINTER);
-  EXPECT_EQ(engine.UpdateEnrollment(unit_.get(), nullptr), E_POINTER);
-  EXPECT_EQ(engine.GetEnrollmentStatus(unit_.get(), nullptr), E_POINTER);
-  EXPECT_EQ(engine.CommitEnrollment(unit_.get(), nullptr, 1, nullptr, 0), E_POINTER);
-  EXPECT_EQ(engine.CommitEnrollment(nullptr, &identity, 1, nullptr, 0), E_POINTER);
-  EXPECT_EQ(engine.DiscardEnrollment(nullptr), E_POINTER);
+  WINBIO_BIOMETRIC_SUBTYPE sub_factor = 0;
+  BOOLEAN flag = 0;
+  PUCHAR payload = nullptr;
+  SIZE_T size = 0;
+  EXPECT_EQ(EngineAdapterCreateEnrollment(&pipeline), WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterUpdateEnrollment(&pipeline, &detail), WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterGetEnrollmentStatus(&pipeline, &detail), WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterCommitEnrollment(&pipeline, &identity, 1, nullptr, 0),
+            WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterDiscardEnrollment(&pipeline), WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterCheckForDuplicate(&pipeline, &identity, &sub_factor, &flag),
+            WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterVerifyFeatureSet(&pipeline, &identity, 1, &flag, &payload, &size, &payload,
+                                          &size, &detail),
+            WINBIO_E_INVALID_DEVICE_STATE);
+  EXPECT_EQ(EngineAdapterIdentifyFeatureSet(&pipeline, &identity, &sub_factor, &payload, &size,
+                                            &payload, &size, &detail),
+            WINBIO_E_INVALID_DEVICE_STATE);
 }
 
 }  // namespace

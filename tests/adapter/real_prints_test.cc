@@ -1,0 +1,166 @@
+// End to end on the shared print databases, through the interface table as the service runs it:
+// impression 1 of each finger is enrolled (sample acceptance, update, duplicate check, commit),
+// then every other impression is verified against every enrolled finger and identified among
+// them. Prints the genuine and impostor accept rates at the default match level per database.
+// Skips when the databases are absent, and while the extraction yields no features at all.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/bir_builder.h"
+#include "tests/support/service_pipeline.h"
+#include "tests/support/shared_data.h"
+#include "tests/support/tiff_gray.h"
+
+namespace ridgeline {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::GrayPicture;
+using testing::ServicePipeline;
+using testing::TestIdentity;
+
+constexpr int kFirstFinger = 101;
+constexpr int kFingers = 10;
+constexpr int kImpressions = 8;
+constexpr WINBIO_BIOMETRIC_SUBTYPE kFinger = 1;
+
+struct Figures {
+  int enrolled = 0;
+  int false_duplicates = 0;  // an enrollment reported as a finger already stored
+  int self_matches = 0;      // enrolled impression verified against its own record
+  int captures = 0;          // later impressions offered
+  int capture_failures = 0;  // refused by the acceptance
+  int genuine_attempts = 0;
+  int genuine_accepts = 0;
+  int impostor_attempts = 0;
+  int impostor_accepts = 0;
+  int identified_right = 0;
+  int identified_wrong = 0;
+};
+
+fs::path ImpressionPath(const fs::path& database, int finger, int impression) {
+  return database / (std::to_string(finger) + "_" + std::to_string(impression) + ".tif");
+}
+
+// Every operation of the service starts from a cleared context and a fresh acceptance. S_OK
+// only when the capture left a current sample.
+HRESULT Capture(ServicePipeline& unit, const fs::path& path, WINBIO_BIR_PURPOSE purpose) {
+  GrayPicture picture;
+  if (!testing::ReadGrayTiff(path, &picture)) {
+    ADD_FAILURE() << "unreadable " << path;
+    return E_INVALIDARG;
+  }
+  testing::BirSpec spec;
+  spec.width = picture.width;
+  spec.height = picture.height;
+  spec.purpose = purpose;
+  spec.pixel = [&picture](int x, int y) { return picture.pixels[y * picture.width + x]; };
+  std::vector<uint8_t> bir = testing::BuildBir(spec);
+  EXPECT_EQ(unit.engine().ClearContext(unit.get()), S_OK);
+  WINBIO_REJECT_DETAIL detail = 0;
+  const HRESULT hr = unit.engine().AcceptSampleData(
+      unit.get(), reinterpret_cast<PWINBIO_BIR>(bir.data()), bir.size(), purpose, &detail);
+  // An extraction that finds too few minutiae is no error of the acceptance; it leaves no current
+  // sample, which the following step reports as a bad capture.
+  if (hr == S_OK && unit.context()->pFPData == nullptr) return WINBIO_E_BAD_CAPTURE;
+  return hr;
+}
+
+Figures RunDatabase(const fs::path& database) {
+  Figures f;
+  ServicePipeline unit;
+  std::vector<int> enrolled;
+  for (int finger = kFirstFinger; finger < kFirstFinger + kFingers; ++finger) {
+    const fs::path first = ImpressionPath(database, finger, 1);
+    if (Capture(unit, first, WINBIO_PURPOSE_ENROLL) != S_OK) continue;
+    if (unit.Create() != S_OK || unit.Update() != S_OK) continue;
+    if (unit.CheckForDuplicate() == S_OK && unit.out.duplicate == TRUE) ++f.false_duplicates;
+    if (unit.Commit(TestIdentity(static_cast<uint8_t>(finger)), kFinger) != S_OK) continue;
+    enrolled.push_back(finger);
+    ++f.enrolled;
+    // The enrolled capture itself must verify.
+    if (Capture(unit, first, WINBIO_PURPOSE_VERIFY) == S_OK &&
+        unit.Verify(TestIdentity(static_cast<uint8_t>(finger)), kFinger) == S_OK) {
+      ++f.self_matches;
+    }
+  }
+  for (int finger : enrolled) {
+    for (int impression = 2; impression <= kImpressions; ++impression) {
+      ++f.captures;
+      if (Capture(unit, ImpressionPath(database, finger, impression), WINBIO_PURPOSE_VERIFY) !=
+          S_OK) {
+        ++f.capture_failures;
+        f.genuine_attempts += 1;
+        continue;
+      }
+      for (int claimed : enrolled) {
+        const HRESULT hr = unit.Verify(TestIdentity(static_cast<uint8_t>(claimed)), kFinger);
+        const bool accepted = hr == S_OK;
+        if (claimed == finger) {
+          ++f.genuine_attempts;
+          f.genuine_accepts += accepted;
+        } else {
+          ++f.impostor_attempts;
+          f.impostor_accepts += accepted;
+        }
+      }
+      if (unit.Identify() == S_OK) {
+        const WINBIO_IDENTITY right = TestIdentity(static_cast<uint8_t>(finger));
+        const bool same = std::memcmp(&unit.out.identity, &right, sizeof(right)) == 0;
+        (same ? f.identified_right : f.identified_wrong) += 1;
+      }
+    }
+  }
+  return f;
+}
+
+double Percent(int part, int whole) { return whole == 0 ? 0.0 : 100.0 * part / whole; }
+
+TEST(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
+  const fs::path data = testing::SharedDir() / "data";
+  if (!fs::is_directory(data)) GTEST_SKIP() << "no print databases at " << data;
+  std::vector<fs::path> databases;
+  for (const char* year : {"fvc2000", "fvc2002"}) {
+    if (!fs::is_directory(data / year)) continue;
+    for (const auto& entry : fs::directory_iterator(data / year)) {
+      if (entry.is_directory()) databases.push_back(entry.path());
+    }
+  }
+  std::sort(databases.begin(), databases.end());
+  if (databases.empty()) GTEST_SKIP() << "no print databases at " << data;
+
+  // While the extraction is a stand-in no capture is accepted: nothing to measure.
+  ServicePipeline probe;
+  if (Capture(probe, ImpressionPath(databases.front(), kFirstFinger, 1), WINBIO_PURPOSE_ENROLL) !=
+      S_OK) {
+    GTEST_SKIP() << "the first print of " << databases.front()
+                 << " yields no features: extraction not in place";
+  }
+
+  std::printf("%-14s %8s %6s %12s %12s %12s %10s\n", "database", "enrolled", "FTA", "genuine acc",
+              "impostor acc", "ident right", "false dup");
+  for (const fs::path& database : databases) {
+    const Figures f = RunDatabase(database);
+    const std::string name =
+        database.parent_path().filename().string() + "/" + database.filename().string();
+    std::printf("%-14s %5d/%-2d %6d %11.1f%% %11.2f%% %7d/%-4d %10d\n", name.c_str(), f.enrolled,
+                kFingers, f.capture_failures, Percent(f.genuine_accepts, f.genuine_attempts),
+                Percent(f.impostor_accepts, f.impostor_attempts), f.identified_right, f.captures,
+                f.false_duplicates);
+    RecordProperty(name + " genuine accept %",
+                   std::to_string(Percent(f.genuine_accepts, f.genuine_attempts)));
+    RecordProperty(name + " impostor accept %",
+                   std::to_string(Percent(f.impostor_accepts, f.impostor_attempts)));
+    EXPECT_EQ(f.self_matches, f.enrolled) << name << ": an enrolled capture failed to verify";
+  }
+}
+
+}  // namespace
+}  // namespace ridgeline
