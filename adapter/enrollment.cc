@@ -4,6 +4,7 @@
 // enrollment.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <span>
 
 #include "adapter/engine_context.h"
@@ -51,50 +52,53 @@ HRESULT AppendToEnrollment(EnrollmentState* enrollment, std::span<const uint8_t>
   return E_OUTOFMEMORY;
 }
 
-// Encodes the current sample into a MinutiaTemplate and appends it to the enrollment container.
-// The encoder may crop the current sample in place. A container that fails the header check is
-// left as it is and refused.
+// The merge proper: checks the container, encodes the current sample into a buffer of
+// TemplateCapacity bytes (the encoder may crop the sample in place) and appends the record.
+HRESULT MergeCurrentSample(EngineContext* context, EnrollmentState* enrollment,
+                           PWINBIO_REJECT_DETAIL RejectDetail) {
+  const bool valid = _CheckTemplate(EnrollmentTemplate(*enrollment));
+  if (valid && !_ParseTemplate(EnrollmentTemplate(*enrollment), 0, &context->pFPDataTmp,
+                               &context->pFPSummaryTmp)) {
+    TraceLog("HasOptimalPair failed\n");
+    *RejectDetail = kRejectDetailBadCapture;
+    return WINBIO_E_BAD_CAPTURE;
+  }
+  // Released without a wipe, as is the container an append replaces.
+  const std::unique_ptr<uint8_t, decltype(&std::free)> encoded(
+      static_cast<uint8_t*>(std::calloc(context->TemplateCapacity, 1)), &std::free);
+  if (encoded == nullptr) return E_OUTOFMEMORY;
+  const std::span<uint8_t> record(encoded.get(), context->TemplateCapacity);
+  EncodeTemplate(&context->EngineParams, context->pFPData, context->pFPSummary->BoundaryDensity,
+                 record);
+  TraceLog("_AdapterMergeFeatureSetWithEnrollment _CheckTemplate (%p)...\n",
+           static_cast<void*>(enrollment->Template));
+  if (enrollment->Template != nullptr && !valid) {
+    // The line shows the count byte, not the type.
+    TraceLog("_AdapterMergeFeatureSetWithEnrollment unsupported tempalte type (%d)\n",
+             EnrollmentTemplateCount(*enrollment));
+    return WINBIO_E_UNSUPPORTED_DATA_FORMAT;
+  }
+  const HRESULT hr = AppendToEnrollment(enrollment, record, RejectDetail);
+  if (hr == S_OK) {
+    TraceLog("_AdapterMergeFeatureSetWithEnrollment enrollment TemplateCount = %d\n",
+             EnrollmentTemplateCount(*enrollment));
+  }
+  return hr;
+}
+
+// Merges the current sample into the enrollment container as one more entry. A container that
+// fails the header check is left as it is and refused.
 HRESULT _AdapterMergeFeatureSetWithEnrollment(EngineContext* context, EnrollmentState* enrollment,
                                               PWINBIO_REJECT_DETAIL RejectDetail) {
   TraceLog("_AdapterMergeFeatureSetWithEnrollment\n");
   HRESULT hr = S_OK;
-  uint8_t* encoded = nullptr;
   if (context == nullptr || enrollment == nullptr || RejectDetail == nullptr) {
     TraceLog("_AdapterMergeFeatureSetWithEnrollment invalid parameter\n");
     if (RejectDetail != nullptr) *RejectDetail = kRejectDetailBadCapture;
     hr = WINBIO_E_BAD_CAPTURE;
   } else {
-    const bool valid = _CheckTemplate(EnrollmentTemplate(*enrollment));
-    if (valid && !_ParseTemplate(EnrollmentTemplate(*enrollment), 0, &context->pFPDataTmp,
-                                 &context->pFPSummaryTmp)) {
-      TraceLog("HasOptimalPair failed\n");
-      *RejectDetail = kRejectDetailBadCapture;
-      hr = WINBIO_E_BAD_CAPTURE;
-    } else if (encoded = static_cast<uint8_t*>(std::calloc(context->TemplateCapacity, 1));
-               encoded == nullptr) {
-      hr = E_OUTOFMEMORY;
-    } else {
-      const std::span<uint8_t> buffer(encoded, context->TemplateCapacity);
-      EncodeTemplate(&context->EngineParams, context->pFPData, context->pFPSummary->BoundaryDensity,
-                     buffer);
-      TraceLog("_AdapterMergeFeatureSetWithEnrollment _CheckTemplate (%p)...\n",
-               static_cast<void*>(enrollment->Template));
-      if (enrollment->Template != nullptr && !valid) {
-        // The count byte, not the type, is what this line has always shown.
-        TraceLog("_AdapterMergeFeatureSetWithEnrollment unsupported tempalte type (%d)\n",
-                 EnrollmentTemplateCount(*enrollment));
-        hr = WINBIO_E_UNSUPPORTED_DATA_FORMAT;
-      } else {
-        hr = AppendToEnrollment(enrollment, buffer, RejectDetail);
-        if (hr == S_OK) {
-          TraceLog("_AdapterMergeFeatureSetWithEnrollment enrollment TemplateCount = %d\n",
-                   EnrollmentTemplateCount(*enrollment));
-        }
-      }
-    }
+    hr = MergeCurrentSample(context, enrollment, RejectDetail);
   }
-  // The encoding buffer is released without a wipe, as is the container an append replaces.
-  std::free(encoded);
   TraceLog("_AdapterMergeFeatureSetWithEnrollment done hr = 0x%x\n", static_cast<unsigned>(hr));
   return hr;
 }
