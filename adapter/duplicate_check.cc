@@ -6,16 +6,12 @@
 #include "adapter/engine_context.h"
 #include "adapter/entry_points.h"
 #include "adapter/storage_calls.h"
+#include "adapter/template_blobs.h"
 #include "adapter/template_comparison.h"
 #include "adapter/trace_log.h"
 
 namespace ridgeline {
 namespace {
-
-std::span<const uint8_t> EnrollmentTemplate(const EnrollmentState& enrollment) {
-  if (enrollment.Template == nullptr) return {};
-  return {enrollment.Template, enrollment.TemplateSize};
-}
 
 // Scans all stored records. S_OK with *Duplicate set and the record's identity and subfactor
 // written when one matches, S_OK without when none does; any storage or comparison failure ends

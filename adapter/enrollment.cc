@@ -11,6 +11,7 @@
 #include "adapter/entry_points.h"
 #include "adapter/secure_clear.h"
 #include "adapter/storage_calls.h"
+#include "adapter/template_blobs.h"
 #include "adapter/template_container.h"
 #include "adapter/trace_log.h"
 #include "match/template_encode.h"
@@ -24,11 +25,6 @@ constexpr size_t kTemplateCountOffset = 5;  // TemplateCount byte of a container
 int EnrollmentTemplateCount(const EnrollmentState& enrollment) {
   if (enrollment.Template == nullptr || enrollment.TemplateSize <= kTemplateCountOffset) return 0;
   return enrollment.Template[kTemplateCountOffset];
-}
-
-std::span<const uint8_t> EnrollmentTemplate(const EnrollmentState& enrollment) {
-  if (enrollment.Template == nullptr) return {};
-  return {enrollment.Template, enrollment.TemplateSize};
 }
 
 // Appends the encoded record to the enrollment container. The container is replaced only on

@@ -6,6 +6,7 @@
 #include "adapter/engine_context.h"
 #include "adapter/entry_points.h"
 #include "adapter/storage_calls.h"
+#include "adapter/template_blobs.h"
 #include "adapter/template_comparison.h"
 #include "adapter/trace_log.h"
 

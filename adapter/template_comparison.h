@@ -13,12 +13,6 @@
 
 namespace ridgeline {
 
-// The template blob of a storage record; empty when the record has none.
-inline std::span<const uint8_t> StoredTemplate(const WINBIO_STORAGE_RECORD& record) {
-  if (record.TemplateBlob == nullptr) return {};
-  return {record.TemplateBlob, record.TemplateBlobSize};
-}
-
 // Compares the current sample (pFPData) with every entry of the stored container, decoded in
 // turn into the pFPDataTmp pair, until one reaches the threshold. When the pFPDataTmp2 pair
 // exists, an entry that falls short is tried once more turned by 180 degrees (into pFPDataTmp2).
