@@ -2,8 +2,8 @@
 // impression 1 of each finger is enrolled (sample acceptance, update, duplicate check, commit),
 // then every other impression is verified against every enrolled finger and identified among
 // them. Prints the genuine and impostor accept rates at the default match level per database.
-// Skips when the databases are absent, and while the extraction yields no features at all.
-#include <algorithm>
+// One test per database; each skips when its database is absent, and while sample acceptance or
+// the extraction yields no current sample at all.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -149,45 +149,47 @@ Figures RunDatabase(const fs::path& database) {
 
 double Percent(int part, int whole) { return whole == 0 ? 0.0 : 100.0 * part / whole; }
 
-TEST(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
-  const fs::path data = testing::SharedDir() / "data";
-  if (!fs::is_directory(data)) GTEST_SKIP() << "no print databases at " << data;
-  std::vector<fs::path> databases;
-  for (const char* year : {"fvc2000", "fvc2002"}) {
-    if (!fs::is_directory(data / year)) continue;
-    for (const auto& entry : fs::directory_iterator(data / year)) {
-      if (entry.is_directory()) databases.push_back(entry.path());
-    }
-  }
-  std::sort(databases.begin(), databases.end());
-  if (databases.empty()) GTEST_SKIP() << "no print databases at " << data;
+// The databases of the shared data, as "fvc2002/DB1_B".
+constexpr const char* kDatabases[] = {"fvc2000/DB1_B", "fvc2000/DB2_B", "fvc2000/DB3_B",
+                                      "fvc2002/DB1_B", "fvc2002/DB2_B", "fvc2002/DB3_B",
+                                      "fvc2002/DB4_B"};
 
+class RealPrints : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
+  const fs::path database = testing::SharedDir() / "data" / GetParam();
+  if (!fs::is_directory(database)) GTEST_SKIP() << "no print database at " << database;
   // While sample acceptance or the extraction is a stand-in no capture yields a current sample:
   // there is nothing to measure.
   ServicePipeline probe;
-  if (Capture(probe, ImpressionPath(databases.front(), kFirstFinger, 1), WINBIO_PURPOSE_ENROLL) !=
-      S_OK) {
-    GTEST_SKIP() << "the first print of " << databases.front()
+  if (Capture(probe, ImpressionPath(database, kFirstFinger, 1), WINBIO_PURPOSE_ENROLL) != S_OK) {
+    GTEST_SKIP() << "the first print of " << database
                  << " yields no current sample: acceptance or extraction not in place";
   }
 
-  std::printf("%-14s %8s %6s %12s %12s %12s %10s\n", "database", "enrolled", "FTA", "genuine acc",
-              "impostor acc", "ident right", "false dup");
-  for (const fs::path& database : databases) {
-    const Figures f = RunDatabase(database);
-    const std::string name =
-        database.parent_path().filename().string() + "/" + database.filename().string();
-    std::printf("%-14s %5d/%-2d %6d %11.1f%% %11.2f%% %7d/%-4d %10d\n", name.c_str(), f.enrolled,
-                kFingers, f.capture_failures, Percent(f.genuine_accepts, f.genuine_attempts),
-                Percent(f.impostor_accepts, f.impostor_attempts), f.identified_right, f.captures,
-                f.false_duplicates);
-    RecordProperty(name + " genuine accept %",
-                   std::to_string(Percent(f.genuine_accepts, f.genuine_attempts)));
-    RecordProperty(name + " impostor accept %",
-                   std::to_string(Percent(f.impostor_accepts, f.impostor_attempts)));
-    EXPECT_EQ(f.self_matches, f.enrolled) << name << ": an enrolled capture failed to verify";
-  }
+  const Figures f = RunDatabase(database);
+  std::printf(
+      "%s: enrolled %d/%d, failed captures %d, genuine accept %.1f%% (%d/%d), impostor "
+      "accept %.2f%% (%d/%d), identified right %d/%d, false duplicates %d\n",
+      GetParam(), f.enrolled, kFingers, f.capture_failures,
+      Percent(f.genuine_accepts, f.genuine_attempts), f.genuine_accepts, f.genuine_attempts,
+      Percent(f.impostor_accepts, f.impostor_attempts), f.impostor_accepts, f.impostor_attempts,
+      f.identified_right, f.captures, f.false_duplicates);
+  RecordProperty("genuine_accept_percent",
+                 std::to_string(Percent(f.genuine_accepts, f.genuine_attempts)));
+  RecordProperty("impostor_accept_percent",
+                 std::to_string(Percent(f.impostor_accepts, f.impostor_attempts)));
+  EXPECT_EQ(f.self_matches, f.enrolled) << "an enrolled capture failed to verify";
 }
+
+INSTANTIATE_TEST_SUITE_P(SharedDatabases, RealPrints, ::testing::ValuesIn(kDatabases),
+                         [](const ::testing::TestParamInfo<const char*>& database) {
+                           std::string name = database.param;
+                           for (char& c : name) {
+                             if (c == '/') c = '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace ridgeline
