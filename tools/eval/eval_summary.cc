@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "tools/eval/match_levels.h"
+#include "adapter/engine_context.h"
+#include "adapter/match_threshold.h"
 
 namespace ridgeline::eval {
 namespace {
@@ -70,8 +71,8 @@ EvalSummary Summarize(const EvalRun& run) {
   summary.fmr100 = rates.FnmrAtFmr(0.01);
   summary.fmr1000 = rates.FnmrAtFmr(0.001);
   summary.zero_fmr = rates.FnmrAtFmr(0.0);
-  for (int level = 1; level <= kMatchLevels; ++level) {
-    const int threshold = MatchLevelThreshold(level);
+  for (int level = kMinMatchLevel; level <= kMaxMatchLevel; ++level) {
+    const int threshold = MatchThreshold(static_cast<uint8_t>(level));
     summary.levels.push_back(
         {level, threshold, rates.FalseMatchRate(threshold), rates.FalseNonMatchRate(threshold)});
   }

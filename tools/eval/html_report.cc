@@ -9,10 +9,11 @@
 #include <new>
 #include <numeric>
 
+#include "adapter/engine_context.h"
+#include "adapter/match_threshold.h"
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_result.h"
-#include "tools/eval/match_levels.h"
 #include "tools/eval/png_memory.h"
 
 namespace ridgeline::eval {
@@ -189,7 +190,7 @@ std::string Histograms(const std::vector<int>& genuine, const std::vector<int>& 
   }
   svg += "<text x=\"" + Num(kLeft + plot_w - bar_w / 2) + "\" y=\"" + Num(kTop + plot_h + 16) +
          "\" text-anchor=\"middle\">&#8805;" + std::to_string(span) + "</text>\n";
-  const int threshold = MatchLevelThreshold(kDefaultMatchLevel);
+  const int threshold = MatchThreshold(kDefaultMatchLevel);
   svg += "<line class=\"threshold\" x1=\"" + Num(x_of(threshold)) + "\" y1=\"" + Num(kTop) +
          "\" x2=\"" + Num(x_of(threshold)) + "\" y2=\"" + Num(kTop + plot_h) + "\"/><text x=\"" +
          Num(x_of(threshold) + 4) + "\" y=\"" + Num(kTop + 12) + "\">threshold " +
@@ -278,7 +279,7 @@ void PairedMinutiae(const FeatureSet& probe, const FeatureSet& reference, MatchW
 // threshold, lowest first. Misses caused by a refused print are only counted; the refused
 // prints are listed on their own.
 std::string WorstNonMatches(const EvalRun& run) {
-  const int threshold = MatchLevelThreshold(kDefaultMatchLevel);
+  const int threshold = MatchThreshold(kDefaultMatchLevel);
   std::vector<size_t> misses;
   size_t refused_misses = 0;
   for (size_t i = 0; i < run.comparisons.size(); ++i) {
