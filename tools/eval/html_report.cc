@@ -127,7 +127,8 @@ std::string DetCurve(const ErrorRates& rates, const EvalSummary& s) {
     if (r.level != kDefaultMatchLevel) continue;
     svg += "<circle class=\"level\" cx=\"" + Num(x_of(r.fmr)) + "\" cy=\"" + Num(y_of(r.fnmr)) +
            "\" r=\"4\"/>" +
-           label_at(x_of(r.fmr), y_of(r.fnmr) + 14,
+           label_at(x_of(r.fmr),
+                    y_of(r.fnmr) > kTop + plot_h - 24 ? y_of(r.fnmr) - 8 : y_of(r.fnmr) + 14,
                     "level " + std::to_string(r.level) + " (" + std::to_string(r.threshold) + ")");
   }
   svg += "<text x=\"" + Num(kLeft + plot_w / 2) + "\" y=\"" + Num(kHeight - 6) +
@@ -137,30 +138,35 @@ std::string DetCurve(const ErrorRates& rates, const EvalSummary& s) {
   return svg + "</svg>\n";
 }
 
-// The share of each list per score bin, the last bin holding everything above the axis.
+// The share of each list per score bin. When most scores lie low the axis ends early and a last
+// bin gathers the scores above it.
 std::string Histograms(const std::vector<int>& genuine, const std::vector<int>& impostor) {
-  constexpr double kWidth = 560, kHeight = 380, kLeft = 52, kRight = 16, kTop = 30, kBottom = 46;
+  constexpr double kWidth = 560, kHeight = 380, kLeft = 52, kRight = 24, kTop = 30, kBottom = 46;
+  constexpr int kScoreEnd = 10000;  // scores are 0..9999
   const double plot_w = kWidth - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
   std::vector<int> all(genuine);
   all.insert(all.end(), impostor.begin(), impostor.end());
   std::sort(all.begin(), all.end());
-  // The axis ends at a round number above most scores, so that a few very high genuine scores
-  // do not squeeze the overlap region; the last bin gathers the rest.
+  // A round number above 95 % of the scores, so that a few very high genuine scores do not
+  // squeeze the region where the two lists overlap.
   const int high = all.empty() ? 0 : all[all.size() * 95 / 100];
-  const int span = std::max(1000, (high / 500 + 1) * 500);
+  const int span = std::min(kScoreEnd, std::max(1000, (high / 500 + 1) * 500));
+  const bool overflow = span < kScoreEnd;
+  const int bins = kHistogramBins + (overflow ? 1 : 0);
   const double bin_width = static_cast<double>(span) / kHistogramBins;
   auto shares = [&](const std::vector<int>& scores) {
-    std::vector<double> bins(kHistogramBins + 1, 0.0);
+    std::vector<double> counts(static_cast<size_t>(bins), 0.0);
     for (int score : scores) {
-      const int bin = std::min(kHistogramBins, static_cast<int>(score / bin_width));
-      bins[static_cast<size_t>(bin)] += 1.0 / static_cast<double>(scores.size());
+      const int bin = std::min(bins - 1, static_cast<int>(score / bin_width));
+      counts[static_cast<size_t>(bin)] += 1.0 / static_cast<double>(scores.size());
     }
-    return bins;
+    return counts;
   };
   const std::vector<double> g = shares(genuine), im = shares(impostor);
-  const double top = std::max(0.05, std::max(*std::max_element(g.begin(), g.end()),
-                                             *std::max_element(im.begin(), im.end())));
-  const double bar_w = plot_w / (kHistogramBins + 1);
+  const double highest =
+      std::max(*std::max_element(g.begin(), g.end()), *std::max_element(im.begin(), im.end()));
+  const double top = std::max(1.0, std::ceil(highest * 20 - 1e-9)) / 20;  // whole 5 % steps
+  const double bar_w = plot_w / bins;
   auto x_of = [&](double score) { return kLeft + score / bin_width * bar_w; };
   auto y_of = [&](double share) { return kTop + plot_h - share / top * plot_h; };
   std::string svg = "<svg class=\"chart\" viewBox=\"0 0 " + Num(kWidth, 0) + " " + Num(kHeight, 0) +
@@ -170,13 +176,13 @@ std::string Histograms(const std::vector<int>& genuine, const std::vector<int>& 
     const double share = top * step / 4;
     svg += "<line class=\"grid\" x1=\"" + Num(kLeft) + "\" y1=\"" + Num(y_of(share)) + "\" x2=\"" +
            Num(kLeft + plot_w) + "\" y2=\"" + Num(y_of(share)) + "\"/><text x=\"" + Num(kLeft - 6) +
-           "\" y=\"" + Num(y_of(share) + 4) + "\" text-anchor=\"end\">" + Num(share * 100, 0) +
-           "%</text>\n";
+           "\" y=\"" + Num(y_of(share) + 4) + "\" text-anchor=\"end\">" +
+           Num(share * 100, share * 100 == std::floor(share * 100) ? 0 : 1) + "%</text>\n";
   }
-  for (int i = 0; i <= kHistogramBins; ++i) {
+  for (int i = 0; i < bins; ++i) {
     const double x = kLeft + i * bar_w;
-    for (const auto& [bins, colour] : {std::pair{&im, kImpostorColour}, {&g, kGenuineColour}}) {
-      const double share = (*bins)[static_cast<size_t>(i)];
+    for (const auto& [list, colour] : {std::pair{&im, kImpostorColour}, {&g, kGenuineColour}}) {
+      const double share = (*list)[static_cast<size_t>(i)];
       if (share <= 0) continue;
       svg += "<rect x=\"" + Num(x + 0.5) + "\" y=\"" + Num(y_of(share)) + "\" width=\"" +
              Num(bar_w - 1) + "\" height=\"" + Num(kTop + plot_h - y_of(share)) + "\" fill=\"" +
@@ -184,25 +190,27 @@ std::string Histograms(const std::vector<int>& genuine, const std::vector<int>& 
     }
   }
   svg += "\n";
-  for (int score = 0; score < span; score += span / 5) {
+  for (int score = 0; score <= span; score += span / 5) {
+    if (score == span && overflow) break;
     svg += "<text x=\"" + Num(x_of(score)) + "\" y=\"" + Num(kTop + plot_h + 16) +
            "\" text-anchor=\"middle\">" + std::to_string(score) + "</text>";
   }
-  svg += "<text x=\"" + Num(kLeft + plot_w - bar_w / 2) + "\" y=\"" + Num(kTop + plot_h + 16) +
-         "\" text-anchor=\"middle\">&#8805;" + std::to_string(span) + "</text>\n";
+  if (overflow) {
+    svg += "<text x=\"" + Num(kLeft + plot_w) + "\" y=\"" + Num(kTop + plot_h + 16) +
+           "\" text-anchor=\"end\">&#8805;" + std::to_string(span) + "</text>";
+  }
   const int threshold = MatchThreshold(kDefaultMatchLevel);
-  svg += "<line class=\"threshold\" x1=\"" + Num(x_of(threshold)) + "\" y1=\"" + Num(kTop) +
+  svg += "\n<line class=\"threshold\" x1=\"" + Num(x_of(threshold)) + "\" y1=\"" + Num(kTop) +
          "\" x2=\"" + Num(x_of(threshold)) + "\" y2=\"" + Num(kTop + plot_h) + "\"/><text x=\"" +
          Num(x_of(threshold) + 4) + "\" y=\"" + Num(kTop + 12) + "\">threshold " +
          std::to_string(threshold) + "</text>\n";
   svg += "<rect class=\"frame\" x=\"" + Num(kLeft) + "\" y=\"" + Num(kTop) + "\" width=\"" +
          Num(plot_w) + "\" height=\"" + Num(plot_h) + "\"/>\n";
-  svg += "<rect x=\"" + Num(kLeft + plot_w - 190) +
-         "\" y=\"8\" width=\"12\" height=\"12\" fill=\"" + kGenuineColour +
-         "\" fill-opacity=\"0.6\"/><text x=\"" + Num(kLeft + plot_w - 174) +
+  svg += "<rect x=\"" + Num(kLeft) + "\" y=\"8\" width=\"12\" height=\"12\" fill=\"" +
+         kGenuineColour + "\" fill-opacity=\"0.6\"/><text x=\"" + Num(kLeft + 16) +
          "\" y=\"18\">genuine (" + std::to_string(genuine.size()) + ")</text>";
-  svg += "<rect x=\"" + Num(kLeft + plot_w - 90) + "\" y=\"8\" width=\"12\" height=\"12\" fill=\"" +
-         kImpostorColour + "\" fill-opacity=\"0.6\"/><text x=\"" + Num(kLeft + plot_w - 74) +
+  svg += "<rect x=\"" + Num(kLeft + 140) + "\" y=\"8\" width=\"12\" height=\"12\" fill=\"" +
+         kImpostorColour + "\" fill-opacity=\"0.6\"/><text x=\"" + Num(kLeft + 156) +
          "\" y=\"18\">impostor (" + std::to_string(impostor.size()) + ")</text>\n";
   svg += "<text x=\"" + Num(kLeft + plot_w / 2) + "\" y=\"" + Num(kHeight - 6) +
          "\" text-anchor=\"middle\">score</text>";
