@@ -1,0 +1,36 @@
+// ridgeline-synth: writes a set of synthetic fingerprints as 8-bit grey PNG files named
+// <finger>_<impression>.png, identical for the same seed on every machine.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "tools/synth/synth.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Writes synthetic 500-dpi fingerprint images (PNG)."};
+  ridgeline::synth::SetParams params;
+  std::string out;
+  std::string size = "388x374";
+  app.add_option("--fingers", params.fingers, "number of fingers (1..999)")->required();
+  app.add_option("--impressions", params.impressions, "impressions per finger (1..99)")->required();
+  app.add_option("--out", out, "output directory (created if missing)")->required();
+  app.add_option("--seed", params.seed, "seed of the set")->capture_default_str();
+  app.add_option("--size", size, "image size WIDTHxHEIGHT")->capture_default_str();
+  CLI11_PARSE(app, argc, argv);
+  try {
+    ridgeline::synth::ParseSize(size, &params.width, &params.height);
+    std::filesystem::create_directories(out);
+    const std::filesystem::path dir(out);
+    ridgeline::synth::GenerateSet(
+        params, [&](int finger, int impression, const ridgeline::synth::Image& image) {
+          ridgeline::synth::WritePng(
+              (dir / ridgeline::synth::ImpressionFileName(finger, impression)).string(), image);
+        });
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ridgeline-synth: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}
