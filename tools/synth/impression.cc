@@ -33,6 +33,9 @@ constexpr double kRigidCore = 0.25;
 constexpr double kBorderSoftness = 0.10;
 constexpr double kBorderWobble = 0.07;
 constexpr double kBorderWobbleCell = 45.0;
+// The fingertip is narrower than the pad: the contact's half width shrinks by this fraction at
+// the top and grows by it at the bottom.
+constexpr double kTipTaper = 0.12;
 // Dry and wet patches shift the ridge threshold; pores and breaks come from a fine field.
 constexpr double kPatchCell = 38.0;
 constexpr double kPatchStrength = 0.30;
@@ -117,12 +120,14 @@ Image RenderImpression(const Master& master, const ImpressionParams& params, uin
   const double shift_y = rng.Uniform(-1.0, 1.0) * params.max_translation;
   // Pressure 0 is a light touch: small contact, thin faint ridges; 1 a heavy one.
   const double pressure = rng.Uniform();
-  const double contact_x = master.center_x + rng.Normal() * 0.05 * master.semi_axis_x;
-  const double contact_y = master.center_y + rng.Normal() * 0.05 * master.semi_axis_y;
+  // The contact ellipse sits a little below the finger's centre (the tip presses less than the
+  // pad) and reaches past the sensor's lower edge when the finger is long.
+  const double contact_x = master.center_x + rng.Normal() * 0.04 * master.semi_axis_x;
+  const double contact_y = master.center_y + master.semi_axis_y * (0.08 + rng.Normal() * 0.04);
   const double contact_ax =
-      master.semi_axis_x * (0.78 + 0.20 * pressure + rng.Uniform(-0.04, 0.04));
+      master.semi_axis_x * (0.84 + 0.18 * pressure + rng.Uniform(-0.04, 0.04));
   const double contact_ay =
-      master.semi_axis_y * (0.80 + 0.20 * pressure + rng.Uniform(-0.04, 0.04));
+      master.semi_axis_y * (0.92 + 0.15 * pressure + rng.Uniform(-0.04, 0.04));
   const double threshold = 0.25 - 0.50 * pressure;
   const double ridge_grey = rng.Uniform(15.0, 70.0) - 20.0 * pressure;
   const double background_grey = rng.Uniform(210.0, 250.0);
@@ -148,8 +153,8 @@ Image RenderImpression(const Master& master, const ImpressionParams& params, uin
       const double py = y - half_h - shift_y;
       double mx = master.center_x + cos_r * px + sin_r * py;
       double my = master.center_y - sin_r * px + cos_r * py;
-      const double ex = (mx - contact_x) / contact_ax;
       const double ey = (my - contact_y) / contact_ay;
+      const double ex = (mx - contact_x) / (contact_ax * (1.0 + kTipTaper * Clamp(ey, -1.0, 1.0)));
       const double radius = std::sqrt(ex * ex + ey * ey) + kBorderWobble * wobble.At(mx, my);
       const double contact = SmoothStep(1.0, 1.0 - kBorderSoftness, radius);
       double grey = background_grey + kBackgroundWander * background.At(x, y);
