@@ -1,0 +1,179 @@
+#include "extract/block_direction.h"
+
+#include <cassert>
+#include <cstddef>
+#include <new>
+#include <vector>
+
+#include "extract/constants.h"
+#include "extract/direction_from_variations.h"
+
+namespace ridgeline {
+namespace {
+
+// Variation sums of a group of pixels along codes 0, 30, 60, 90, and the pixel count.
+struct VariationSums {
+  int64_t v0 = 0;
+  int64_t v30 = 0;
+  int64_t v60 = 0;
+  int64_t v90 = 0;
+  int64_t n = 0;
+
+  VariationSums& operator+=(const VariationSums& o) {
+    v0 += o.v0;
+    v30 += o.v30;
+    v60 += o.v60;
+    v90 += o.v90;
+    n += o.n;
+    return *this;
+  }
+  VariationSums& operator-=(const VariationSums& o) {
+    v0 -= o.v0;
+    v30 -= o.v30;
+    v60 -= o.v60;
+    v90 -= o.v90;
+    n -= o.n;
+    return *this;
+  }
+};
+
+// A cols x rows grid of sums, row-major.
+struct SumGrid {
+  int cols = 0;
+  int rows = 0;
+  std::vector<VariationSums> cells;
+
+  SumGrid(int c, int r) : cols(c), rows(r), cells(static_cast<size_t>(c) * r) {}
+  VariationSums& at(int c, int r) { return cells[static_cast<size_t>(r) * cols + c]; }
+  const VariationSums& at(int c, int r) const { return cells[static_cast<size_t>(r) * cols + c]; }
+};
+
+constexpr int kDiagonalNumerator = 71;  // diagonal steps are sqrt(2) long: scale by 71 / 100
+constexpr int kDiagonalDenominator = 100;
+constexpr int kFullWindowPixels = 256;  // pixels of one normalised window unit (16 x 16)
+constexpr int kArcHalfWidth = 15;       // codes either side of the coarse code that are kept
+
+int Diff(int a, int b) { return a > b ? a - b : b - a; }
+
+// Per-block sums over the pixels off the image border (x in 1 .. width - 2, y in 1 .. height - 2).
+void SumBlocks(int width, int height, const uint8_t* const* image, int block_size,
+               SumGrid& blocks) {
+  for (int y = 1; y <= height - 2; ++y) {
+    const uint8_t* up = image[y - 1];
+    const uint8_t* row = image[y];
+    const uint8_t* down = image[y + 1];
+    VariationSums* block_row = &blocks.at(0, y / block_size);
+    for (int bx = 0; bx < blocks.cols; ++bx) {
+      const int x_begin = bx == 0 ? 1 : bx * block_size;
+      int x_end = (bx + 1) * block_size;  // exclusive
+      if (x_end > width - 1) x_end = width - 1;
+      VariationSums& s = block_row[bx];
+      for (int x = x_begin; x < x_end; ++x) {
+        const int p = row[x];
+        s.v0 += Diff(p, row[x - 1]) + Diff(p, row[x + 1]);
+        s.v30 += Diff(p, up[x - 1]) + Diff(p, down[x + 1]);
+        s.v60 += Diff(p, up[x]) + Diff(p, down[x]);
+        s.v90 += Diff(p, down[x - 1]) + Diff(p, up[x + 1]);
+      }
+      if (x_end > x_begin) s.n += x_end - x_begin;
+    }
+  }
+}
+
+// out(c, r) = the sum of in over the 3 x 3 cells centred on (c, r) that lie in the grid.
+void SumWindows3x3(const SumGrid& in, SumGrid& out) {
+  // column[c] holds rows r - 1 .. r + 1 of column c, clipped to the grid.
+  std::vector<VariationSums> column(static_cast<size_t>(in.cols));
+  for (int c = 0; c < in.cols; ++c) column[static_cast<size_t>(c)] += in.at(c, 0);
+  for (int r = 0; r < in.rows; ++r) {
+    for (int c = 0; c < in.cols; ++c) {
+      if (r + 1 < in.rows) column[static_cast<size_t>(c)] += in.at(c, r + 1);
+      if (r - 2 >= 0) column[static_cast<size_t>(c)] -= in.at(c, r - 2);
+    }
+    // running holds columns c - 1 .. c + 1, clipped.
+    VariationSums running = column[0];
+    for (int c = 0; c < in.cols; ++c) {
+      if (c + 1 < in.cols) running += column[static_cast<size_t>(c) + 1];
+      if (c - 2 >= 0) running -= column[static_cast<size_t>(c) - 2];
+      out.at(c, r) = running;
+    }
+  }
+}
+
+// Normalises a window's sums to one 16 x 16 block's worth of pixels and estimates its direction.
+// A window of fewer than 256 pixels carries no direction.
+DirectionEstimate EstimateWindow(const VariationSums& s, int64_t threshold) {
+  const int64_t m = s.n / kFullWindowPixels;
+  if (m < 1) return DirectionFromVariations(0, 0, 0, 0, threshold);
+  return DirectionFromVariations(s.v0 / m, s.v30 * kDiagonalNumerator / (m * kDiagonalDenominator),
+                                 s.v60 / m, s.v90 * kDiagonalNumerator / (m * kDiagonalDenominator),
+                                 threshold);
+}
+
+}  // namespace
+
+bool StraysFromCoarse(int fineCode, int coarseCode) {
+  constexpr int kFarSide = kDirectionSteps / 2 + 3 * kArcHalfWidth;  // 105
+  if (coarseCode < kArcHalfWidth) {
+    return fineCode >= coarseCode + kArcHalfWidth && fineCode <= coarseCode + kFarSide;
+  }
+  if (coarseCode > kFarSide) {
+    return fineCode >= coarseCode - kFarSide && fineCode <= coarseCode - kArcHalfWidth;
+  }
+  return fineCode < coarseCode - kArcHalfWidth || fineCode > coarseCode + kArcHalfWidth;
+}
+
+bool EstimateBlockDirections(const EngineParams& params, int width, int height,
+                             const uint8_t* const* image, int blockCols, int blockRows,
+                             int blockSize, GrayImage blockDirectionMap,
+                             GrayImage correctedDirectionMap, GrayImage blockIsotropyMap,
+                             GrayImage coarseDirectionField) {
+  assert(blockSize > 0 && blockCols > 0 && blockRows > 0);
+  assert(blockCols == (width + blockSize - 1) / blockSize);
+  assert(blockRows == (height + blockSize - 1) / blockSize);
+  const int cell_cols = (blockCols + 1) / 2;
+  const int cell_rows = (blockRows + 1) / 2;
+  const int64_t threshold = int64_t{2} * params.ContrastThreshold;
+  const int64_t fine_threshold = threshold * blockSize * blockSize;
+  const int64_t coarse_threshold = threshold * (2 * blockSize) * (2 * blockSize);
+
+  try {
+    SumGrid blocks(blockCols, blockRows);
+    SumGrid block_windows(blockCols, blockRows);
+    SumGrid cells(cell_cols, cell_rows);
+    SumGrid cell_windows(cell_cols, cell_rows);
+    std::vector<uint8_t> coarse(static_cast<size_t>(cell_cols) * cell_rows);
+    SumBlocks(width, height, image, blockSize, blocks);
+
+    // Coarse field: 2 x 2 blocks per cell, each cell read through its 3 x 3 cell window.
+    for (int r = 0; r < blockRows; ++r) {
+      for (int c = 0; c < blockCols; ++c) cells.at(c / 2, r / 2) += blocks.at(c, r);
+    }
+    SumWindows3x3(cells, cell_windows);
+    for (int j = 0; j < cell_rows; ++j) {
+      for (int i = 0; i < cell_cols; ++i) {
+        const uint8_t code = EstimateWindow(cell_windows.at(i, j), coarse_threshold).code;
+        coarse[static_cast<size_t>(j) * cell_cols + i] = code;
+        if (coarseDirectionField != nullptr) coarseDirectionField[j][i] = code;
+      }
+    }
+
+    SumWindows3x3(blocks, block_windows);
+    for (int r = 0; r < blockRows; ++r) {
+      for (int c = 0; c < blockCols; ++c) {
+        const DirectionEstimate fine = EstimateWindow(block_windows.at(c, r), fine_threshold);
+        blockDirectionMap[r][c] = fine.code;
+        blockIsotropyMap[r][c] = fine.isotropy;
+        const uint8_t coarse_code = coarse[static_cast<size_t>(r / 2) * cell_cols + c / 2];
+        const bool replace = fine.code != kNoDirection && coarse_code != kNoDirection &&
+                             StraysFromCoarse(fine.code, coarse_code);
+        correctedDirectionMap[r][c] = replace ? coarse_code : fine.code;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ridgeline

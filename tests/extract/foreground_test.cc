@@ -1,0 +1,84 @@
+#include "extract/foreground.h"
+
+#include <gtest/gtest.h>
+
+#include "extract/constants.h"
+#include "extract/engine_params.h"
+#include "tests/support/images.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::TestImage;
+
+EngineParams Defaults() {
+  EngineParams params{};
+  InitEngineParams(&params);
+  return params;
+}
+
+SingularPointList Points(std::initializer_list<std::pair<int, int>> xy) {
+  SingularPointList list{};
+  for (auto [x, y] : xy) {
+    list.X[list.Count] = static_cast<int16_t>(x);
+    list.Y[list.Count] = static_cast<int16_t>(y);
+    ++list.Count;
+  }
+  return list;
+}
+
+bool IsBackground(const TestImage& direction, int x, int y) {
+  return (direction.get()[y][x] & kBackgroundBit) != 0;
+}
+
+TEST(MarkForeground, FlatImageIsBackgroundExceptNearSingularPoints) {
+  TestImage direction(60, 50, kNoDirection);
+  TestImage isotropy(60, 50, 255);
+  EXPECT_EQ(MarkForeground(Defaults(), 60, 50, direction.get(), isotropy.get(), Points({}), 16),
+            255);
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 60; ++x) ASSERT_TRUE(IsBackground(direction, x, y));
+
+  TestImage direction2(60, 50, kNoDirection);
+  EXPECT_EQ(
+      MarkForeground(Defaults(), 60, 50, direction2.get(), isotropy.get(), Points({{30, 25}}), 16),
+      255);  // the kept pixels all have isotropy 255
+  EXPECT_FALSE(IsBackground(direction2, 30, 25));
+  EXPECT_FALSE(IsBackground(direction2, 30 + 15, 25));       // squared distance 225
+  EXPECT_TRUE(IsBackground(direction2, 30 + 16, 25));        // squared distance 256
+  EXPECT_FALSE(IsBackground(direction2, 30 + 11, 25 + 11));  // 242
+  EXPECT_TRUE(IsBackground(direction2, 30 + 12, 25 + 11));   // 265
+}
+
+TEST(MarkForeground, ThresholdIs544UsablePixelsOfTheWindow) {
+  // 33 x 33 image: the window of the centre pixel is the whole image. Usable pixels come
+  // first in row-major order; 544 leaves the centre background, 545 makes it foreground.
+  const EngineParams params = Defaults();
+  for (int usable : {544, 545}) {
+    TestImage direction(33, 33, 40);
+    TestImage isotropy(33, 33, [&](int x, int y) {
+      return static_cast<uint8_t>(y * 33 + x < usable ? params.IsotropyLimit - 1
+                                                      : params.IsotropyLimit);
+    });
+    MarkForeground(params, 33, 33, direction.get(), isotropy.get(), Points({}), 16);
+    EXPECT_EQ(IsBackground(direction, 16, 16), usable == 544) << usable;
+    EXPECT_EQ(direction.at(16, 16) & kCodeMask, 40);  // the code survives the mark
+  }
+}
+
+TEST(MarkForeground, MeanIsotropyAveragesTheForegroundOnly) {
+  // Left half usable (isotropy 10 and 11 alternating by row), right half 255: the usable
+  // block is wide enough that its inner pixels are foreground, the right edge is not.
+  TestImage direction(100, 40, 30);
+  TestImage isotropy(100, 40,
+                     [](int x, int y) { return static_cast<uint8_t>(x < 70 ? 10 + y % 2 : 255); });
+  const std::optional<uint8_t> mean =
+      MarkForeground(Defaults(), 100, 40, direction.get(), isotropy.get(), Points({}), 16);
+  ASSERT_TRUE(mean.has_value());
+  EXPECT_FALSE(IsBackground(direction, 20, 20));
+  EXPECT_TRUE(IsBackground(direction, 99, 20));
+  EXPECT_EQ(*mean, 10);  // truncated mean of 10s and 11s
+}
+
+}  // namespace
+}  // namespace ridgeline

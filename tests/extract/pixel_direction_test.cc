@@ -1,0 +1,89 @@
+#include "extract/pixel_direction.h"
+
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "extract/constants.h"
+#include "extract/direction_from_variations.h"
+#include "tests/support/images.h"
+#include "tests/support/patterns.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::Noise;
+using testing::TestImage;
+
+int Diff(int a, int b) { return a > b ? a - b : b - a; }
+
+// The estimate of one pixel summed directly over its clipped window.
+DirectionEstimate DirectEstimate(const TestImage& img, int x, int y, int hw, int contrast) {
+  const int w = img.width();
+  const int h = img.height();
+  auto I = [&](int xx, int yy) { return static_cast<int>(img.get()[yy][xx]); };
+  int64_t s0 = 0, s30 = 0, s60 = 0, s90 = 0, n = 0;
+  for (int yy = y - hw; yy <= y + hw; ++yy) {
+    for (int xx = x - hw; xx <= x + hw; ++xx) {
+      if (xx < 1 || yy < 1 || xx > w - 2 || yy > h - 2) continue;
+      const int p = I(xx, yy);
+      s0 += Diff(p, I(xx - 1, yy)) + Diff(p, I(xx + 1, yy));
+      s30 += Diff(p, I(xx - 1, yy - 1)) + Diff(p, I(xx + 1, yy + 1));
+      s60 += Diff(p, I(xx, yy - 1)) + Diff(p, I(xx, yy + 1));
+      s90 += Diff(p, I(xx - 1, yy + 1)) + Diff(p, I(xx + 1, yy - 1));
+      ++n;
+    }
+  }
+  const int64_t area = (2 * hw + 1) * (2 * hw + 1);
+  int64_t v[4] = {s0, s30 * 71 / 100, s60, s90 * 71 / 100};
+  if (n != area)
+    for (int64_t& value : v) value = area * value / n;
+  return DirectionFromVariations(v[0], v[1], v[2], v[3], 2 * area * contrast);
+}
+
+TEST(EstimatePixelDirections, FlatImageHasNoDirectionAndIsotropy255) {
+  TestImage image(40, 40, 60);
+  TestImage direction(40, 40, 99);  // previous content is not read
+  ASSERT_TRUE(EstimatePixelDirections(40, 40, image.get(), direction.get(), 12, 23));
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      ASSERT_EQ(direction.at(x, y), kNoDirection);
+      ASSERT_EQ(image.at(x, y), 255);
+    }
+  }
+}
+
+TEST(EstimatePixelDirections, ClippedWindowsAreScaledToTheFullArea) {
+  // Vertical stripes: every window, clipped or not, says code 60 with isotropy 0. A corner
+  // window holds 12 x 12 non-border pixels, whose unscaled variation (about 11500) is below
+  // the contrast limit of 28750; only the scaling to 625 pixels makes it usable.
+  TestImage image(45, 38, [](int x, int) { return static_cast<uint8_t>(x % 8 < 4 ? 40 : 200); });
+  TestImage direction(45, 38);
+  ASSERT_TRUE(EstimatePixelDirections(45, 38, image.get(), direction.get(), 12, 23));
+  for (int y = 0; y < 38; ++y) {
+    for (int x = 0; x < 45; ++x) {
+      ASSERT_EQ(direction.at(x, y), 60) << x << "," << y;
+      ASSERT_EQ(image.at(x, y), 0) << x << "," << y;
+    }
+  }
+}
+
+TEST(EstimatePixelDirections, MatchesDirectWindowsAtEveryPixel) {
+  // Heights below, at and above the 28-row ring, and a small window.
+  for (auto [w, h, hw] : {std::tuple{37, 27, 12}, {31, 29, 12}, {26, 61, 12}, {20, 17, 2}}) {
+    TestImage source(w, h, Noise(11));
+    TestImage image(w, h, Noise(11));
+    TestImage direction(w, h);
+    ASSERT_TRUE(EstimatePixelDirections(w, h, image.get(), direction.get(), hw, 23));
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const DirectionEstimate want = DirectEstimate(source, x, y, hw, 23);
+        ASSERT_EQ(direction.at(x, y), want.code) << w << "x" << h << " at " << x << "," << y;
+        ASSERT_EQ(image.at(x, y), want.isotropy) << w << "x" << h << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ridgeline
