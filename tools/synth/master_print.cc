@@ -20,6 +20,7 @@ constexpr double kMinMeanPeriod = 8.4;
 constexpr double kMaxMeanPeriod = 9.8;
 // Space between the finger ellipse and the canvas edge, pixels.
 constexpr double kFingerMargin = 10.0;
+constexpr double kMinFingerScale = 0.88;
 // Slow wander of the ridge direction (radians) and relative wander of the period.
 constexpr double kDirectionWander = 0.12;
 constexpr double kDirectionWanderCell = 70.0;
@@ -150,8 +151,9 @@ Master GenerateMaster(const MasterParams& params, uint64_t seed) {
       params.finger_class == FingerClass::kRandom ? DrawClass(rng) : params.finger_class;
   master.center_x = 0.5 * params.width;
   master.center_y = 0.5 * params.height;
-  master.semi_axis_x = 0.5 * params.width - kFingerMargin;
-  master.semi_axis_y = 0.5 * params.height - kFingerMargin;
+  // Fingers differ in size; the canvas holds the largest.
+  master.semi_axis_x = (0.5 * params.width - kFingerMargin) * rng.Uniform(kMinFingerScale, 1.0);
+  master.semi_axis_y = (0.5 * params.height - kFingerMargin) * rng.Uniform(kMinFingerScale, 1.0);
   const double cx = master.center_x + rng.Normal() * 0.03 * master.semi_axis_x;
   const double cy = master.center_y + rng.Normal() * 0.03 * master.semi_axis_y;
   master.singular_points =
