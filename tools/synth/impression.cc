@@ -3,6 +3,7 @@
 // contact, seen through a partial contact area with a soft border, inked with a pressure that
 // sets ridge thickness and contrast, and overlaid with dry spots, sensor noise and an uneven
 // background.
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,7 @@ constexpr double kBorderWobbleCell = 45.0;
 // The fingertip is narrower than the pad: the contact's half width shrinks by this fraction at
 // the top and grows by it at the bottom.
 constexpr double kTipTaper = 0.12;
+constexpr double kCanvasFade = 12.0;  // pixels
 // Dry and wet patches shift the ridge threshold; pores and breaks come from a fine field.
 constexpr double kPatchCell = 38.0;
 constexpr double kPatchStrength = 0.30;
@@ -156,7 +158,12 @@ Image RenderImpression(const Master& master, const ImpressionParams& params, uin
       const double ey = (my - contact_y) / contact_ay;
       const double ex = (mx - contact_x) / (contact_ax * (1.0 + kTipTaper * Clamp(ey, -1.0, 1.0)));
       const double radius = std::sqrt(ex * ex + ey * ey) + kBorderWobble * wobble.At(mx, my);
-      const double contact = SmoothStep(1.0, 1.0 - kBorderSoftness, radius);
+      // The skin ends where the master does: fade out over the last pixels of its canvas, whose
+      // ridges are weak anyway (they grow from one side only).
+      const double edge =
+          std::min(std::min(mx, master.width - 1.0 - mx), std::min(my, master.height - 1.0 - my));
+      const double contact =
+          SmoothStep(1.0, 1.0 - kBorderSoftness, radius) * SmoothStep(0.0, kCanvasFade, edge);
       double grey = background_grey + kBackgroundWander * background.At(x, y);
       if (contact > 0.0) {
         const double slip = SmoothStep(kRigidCore, 1.0, radius);
