@@ -46,7 +46,7 @@ struct MasterParams {
   // Mean ridge period in pixels; 0 draws one in [8.4, 9.8]. Allowed 6..13 otherwise.
   double mean_period = 0.0;
   // Rounds of oriented filtering that grow the ridges; 1..64.
-  int growth_rounds = 14;
+  int growth_rounds = 18;
 };
 
 // A finger's ridge pattern. ridges holds one value per pixel in [-kRidgeOne, kRidgeOne]:
