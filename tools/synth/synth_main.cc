@@ -16,7 +16,18 @@ int main(int argc, char** argv) {
   app.add_option("--fingers", params.fingers, "number of fingers (1..999)")->required();
   app.add_option("--impressions", params.impressions, "impressions per finger (1..99)")->required();
   app.add_option("--out", out, "output directory (created if missing)")->required();
-  app.add_option("--seed", params.seed, "seed of the set")->capture_default_str();
+  app.add_option("--seed", params.seed, "seed of the set")
+      ->check(
+          [](const std::string& text) {
+            // Decimal digits no larger than 2^64 - 1 (equal lengths compare as numbers).
+            const std::string max = "18446744073709551615";
+            const bool valid =
+                !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+                (text.size() < max.size() || (text.size() == max.size() && text <= max));
+            return valid ? std::string() : std::string("must be an integer 0..2^64-1");
+          },
+          "UINT")
+      ->capture_default_str();
   app.add_option("--size", size, "image size WIDTHxHEIGHT")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
   try {

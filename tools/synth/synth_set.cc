@@ -35,16 +35,31 @@ std::string ImpressionFileName(int finger, int impression) {
 }
 
 void ParseSize(const std::string& text, int* width, int* height) {
-  int w = 0;
-  int h = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%5dx%5d%c", &w, &h, &tail) != 2 || w < kMinSide || w > kMaxSide ||
-      h < kMinSide || h > kMaxSide) {
+  // Digits 'x' digits and nothing else: no signs, spaces or upper-case X.
+  int sides[2] = {0, 0};
+  int side = 0;
+  int digits = 0;
+  bool ok = true;
+  for (char c : text) {
+    if (c >= '0' && c <= '9' && digits < 5) {
+      sides[side] = sides[side] * 10 + (c - '0');
+      ++digits;
+    } else if (c == 'x' && side == 0 && digits > 0) {
+      side = 1;
+      digits = 0;
+    } else {
+      ok = false;
+      break;
+    }
+  }
+  ok = ok && side == 1 && digits > 0;
+  for (int value : sides) ok = ok && value >= kMinSide && value <= kMaxSide;
+  if (!ok) {
     throw std::invalid_argument("size must be WIDTHxHEIGHT with each side 32..2048, not '" + text +
                                 "'");
   }
-  *width = w;
-  *height = h;
+  *width = sides[0];
+  *height = sides[1];
 }
 
 void GenerateSet(const SetParams& params,

@@ -132,8 +132,9 @@ TEST(SynthNames, SizesParseOnlyInTheirExactForm) {
   ParseSize("388x374", &width, &height);
   EXPECT_EQ(width, 388);
   EXPECT_EQ(height, 374);
-  for (const char* bad : {"388", "388x", "x374", "388x374x", "388X374", "31x100", "100x2049",
-                          "-388x374", "388 374", "", "388x374 "}) {
+  for (const char* bad :
+       {"388", "388x", "x374", "388x374x", "388X374", "31x100", "100x2049", "-388x374", "388 374",
+        "", "388x374 ", " 388x374", "+388x374", "388x0374x"}) {
     EXPECT_THROW(ParseSize(bad, &width, &height), std::invalid_argument) << bad;
   }
 }
