@@ -22,9 +22,9 @@ constexpr double kMaxMeanPeriod = 9.8;
 constexpr double kFingerMargin = 10.0;
 constexpr double kMinFingerScale = 0.88;
 // Slow wander of the ridge direction (radians) and relative wander of the period.
-constexpr double kDirectionWander = 0.12;
+constexpr double kDirectionWander = 0.40;
 constexpr double kDirectionWanderCell = 70.0;
-constexpr double kPeriodWander = 0.06;
+constexpr double kPeriodWander = 0.10;
 constexpr double kPeriodWanderCell = 90.0;
 // Ridges widen towards the finger's edge: period grows by this fraction from core to rim.
 constexpr double kPeriodRimGrowth = 0.10;
@@ -77,8 +77,8 @@ std::vector<SingularPoint> PlaceSingularPoints(FingerClass finger_class, double 
       const double core_x = cx - side * ax * rng.Uniform(0.0, 0.15);
       const double core_y = cy - ay * rng.Uniform(0.05, 0.20);
       points.push_back({core_x, core_y, true});
-      points.push_back({core_x + side * ax * rng.Uniform(0.45, 0.75),
-                        core_y + ay * rng.Uniform(0.40, 0.60), false});
+      points.push_back({core_x + side * ax * rng.Uniform(0.35, 0.90),
+                        core_y + ay * rng.Uniform(0.35, 0.70), false});
       break;
     }
     case FingerClass::kWhorl:

@@ -73,8 +73,8 @@ struct ImpressionParams {
   int height = 374;
   double max_rotation_degrees = 20.0;  // 0..45
   double max_translation = 30.0;       // pixels, 0..200
-  double max_distortion = 6.0;         // peak elastic displacement, pixels, 0..20
-  double noise = 1.0;                  // scales sensor noise and dry spots, 0..4
+  double max_distortion = 8.0;         // peak elastic displacement, pixels, 0..20
+  double noise = 1.5;                  // scales sensor noise and dry spots, 0..4
 };
 
 // REQUIRES nothing: throws std::invalid_argument for out-of-range fields.
