@@ -70,6 +70,11 @@ void GenerateSet(const SetParams& params,
   if (params.impressions < 1 || params.impressions > kMaxImpressions) {
     throw std::invalid_argument("impressions must be 1..99");
   }
+  // Checked here too, so that a bad size fails before any master is grown.
+  if (params.width < kMinSide || params.width > kMaxSide || params.height < kMinSide ||
+      params.height > kMaxSide) {
+    throw std::invalid_argument("width and height must be 32..2048");
+  }
   MasterParams master_params;
   master_params.width = kMasterWidth;
   master_params.height = kMasterHeight;
