@@ -106,7 +106,7 @@ EvalRun RunEvaluation(const EvalOptions& options) {
             ExtractPrint(PrepareCapture(run.prints[static_cast<size_t>(index)].path, options.trim));
       } catch (const EvalError& error) {
         print = PrintFeatures{};
-        print.status = PrintStatus::kUnreadable;
+        print.status = PrintStatus::kUnusableFile;
         print.reason = error.what();
       }
       progress.Advance();

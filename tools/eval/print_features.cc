@@ -58,8 +58,8 @@ const char* PrintStatusName(PrintStatus status) {
   switch (status) {
     case PrintStatus::kAccepted:
       return "accepted";
-    case PrintStatus::kUnreadable:
-      return "unreadable";
+    case PrintStatus::kUnusableFile:
+      return "unusable file";
     case PrintStatus::kBadCapture:
       return "bad capture";
     case PrintStatus::kSizeRefused:

@@ -36,7 +36,7 @@ class FeatureRecords {
 // Why a print takes no real part in its comparisons.
 enum class PrintStatus {
   kAccepted,        // features extracted; the print is compared
-  kUnreadable,      // the file could not be read as an image
+  kUnusableFile,    // the file could not be read, or the host refuses the image
   kBadCapture,      // refused by the grey-level test (a bad capture)
   kSizeRefused,     // resampled size outside what the extraction accepts
   kTooFewMinutiae,  // the extraction kept fewer minutiae than it requires
@@ -52,7 +52,7 @@ struct GreyImage {
 };
 
 struct PrintFeatures {
-  PrintStatus status = PrintStatus::kUnreadable;
+  PrintStatus status = PrintStatus::kUnusableFile;
   std::string reason;  // for people; empty when accepted
   int minutiae = 0;    // kept by the extraction (also when too few)
   int quality = 0;     // the extraction's quality score, 0..100

@@ -51,7 +51,7 @@ TEST(Evaluation, RefusedPrintsScoreZeroAndThreadsAgree) {
     EXPECT_EQ(single.features[static_cast<size_t>(i)].status, PrintStatus::kAccepted) << i;
   }
   EXPECT_EQ(single.features[4].status, PrintStatus::kBadCapture);
-  EXPECT_EQ(single.features[5].status, PrintStatus::kUnreadable);
+  EXPECT_EQ(single.features[5].status, PrintStatus::kUnusableFile);
   EXPECT_NE(single.features[5].reason.find("3_2.png"), std::string::npos);
   // Genuine: 3 pairs of finger 1 and finger 3's one pair; impostor: 1_1, 2_1 and 3_1 pairwise.
   ASSERT_EQ(single.comparisons.size(), 4u + 3);
