@@ -1,0 +1,114 @@
+// Resampling to 500 dpi and capture-side trimming.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+#include "tests/support/shared_data.h"
+#include "tools/image/background_trim.h"
+#include "tools/image/resolution.h"
+
+namespace ridgeline::tools {
+namespace {
+
+PrintImage Filled(int width, int height, uint8_t value) {
+  PrintImage image;
+  image.width = width;
+  image.height = height;
+  image.pixels.assign(static_cast<size_t>(width) * height, value);
+  return image;
+}
+
+// Ridges (grey 40..220, period 9) over the rectangle; white elsewhere.
+PrintImage PrintOnPlaten(int width, int height, int left, int top, int print_w, int print_h) {
+  PrintImage image = Filled(width, height, 255);
+  for (int y = top; y < top + print_h; ++y)
+    for (int x = left; x < left + print_w; ++x)
+      image.pixels[static_cast<size_t>(y) * width + x] =
+          static_cast<uint8_t>(130 + 90 * std::cos((x + 0.5 * y) * 2 * M_PI / 9));
+  return image;
+}
+
+TEST(Resample, SizesFollowTheResolutionRatio) {
+  const PrintImage image = Filled(296, 560, 100);
+  const PrintImage out = Resample(image, 569, 500);
+  EXPECT_EQ(out.width, 260);   // 296 x 500 / 569 = 260.1
+  EXPECT_EQ(out.height, 492);  // 560 x 500 / 569 = 492.1
+  EXPECT_EQ(out.declared_dpi, 500);
+  for (uint8_t p : out.pixels) ASSERT_EQ(p, 100);  // a flat image stays flat
+}
+
+TEST(Resample, EqualResolutionsCopyAndDoublingInterpolates) {
+  PrintImage image = Filled(2, 1, 0);
+  image.pixels = {0, 200};
+  EXPECT_EQ(Resample(image, 500, 500).pixels, image.pixels);
+  const PrintImage up = Resample(image, 250, 500);
+  ASSERT_EQ(up.width, 4);
+  ASSERT_EQ(up.height, 2);
+  // Centres at source -0.25, 0.25, 0.75, 1.25: clamped at both ends; both rows alike.
+  EXPECT_EQ(up.pixels, (std::vector<uint8_t>{0, 50, 150, 200, 0, 50, 150, 200}));
+}
+
+TEST(BackgroundTrim, KeepsThePrintWholeWithItsMargin) {
+  const PrintImage image = PrintOnPlaten(640, 480, 200, 100, 200, 260);
+  const TrimBox box = FindPrintBox(image);
+  EXPECT_EQ(box.left, 200 - kTrimMargin);
+  EXPECT_EQ(box.top, 100 - kTrimMargin);
+  EXPECT_EQ(box.width, 200 + 2 * kTrimMargin);
+  EXPECT_EQ(box.height, 260 + 2 * kTrimMargin);
+  const PrintImage trimmed = TrimBackground(image);
+  // Every dark pixel of the original is inside the kept box.
+  int dark_before = 0, dark_after = 0;
+  for (uint8_t p : image.pixels) dark_before += p < 200;
+  for (uint8_t p : trimmed.pixels) dark_after += p < 200;
+  EXPECT_EQ(dark_after, dark_before);
+}
+
+TEST(BackgroundTrim, TightImagesAndImagesWithoutLightBackgroundAreUntouched) {
+  const PrintImage tight = PrintOnPlaten(300, 300, 0, 0, 300, 300);
+  const TrimBox box = FindPrintBox(tight);
+  EXPECT_EQ(box.left, 0);
+  EXPECT_EQ(box.top, 0);
+  EXPECT_EQ(box.width, 300);
+  EXPECT_EQ(box.height, 300);
+  EXPECT_EQ(TrimBackground(tight).pixels, tight.pixels);
+  EXPECT_EQ(TrimBackground(Filled(100, 100, 30)).pixels.size(), 100u * 100u);  // dark platen
+  EXPECT_EQ(TrimBackground(Filled(100, 100, 255)).width, 100);                  // nothing to keep
+}
+
+TEST(BackgroundTrim, AFewStrayDarkPixelsDoNotStopTheTrim) {
+  PrintImage image = PrintOnPlaten(400, 400, 150, 150, 100, 100);
+  image.pixels[5 * 400 + 7] = 0;  // dust near the corner
+  const TrimBox box = FindPrintBox(image);
+  EXPECT_EQ(box.top, 150 - kTrimMargin);
+  EXPECT_EQ(box.left, 150 - kTrimMargin);
+}
+
+TEST(BackgroundTrim, TooSmallACropIsNotMade) {
+  const PrintImage image = PrintOnPlaten(300, 300, 140, 140, 20, 20);
+  EXPECT_EQ(FindPrintBox(image).width, 300);
+}
+
+// The engine's grey-level test, on the image as the host would hand it over (before the
+// engine's own 500 to 550 dpi step, which changes the counts only in proportion): at least 5
+// levels with more than 10 pixels and no level over 80 % of the pixels.
+bool PassesGreyLevelTest(const PrintImage& image) {
+  std::array<int64_t, 256> histogram{};
+  for (uint8_t p : image.pixels) ++histogram[p];
+  int distinct = 0;
+  int64_t peak = 0;
+  for (int64_t count : histogram) {
+    distinct += count > 10;
+    peak = std::max(peak, count);
+  }
+  return distinct >= 5 && static_cast<float>(peak) <= 0.8f * static_cast<float>(image.pixels.size());
+}
+
+TEST(BackgroundTrim, SyntheticWidePlatenPrintPassesTheGreyLevelTestOnlyOnceTrimmed) {
+  const PrintImage image = PrintOnPlaten(640, 480, 260, 150, 110, 150);
+  EXPECT_FALSE(PassesGreyLevelTest(image));
+  EXPECT_TRUE(PassesGreyLevelTest(TrimBackground(image)));
+}
+
+}  // namespace
+}  // namespace ridgeline::tools
