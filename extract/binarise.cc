@@ -1,0 +1,251 @@
+// Binarisation against local means, the boundary density measure that chooses the window size,
+// and the clean-up of the binary image.
+#include "extract/binarise.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+
+#include "extract/constants.h"
+#include "extract/window_sums.h"
+
+namespace ridgeline {
+namespace {
+
+constexpr uint8_t kBlack = 0;
+constexpr uint8_t kWhite = 255;
+// The 3 x 3 sum of a binary block whose nine pixels are all white.
+constexpr int kAllWhiteBlock = 9 * kWhite;
+// White when at least 5 of the 9 pixels are white: 5 x 255 = 1275 is the least such sum, 4 x
+// 255 = 1020 the greatest below it.
+constexpr int kMajorityWhiteSum = 1152;
+
+// Factors of codes 0..60 (0 horizontal, 30 and 90 diagonal, 60 vertical).
+constexpr std::array<uint8_t, 61> kFactorHalfTurn = {
+    100, 100, 100, 99, 99, 99, 98, 97, 96, 95, 95, 93, 92, 91, 90, 89, 88,  87,  86, 85, 84,
+    83,  82,  81,  80, 79, 79, 79, 78, 78, 78, 78, 78, 79, 79, 79, 80, 81,  82,  83, 84, 85,
+    86,  87,  88,  89, 90, 91, 92, 93, 95, 95, 96, 97, 98, 99, 99, 99, 100, 100, 100};
+
+constexpr std::array<uint8_t, 128> MakeDirectionFactor() {
+  std::array<uint8_t, 128> table{};
+  for (int code = 0; code < kDirectionSteps; ++code) {
+    table[static_cast<size_t>(code)] = kFactorHalfTurn[static_cast<size_t>(code % 60)];
+  }
+  return table;  // 120..127 stay 0
+}
+
+bool IsForeground(uint8_t direction_byte) { return (direction_byte & kBackgroundBit) == 0; }
+
+// Binarises image in place: each pixel against the mean of the window that choose_window(x, y)
+// names (an index into radii). Only the windows in radii are summed.
+template <size_t N, typename Choose>
+bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
+                          Choose&& choose_window) {
+  assert(width > 0 && height > 0);
+  const int reach = *std::max_element(radii.begin(), radii.end());
+  // Rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
+  RowRing<> ring;
+  std::array<WindowSums<>, N> windows;
+  if (!ring.Init(width, 2 * reach + 2)) return false;
+  for (size_t i = 0; i < N; ++i) {
+    if (!windows[i].Init(width, height, radii[i])) return false;
+  }
+  auto ring_row = [&ring](int r) { return ring.Row(r); };
+  int loaded = 0;
+  for (int y = 0; y < height; ++y) {
+    for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
+    for (auto& window : windows) window.Slide(y, ring_row);
+    const uint8_t* source = ring.Row(y);
+    uint8_t* out = image[y];
+    for (int x = 0; x < width; ++x) {
+      const int32_t mean = windows[static_cast<size_t>(choose_window(x, y))].Mean(x);
+      out[x] = source[x] >= mean ? kWhite : kBlack;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::array<uint8_t, 128> kBoundaryDirectionFactor = MakeDirectionFactor();
+
+bool PreBinarize(const EngineParams* params, int width, int height, const uint8_t* const* image,
+                 GrayImage out) {
+  assert(params != nullptr && width > 0 && height > 0);
+  const int small = params->BinWindowSmall;
+  const int large = params->BinWindowLarge;
+  assert(small >= 0 && large >= 0);
+  const int reach = std::max(small, large);
+  // Both windows in one sweep; the ring keeps the source readable even when out is image.
+  RowRing<> ring;
+  WindowSums<> small_window;
+  WindowSums<> large_window;
+  if (!ring.Init(width, 2 * reach + 2) || !small_window.Init(width, height, small) ||
+      !large_window.Init(width, height, large)) {
+    return false;
+  }
+  auto ring_row = [&ring](int r) { return ring.Row(r); };
+  int loaded = 0;
+  for (int y = 0; y < height; ++y) {
+    for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
+    small_window.Slide(y, ring_row);
+    large_window.Slide(y, ring_row);
+    const uint8_t* source = ring.Row(y);
+    uint8_t* row = out[y];
+    for (int x = 0; x < width; ++x) {
+      const int32_t threshold = (large_window.Mean(x) + small_window.Mean(x)) / 2;
+      row[x] = source[x] >= threshold ? kWhite : kBlack;
+    }
+  }
+  return true;
+}
+
+bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
+                            const uint8_t* const* directionImage, int radius) {
+  assert(width > 0 && height > 0 && radius >= 0);
+  // Binary rows y - radius - 2 .. y + radius + 1: the 3 x 3 blocks of the indicator rows that
+  // enter and leave the window. The indicator rows themselves are kept so that a leaving row
+  // is subtracted exactly as it was added.
+  RowRing<> binary_ring;
+  RowRing<> foreground_ring;  // 1 where the pixel is counted
+  RowRing<> boundary_ring;    // 1 where a counted pixel's 3 x 3 block holds both values
+  WindowSums<> foreground;
+  WindowSums<> boundary;
+  if (!binary_ring.Init(width, 2 * radius + 4) || !foreground_ring.Init(width, 2 * radius + 2) ||
+      !boundary_ring.Init(width, 2 * radius + 2) || !foreground.Init(width, height, radius) ||
+      !boundary.Init(width, height, radius)) {
+    return false;
+  }
+
+  int binary_loaded = 0;
+  auto make_indicator_row = [&](int r) {
+    for (; binary_loaded < height && binary_loaded <= r + 1; ++binary_loaded) {
+      binary_ring.Load(binary_loaded, binary[binary_loaded]);
+    }
+    uint8_t* is_foreground = foreground_ring.Row(r);
+    uint8_t* is_boundary = boundary_ring.Row(r);
+    std::fill(is_foreground, is_foreground + width, 0);
+    std::fill(is_boundary, is_boundary + width, 0);
+    if (r < 1 || r > height - 2) return;  // the frame rows are never counted
+    const uint8_t* above = binary_ring.Row(r - 1);
+    const uint8_t* middle = binary_ring.Row(r);
+    const uint8_t* below = binary_ring.Row(r + 1);
+    const uint8_t* direction = directionImage[r];
+    for (int x = 1; x < width - 1; ++x) {
+      if (!IsForeground(direction[x])) continue;
+      is_foreground[x] = 1;
+      int block = 0;
+      for (int dx = -1; dx <= 1; ++dx) block += above[x + dx] + middle[x + dx] + below[x + dx];
+      is_boundary[x] = (block != 0 && block != kAllWhiteBlock) ? 1 : 0;
+    }
+  };
+
+  int indicator_made = 0;
+  for (int y = 0; y < height; ++y) {
+    for (; indicator_made < height && indicator_made <= y + radius; ++indicator_made) {
+      make_indicator_row(indicator_made);
+    }
+    foreground.Slide(y, [&](int r) { return foreground_ring.Row(r); });
+    boundary.Slide(y, [&](int r) { return boundary_ring.Row(r); });
+    const uint8_t* direction = directionImage[y];
+    uint8_t* out = binary[y];
+    for (int x = 0; x < width; ++x) {
+      const int32_t counted = foreground.Sum(x);
+      if (counted == 0) {
+        out[x] = 0;
+        continue;
+      }
+      const int32_t density = boundary.Sum(x) * 255 / counted;
+      out[x] =
+          static_cast<uint8_t>(density * kBoundaryDirectionFactor[direction[x] & kCodeMask] / 100);
+    }
+  }
+  return true;
+}
+
+bool AdaptiveBinarize(const EngineParams* params, int width, int height, GrayImage image,
+                      const uint8_t* const* map) {
+  assert(params != nullptr);
+  enum Window { kSmall = 0, kMedium = 1, kLarge = 2 };
+  const std::array<int, 3> radii = {params->BinWindowSmall, params->BinWindowMedium,
+                                    params->BinWindowLarge};
+  assert(radii[kSmall] >= 0 && radii[kMedium] >= 0 && radii[kLarge] >= 0);
+  const int clarity_high = params->ClarityHigh;
+  const int clarity_low = params->ClarityLow;
+  return BinarizeAgainstMeans(width, height, image, radii, [&](int x, int y) {
+    const int v = map[y][x];
+    if (v >= clarity_high) return kSmall;
+    if (v >= clarity_low) return kMedium;
+    return kLarge;
+  });
+}
+
+bool LocalMeanBinarize(int width, int height, GrayImage image, int radius) {
+  assert(radius >= 0);
+  return BinarizeAgainstMeans(width, height, image, std::array<int, 1>{radius},
+                              [](int, int) { return 0; });
+}
+
+bool MajorityFilter(int width, int height, GrayImage image) {
+  assert(width > 0 && height > 0);
+  if (width >= 3 && height >= 3) {
+    RowRing<> ring;  // unfiltered rows y - 1 .. y + 1
+    if (!ring.Init(width, 3)) return false;
+    ring.Load(0, image[0]);
+    ring.Load(1, image[1]);
+    for (int y = 1; y < height - 1; ++y) {
+      ring.Load(y + 1, image[y + 1]);
+      const uint8_t* above = ring.Row(y - 1);
+      const uint8_t* middle = ring.Row(y);
+      const uint8_t* below = ring.Row(y + 1);
+      uint8_t* out = image[y];
+      for (int x = 1; x < width - 1; ++x) {
+        int block = 0;
+        for (int dx = -1; dx <= 1; ++dx) block += above[x + dx] + middle[x + dx] + below[x + dx];
+        out[x] = block >= kMajorityWhiteSum ? kWhite : kBlack;
+      }
+    }
+  }
+  std::fill(image[0], image[0] + width, kWhite);
+  std::fill(image[height - 1], image[height - 1] + width, kWhite);
+  for (int y = 0; y < height; ++y) {
+    image[y][0] = kWhite;
+    image[y][width - 1] = kWhite;
+  }
+  return true;
+}
+
+void WhitenBackground(int width, int height, GrayImage image,
+                      const uint8_t* const* directionImage) {
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* direction = directionImage[y];
+    uint8_t* row = image[y];
+    for (int x = 0; x < width; ++x) {
+      if (!IsForeground(direction[x])) row[x] = kWhite;
+    }
+  }
+}
+
+uint8_t MeasureBoundaryDensity(int width, int height, const uint8_t* const* binary,
+                               const uint8_t* const* directionImage) {
+  if (height < 3 || width < 3) return 0;
+  int64_t counted = 0;
+  int64_t boundary = 0;
+  for (int y = 1; y < height - 1; ++y) {
+    const uint8_t* above = binary[y - 1];
+    const uint8_t* middle = binary[y];
+    const uint8_t* below = binary[y + 1];
+    const uint8_t* direction = directionImage[y];
+    for (int x = 1; x < width - 1; ++x) {
+      if (!IsForeground(direction[x])) continue;
+      ++counted;
+      int block = 0;
+      for (int dx = -1; dx <= 1; ++dx) block += above[x + dx] + middle[x + dx] + below[x + dx];
+      if (block != 0 && block != kAllWhiteBlock) ++boundary;
+    }
+  }
+  if (counted == 0) return 0;
+  return static_cast<uint8_t>(boundary * 255 / counted);
+}
+
+}  // namespace ridgeline

@@ -1,0 +1,114 @@
+// Running sums over square windows clipped to the image, for filters that write their output in
+// place: a ring of unfiltered row copies, per-column sums over the window's rows and a running
+// sum along each output row. The cost per pixel does not depend on the window size.
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace ridgeline {
+
+// Copies of the last `rows` source rows of a width-wide image, addressed by their image row.
+// Row y lives in slot y mod rows, so a row stays readable until row y + rows is loaded.
+template <typename T = uint8_t>
+class RowRing {
+ public:
+  // Returns false when the ring cannot be allocated.
+  bool Init(int width, int rows) {
+    assert(width >= 0 && rows > 0);
+    width_ = static_cast<size_t>(width);
+    rows_ = rows;
+    try {
+      data_.assign(width_ * static_cast<size_t>(rows), T{});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  T* Row(int y) { return data_.data() + static_cast<size_t>(y % rows_) * width_; }
+  const T* Row(int y) const { return data_.data() + static_cast<size_t>(y % rows_) * width_; }
+  void Load(int y, const T* source) { std::memcpy(Row(y), source, width_ * sizeof(T)); }
+
+ private:
+  std::vector<T> data_;
+  size_t width_ = 0;
+  int rows_ = 1;
+};
+
+// Sums of a (2 radius + 1)^2 window clipped to a width x height image. Slide(y, rows) must be
+// called for y = 0, 1, 2, ... in order; `rows(r)` returns source row r, which must still hold
+// its unfiltered values when it leaves the window (row y - radius - 1 at output row y).
+template <typename T = uint8_t>
+class WindowSums {
+ public:
+  // Returns false when the sums cannot be allocated.
+  bool Init(int width, int height, int radius) {
+    assert(width > 0 && height > 0 && radius >= 0);
+    width_ = width;
+    height_ = height;
+    radius_ = radius;
+    next_row_ = 0;
+    try {
+      column_sum_.assign(static_cast<size_t>(width), 0);
+      row_sum_.assign(static_cast<size_t>(width), 0);
+      columns_in_.assign(static_cast<size_t>(width), 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    for (int x = 0; x < width; ++x) {
+      columns_in_[static_cast<size_t>(x)] =
+          std::min(x + radius, width - 1) - std::max(x - radius, 0) + 1;
+    }
+    return true;
+  }
+
+  // Moves the column sums to rows y - radius .. y + radius (clipped) and recomputes the
+  // window sums of row y.
+  template <typename RowSource>
+  void Slide(int y, RowSource&& rows) {
+    const size_t w = static_cast<size_t>(width_);
+    const int last_needed = std::min(y + radius_, height_ - 1);
+    for (; next_row_ <= last_needed; ++next_row_) {
+      const T* entering = rows(next_row_);
+      for (size_t x = 0; x < w; ++x) column_sum_[x] += entering[x];
+    }
+    if (const int leaving = y - radius_ - 1; leaving >= 0) {
+      const T* old = rows(leaving);
+      for (size_t x = 0; x < w; ++x) column_sum_[x] -= old[x];
+    }
+    rows_in_ = last_needed - std::max(y - radius_, 0) + 1;
+
+    // Running sum over the column sums x - radius .. x + radius clipped to the row.
+    int32_t sum = 0;
+    int entering = 0;
+    for (; entering < width_ && entering < radius_; ++entering) sum += column_sum_[entering];
+    for (int x = 0; x < width_; ++x) {
+      if (entering < width_) sum += column_sum_[static_cast<size_t>(entering++)];
+      if (const int gone = x - radius_ - 1; gone >= 0)
+        sum -= column_sum_[static_cast<size_t>(gone)];
+      row_sum_[static_cast<size_t>(x)] = sum;
+    }
+  }
+
+  // Window sum and in-image pixel count at column x of the row last slid to.
+  int32_t Sum(int x) const { return row_sum_[static_cast<size_t>(x)]; }
+  int32_t Count(int x) const { return columns_in_[static_cast<size_t>(x)] * rows_in_; }
+  // The truncated mean of the in-image pixels of the window.
+  int32_t Mean(int x) const { return Sum(x) / Count(x); }
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  int radius_ = 0;
+  int next_row_ = 0;  // the next source row to enter the column sums
+  int32_t rows_in_ = 0;
+  std::vector<int32_t> column_sum_;
+  std::vector<int32_t> row_sum_;
+  std::vector<int32_t> columns_in_;
+};
+
+}  // namespace ridgeline

@@ -1,0 +1,225 @@
+#include "extract/binarise.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "extract/engine_params.h"
+#include "tests/support/images.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::TestImage;
+
+EngineParams Defaults() {
+  EngineParams params{};
+  InitEngineParams(&params);
+  return params;
+}
+
+// Mean of the in-image pixels of the (2r + 1)^2 window, computed pixel by pixel.
+int NaiveMean(const TestImage& image, int x, int y, int r) {
+  int sum = 0;
+  int count = 0;
+  for (int j = std::max(0, y - r); j <= std::min(image.height() - 1, y + r); ++j) {
+    for (int i = std::max(0, x - r); i <= std::min(image.width() - 1, x + r); ++i) {
+      sum += image.get()[j][i];
+      ++count;
+    }
+  }
+  return sum / count;
+}
+
+uint8_t RandomByte(std::mt19937& rng) { return static_cast<uint8_t>(rng() & 0xFF); }
+
+TEST(Binarise, UniformImageBinarisesToWhite) {
+  const EngineParams params = Defaults();
+  TestImage image(40, 30, 117);
+  TestImage out(40, 30);
+  ASSERT_TRUE(PreBinarize(&params, 40, 30, image.get(), out.get()));
+  TestImage map(40, 30, 120);
+  ASSERT_TRUE(AdaptiveBinarize(&params, 40, 30, image.get(), map.get()));
+  TestImage fixed(40, 30, 3);
+  ASSERT_TRUE(LocalMeanBinarize(40, 30, fixed.get(), 5));
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      ASSERT_EQ(out.at(x, y), 255);
+      ASSERT_EQ(image.at(x, y), 255);
+      ASSERT_EQ(fixed.at(x, y), 255);
+    }
+  }
+}
+
+// Running sums must equal the plain window means everywhere, also when the window is wider
+// than the image.
+TEST(Binarise, ThresholdsMatchPlainWindowMeans) {
+  const EngineParams params = Defaults();
+  std::mt19937 rng(7);
+  for (auto [w, h] : {std::pair{23, 19}, std::pair{5, 40}, std::pair{1, 9}, std::pair{31, 2}}) {
+    TestImage source(w, h, [&](int, int) { return RandomByte(rng); });
+    TestImage map(w, h, [&](int, int) { return RandomByte(rng); });
+    TestImage pre(w, h);
+    TestImage adaptive(w, h, [&](int x, int y) { return source.at(x, y); });
+    TestImage fixed(w, h, [&](int x, int y) { return source.at(x, y); });
+    ASSERT_TRUE(PreBinarize(&params, w, h, source.get(), pre.get()));
+    ASSERT_TRUE(AdaptiveBinarize(&params, w, h, adaptive.get(), map.get()));
+    ASSERT_TRUE(LocalMeanBinarize(w, h, fixed.get(), 5));
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const int p = source.at(x, y);
+        const int t = (NaiveMean(source, x, y, 7) + NaiveMean(source, x, y, 3)) / 2;
+        ASSERT_EQ(pre.at(x, y), p >= t ? 255 : 0) << w << "x" << h << " at " << x << "," << y;
+        const int v = map.at(x, y);
+        const int r = v >= params.ClarityHigh ? 3 : v >= params.ClarityLow ? 5 : 7;
+        ASSERT_EQ(adaptive.at(x, y), p >= NaiveMean(source, x, y, r) ? 255 : 0);
+        ASSERT_EQ(fixed.at(x, y), p >= NaiveMean(source, x, y, 5) ? 255 : 0);
+      }
+    }
+  }
+}
+
+// A centre pixel of 150 in a 7 x 7 patch of 150, ringed by 255 out to distance 5 and by 0
+// beyond: white against the small mean (150), black against the medium one (212), white
+// against the large one (114).
+TEST(Binarise, MapValueChoosesTheWindowAtTheClarityThresholds) {
+  const EngineParams params = Defaults();
+  auto patch = [](int x, int y) -> uint8_t {
+    const int d = std::max(std::abs(x - 15), std::abs(y - 15));
+    return d <= 3 ? 150 : d <= 5 ? 255 : 0;
+  };
+  auto binarised_centre = [&](int map_value) {
+    TestImage image(31, 31, patch);
+    TestImage map(31, 31, static_cast<uint8_t>(map_value));
+    EXPECT_TRUE(AdaptiveBinarize(&params, 31, 31, image.get(), map.get()));
+    return image.at(15, 15);
+  };
+  EXPECT_EQ(binarised_centre(params.ClarityHigh), 255);     // small window
+  EXPECT_EQ(binarised_centre(params.ClarityHigh - 1), 0);   // medium window
+  EXPECT_EQ(binarised_centre(params.ClarityLow), 0);        // medium window
+  EXPECT_EQ(binarised_centre(params.ClarityLow - 1), 255);  // large window
+}
+
+TEST(BoundaryDensity, MapMatchesPlainCountsAndScalesByDirection) {
+  std::mt19937 rng(11);
+  const int w = 29;
+  const int h = 24;
+  const int radius = 4;
+  TestImage binary(w, h, [&](int, int) { return (rng() % 3 == 0) ? 0 : 255; });
+  TestImage direction(w, h, [&](int x, int y) -> uint8_t {
+    if ((x * 7 + y * 3) % 11 == 0) return 0x80 | 30;  // background
+    if ((x + y) % 13 == 0) return 127;                // no direction
+    return static_cast<uint8_t>((x * 5 + y) % 120);
+  });
+  TestImage map(w, h, [&](int x, int y) { return binary.at(x, y); });
+  ASSERT_TRUE(MakeBoundaryDensityMap(w, h, map.get(), direction.get(), radius));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int counted = 0;
+      int boundary = 0;
+      for (int j = std::max(1, y - radius); j <= std::min(h - 2, y + radius); ++j) {
+        for (int i = std::max(1, x - radius); i <= std::min(w - 2, x + radius); ++i) {
+          if (direction.at(i, j) & 0x80) continue;
+          ++counted;
+          int block = 0;
+          for (int dj = -1; dj <= 1; ++dj)
+            for (int di = -1; di <= 1; ++di) block += binary.at(i + di, j + dj);
+          if (block != 0 && block != 9 * 255) ++boundary;
+        }
+      }
+      const int factor = kBoundaryDirectionFactor[direction.at(x, y) & 0x7F];
+      const int want = counted == 0 ? 0 : boundary * 255 / counted * factor / 100;
+      ASSERT_EQ(map.at(x, y), want) << x << "," << y;
+      if ((direction.at(x, y) & 0x7F) == 127) {
+        ASSERT_EQ(map.at(x, y), 0);
+      }
+    }
+  }
+}
+
+TEST(BoundaryDensity, FactorTableIsSymmetricAndZeroWithoutDirection) {
+  for (int code = 0; code < 60; ++code) {
+    EXPECT_EQ(kBoundaryDirectionFactor[code], kBoundaryDirectionFactor[code + 60]) << code;
+    EXPECT_EQ(kBoundaryDirectionFactor[code], kBoundaryDirectionFactor[(120 - code) % 120]);
+  }
+  EXPECT_EQ(kBoundaryDirectionFactor[0], 100);
+  EXPECT_EQ(kBoundaryDirectionFactor[30], 78);
+  for (int code = 120; code < 128; ++code) EXPECT_EQ(kBoundaryDirectionFactor[code], 0);
+}
+
+TEST(BoundaryDensity, ScoreCountsOnlyForegroundOffTheFrame) {
+  TestImage direction(10, 10, 0x80);  // all background
+  TestImage stripes(10, 10, [](int x, int) -> uint8_t { return x % 2 == 0 ? 0 : 255; });
+  EXPECT_EQ(MeasureBoundaryDensity(10, 10, stripes.get(), direction.get()), 0);
+  TestImage foreground(10, 10, 5);
+  EXPECT_EQ(MeasureBoundaryDensity(10, 2, stripes.get(), foreground.get()), 0);
+  EXPECT_EQ(MeasureBoundaryDensity(10, 10, stripes.get(), foreground.get()), 255);
+  // One black pixel at (5, 5): its 3 x 3 neighbourhood, 9 of the 64 counted pixels, is
+  // boundary: 9 x 255 / 64 = 35.
+  TestImage dot(10, 10, 255);
+  dot.at(5, 5) = 0;
+  EXPECT_EQ(MeasureBoundaryDensity(10, 10, dot.get(), foreground.get()), 35);
+}
+
+TEST(MajorityFilter, RemovesIsolatedPixelsAndWhitensTheFrame) {
+  TestImage image(8, 7, 255);
+  image.at(3, 3) = 0;                              // isolated black
+  for (int y = 0; y < 7; ++y) image.at(6, y) = 0;  // black next to the frame column
+  ASSERT_TRUE(MajorityFilter(8, 7, image.get()));
+  EXPECT_EQ(image.at(3, 3), 255);
+  for (int y = 0; y < 7; ++y) {
+    EXPECT_EQ(image.at(0, y), 255);
+    EXPECT_EQ(image.at(7, y), 255);
+  }
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(image.at(x, 0), 255);
+    EXPECT_EQ(image.at(x, 6), 255);
+  }
+
+  TestImage black(7, 7, 0);
+  black.at(3, 3) = 255;  // isolated white
+  ASSERT_TRUE(MajorityFilter(7, 7, black.get()));
+  EXPECT_EQ(black.at(3, 3), 0);
+  EXPECT_EQ(black.at(1, 1), 0);  // 4 white of 9 from the frame: stays black
+  EXPECT_EQ(black.at(0, 3), 255);
+}
+
+TEST(MajorityFilter, ReadsUnfilteredNeighbours) {
+  // A diagonal staircase: filtered in place without row copies, each changed pixel would
+  // sway the next one.
+  TestImage image(9, 9, [](int x, int y) -> uint8_t { return x + y < 9 ? 0 : 255; });
+  TestImage want(9, 9, [](int x, int y) -> uint8_t { return x + y < 9 ? 0 : 255; });
+  ASSERT_TRUE(MajorityFilter(9, 9, image.get()));
+  for (int y = 1; y < 8; ++y) {
+    for (int x = 1; x < 8; ++x) {
+      int white = 0;
+      for (int j = -1; j <= 1; ++j)
+        for (int i = -1; i <= 1; ++i) white += want.at(x + i, y + j) == 255;
+      EXPECT_EQ(image.at(x, y), white >= 5 ? 255 : 0) << x << "," << y;
+    }
+  }
+}
+
+TEST(MajorityFilter, ImagesWithoutInteriorBecomeWhite) {
+  TestImage image(2, 5, 0);
+  ASSERT_TRUE(MajorityFilter(2, 5, image.get()));
+  for (int y = 0; y < 5; ++y) EXPECT_EQ(image.at(0, y) & image.at(1, y), 255);
+}
+
+TEST(WhitenBackground, WhitensOnlyPixelsWithTheBackgroundBit) {
+  TestImage image(4, 1, 0);
+  TestImage direction(4, 1, [](int x, int) -> uint8_t {
+    const uint8_t bytes[] = {0x80, 127, 0xFF, 60};
+    return bytes[x];
+  });
+  WhitenBackground(4, 1, image.get(), direction.get());
+  EXPECT_EQ(image.at(0, 0), 255);
+  EXPECT_EQ(image.at(1, 0), 0);
+  EXPECT_EQ(image.at(2, 0), 255);
+  EXPECT_EQ(image.at(3, 0), 0);
+}
+
+}  // namespace
+}  // namespace ridgeline
