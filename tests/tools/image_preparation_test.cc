@@ -6,6 +6,7 @@
 
 #include "tests/support/shared_data.h"
 #include "tools/image/background_trim.h"
+#include "tools/image/print_image.h"
 #include "tools/image/resolution.h"
 
 namespace ridgeline::tools {
@@ -108,6 +109,27 @@ TEST(BackgroundTrim, SyntheticWidePlatenPrintPassesTheGreyLevelTestOnlyOnceTrimm
   const PrintImage image = PrintOnPlaten(640, 480, 260, 150, 110, 150);
   EXPECT_FALSE(PassesGreyLevelTest(image));
   EXPECT_TRUE(PassesGreyLevelTest(TrimBackground(image)));
+}
+
+// Real prints on a wide white platen: every one that the grey-level test refuses as it stands
+// passes once trimmed, and trimming keeps every dark pixel of the print.
+TEST(BackgroundTrim, SharedPrintsRefusedForTheirMarginsPassOnceTrimmed) {
+  const auto directory = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B";
+  if (!std::filesystem::is_directory(directory)) GTEST_SKIP() << "no shared prints";
+  int refused = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    if (entry.path().extension() != ".tif") continue;
+    const PrintImage image = ReadPrintImage(entry.path());
+    const PrintImage trimmed = TrimBackground(image);
+    SCOPED_TRACE(entry.path().string());
+    EXPECT_TRUE(PassesGreyLevelTest(trimmed));
+    refused += !PassesGreyLevelTest(image);
+    int dark_before = 0, dark_after = 0;
+    for (uint8_t p : image.pixels) dark_before += p < 96;
+    for (uint8_t p : trimmed.pixels) dark_after += p < 96;
+    EXPECT_GE(dark_after * 100, dark_before * 95);  // only specks of dust outside the print go
+  }
+  EXPECT_GT(refused, 0);
 }
 
 }  // namespace

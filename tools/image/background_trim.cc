@@ -1,5 +1,5 @@
 // Finds the light background level (the most frequent level in the upper half of the grey
-// scale) and walks in from each border while the line is blank: at most one pixel in 200
+// scale) and walks in from each border while the line is blank: at most 2 % of its pixels
 // darker than the background by more than kBackgroundTolerance.
 #include "tools/image/background_trim.h"
 
@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kLightLevel = 128;           // a background mode must be at least this light
 constexpr int kBackgroundTolerance = 40;   // grey levels below the mode still counted as background
-constexpr int kBlankPerMille = 5;          // a blank line has at most 5 dark pixels in 1000
+constexpr int kBlankPerMille = 20;  // a blank line has at most 2 % dark pixels (dust, noise)
 constexpr int kMinBackgroundPercent = 5;   // the mode must cover this share of the image
 
 bool IsBlank(int dark, int length) { return int64_t{dark} * 1000 <= int64_t{kBlankPerMille} * length; }

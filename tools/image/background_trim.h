@@ -23,7 +23,7 @@ PrintImage TrimBackground(const PrintImage& image);
 
 // Blank lines kept beside the print, in pixels, so that the extraction's border blocks still
 // see some background.
-constexpr int kTrimMargin = 8;
+constexpr int kTrimMargin = 16;
 // A crop that would leave less than this (pixels a side) is not made.
 constexpr int kMinTrimmedSide = 64;
 
