@@ -127,7 +127,7 @@ TEST(BackgroundTrim, SharedPrintsRefusedForTheirMarginsPassOnceTrimmed) {
     int dark_before = 0, dark_after = 0;
     for (uint8_t p : image.pixels) dark_before += p < 96;
     for (uint8_t p : trimmed.pixels) dark_after += p < 96;
-    EXPECT_GE(dark_after * 100, dark_before * 95);  // only specks of dust outside the print go
+    EXPECT_LE(dark_before - dark_after, 100);  // only specks of dust and sensor marks go
   }
   EXPECT_GT(refused, 0);
 }
