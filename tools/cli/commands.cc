@@ -5,6 +5,8 @@
 #include <iomanip>
 #include <nlohmann/json.hpp>
 
+#include "match/match_coord.h"
+#include "tools/cli/engine_view.h"
 #include "tools/cli/workbench.h"
 
 namespace ridgeline::tools {
@@ -193,6 +195,30 @@ int RunDelete(const CommonOptions& options, const std::string& subject,
   return kExitSuccess;
 }
 
+namespace {
+
+// The adapter's threshold at its default match level.
+constexpr int kMatchThreshold = 325;
+
+// The matcher's score of probe against reference, as the engine computes it for the first
+// comparison of a verification; empty when either capture yields no features.
+std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) {
+  if (!EngineViewAvailable()) return std::nullopt;
+  const auto a = ExtractWithEngine(probe);
+  const auto b = ExtractWithEngine(reference);
+  if (!a->extracted || !b->extracted) return std::nullopt;
+  MatchParams params;
+  InitMatchParams(&params);
+  std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
+      BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize, params),
+      FreeMatchWork);
+  if (!work) throw std::bad_alloc();
+  auto match_result = std::make_unique<MatchResult>();
+  return MatchCoord(*a->features, *b->features, work.get(), match_result.get());
+}
+
+}  // namespace
+
 int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
              const std::filesystem::path& reference) {
   const Capture reference_capture = PrepareWithNotes(reference, options.capture);
@@ -210,14 +236,18 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
     return Report(result);
   }
   const bool match = result.outcome == Outcome::kSuccess;
+  const std::optional<int> score = MatcherScore(probe_capture, reference_capture);
   if (options.json) {
     nlohmann::json out = {{"probe", probe.string()},
                           {"reference", reference.string()},
-                          {"threshold", 325},
+                          {"score", score ? nlohmann::json(*score) : nlohmann::json(nullptr)},
+                          {"threshold", kMatchThreshold},
                           {"match", match}};
     std::cout << out.dump(2) << "\n";
   } else {
-    std::cout << (match ? "match" : "no match") << " (threshold 325)\n";
+    std::cout << (match ? "match" : "no match");
+    if (score) std::cout << ": score " << *score;
+    std::cout << " (threshold " << kMatchThreshold << ")\n";
   }
   return match ? kExitSuccess : kExitNoMatch;
 }

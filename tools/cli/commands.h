@@ -27,6 +27,9 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
 int RunList(const CommonOptions& options);
 int RunDelete(const CommonOptions& options, const std::string& subject,
               const std::optional<std::string>& finger);
+// overlay and stages may be empty (not written).
+int RunExtract(const CommonOptions& options, const std::filesystem::path& image,
+               const std::filesystem::path& overlay, const std::filesystem::path& stages);
 int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
              const std::filesystem::path& reference);
 

@@ -67,6 +67,14 @@ int Run(int argc, char** argv) {
   std::optional<std::string> delete_finger;
   remove->add_option("--finger", delete_finger, "only this finger");
 
+  auto* extract = app.add_subcommand("extract", "show the features the engine finds in an image");
+  extract->add_option("image", image, "the image")->required();
+  extract->add_flag("--json", options.json, "JSON output");
+  std::string overlay;
+  std::string stages;
+  extract->add_option("--overlay", overlay, "draw minutiae and singular points into this PNG");
+  extract->add_option("--stages", stages, "write the extraction's intermediate maps as PNGs here");
+
   auto* match = app.add_subcommand("match", "compare two impressions");
   std::string probe;
   std::string reference;
@@ -95,7 +103,7 @@ int Run(int argc, char** argv) {
   options.capture.trim = !no_trim;
   // The adapter reads its trace switch when it is loaded, which happens after this.
   if (trace && std::getenv("RIDGELINE_TRACE") == nullptr) setenv("RIDGELINE_TRACE", "stderr", 1);
-  const bool needs_db = !demo->parsed() && !match->parsed();
+  const bool needs_db = !demo->parsed() && !match->parsed() && !extract->parsed();
   if (needs_db && db.empty()) {
     std::cerr << "ridgeline: --db GALLERY is required for this command\n";
     return kExitBadInput;
@@ -108,6 +116,7 @@ int Run(int argc, char** argv) {
   if (identify->parsed()) return RunIdentify(options, image);
   if (list->parsed()) return RunList(options);
   if (remove->parsed()) return RunDelete(options, subject, delete_finger);
+  if (extract->parsed()) return RunExtract(options, image, overlay, stages);
   if (match->parsed()) return RunMatch(options, probe, reference);
   demo_options.images = demo_images;
   demo_options.db = db;
