@@ -17,7 +17,9 @@ WINBIO_ENGINE_INTERFACE BuiltTable() {
   return *table;
 }
 
-TEST(EngineTableCheck, AcceptsTheAdaptersTable) { EXPECT_EQ(DescribeTableProblem(BuiltTable()), ""); }
+TEST(EngineTableCheck, AcceptsTheAdaptersTable) {
+  EXPECT_EQ(DescribeTableProblem(BuiltTable()), "");
+}
 
 TEST(EngineTableCheck, RefusesWrongVersionTypeSizeOrAnEmptySlot) {
   WINBIO_ENGINE_INTERFACE table = BuiltTable();

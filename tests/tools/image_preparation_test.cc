@@ -74,7 +74,7 @@ TEST(BackgroundTrim, TightImagesAndImagesWithoutLightBackgroundAreUntouched) {
   EXPECT_EQ(box.height, 300);
   EXPECT_EQ(TrimBackground(tight).pixels, tight.pixels);
   EXPECT_EQ(TrimBackground(Filled(100, 100, 30)).pixels.size(), 100u * 100u);  // dark platen
-  EXPECT_EQ(TrimBackground(Filled(100, 100, 255)).width, 100);                  // nothing to keep
+  EXPECT_EQ(TrimBackground(Filled(100, 100, 255)).width, 100);                 // nothing to keep
 }
 
 TEST(BackgroundTrim, AFewStrayDarkPixelsDoNotStopTheTrim) {
@@ -102,7 +102,8 @@ bool PassesGreyLevelTest(const PrintImage& image) {
     distinct += count > 10;
     peak = std::max(peak, count);
   }
-  return distinct >= 5 && static_cast<float>(peak) <= 0.8f * static_cast<float>(image.pixels.size());
+  return distinct >= 5 &&
+         static_cast<float>(peak) <= 0.8f * static_cast<float>(image.pixels.size());
 }
 
 TEST(BackgroundTrim, SyntheticWidePlatenPrintPassesTheGreyLevelTestOnlyOnceTrimmed) {

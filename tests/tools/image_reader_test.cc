@@ -21,7 +21,8 @@ PrintImage Gradient(int width, int height) {
   image.width = width;
   image.height = height;
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.pixels.push_back(static_cast<uint8_t>((x * 7 + y * 3) & 255));
+    for (int x = 0; x < width; ++x)
+      image.pixels.push_back(static_cast<uint8_t>((x * 7 + y * 3) & 255));
   return image;
 }
 
@@ -71,7 +72,8 @@ std::vector<uint8_t> Ansi381(const PrintImage& image, int dpi, int compression =
   put(8, 1), put(static_cast<uint64_t>(compression), 1), put(0, 2);
   put(14 + pixels, 4);
   put(2, 1), put(1, 1), put(1, 1), put(80, 1), put(0, 1);
-  put(static_cast<uint64_t>(image.width), 2), put(static_cast<uint64_t>(image.height), 2), put(0, 1);
+  put(static_cast<uint64_t>(image.width), 2), put(static_cast<uint64_t>(image.height), 2),
+      put(0, 1);
   out.insert(out.end(), image.pixels.begin(), image.pixels.end());
   return out;
 }
@@ -92,12 +94,14 @@ std::vector<uint8_t> Tiff8(const PrintImage& image, float dpi) {
     TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   }
   for (int y = 0; y < image.height; ++y) {
-    TIFFWriteScanline(tiff, const_cast<uint8_t*>(&image.pixels[static_cast<size_t>(y) * image.width]),
+    TIFFWriteScanline(tiff,
+                      const_cast<uint8_t*>(&image.pixels[static_cast<size_t>(y) * image.width]),
                       static_cast<uint32_t>(y));
   }
   TIFFClose(tiff);
   std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   std::filesystem::remove(path);
   return bytes;
 }
@@ -168,13 +172,13 @@ TEST(ImageReader, WrongFormatHugeAndEmptyImagesAreRefused) {
   EXPECT_THROW(DecodePrintImage(text, "notes.txt"), InputError);
   EXPECT_THROW(DecodePrintImage({}, "empty.png"), InputError);
   const std::string huge = "P5\n100000 100000\n255\n";
-  EXPECT_THROW(DecodePrintImage({reinterpret_cast<const uint8_t*>(huge.data()), huge.size()},
-                                "huge.pgm"),
-               InputError);
+  EXPECT_THROW(
+      DecodePrintImage({reinterpret_cast<const uint8_t*>(huge.data()), huge.size()}, "huge.pgm"),
+      InputError);
   const std::string zero = "P5\n0 10\n255\n";
-  EXPECT_THROW(DecodePrintImage({reinterpret_cast<const uint8_t*>(zero.data()), zero.size()},
-                                "zero.pgm"),
-               InputError);
+  EXPECT_THROW(
+      DecodePrintImage({reinterpret_cast<const uint8_t*>(zero.data()), zero.size()}, "zero.pgm"),
+      InputError);
   PrintImage one = Gradient(4, 4);
   EXPECT_THROW(DecodePrintImage(Ansi381(one, 500, 2), "compressed.fir"), InputError);
   std::vector<uint8_t> big_claim = Ansi381(one, 500);

@@ -48,8 +48,9 @@ ToolRun RunTool(const std::vector<std::string>& args) {
 class RidgelineCommand : public ::testing::Test {
  protected:
   RidgelineCommand()
-      : dir_(fs::temp_directory_path() / ("ridgeline_cli_" + std::to_string(::getpid()) + "_" +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+      : dir_(fs::temp_directory_path() /
+             ("ridgeline_cli_" + std::to_string(::getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -81,8 +82,8 @@ TEST_F(RidgelineCommand, BadImagesAreRefusedWithExitTwo) {
   };
   for (const auto& [what, path] : cases) {
     SCOPED_TRACE(what);
-    const ToolRun run = RunTool({"enroll", "--db", Db(), "--subject", "alice", "--finger",
-                                 "right-index", path.string()});
+    const ToolRun run = RunTool(
+        {"enroll", "--db", Db(), "--subject", "alice", "--finger", "right-index", path.string()});
     EXPECT_EQ(run.exit_code, 2) << run.output;
     EXPECT_NE(run.output.find(path.filename().string()), std::string::npos) << run.output;
   }
@@ -93,7 +94,8 @@ TEST_F(RidgelineCommand, UsageErrorsExitTwo) {
   EXPECT_EQ(RunTool({}).exit_code, 2);
   EXPECT_EQ(RunTool({"frobnicate"}).exit_code, 2);
   EXPECT_EQ(RunTool({"verify", "--db", Db(), "x.png"}).exit_code, 2);  // no subject
-  const ToolRun finger = RunTool({"enroll", "--db", Db(), "--subject", "a", "--finger", "toe", "x"});
+  const ToolRun finger =
+      RunTool({"enroll", "--db", Db(), "--subject", "a", "--finger", "toe", "x"});
   EXPECT_EQ(finger.exit_code, 2);
   EXPECT_NE(finger.output.find("right-index"), std::string::npos);
   EXPECT_EQ(RunTool({"list"}).exit_code, 2);  // no --db
@@ -112,7 +114,8 @@ TEST_F(RidgelineCommand, MissingForeignAndCorruptGalleriesExitThree) {
     Connection foreign((dir_ / "foreign.db").string(), true);
     foreign.Execute("CREATE TABLE accounts(id INTEGER, name TEXT)");
   }
-  const ToolRun other = RunTool({"delete", "--db", (dir_ / "foreign.db").string(), "--subject", "x"});
+  const ToolRun other =
+      RunTool({"delete", "--db", (dir_ / "foreign.db").string(), "--subject", "x"});
   EXPECT_EQ(other.exit_code, 3);
   EXPECT_NE(other.output.find("another application"), std::string::npos) << other.output;
 }
@@ -150,8 +153,8 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
             0);
 
   // The same finger under another name is a duplicate, and says whose it is.
-  const ToolRun duplicate = RunTool({"enroll", "--db", Db(), "--subject", "mallory", "--finger",
-                                     "right-index", print("101_3")});
+  const ToolRun duplicate = RunTool(
+      {"enroll", "--db", Db(), "--subject", "mallory", "--finger", "right-index", print("101_3")});
   EXPECT_EQ(duplicate.exit_code, 1) << duplicate.output;
   EXPECT_NE(duplicate.output.find("alice right-index"), std::string::npos) << duplicate.output;
   // Enrolling alice's right index again is refused before the engine is asked.
@@ -160,11 +163,11 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
                 .exit_code,
             2);
 
-  const ToolRun genuine =
-      RunTool({"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("101_4")});
+  const ToolRun genuine = RunTool(
+      {"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("101_4")});
   EXPECT_EQ(genuine.exit_code, 0) << genuine.output;
-  const ToolRun impostor =
-      RunTool({"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("102_4")});
+  const ToolRun impostor = RunTool(
+      {"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("102_4")});
   EXPECT_EQ(impostor.exit_code, 1) << impostor.output;
   EXPECT_EQ(RunTool({"verify", "--db", Db(), "--subject", "carol", "--finger", "right-index",
                      print("101_4")})

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 class StorageSlots : public ::testing::Test {
  protected:
   StorageSlots()
-      : path_(fs::temp_directory_path() / ("ridgeline_slots_" + std::to_string(::getpid()) + ".db")),
+      : path_(fs::temp_directory_path() /
+              ("ridgeline_slots_" + std::to_string(::getpid()) + ".db")),
         store_((fs::remove(path_), path_), TemplateStore::Mode::kCreateIfMissing),
         session_(store_),
         table_(*GalleryStorageInterface()) {
@@ -132,7 +133,7 @@ TEST_F(StorageSlots, AddRecordRefusesWhatCannotBeStored) {
   WINBIO_STORAGE_RECORD record{};
   EXPECT_EQ(table_.AddRecord(&pipeline_, nullptr), E_POINTER);
   EXPECT_EQ(table_.AddRecord(&pipeline_, &record), E_POINTER);  // no identity
-  EXPECT_EQ(Add(kAlice, 2, {}), E_INVALIDARG);                   // no template
+  EXPECT_EQ(Add(kAlice, 2, {}), E_INVALIDARG);                  // no template
   WINBIO_IDENTITY wildcard{};
   wildcard.Type = WINBIO_ID_TYPE_WILDCARD;
   EXPECT_EQ(Add(wildcard, 2, {1}), E_INVALIDARG);

@@ -168,8 +168,8 @@ TEST(TemplateStore, KilledWriterLeavesOnlyWholeRecords) {
   const auto records = store.QueryAll(kAnySubFactor);
   ASSERT_GE(records.size(), 21u);
   for (const StoredRecord& record : records) {
-    const StoredRecord expected = Record(record.identity[4], record.sub_factor,
-                                         record.template_blob.size());
+    const StoredRecord expected =
+        Record(record.identity[4], record.sub_factor, record.template_blob.size());
     EXPECT_EQ(record.template_blob, expected.template_blob);
     EXPECT_EQ(record.payload, expected.payload);
   }

@@ -166,8 +166,8 @@ int RunList(const CommonOptions& options) {
     std::cout << "the gallery " << options.db.string() << " is empty\n";
     return kExitSuccess;
   }
-  std::cout << std::left << std::setw(24) << "SUBJECT" << std::setw(14) << "FINGER"
-            << std::right << std::setw(12) << "IMPRESSIONS" << std::setw(8) << "BYTES"
+  std::cout << std::left << std::setw(24) << "SUBJECT" << std::setw(14) << "FINGER" << std::right
+            << std::setw(12) << "IMPRESSIONS" << std::setw(8) << "BYTES"
             << "  ENROLLED (UTC)\n";
   for (const StoredRecord& r : records) {
     std::cout << std::left << std::setw(24) << name(r) << std::setw(14) << FingerName(r.sub_factor)
@@ -210,7 +210,8 @@ std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) 
   MatchParams params;
   InitMatchParams(&params);
   std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
-      BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize, params),
+      BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize,
+                     params),
       FreeMatchWork);
   if (!work) throw std::bad_alloc();
   auto match_result = std::make_unique<MatchResult>();

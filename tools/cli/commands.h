@@ -34,10 +34,10 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
              const std::filesystem::path& reference);
 
 struct DemoOptions {
-  std::filesystem::path images;     // a directory of FINGER_IMPRESSION files
-  std::filesystem::path db;         // empty: a fresh gallery in a temporary directory
-  int fingers = 0;                  // 0: all
-  int enroll_impressions = 1;       // impressions merged into each enrolled finger
+  std::filesystem::path images;  // a directory of FINGER_IMPRESSION files
+  std::filesystem::path db;      // empty: a fresh gallery in a temporary directory
+  int fingers = 0;               // 0: all
+  int enroll_impressions = 1;    // impressions merged into each enrolled finger
 };
 int RunDemo(const CommonOptions& options, const DemoOptions& demo);
 

@@ -1,12 +1,12 @@
 // The demo: enrolls a set of prints into a fresh gallery, runs the duplicate check, verifies
 // genuine and impostor impressions, identifies one impression of each finger, and prints a
 // table with a summary. Prints are files named FINGER_IMPRESSION.EXT (101_1.tif, 101_2.tif...).
+#include <unistd.h>
 #include <algorithm>
 #include <cstdlib>
 #include <iomanip>
 #include <map>
 #include <regex>
-#include <unistd.h>
 
 #include "tools/cli/commands.h"
 #include "tools/cli/workbench.h"
@@ -66,8 +66,9 @@ std::string Percent(int part, int whole) {
 
 int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
   if (demo.images.empty()) {
-    throw InputError("the demo needs prints: pass --images DIR (files named FINGER_IMPRESSION, "
-                     "e.g. 101_1.tif)");
+    throw InputError(
+        "the demo needs prints: pass --images DIR (files named FINGER_IMPRESSION, "
+        "e.g. 101_1.tif)");
   }
   if (demo.enroll_impressions < 1) throw InputError("--enroll-impressions must be at least 1");
   auto fingers = CollectPrints(demo.images);
@@ -143,7 +144,8 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
     for (size_t r = 0; r < rows.size(); ++r) {
       if (rows[r].enrolled != "yes") continue;
       const auto& impressions = fingers.at(rows[r].finger);
-      const Capture capture = prepare(impressions[static_cast<size_t>(demo.enroll_impressions)].path);
+      const Capture capture =
+          prepare(impressions[static_cast<size_t>(demo.enroll_impressions)].path);
       const HostResult result =
           bench.host.Enroll({capture}, SubjectIdentity("duplicate-check"), kFinger);
       if (result.outcome == Outcome::kDuplicate) {
@@ -220,8 +222,8 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
     }
     std::cout << "\nSummary\n"
               << "  enrolled:        " << enrolled_count << " of " << rows.size() << " fingers ("
-              << demo.enroll_impressions << " impression" << (demo.enroll_impressions > 1 ? "s" : "")
-              << " each)\n"
+              << demo.enroll_impressions << " impression"
+              << (demo.enroll_impressions > 1 ? "s" : "") << " each)\n"
               << "  duplicate check: " << duplicate_line << "\n"
               << "  genuine accept:  " << genuine_accepted << " of " << genuine_tried << " ("
               << Percent(genuine_accepted, genuine_tried) << ")\n"

@@ -38,9 +38,9 @@ std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture) {
   constexpr int32_t kFullResolution = 100;  // percent
   constexpr int32_t kTemplateBudget = 1024;
   constexpr int32_t kQualityType = 3;
-  view->extracted = FeaturesExtractionEx(&params, view->width, view->height, working.get(),
-                                         kFullResolution, view->features, view->summary,
-                                         kTemplateBudget, kQualityType) != 0;
+  view->extracted =
+      FeaturesExtractionEx(&params, view->width, view->height, working.get(), kFullResolution,
+                           view->features, view->summary, kTemplateBudget, kQualityType) != 0;
   return view;
 }
 

@@ -21,7 +21,7 @@ struct EngineView {
   EngineView(const EngineView&) = delete;
   EngineView& operator=(const EngineView&) = delete;
 
-  int width = 0;   // working image, 550 dpi
+  int width = 0;  // working image, 550 dpi
   int height = 0;
   OwnedGrey shown;  // the working image before extraction smoothed it
   bool check_passed = false;

@@ -20,7 +20,6 @@
 #include "tools/cli/workbench.h"
 #include "tools/image/png_writer.h"
 
-
 namespace ridgeline::tools {
 namespace {
 
@@ -185,10 +184,10 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
   } else {
     int endings = 0;
     for (int i = 0; i < features.Count; ++i) endings += features.Type[i] == 0;
-    std::cout << capture.name << ": " << features.Count << " minutiae (" << endings
-              << " endings, " << features.Count - endings << " bifurcations), " << summary.Count
-              << " singular points, quality " << int{summary.Quality} << ", working image "
-              << width << " x " << height << " at 550 dpi\n";
+    std::cout << capture.name << ": " << features.Count << " minutiae (" << endings << " endings, "
+              << features.Count - endings << " bifurcations), " << summary.Count
+              << " singular points, quality " << int{summary.Quality} << ", working image " << width
+              << " x " << height << " at 550 dpi\n";
   }
   return kExitSuccess;
 }

@@ -15,7 +15,8 @@ namespace {
 
 using namespace ridgeline::tools;
 
-constexpr const char* kFooter = R"(Exit codes: 0 success or match; 1 no match, unknown identity, duplicate refused or
+constexpr const char* kFooter =
+    R"(Exit codes: 0 success or match; 1 no match, unknown identity, duplicate refused or
 nothing found; 2 bad input or usage (unreadable image, bad capture); 3 gallery (storage) error;
 4 the engine adapter could not be loaded or failed.
 
@@ -35,7 +36,8 @@ int Run(int argc, char** argv) {
   std::string db;
   std::string adapter;
   app.add_option("--db", db, "SQLite gallery file");
-  app.add_option("--adapter", adapter, "engine adapter library (default: the one built with the tool)");
+  app.add_option("--adapter", adapter,
+                 "engine adapter library (default: the one built with the tool)");
   app.add_option("--dpi", options.capture.dpi, "resolution of the images, overriding their files")
       ->check(CLI::Range(50, 5000));
   app.add_flag("--no-trim", no_trim, "do not trim blank margins off the images");

@@ -43,8 +43,8 @@ std::string ResultName(HRESULT hr) {
   return Hex(hr);
 }
 
-EngineHost::EngineHost(const EngineLibrary& library, StorageSession& storage)
-    : engine_(library.table()), storage_(storage) {
+EngineHost::EngineHost(const WINBIO_ENGINE_INTERFACE& engine, StorageSession& storage)
+    : engine_(engine), storage_(storage) {
   pipeline_.SensorHandle = INVALID_HANDLE_VALUE;
   pipeline_.EngineHandle = INVALID_HANDLE_VALUE;
   pipeline_.StorageHandle = INVALID_HANDLE_VALUE;
@@ -53,7 +53,7 @@ EngineHost::EngineHost(const EngineLibrary& library, StorageSession& storage)
   pipeline_.StorageContext = &storage_;
   const HRESULT hr = engine_.Attach(&pipeline_);
   if (FAILED(hr)) {
-    throw HostError(library.path().string() + ": the engine refused to attach: " + ResultName(hr));
+    throw HostError("the engine adapter refused to attach: " + ResultName(hr));
   }
   attached_ = true;
 }
@@ -96,7 +96,8 @@ HostResult EngineHost::Accept(const Capture& capture, WINBIO_BIR_PURPOSE purpose
                               WINBIO_BIOMETRIC_SUBTYPE sub_factor) {
   SampleRecord record = BuildSampleRecord(capture.image, purpose, sub_factor);
   WINBIO_REJECT_DETAIL reject = 0;
-  const HRESULT hr = engine_.AcceptSampleData(&pipeline_, record.bir(), record.size, purpose, &reject);
+  const HRESULT hr =
+      engine_.AcceptSampleData(&pipeline_, record.bir(), record.size, purpose, &reject);
   if (FAILED(hr)) return Failure(hr, "AcceptSampleData", &capture, reject);
   HostResult ok;
   ok.outcome = Outcome::kSuccess;
@@ -109,8 +110,7 @@ void EngineHost::EndEnrollment() {
   engine_.ClearContext(&pipeline_);
 }
 
-HostResult EngineHost::Enroll(const std::vector<Capture>& captures,
-                              const WINBIO_IDENTITY& identity,
+HostResult EngineHost::Enroll(const std::vector<Capture>& captures, const WINBIO_IDENTITY& identity,
                               WINBIO_BIOMETRIC_SUBTYPE sub_factor) {
   engine_.ClearContext(&pipeline_);  // start from an empty enrollment container
   HRESULT hr = engine_.CreateEnrollment(&pipeline_);

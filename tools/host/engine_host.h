@@ -35,8 +35,8 @@ enum class Outcome {
 struct HostResult {
   Outcome outcome = Outcome::kEngineError;
   HRESULT hr = S_OK;
-  std::string message;   // empty on success
-  std::string capture;   // the capture a bad-capture outcome refers to
+  std::string message;  // empty on success
+  std::string capture;  // the capture a bad-capture outcome refers to
   WINBIO_REJECT_DETAIL reject_detail = 0;
   WINBIO_IDENTITY identity{};  // identified or duplicate identity
   WINBIO_BIOMETRIC_SUBTYPE sub_factor = 0;
@@ -49,7 +49,10 @@ std::string ResultName(HRESULT hr);
 class EngineHost {
  public:
   // Attaches the engine to a fresh pipeline over storage. Throws HostError when it refuses.
-  EngineHost(const EngineLibrary& library, StorageSession& storage);
+  EngineHost(const EngineLibrary& library, StorageSession& storage)
+      : EngineHost(library.table(), storage) {}
+  // The same for a table already in hand. REQUIRES: DescribeTableProblem(engine) is empty.
+  EngineHost(const WINBIO_ENGINE_INTERFACE& engine, StorageSession& storage);
   ~EngineHost();
   EngineHost(const EngineHost&) = delete;
   EngineHost& operator=(const EngineHost&) = delete;

@@ -29,28 +29,27 @@ std::string DescribeTableProblem(const WINBIO_ENGINE_INTERFACE& table) {
     return "table size " + std::to_string(table.Size) + " bytes, expected " +
            std::to_string(kEngineInterfaceSize);
   }
-  const void* const slots[] = {
-      reinterpret_cast<const void*>(table.Attach),
-      reinterpret_cast<const void*>(table.Detach),
-      reinterpret_cast<const void*>(table.ClearContext),
-      reinterpret_cast<const void*>(table.QueryPreferredFormat),
-      reinterpret_cast<const void*>(table.QueryIndexVectorSize),
-      reinterpret_cast<const void*>(table.QueryHashAlgorithms),
-      reinterpret_cast<const void*>(table.SetHashAlgorithm),
-      reinterpret_cast<const void*>(table.QuerySampleHint),
-      reinterpret_cast<const void*>(table.AcceptSampleData),
-      reinterpret_cast<const void*>(table.ExportEngineData),
-      reinterpret_cast<const void*>(table.VerifyFeatureSet),
-      reinterpret_cast<const void*>(table.IdentifyFeatureSet),
-      reinterpret_cast<const void*>(table.CreateEnrollment),
-      reinterpret_cast<const void*>(table.UpdateEnrollment),
-      reinterpret_cast<const void*>(table.GetEnrollmentStatus),
-      reinterpret_cast<const void*>(table.GetEnrollmentHash),
-      reinterpret_cast<const void*>(table.CheckForDuplicate),
-      reinterpret_cast<const void*>(table.CommitEnrollment),
-      reinterpret_cast<const void*>(table.DiscardEnrollment),
-      reinterpret_cast<const void*>(table.ControlUnit),
-      reinterpret_cast<const void*>(table.ControlUnitPrivileged)};
+  const void* const slots[] = {reinterpret_cast<const void*>(table.Attach),
+                               reinterpret_cast<const void*>(table.Detach),
+                               reinterpret_cast<const void*>(table.ClearContext),
+                               reinterpret_cast<const void*>(table.QueryPreferredFormat),
+                               reinterpret_cast<const void*>(table.QueryIndexVectorSize),
+                               reinterpret_cast<const void*>(table.QueryHashAlgorithms),
+                               reinterpret_cast<const void*>(table.SetHashAlgorithm),
+                               reinterpret_cast<const void*>(table.QuerySampleHint),
+                               reinterpret_cast<const void*>(table.AcceptSampleData),
+                               reinterpret_cast<const void*>(table.ExportEngineData),
+                               reinterpret_cast<const void*>(table.VerifyFeatureSet),
+                               reinterpret_cast<const void*>(table.IdentifyFeatureSet),
+                               reinterpret_cast<const void*>(table.CreateEnrollment),
+                               reinterpret_cast<const void*>(table.UpdateEnrollment),
+                               reinterpret_cast<const void*>(table.GetEnrollmentStatus),
+                               reinterpret_cast<const void*>(table.GetEnrollmentHash),
+                               reinterpret_cast<const void*>(table.CheckForDuplicate),
+                               reinterpret_cast<const void*>(table.CommitEnrollment),
+                               reinterpret_cast<const void*>(table.DiscardEnrollment),
+                               reinterpret_cast<const void*>(table.ControlUnit),
+                               reinterpret_cast<const void*>(table.ControlUnitPrivileged)};
   for (size_t i = 0; i < std::size(slots); ++i) {
     if (slots[i] == nullptr) return "slot " + std::to_string(i + 1) + " of the table is empty";
   }
@@ -61,8 +60,9 @@ EngineLibrary::EngineLibrary(const std::filesystem::path& path) : path_(path) {
   const std::string name = path.string();
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
-    throw HostError(name + ": no engine adapter library here (build it, or name one with "
-                           "--adapter)");
+    throw HostError(name +
+                    ": no engine adapter library here (build it, or name one with "
+                    "--adapter)");
   }
   handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw HostError(name + ": cannot load the adapter (" + dlerror() + ")");

@@ -40,8 +40,8 @@ class BigEndianReader {
 
 PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name) {
   auto truncated = [&] {
-    return InputError(name + ": truncated ANSI INCITS 381 record (" +
-                      std::to_string(bytes.size()) + " bytes)");
+    return InputError(name + ": truncated ANSI INCITS 381 record (" + std::to_string(bytes.size()) +
+                      " bytes)");
   };
   if (bytes.size() < kGeneralHeaderBytes + kImageHeaderBytes) throw truncated();
   BigEndianReader in(bytes);

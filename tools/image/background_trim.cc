@@ -9,12 +9,14 @@
 namespace ridgeline::tools {
 namespace {
 
-constexpr int kLightLevel = 128;           // a background mode must be at least this light
-constexpr int kBackgroundTolerance = 40;   // grey levels below the mode still counted as background
-constexpr int kBlankPerMille = 20;  // a blank line has at most 2 % dark pixels (dust, noise)
-constexpr int kMinBackgroundPercent = 5;   // the mode must cover this share of the image
+constexpr int kLightLevel = 128;          // a background mode must be at least this light
+constexpr int kBackgroundTolerance = 40;  // grey levels below the mode still counted as background
+constexpr int kBlankPerMille = 20;        // a blank line has at most 2 % dark pixels (dust, noise)
+constexpr int kMinBackgroundPercent = 5;  // the mode must cover this share of the image
 
-bool IsBlank(int dark, int length) { return int64_t{dark} * 1000 <= int64_t{kBlankPerMille} * length; }
+bool IsBlank(int dark, int length) {
+  return int64_t{dark} * 1000 <= int64_t{kBlankPerMille} * length;
+}
 
 }  // namespace
 
@@ -47,7 +49,8 @@ TrimBox FindPrintBox(const PrintImage& image) {
   while (top <= bottom && IsBlank(dark_in_row[static_cast<size_t>(top)], image.width)) ++top;
   while (bottom >= top && IsBlank(dark_in_row[static_cast<size_t>(bottom)], image.width)) --bottom;
   while (left <= right && IsBlank(dark_in_column[static_cast<size_t>(left)], image.height)) ++left;
-  while (right >= left && IsBlank(dark_in_column[static_cast<size_t>(right)], image.height)) --right;
+  while (right >= left && IsBlank(dark_in_column[static_cast<size_t>(right)], image.height))
+    --right;
   if (top > bottom || left > right) return whole;  // nothing but background
 
   top = std::max(0, top - kTrimMargin);

@@ -10,8 +10,8 @@ namespace ridgeline::tools {
 namespace {
 
 struct Tap {
-  int index;       // lower source sample
-  uint32_t frac;   // weight of the upper sample, 0..65535
+  int index;      // lower source sample
+  uint32_t frac;  // weight of the upper sample, 0..65535
 };
 
 // Positions along one axis; the upper sample is clamped at the last source pixel.
@@ -58,7 +58,8 @@ PrintImage Resample(const PrintImage& image, int from_dpi, int to_dpi) {
                            uint64_t{image.at(x1, ty.index)} * tx.frac;
       const uint64_t bottom = uint64_t{image.at(tx.index, y1)} * (65536 - tx.frac) +
                               uint64_t{image.at(x1, y1)} * tx.frac;
-      const uint64_t value = (top * (65536 - ty.frac) + bottom * ty.frac + (uint64_t{1} << 31)) >> 32;
+      const uint64_t value =
+          (top * (65536 - ty.frac) + bottom * ty.frac + (uint64_t{1} << 31)) >> 32;
       out.pixels[static_cast<size_t>(y) * out.width + x] = static_cast<uint8_t>(value);
     }
   }

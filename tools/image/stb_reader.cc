@@ -15,11 +15,11 @@ namespace {
 int BmpDpi(std::span<const uint8_t> bytes) {
   // The info header starts at 14 with its own size; pixels per metre is at 38 (32-bit LE).
   if (bytes.size() < 42) return 0;
-  const uint32_t header_size = bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) |
-                               (uint32_t{bytes[17]} << 24);
+  const uint32_t header_size =
+      bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) | (uint32_t{bytes[17]} << 24);
   if (header_size < 40) return 0;
-  const int32_t per_metre = static_cast<int32_t>(bytes[38] | (bytes[39] << 8) |
-                                                 (bytes[40] << 16) | (uint32_t{bytes[41]} << 24));
+  const int32_t per_metre = static_cast<int32_t>(bytes[38] | (bytes[39] << 8) | (bytes[40] << 16) |
+                                                 (uint32_t{bytes[41]} << 24));
   return per_metre > 0 ? static_cast<int>(std::lround(per_metre * 0.0254)) : 0;
 }
 

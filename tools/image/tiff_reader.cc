@@ -102,12 +102,13 @@ PrintImage DecodeTiff(std::span<const uint8_t> bytes, const std::string& name) {
   image.declared_dpi = DeclaredDpi(tiff.get());
   image.pixels.resize(static_cast<size_t>(width) * height);
 
-  const bool plain_grey = bits == 8 && samples == 1 && !TIFFIsTiled(tiff.get()) &&
-                          (photometric == PHOTOMETRIC_MINISBLACK ||
-                           photometric == PHOTOMETRIC_MINISWHITE);
+  const bool plain_grey =
+      bits == 8 && samples == 1 && !TIFFIsTiled(tiff.get()) &&
+      (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE);
   if (plain_grey && TIFFScanlineSize(tiff.get()) == static_cast<tmsize_t>(width)) {
     for (uint32_t y = 0; y < height; ++y) {
-      if (TIFFReadScanline(tiff.get(), image.pixels.data() + static_cast<size_t>(y) * width, y) < 0) {
+      if (TIFFReadScanline(tiff.get(), image.pixels.data() + static_cast<size_t>(y) * width, y) <
+          0) {
         throw fail("damaged or truncated TIFF at row " + std::to_string(y));
       }
     }

@@ -9,8 +9,8 @@ void ThrowIfFailed(sqlite3* db, int code, const std::string& what) {
 }
 
 Connection::Connection(const std::string& path, bool create) {
-  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
-                    SQLITE_OPEN_FULLMUTEX;
+  const int flags =
+      SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
   const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (code != SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);

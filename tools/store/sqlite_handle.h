@@ -57,7 +57,10 @@ class Statement {
 
   // Advances to the next row; false when done. Throws StoreError on failure.
   bool Step();
-  void Run() { while (Step()) {} }
+  void Run() {
+    while (Step()) {
+    }
+  }
 
   int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   std::string Text(int column) const;

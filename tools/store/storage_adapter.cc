@@ -109,8 +109,8 @@ WINBIO_IDENTITY GuidIdentity(const std::array<uint8_t, 16>& uuid) {
   WINBIO_IDENTITY identity{};
   identity.Type = WINBIO_ID_TYPE_GUID;
   GUID& guid = identity.Value.TemplateGuid;
-  guid.Data1 = (uint32_t{uuid[0]} << 24) | (uint32_t{uuid[1]} << 16) | (uint32_t{uuid[2]} << 8) |
-               uuid[3];
+  guid.Data1 =
+      (uint32_t{uuid[0]} << 24) | (uint32_t{uuid[1]} << 16) | (uint32_t{uuid[2]} << 8) | uuid[3];
   guid.Data2 = static_cast<uint16_t>((uuid[4] << 8) | uuid[5]);
   guid.Data3 = static_cast<uint16_t>((uuid[6] << 8) | uuid[7]);
   std::memcpy(guid.Data4, uuid.data() + 8, 8);

@@ -48,8 +48,9 @@ TemplateStore::TemplateStore(const std::filesystem::path& path, Mode mode) : pat
     Initialise();
   } catch (const StoreError& failure) {
     if (IsNotADatabase(failure)) {
-      throw StoreError(name + ": not a ridgeline gallery (the file is not a SQLite database, or "
-                              "it is damaged)");
+      throw StoreError(name +
+                       ": not a ridgeline gallery (the file is not a SQLite database, or "
+                       "it is damaged)");
     }
     throw StoreError(name + ": " + failure.what());
   }
@@ -150,17 +151,18 @@ std::vector<StoredRecord> TemplateStore::Collect(Statement& statement) {
 
 std::vector<StoredRecord> TemplateStore::QueryBySubject(const IdentityBytes& identity,
                                                         uint8_t sub_factor) {
-  Statement query = db_->Prepare(
-      (std::string(kRecordColumns) +
-       "WHERE t.identity = ?1 AND (?2 = 255 OR t.sub_factor = ?2) ORDER BY t.id")
-          .c_str());
+  Statement query =
+      db_->Prepare((std::string(kRecordColumns) +
+                    "WHERE t.identity = ?1 AND (?2 = 255 OR t.sub_factor = ?2) ORDER BY t.id")
+                       .c_str());
   query.Bind(1, identity).Bind(2, int64_t{sub_factor});
   return Collect(query);
 }
 
 std::vector<StoredRecord> TemplateStore::QueryAll(uint8_t sub_factor) {
   Statement query = db_->Prepare(
-      (std::string(kRecordColumns) + "WHERE (?1 = 255 OR t.sub_factor = ?1) ORDER BY t.id").c_str());
+      (std::string(kRecordColumns) + "WHERE (?1 = 255 OR t.sub_factor = ?1) ORDER BY t.id")
+          .c_str());
   query.Bind(1, int64_t{sub_factor});
   return Collect(query);
 }
