@@ -134,6 +134,21 @@ TEST_F(RidgelineCommand, AWrongAdapterIsRefused) {
   EXPECT_NE(load.output.find("cannot load the adapter"), std::string::npos) << load.output;
 }
 
+TEST_F(RidgelineCommand, TraceShowsTheAdaptersLines) {
+  std::vector<uint8_t> pixels(100 * 100);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37);
+  const fs::path image = dir_ / "noise.png";
+  WritePng(image, 100, 100, 1, pixels);
+  const ToolRun run = RunTool({"--trace", "verify", "--db", Db(), "--subject", "a", "--finger",
+                               "right-index", image.string()});
+  EXPECT_EQ(run.exit_code, 3);  // no gallery yet: the adapter is not even loaded
+  const ToolRun enroll = RunTool({"--trace", "enroll", "--db", Db(), "--subject", "a", "--finger",
+                                  "right-index", image.string()});
+  EXPECT_NE(enroll.output.find("WbioQueryEngineInterface\n"), std::string::npos) << enroll.output;
+  EXPECT_NE(enroll.output.find("EngineAdapterAttach\n"), std::string::npos);
+  EXPECT_NE(enroll.output.find("EngineAdapterDetach\n"), std::string::npos);
+}
+
 // The whole round on real prints. Skips when the prints are absent, or while the adapter in this
 // build still answers E_NOTIMPL for enrollment.
 TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
