@@ -3,6 +3,7 @@
 // turns into messages and exit codes.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,6 +33,19 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& image,
                const std::filesystem::path& overlay, const std::filesystem::path& stages);
 int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
              const std::filesystem::path& reference);
+
+struct SynthOptions {
+  std::filesystem::path out;
+  int fingers = 10;
+  int impressions = 4;
+  uint64_t seed = 7;
+  std::string size = "388x374";
+};
+// False when this build has no synthetic print generator.
+bool SynthAvailable();
+// Throws InputError for bad parameters.
+void WriteSyntheticSet(const SynthOptions& options);
+int RunSynth(const SynthOptions& options);
 
 struct DemoOptions {
   std::filesystem::path images;  // a directory of FINGER_IMPRESSION files

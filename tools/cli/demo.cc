@@ -43,6 +43,15 @@ std::map<std::string, std::vector<Impression>> CollectPrints(const fs::path& dir
   return fingers;
 }
 
+// Deletes a temporary directory however the demo ends.
+struct RemoveOnExit {
+  fs::path path;
+  ~RemoveOnExit() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
 struct FingerRow {
   std::string finger;
   std::string subject;
@@ -65,17 +74,32 @@ std::string Percent(int part, int whole) {
 }  // namespace
 
 int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
-  if (demo.images.empty()) {
-    throw InputError(
-        "the demo needs prints: pass --images DIR (files named FINGER_IMPRESSION, "
-        "e.g. 101_1.tif)");
-  }
   if (demo.enroll_impressions < 1) throw InputError("--enroll-impressions must be at least 1");
-  auto fingers = CollectPrints(demo.images);
+  fs::path images = demo.images;
+  fs::path generated;
+  if (images.empty()) {
+    if (!SynthAvailable()) {
+      throw InputError(
+          "this build has no synthetic prints: pass --images DIR (files named "
+          "FINGER_IMPRESSION, e.g. 101_1.tif)");
+    }
+    // The default prints: a fixed synthetic set, so every run shows the same table.
+    generated = fs::temp_directory_path() / ("ridgeline-demo-prints-" + std::to_string(::getpid()));
+    SynthOptions set;
+    set.out = generated;
+    set.fingers = demo.fingers > 0 ? demo.fingers : 10;
+    set.impressions = std::max(4, demo.enroll_impressions + 3);
+    std::cout << "Prints: " << set.fingers << " synthetic fingers x " << set.impressions
+              << " impressions (seed " << set.seed << ")\n";
+    WriteSyntheticSet(set);
+    images = generated;
+  }
+  RemoveOnExit remove_generated{generated};
+  auto fingers = CollectPrints(images);
   const size_t needed = static_cast<size_t>(demo.enroll_impressions) + 1;
   std::erase_if(fingers, [&](const auto& entry) { return entry.second.size() < needed; });
   if (fingers.size() < 2) {
-    throw InputError(demo.images.string() + ": the demo needs at least two fingers with " +
+    throw InputError(images.string() + ": the demo needs at least two fingers with " +
                      std::to_string(needed) + " impressions each (files FINGER_IMPRESSION.EXT)");
   }
   if (demo.fingers > 0 && fingers.size() > static_cast<size_t>(demo.fingers)) {
@@ -84,9 +108,11 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
 
   fs::path db = demo.db;
   fs::path temporary;
+  RemoveOnExit remove_gallery;
   if (db.empty()) {
     temporary = fs::temp_directory_path() / ("ridgeline-demo-" + std::to_string(::getpid()));
     fs::create_directories(temporary);
+    remove_gallery.path = temporary;
     db = temporary / "gallery.db";
   } else if (fs::exists(db)) {
     throw InputError(db.string() + ": exists; the demo builds a fresh gallery, name a new file");
@@ -237,7 +263,6 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
     }
     if (enrolled_count == 0) exit_code = kExitNoMatch;
   }
-  if (!temporary.empty()) fs::remove_all(temporary);
   return exit_code;
 }
 

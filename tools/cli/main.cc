@@ -84,10 +84,22 @@ int Run(int argc, char** argv) {
   match->add_option("reference", reference, "the impression it is compared with")->required();
   match->add_flag("--json", options.json, "JSON output");
 
+  auto* synth = app.add_subcommand("synth", "write a set of synthetic prints as PNG files");
+  SynthOptions synth_options;
+  std::string synth_out;
+  synth->add_option("--out", synth_out, "output directory (created if missing)")->required();
+  synth->add_option("--fingers", synth_options.fingers, "number of fingers (1..999)")
+      ->capture_default_str();
+  synth->add_option("--impressions", synth_options.impressions, "impressions per finger (1..99)")
+      ->capture_default_str();
+  synth->add_option("--seed", synth_options.seed, "seed of the set")->capture_default_str();
+  synth->add_option("--size", synth_options.size, "image size WIDTHxHEIGHT")->capture_default_str();
+
   auto* demo = app.add_subcommand("demo", "enroll, verify and identify a set of prints");
   DemoOptions demo_options;
   std::string demo_images;
-  demo->add_option("--images", demo_images, "directory of prints named FINGER_IMPRESSION.EXT");
+  demo->add_option("--images", demo_images,
+                   "directory of prints named FINGER_IMPRESSION.EXT (default: synthetic prints)");
   demo->add_option("--fingers", demo_options.fingers, "use only the first N fingers");
   demo->add_option("--enroll-impressions", demo_options.enroll_impressions,
                    "impressions merged into each enrolled finger")
@@ -105,7 +117,8 @@ int Run(int argc, char** argv) {
   options.capture.trim = !no_trim;
   // The adapter reads its trace switch when it is loaded, which happens after this.
   if (trace && std::getenv("RIDGELINE_TRACE") == nullptr) setenv("RIDGELINE_TRACE", "stderr", 1);
-  const bool needs_db = !demo->parsed() && !match->parsed() && !extract->parsed();
+  const bool needs_db =
+      !demo->parsed() && !match->parsed() && !extract->parsed() && !synth->parsed();
   if (needs_db && db.empty()) {
     std::cerr << "ridgeline: --db GALLERY is required for this command\n";
     return kExitBadInput;
@@ -120,6 +133,10 @@ int Run(int argc, char** argv) {
   if (remove->parsed()) return RunDelete(options, subject, delete_finger);
   if (extract->parsed()) return RunExtract(options, image, overlay, stages);
   if (match->parsed()) return RunMatch(options, probe, reference);
+  if (synth->parsed()) {
+    synth_options.out = synth_out;
+    return RunSynth(synth_options);
+  }
   demo_options.images = demo_images;
   demo_options.db = db;
   return RunDemo(options, demo_options);
