@@ -207,5 +207,29 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
   EXPECT_NE(after.output.find("alice"), std::string::npos);
 }
 
+// The demo's table and summary, on three fingers of the shared prints and on its default
+// synthetic prints. Skips like the round above.
+TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
+  std::vector<std::vector<std::string>> runs = {{"demo", "--fingers", "3"}};
+  const fs::path prints = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B";
+  if (fs::is_directory(prints)) {
+    runs.push_back({"demo", "--fingers", "3", "--images", prints.string()});
+  }
+  int ran = 0;
+  for (const auto& args : runs) {
+    const ToolRun run = RunTool(args);
+    if (run.output.find("E_NOTIMPL") != std::string::npos ||
+        run.output.find("no synthetic prints") != std::string::npos) {
+      continue;
+    }
+    ++ran;
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("FINGER"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("genuine accept:"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("duplicate check: refused"), std::string::npos) << run.output;
+  }
+  if (ran == 0) GTEST_SKIP() << "no prints, or the adapter does not implement enrollment yet";
+}
+
 }  // namespace
 }  // namespace ridgeline::tools
