@@ -179,6 +179,19 @@ TEST(TemplateStore, KilledWriterLeavesOnlyWholeRecords) {
   EXPECT_EQ(integrity.Text(0), "ok");
 }
 
+TEST(TemplateStore, ReadersGoOnWhileAWriterHoldsItsTransaction) {
+  TempDir dir;
+  TemplateStore store(dir / "g.db", TemplateStore::Mode::kCreateIfMissing);
+  store.Add(Record(1, 2, 10));
+  Connection writer((dir / "g.db").string(), false);
+  writer.Execute("BEGIN IMMEDIATE");
+  writer.Execute("DELETE FROM templates");
+  // The reader sees the last committed state at once, not the writer's open change.
+  TemplateStore reader(dir / "g.db", TemplateStore::Mode::kOpenExisting);
+  EXPECT_EQ(reader.QueryAll(kAnySubFactor).size(), 1u);
+  writer.Execute("ROLLBACK");
+}
+
 TEST(NameUuid, Sha1AndVersion5MatchKnownValues) {
   const auto digest = Sha1("abc");
   EXPECT_EQ(digest[0], 0xa9);
