@@ -10,8 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
 #include "tests/support/shared_data.h"
+
 #include "tools/image/png_writer.h"
+#include "tools/image/print_image.h"
 #include "tools/store/sqlite_handle.h"
 
 namespace ridgeline::tools {
@@ -205,6 +208,37 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
   const ToolRun after = RunTool({"list", "--db", Db()});
   EXPECT_EQ(after.output.find("bob"), std::string::npos);
   EXPECT_NE(after.output.find("alice"), std::string::npos);
+}
+
+// extract on a real print: stable JSON whose coordinates lie in the working image, and an overlay
+// of the same size.
+TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
+  const fs::path print = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B/101_1.tif";
+  if (!fs::exists(print)) GTEST_SKIP() << "no shared prints";
+  const fs::path overlay = dir_ / "overlay.png";
+  const ToolRun run = RunTool({"extract", print.string(), "--json", "--overlay", overlay.string(),
+                               "--stages", (dir_ / "stages").string()});
+  if (run.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << run.output;
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  const auto json = nlohmann::json::parse(run.output.substr(run.output.find('{')));
+  EXPECT_EQ(json["resolution"], 550);
+  const int width = json["width"];
+  const int height = json["height"];
+  ASSERT_GT(json["minutiae"].size(), 0u);
+  for (const auto& minutia : json["minutiae"]) {
+    EXPECT_GE(minutia["x"].get<int>(), 0);
+    EXPECT_LT(minutia["x"].get<int>(), width);
+    EXPECT_LT(minutia["y"].get<int>(), height);
+    EXPECT_TRUE(minutia["type"] == "ending" || minutia["type"] == "bifurcation");
+  }
+  const PrintImage drawn = ReadPrintImage(overlay);
+  EXPECT_EQ(drawn.width, width);
+  EXPECT_EQ(drawn.height, height);
+  EXPECT_TRUE(fs::exists(dir_ / "stages/direction_field.png"));
+  // A flat image is a bad capture.
+  const ToolRun flat = RunTool(
+      {"extract", File("flat.pgm", "P5\n64 64\n255\n" + std::string(64 * 64, 'x')).string()});
+  EXPECT_EQ(flat.exit_code, 2) << flat.output;
 }
 
 // The demo's table and summary, on three fingers of the shared prints and on its default

@@ -230,14 +230,22 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
   Workbench bench(private_options, TemplateStore::Mode::kCreateIfMissing);
   const WINBIO_IDENTITY identity = SubjectIdentity("reference");
   constexpr uint8_t kFinger = 1;
-  const HostResult enrolled = bench.host.Enroll({reference_capture}, identity, kFinger);
-  if (enrolled.outcome != Outcome::kSuccess) return Report(enrolled);
-  const HostResult result = bench.host.Verify(probe_capture, identity, kFinger);
-  if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) {
-    return Report(result);
-  }
-  const bool match = result.outcome == Outcome::kSuccess;
   const std::optional<int> score = MatcherScore(probe_capture, reference_capture);
+  bool match = false;
+  const HostResult enrolled = bench.host.Enroll({reference_capture}, identity, kFinger);
+  if (enrolled.outcome == Outcome::kEngineError && enrolled.hr == E_NOTIMPL && score) {
+    // An adapter without enrollment cannot decide; the matcher's score against the threshold
+    // is the same decision short of the rotated retry.
+    std::cerr << "note: the adapter does not implement enrollment; deciding by the score\n";
+    match = *score >= kMatchThreshold;
+  } else {
+    if (enrolled.outcome != Outcome::kSuccess) return Report(enrolled);
+    const HostResult result = bench.host.Verify(probe_capture, identity, kFinger);
+    if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) {
+      return Report(result);
+    }
+    match = result.outcome == Outcome::kSuccess;
+  }
   if (options.json) {
     nlohmann::json out = {{"probe", probe.string()},
                           {"reference", reference.string()},
