@@ -234,7 +234,9 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
   const PrintImage drawn = ReadPrintImage(overlay);
   EXPECT_EQ(drawn.width, width);
   EXPECT_EQ(drawn.height, height);
-  EXPECT_TRUE(fs::exists(dir_ / "stages/direction_field.png"));
+  for (const char* stage : {"input.png", "direction_field.png", "foreground.png", "binary.png"}) {
+    EXPECT_TRUE(fs::exists(dir_ / "stages" / stage)) << stage;
+  }
   // A flat image is a bad capture.
   const ToolRun flat = RunTool(
       {"extract", File("flat.pgm", "P5\n64 64\n255\n" + std::string(64 * 64, 'x')).string()});

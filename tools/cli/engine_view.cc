@@ -35,12 +35,17 @@ std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture) {
   if (!AllocFeatureRecords(&view->features, &view->summary)) throw std::bad_alloc();
   EngineParams params;
   InitEngineParams(&params);
+  view->foreground.reset(AllocGrayImage(view->width, view->height));
+  if (!view->foreground) throw std::bad_alloc();
+  params.ExportMask = 1;
+  params.MaskImage = view->foreground.get();
   constexpr int32_t kFullResolution = 100;  // percent
   constexpr int32_t kTemplateBudget = 1024;
   constexpr int32_t kQualityType = 3;
   view->extracted =
       FeaturesExtractionEx(&params, view->width, view->height, working.get(), kFullResolution,
                            view->features, view->summary, kTemplateBudget, kQualityType) != 0;
+  view->binary = std::move(working);
   return view;
 }
 

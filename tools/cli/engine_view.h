@@ -23,7 +23,9 @@ struct EngineView {
 
   int width = 0;  // working image, 550 dpi
   int height = 0;
-  OwnedGrey shown;  // the working image before extraction smoothed it
+  OwnedGrey shown;       // the working image before extraction smoothed it
+  OwnedGrey binary;      // the working image as the extraction left it: binarised ridges
+  OwnedGrey foreground;  // the extraction's foreground mask (255 background, 0 print)
   bool check_passed = false;
   bool extracted = false;
   FeatureSet* features = nullptr;

@@ -1,8 +1,8 @@
 // `ridgeline extract`: the engine's view of one image. The capture is prepared as for every
 // other command, brought to the engine's working resolution by the adapter's own resampling,
 // checked and extracted with the engine linked in; the result is printed as text or JSON and can
-// be drawn over the working image. --stages writes the working image and the block direction
-// field the extraction kept.
+// be drawn over the working image. --stages writes what the extraction hands out: the working
+// image, the block direction field it kept, its foreground mask and the binarised image.
 //
 // JSON output (stable; coordinates are pixels of the 550-dpi working image, origin top left):
 //   {"file", "width", "height", "resolution": 550, "quality": 0..100, "boundary_density",
@@ -147,6 +147,13 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
       }
     }
     field.Save(stages / "direction_field.png");
+    auto save_grey = [&](const uint8_t* const* rows, const char* name) {
+      std::vector<uint8_t> pixels;
+      for (int y = 0; y < height; ++y) pixels.insert(pixels.end(), rows[y], rows[y] + width);
+      WritePng(stages / name, width, height, 1, pixels);
+    };
+    save_grey(view->foreground.get(), "foreground.png");
+    if (view->binary) save_grey(view->binary.get(), "binary.png");
   }
   if (!overlay.empty()) {
     Canvas canvas(view->shown.get(), width, height);
