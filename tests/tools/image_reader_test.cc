@@ -3,6 +3,7 @@
 // the bytes).
 #include <gtest/gtest.h>
 
+#include <stb_image_write.h>
 #include <tiffio.h>
 
 #include <cstring>
@@ -137,12 +138,47 @@ TEST(ImageReader, EveryLosslessFormatGivesTheSamePixels) {
   }
 }
 
+std::vector<uint8_t> Jpeg(const PrintImage& image, int dpi) {
+  std::vector<uint8_t> out;
+  stbi_write_jpg_to_func(
+      [](void* context, void* data, int size) {
+        auto* bytes = static_cast<std::vector<uint8_t>*>(context);
+        bytes->insert(bytes->end(), static_cast<uint8_t*>(data),
+                      static_cast<uint8_t*>(data) + size);
+      },
+      &out, image.width, image.height, 1, image.pixels.data(), 95);
+  // Give the JFIF segment (right after the start-of-image marker) a density in dots per inch.
+  if (dpi > 0 && out.size() > 20 && out[3] == 0xE0) {
+    out[13] = 1;
+    out[14] = static_cast<uint8_t>(dpi >> 8);
+    out[15] = static_cast<uint8_t>(dpi);
+    out[16] = static_cast<uint8_t>(dpi >> 8);
+    out[17] = static_cast<uint8_t>(dpi);
+  }
+  return out;
+}
+
+TEST(ImageReader, JpegDecodesToNearlyTheSamePixels) {
+  PrintImage source;
+  source.width = 32;
+  source.height = 24;
+  source.pixels.assign(32 * 24, 90);
+  const PrintImage image = DecodePrintImage(Jpeg(source, 0), "a.jpg");
+  EXPECT_EQ(image.format, "JPEG");
+  ASSERT_EQ(image.width, 32);
+  ASSERT_EQ(image.height, 24);
+  for (uint8_t p : image.pixels) ASSERT_NEAR(p, 90, 2);  // a flat block survives the codec
+}
+
 TEST(ImageReader, DeclaredResolutionIsReadFromEachFormat) {
   const PrintImage source = Gradient(16, 16);
   EXPECT_EQ(DecodePrintImage(PngWithDpi(source, 569), "a.png").declared_dpi, 569);
   EXPECT_EQ(DecodePrintImage(Bmp8(source, 19685), "a.bmp").declared_dpi, 500);
   EXPECT_EQ(DecodePrintImage(Tiff8(source, 1000.0f), "a.tif").declared_dpi, 1000);
   EXPECT_EQ(DecodePrintImage(Ansi381(source, 569), "a.fir").declared_dpi, 569);
+  const std::vector<uint8_t> jpeg = Jpeg(source, 1000);
+  ASSERT_EQ(jpeg[3], 0xE0);  // the writer puts a JFIF segment first
+  EXPECT_EQ(DecodePrintImage(jpeg, "a.jpg").declared_dpi, 1000);
   EXPECT_EQ(DecodePrintImage(Pgm(source), "a.pgm").declared_dpi, 0);
   EXPECT_EQ(DecodePrintImage(Tiff8(source, 0), "a.tif").declared_dpi, 0);
 }
@@ -150,8 +186,12 @@ TEST(ImageReader, DeclaredResolutionIsReadFromEachFormat) {
 TEST(ImageReader, TruncatedFilesAreRefusedAtEveryLength) {
   const PrintImage source = Gradient(20, 12);
   const std::vector<std::vector<uint8_t>> files = {
-      EncodePng(source.width, source.height, 1, source.pixels), Bmp8(source, 0), Pgm(source),
-      Tiff8(source, 0), Ansi381(source, 500)};
+      EncodePng(source.width, source.height, 1, source.pixels),
+      Bmp8(source, 0),
+      Pgm(source),
+      Tiff8(source, 0),
+      Ansi381(source, 500),
+      Jpeg(source, 0)};
   for (const auto& bytes : files) {
     for (size_t length = 0; length < bytes.size(); ++length) {
       SCOPED_TRACE(length);
