@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "adapter/engine_interface.h"
+#include "tests/support/shared_data.h"
+#include "tools/host/capture_preparation.h"
 #include "tools/host/engine_library.h"
 #include "tools/host/sample_record.h"
 
@@ -77,6 +81,50 @@ TEST(SampleRecord, FieldsSitWhereTheEngineReadsThem) {
   EXPECT_EQ(Read16(bytes, data + 46), 2);
   EXPECT_EQ(data_size, 56u + 6u);
   EXPECT_EQ(std::memcmp(bytes + data + 56, image.pixels.data(), 6), 0);
+}
+
+// The real adapter, loaded as the tool loads it, takes the host's records: a real print is
+// accepted and handed back byte for byte by the engine data export; a flat image is a bad
+// capture with reject detail 12.
+TEST(SampleRecord, TheLoadedAdapterAcceptsItAndExportsItUnchanged) {
+  EngineLibrary library(RIDGELINE_ADAPTER_PATH);
+  const WINBIO_ENGINE_INTERFACE& engine = library.table();
+  WINBIO_PIPELINE pipeline{};
+  pipeline.EngineHandle = INVALID_HANDLE_VALUE;
+  ASSERT_EQ(engine.Attach(&pipeline), S_OK);
+
+  PrintImage flat;
+  flat.width = 200;
+  flat.height = 200;
+  flat.pixels.assign(200 * 200, 180);
+  SampleRecord blank = BuildSampleRecord(flat, WINBIO_PURPOSE_VERIFY, 2);
+  WINBIO_REJECT_DETAIL reject = 0;
+  EXPECT_EQ(
+      engine.AcceptSampleData(&pipeline, blank.bir(), blank.size, WINBIO_PURPOSE_VERIFY, &reject),
+      WINBIO_E_BAD_CAPTURE);
+  EXPECT_EQ(reject, 12u);
+
+  const auto print = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B/101_1.tif";
+  if (!std::filesystem::exists(print)) {
+    engine.Detach(&pipeline);
+    GTEST_SKIP() << "no shared prints";
+  }
+  const PrintImage ridges = PrepareCapture(print, {}, nullptr).image;
+  SampleRecord record = BuildSampleRecord(ridges, WINBIO_PURPOSE_ENROLL, 2);
+  reject = 0;
+  const HRESULT accepted =
+      engine.AcceptSampleData(&pipeline, record.bir(), record.size, WINBIO_PURPOSE_ENROLL, &reject);
+  EXPECT_EQ(accepted, S_OK);
+  std::vector<uint8_t> exported(record.size);
+  SIZE_T capacity = exported.size();
+  // The engine copies into the buffer whose address it is given in SampleBuffer.
+  const HRESULT hr =
+      engine.ExportEngineData(&pipeline, WINBIO_DATA_FLAG_PROCESSED,
+                              reinterpret_cast<PWINBIO_BIR*>(exported.data()), &capacity);
+  ASSERT_EQ(hr, S_OK);
+  EXPECT_EQ(std::memcmp(exported.data(), record.bir(), record.size), 0);
+  EXPECT_EQ(engine.Detach(&pipeline), S_OK);
+  EXPECT_EQ(pipeline.EngineHandle, INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
