@@ -207,6 +207,36 @@ TEST(ImageReader, TruncatedFilesAreRefusedAtEveryLength) {
   }
 }
 
+TEST(ImageReader, CorruptedBytesAreDecodedOrRefusedNeverReadBeyond) {
+  const PrintImage source = Gradient(24, 18);
+  const std::vector<std::vector<uint8_t>> files = {
+      EncodePng(source.width, source.height, 1, source.pixels),
+      Bmp8(source, 0),
+      Pgm(source),
+      Tiff8(source, 0),
+      Ansi381(source, 500),
+      Jpeg(source, 0)};
+  uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  for (const auto& bytes : files) {
+    for (int round = 0; round < 300; ++round) {
+      std::vector<uint8_t> damaged = bytes;
+      // A few bytes of the first 64 (where the headers are) set to arbitrary values.
+      for (int k = 0; k < 3; ++k) {
+        damaged[next() % std::min<size_t>(64, damaged.size())] = static_cast<uint8_t>(next());
+      }
+      try {
+        const PrintImage image = DecodePrintImage(damaged, "damaged");
+        EXPECT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * image.height);
+      } catch (const InputError&) {
+      }
+    }
+  }
+}
+
 TEST(ImageReader, WrongFormatHugeAndEmptyImagesAreRefused) {
   const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
   EXPECT_THROW(DecodePrintImage(text, "notes.txt"), InputError);
