@@ -243,13 +243,13 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
   EXPECT_EQ(flat.exit_code, 2) << flat.output;
 }
 
-// The demo's table and summary, on three fingers of the shared prints and on its default
+// The demo's table and summary, on two fingers of the shared prints and on its default
 // synthetic prints. Skips like the round above.
 TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
-  std::vector<std::vector<std::string>> runs = {{"demo", "--fingers", "3"}};
+  std::vector<std::vector<std::string>> runs = {{"demo", "--fingers", "2"}};
   const fs::path prints = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B";
   if (fs::is_directory(prints)) {
-    runs.push_back({"demo", "--fingers", "3", "--images", prints.string()});
+    runs.push_back({"demo", "--fingers", "2", "--images", prints.string()});
   }
   int ran = 0;
   for (const auto& args : runs) {
