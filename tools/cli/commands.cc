@@ -203,7 +203,6 @@ constexpr int kMatchThreshold = 325;
 // The matcher's score of probe against reference, as the engine computes it for the first
 // comparison of a verification; empty when either capture yields no features.
 std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) {
-  if (!EngineViewAvailable()) return std::nullopt;
   const auto a = ExtractWithEngine(probe);
   const auto b = ExtractWithEngine(reference);
   if (!a->extracted || !b->extracted) return std::nullopt;

@@ -2,20 +2,12 @@
 
 #include <new>
 
+#include "adapter/check_image.h"
+#include "adapter/resample_image.h"
 #include "extract/engine_params.h"
 #include "extract/features_extraction.h"
 
-#if __has_include("adapter/resample_image.h") && __has_include("adapter/check_image.h")
-#include "adapter/check_image.h"
-#include "adapter/resample_image.h"
-#define RIDGELINE_HAVE_IMAGE_PREPARATION 1
-#endif
-
 namespace ridgeline::tools {
-
-#ifdef RIDGELINE_HAVE_IMAGE_PREPARATION
-
-bool EngineViewAvailable() { return true; }
 
 std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture) {
   const PrintImage& image = capture.image;
@@ -48,13 +40,5 @@ std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture) {
   view->binary = std::move(working);
   return view;
 }
-
-#else
-
-bool EngineViewAvailable() { return false; }
-
-std::unique_ptr<EngineView> ExtractWithEngine(const Capture&) { return nullptr; }
-
-#endif
 
 }  // namespace ridgeline::tools

@@ -34,9 +34,6 @@ struct EngineView {
 
 constexpr int kWorkingDpi = 550;
 
-// False when this build lacks the engine's image preparation.
-bool EngineViewAvailable();
-
 // Runs the engine's preparation and extraction on the capture. Throws std::bad_alloc.
 std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture);
 

@@ -102,11 +102,6 @@ void DrawFeatures(Canvas& canvas, const FeatureSet& features, const FeatureSumma
 
 int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
                const std::filesystem::path& overlay, const std::filesystem::path& stages) {
-  if (!EngineViewAvailable()) {
-    std::cerr << "ridgeline: extract is not available in this build (the engine's image "
-                 "preparation is missing)\n";
-    return kExitEngine;
-  }
   const Capture capture = PrepareWithNotes(path, options.capture);
   const std::unique_ptr<EngineView> view = ExtractWithEngine(capture);
   const int width = view->width;

@@ -5,9 +5,8 @@
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 
-#if __has_include("tools/synth/synth.h")
+#ifdef RIDGELINE_HAVE_SYNTH
 #include "tools/synth/synth.h"
-#define RIDGELINE_HAVE_SYNTH 1
 #endif
 
 namespace ridgeline::tools {
