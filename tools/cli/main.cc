@@ -8,6 +8,7 @@
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
+#include "tools/eval/eval_command.h"
 #include "tools/host/engine_library.h"
 #include "tools/store/sqlite_handle.h"
 
@@ -105,6 +106,11 @@ int Run(int argc, char** argv) {
                    "impressions merged into each enrolled finger")
       ->check(CLI::Range(1, 7));
 
+  auto* eval =
+      app.add_subcommand("eval", "accuracy and speed over a folder of prints (FVC protocol)");
+  ridgeline::eval::EvalOptions eval_options;
+  ridgeline::eval::AddEvalOptions(eval, &eval_options);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -117,8 +123,8 @@ int Run(int argc, char** argv) {
   options.capture.trim = !no_trim;
   // The adapter reads its trace switch when it is loaded, which happens after this.
   if (trace && std::getenv("RIDGELINE_TRACE") == nullptr) setenv("RIDGELINE_TRACE", "stderr", 1);
-  const bool needs_db =
-      !demo->parsed() && !match->parsed() && !extract->parsed() && !synth->parsed();
+  const bool needs_db = !demo->parsed() && !match->parsed() && !extract->parsed() &&
+                        !synth->parsed() && !eval->parsed();
   if (needs_db && db.empty()) {
     std::cerr << "ridgeline: --db GALLERY is required for this command\n";
     return kExitBadInput;
@@ -133,6 +139,11 @@ int Run(int argc, char** argv) {
   if (remove->parsed()) return RunDelete(options, subject, delete_finger);
   if (extract->parsed()) return RunExtract(options, image, overlay, stages);
   if (match->parsed()) return RunMatch(options, probe, reference);
+  if (eval->parsed()) {
+    eval_options.trim = options.capture.trim;
+    eval_options.dpi = options.capture.dpi;
+    return ridgeline::eval::RunEvalCommand(eval_options, std::cout, std::cerr);
+  }
   if (synth->parsed()) {
     synth_options.out = synth_out;
     return RunSynth(synth_options);

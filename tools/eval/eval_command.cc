@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "tools/cli/exit_codes.h"
 #include "tools/eval/eval_summary.h"
 #include "tools/eval/html_report.h"
 
@@ -14,8 +15,6 @@ void AddEvalOptions(CLI::App* command, EvalOptions* options) {
   command->add_option("--threads", options->threads, "worker threads (default: all cores)")
       ->check(CLI::Range(1, 1024));
   command->add_flag("--json", options->json, "print the figures as JSON");
-  command->add_flag("!--no-trim", options->trim,
-                    "feed the images whole instead of trimming blank borders");
 }
 
 int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& err) {
@@ -43,13 +42,13 @@ int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& 
             << (options.out / "report.html").string() << "\n";
       }
     }
-    return 0;
+    return tools::kExitSuccess;
   } catch (const EvalError& error) {
     err << "ridgeline eval: " << error.what() << "\n";
-    return 2;
+    return tools::kExitBadInput;
   } catch (const std::exception& error) {
     err << "ridgeline eval: " << error.what() << "\n";
-    return 1;
+    return tools::kExitEngine;
   }
 }
 

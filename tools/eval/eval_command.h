@@ -1,5 +1,5 @@
-// `ridgeline eval DIR [--out report/] [--threads N] [--json] [--no-trim]`: the command's options
-// and its body, for the `ridgeline` command table.
+// `ridgeline eval DIR [--out report/] [--threads N] [--json]` (with the command's common --no-trim
+// and --dpi): the subcommand's options and its body.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -9,12 +9,12 @@
 
 namespace ridgeline::eval {
 
-// Declares the eval options on `command` (the `eval` subcommand, or a whole program), writing
-// into options, which must outlive the parse.
+// Declares the eval subcommand's own options on `command`, writing into options, which must
+// outlive the parse. Trimming and the resolution come from the command's common options.
 void AddEvalOptions(CLI::App* command, EvalOptions* options);
 
 // Runs the evaluation and writes the table (or JSON) to out, messages and progress to err.
-// Returns the process exit code: 0 done, 2 unusable input, 1 any other failure.
+// Returns the command's exit code: success, bad input (no usable folder) or engine failure.
 int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace ridgeline::eval

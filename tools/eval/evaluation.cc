@@ -8,13 +8,14 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_result.h"
-#include "tools/eval/grey_image_file.h"
 #include "tools/eval/parallel_for.h"
 #include "tools/eval/progress_bar.h"
+#include "tools/host/capture_preparation.h"
 
 namespace ridgeline::eval {
 namespace {
@@ -70,11 +71,13 @@ int ResolveThreadCount(int requested) {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-GreyImage PrepareCapture(const std::filesystem::path& path, bool trim) {
-  if (trim) {
-    throw EvalError("trimming comes with the host's image preparation; run with --no-trim");
+GreyImage ReadCapture(const std::filesystem::path& path, bool trim, int dpi) {
+  try {
+    tools::Capture capture = tools::PrepareCapture(path, {dpi, trim}, nullptr);
+    return GreyImage{capture.image.width, capture.image.height, std::move(capture.image.pixels)};
+  } catch (const tools::InputError& error) {
+    throw EvalError(error.what());
   }
-  return ReadGreyImageFile(path);
 }
 
 int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, MatchWork* work) {
@@ -90,6 +93,7 @@ EvalRun RunEvaluation(const EvalOptions& options) {
   EvalRun run;
   run.folder = options.folder;
   run.trim = options.trim;
+  run.dpi = options.dpi;
   run.threads = ResolveThreadCount(options.threads);
   run.prints = ListPrintSet(options.folder);
   run.comparisons = FvcComparisons(run.prints);
@@ -102,8 +106,8 @@ EvalRun RunEvaluation(const EvalOptions& options) {
     ParallelFor(print_count, run.threads, [&](int, int index) {
       PrintFeatures& print = run.features[static_cast<size_t>(index)];
       try {
-        print =
-            ExtractPrint(PrepareCapture(run.prints[static_cast<size_t>(index)].path, options.trim));
+        print = ExtractPrint(
+            ReadCapture(run.prints[static_cast<size_t>(index)].path, run.trim, run.dpi));
       } catch (const EvalError& error) {
         print = PrintFeatures{};
         print.status = PrintStatus::kUnusableFile;

@@ -21,12 +21,14 @@ struct EvalOptions {
   int threads = 0;            // 0: one per hardware thread
   bool json = false;          // print the figures as JSON instead of the table
   bool trim = true;           // trim blank borders as the host's capture side does
+  int dpi = 0;                // the images' resolution; 0 trusts what each file declares
   bool progress = true;       // progress bars on stderr
 };
 
 struct EvalRun {
   std::filesystem::path folder;
   bool trim = true;
+  int dpi = 0;
   int threads = 1;
   std::vector<PrintFile> prints;
   std::vector<PrintFeatures> features;  // one per print, same order
@@ -42,9 +44,10 @@ struct EvalRun {
 // Resolves 0 to the number of hardware threads (at least 1).
 int ResolveThreadCount(int requested);
 
-// Reads one print and prepares it as the host does (500 dpi grey, trimmed when asked).
-// Throws EvalError for a file that is not a usable image.
-GreyImage PrepareCapture(const std::filesystem::path& path, bool trim);
+// Reads one print and prepares it as the host's sensor side does: 500 dpi grey (resampled from
+// dpi, or from the resolution the file declares when dpi is 0), trimmed when asked. Throws
+// EvalError for a file the host refuses.
+GreyImage ReadCapture(const std::filesystem::path& path, bool trim, int dpi);
 
 // Runs the whole protocol. Throws EvalError for a folder without prints.
 EvalRun RunEvaluation(const EvalOptions& options);

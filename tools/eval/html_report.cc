@@ -14,7 +14,7 @@
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_result.h"
-#include "tools/eval/png_memory.h"
+#include "tools/image/png_writer.h"
 
 namespace ridgeline::eval {
 namespace {
@@ -230,7 +230,7 @@ std::string PrintPicture(const GreyImage& image, const FeatureSet& features, int
                     "\" height=\"" + Num(height, 0) + "\">";
   svg += "<image width=\"" + std::to_string(image.width) + "\" height=\"" +
          std::to_string(image.height) + "\" href=\"data:image/png;base64," +
-         Base64(EncodeGreyPng(image)) + "\"/>\n";
+         Base64(tools::EncodePng(image.width, image.height, 1, image.pixels)) + "\"/>\n";
   for (int i = 0; i < features.Count; ++i) {
     const double x = features.X[i] + crop_x, y = features.Y[i] + crop_y;
     const double angle = features.Angle[i] * M_PI / 180;
@@ -257,7 +257,8 @@ std::string PrintCaption(const EvalRun& run, int index, const char* role) {
 
 GreyImage ImageOrNothing(const EvalRun& run, int index) {
   try {
-    return AcceptanceImage(PrepareCapture(run.prints[static_cast<size_t>(index)].path, run.trim));
+    return AcceptanceImage(
+        ReadCapture(run.prints[static_cast<size_t>(index)].path, run.trim, run.dpi));
   } catch (const EvalError&) {
     return GreyImage{};
   }

@@ -78,7 +78,7 @@ TEST(Evaluation, RefusedPrintsScoreZeroAndThreadsAgree) {
 
 TEST(Evaluation, ReferenceSideIsTheAcceptedSetThroughTheTemplate) {
   if (!std::filesystem::is_directory(FvcFolder())) GTEST_SKIP() << "no FVC prints";
-  const PrintFeatures print = ExtractPrint(PrepareCapture(FvcFolder() / "101_1.tif", false));
+  const PrintFeatures print = ExtractPrint(ReadCapture(FvcFolder() / "101_1.tif", false, 0));
   ASSERT_EQ(print.status, PrintStatus::kAccepted) << print.reason;
   const FeatureSet& probe = *print.probe->set();
   const FeatureSet& reference = *print.reference->set();
