@@ -34,6 +34,8 @@ class TestFeatureSet {
 
   FeatureSet* get() const { return fs_; }
   FeatureSet* operator->() const { return fs_; }
+  const FeatureSet& operator*() const { return *fs_; }
+  int count() const { return fs_->Count; }
   FeatureSummary* summary() const { return summary_; }
 
   void SetGrid(int cols, int rows, uint8_t fill) {
@@ -52,6 +54,7 @@ class TestFeatureSet {
     fs_->Variation[i] = static_cast<uint8_t>(m.variation);
     fs_->Type[i] = static_cast<uint8_t>(m.type);
   }
+  void Truncate(int count) { fs_->Count = count; }
   Minutia at(int i) const {
     return {fs_->X[i], fs_->Y[i], fs_->Angle[i], fs_->Variation[i], fs_->Type[i]};
   }
