@@ -15,9 +15,9 @@ using testing::TestFeatureSet;
 // A minutia 0 has Angle 0 (direction 0); B minutia k has direction = rotations[k].
 void BuildWithRotations(const int (&rotations)[6], MatchWork* work, int variation_b = 0,
                         int type_b = 0) {
-  TestFeatureSet a(20, 20, 0);
+  TestFeatureSet a;
   a.Add({20, 20, 0, 0, 0});
-  TestFeatureSet b(20, 20, 0);
+  TestFeatureSet b;
   for (int k = 0; k < 6; ++k) {
     const int angle = rotations[k] == 0 ? 0 : 360 - rotations[k];
     b.Add({20 + 20 * k, 40, angle, variation_b, type_b});

@@ -37,9 +37,9 @@ bool SameResult(const MatchResult& x, const MatchResult& y, int count_a) {
 
 TEST(MatchCoord, ThreeMinutiaeScoreZeroWithoutAnyWork) {
   OwnedMatchWork work;
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(1, 3, kCols, kRows, kSpacing, &a);
-  TestFeatureSet b(kCols, kRows, 0);
+  TestFeatureSet b(kCols, kRows);
   MakeSyntheticPrint(1, 30, kCols, kRows, kSpacing, &b);
   MatchResult result = Garbage();
   const MatchResult before = result;
@@ -53,7 +53,7 @@ TEST(MatchCoord, ThreeMinutiaeScoreZeroWithoutAnyWork) {
 
 TEST(MatchCoord, FourMinutiaeAreComparedAndResetTheResult) {
   OwnedMatchWork work;
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(1, 4, kCols, kRows, kSpacing, &a);
   MatchResult result = Garbage();
   // Two anchors leave two minutiae for the common area, fewer than the least support of 4.
@@ -68,7 +68,7 @@ TEST(MatchCoord, FourMinutiaeAreComparedAndResetTheResult) {
 
 TEST(MatchCoord, SelfMatchIsCappedAt9999) {
   OwnedMatchWork work;
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(3, 40, kCols, kRows, kSpacing, &a);
   MatchResult result{};
   EXPECT_EQ(MatchCoord(*a, *a, work.get(), &result), 9999);
@@ -84,9 +84,9 @@ TEST(MatchCoord, TurnedShiftedCopyWithDropsScoresWellAboveThreshold) {
   OwnedMatchWork work;
   for (uint32_t seed = 1; seed <= 4; ++seed) {
     for (int degrees : {10, 20, 30, -15}) {
-      TestFeatureSet a(kCols, kRows, 0);
+      TestFeatureSet a(kCols, kRows);
       MakeSyntheticPrint(seed, 40, kCols, kRows, kSpacing, &a);
-      TestFeatureSet b(kCols, kRows, 0);
+      TestFeatureSet b(kCols, kRows);
       MakeMovedCopy(*a, Motion{degrees, 12, -9, 5, 1, seed}, &b);
       MatchResult result{};
       const int score = MatchCoord(*a, *b, work.get(), &result);
@@ -102,9 +102,9 @@ TEST(MatchCoord, TurnedShiftedCopyWithDropsScoresWellAboveThreshold) {
 TEST(MatchCoord, UnrelatedPrintsScoreLow) {
   OwnedMatchWork work;
   for (uint32_t seed = 1; seed <= 8; ++seed) {
-    TestFeatureSet a(kCols, kRows, 0);
+    TestFeatureSet a(kCols, kRows);
     MakeSyntheticPrint(seed, 40, kCols, kRows, kSpacing, &a);
-    TestFeatureSet b(kCols, kRows, 0);
+    TestFeatureSet b(kCols, kRows);
     MakeSyntheticPrint(seed + 1000, 40, kCols, kRows, kSpacing, &b);
     MatchResult result{};
     EXPECT_LT(MatchCoord(*a, *b, work.get(), &result), kDefaultThreshold) << seed;
@@ -114,9 +114,9 @@ TEST(MatchCoord, UnrelatedPrintsScoreLow) {
 TEST(MatchCoord, NoVotesLeaveNoAnchors) {
   // Every A direction is 180 degrees from every B direction: no minutia is a candidate.
   OwnedMatchWork work;
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(5, 30, kCols, kRows, kSpacing, &a);
-  TestFeatureSet b(kCols, kRows, 0);
+  TestFeatureSet b(kCols, kRows);
   MakeSyntheticPrint(5, 30, kCols, kRows, kSpacing, &b);
   for (int j = 0; j < 30; ++j) {
     a.get()->Angle[j] = 90;
@@ -143,9 +143,9 @@ struct BoundaryCase {
 TEST(MatchCoord, Score999IsRefinedAndAveragedAnd1000IsNot) {
   for (const BoundaryCase& c : {BoundaryCase{2169, 39, 9, 999}, BoundaryCase{1557, 27, 27, 1000}}) {
     OwnedMatchWork work;
-    TestFeatureSet a(kCols, kRows, 0);
+    TestFeatureSet a(kCols, kRows);
     MakeSyntheticPrint(c.seed, c.count, kCols, kRows, kSpacing, &a);
-    TestFeatureSet b(kCols, kRows, 0);
+    TestFeatureSet b(kCols, kRows);
     MakeMovedCopy(*a, Motion{c.degrees, 5, 7, 3, 10, c.seed}, &b);
     MatchResult result{};
     const int score = MatchCoord(*a, *b, work.get(), &result);
@@ -164,11 +164,11 @@ TEST(MatchCoord, Score999IsRefinedAndAveragedAnd1000IsNot) {
 }
 
 TEST(MatchCoord, MinutiaeBeyond250DoNotTakePart) {
-  TestFeatureSet a(64, 64, 0);
+  TestFeatureSet a(64, 64);
   MakeSyntheticPrint(11, 250, 64, 64, 8, &a);
-  TestFeatureSet b(64, 64, 0);
+  TestFeatureSet b(64, 64);
   MakeMovedCopy(*a, Motion{12, 4, 4, 7, 1, 3}, &b);
-  TestFeatureSet longer(64, 64, 0);
+  TestFeatureSet longer(64, 64);
   MakeSyntheticPrint(11, 250, 64, 64, 8, &longer);
   for (int j = 0; j < 40; ++j) longer.Add({30 + 20 * j, 500, j * 9, j, j % 2});
 
@@ -188,12 +188,12 @@ TEST(MatchCoord, MinutiaeBeyond250DoNotTakePart) {
 }
 
 TEST(MatchCoord, Angle360MatchesLikeAngle0) {
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(21, 35, kCols, kRows, kSpacing, &a);
   for (int j = 0; j < 35; j += 4) a.get()->Angle[j] = 0;
-  TestFeatureSet b(kCols, kRows, 0);
+  TestFeatureSet b(kCols, kRows);
   MakeMovedCopy(*a, Motion{0, 6, 6, 6, 1, 21}, &b);
-  TestFeatureSet a360(kCols, kRows, 0);
+  TestFeatureSet a360(kCols, kRows);
   MakeSyntheticPrint(21, 35, kCols, kRows, kSpacing, &a360);
   for (int j = 0; j < 35; j += 4) a360.get()->Angle[j] = 360;
 
@@ -209,11 +209,11 @@ TEST(MatchCoord, Angle360MatchesLikeAngle0) {
 // A stored template's entry can decode to an Angle up to 511: such angles act as their value
 // mod 360 and never drive a rotation outside the tables.
 TEST(MatchCoord, AnglesBeyond359ActModulo360) {
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(21, 35, kCols, kRows, kSpacing, &a);
-  TestFeatureSet b(kCols, kRows, 0);
+  TestFeatureSet b(kCols, kRows);
   MakeMovedCopy(*a, Motion{0, 6, 6, 6, 1, 21}, &b);
-  TestFeatureSet wide(kCols, kRows, 0);
+  TestFeatureSet wide(kCols, kRows);
   MakeSyntheticPrint(21, 35, kCols, kRows, kSpacing, &wide);
   for (int j = 0; j < 35; j += 3)
     wide.get()->Angle[j] = static_cast<int16_t>(a.get()->Angle[j] + 360);
@@ -229,11 +229,11 @@ TEST(MatchCoord, AnglesBeyond359ActModulo360) {
 }
 
 TEST(MatchCoord, ReusedProbeTablesGiveTheSameResult) {
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(8, 40, kCols, kRows, kSpacing, &a);
-  TestFeatureSet b(kCols, kRows, 0);
+  TestFeatureSet b(kCols, kRows);
   MakeMovedCopy(*a, Motion{18, -6, 10, 4, 2, 8}, &b);
-  TestFeatureSet c(kCols, kRows, 0);
+  TestFeatureSet c(kCols, kRows);
   MakeSyntheticPrint(9, 40, kCols, kRows, kSpacing, &c);
 
   OwnedMatchWork fresh;
@@ -248,15 +248,15 @@ TEST(MatchCoord, ReusedProbeTablesGiveTheSameResult) {
 }
 
 TEST(MatchCoord, RotatedRetryRecoversATurnedCapture) {
-  TestFeatureSet a(kCols, kRows, 0);
+  TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(13, 40, kCols, kRows, kSpacing, &a);
-  TestFeatureSet upside_down(kCols, kRows, 0);
+  TestFeatureSet upside_down(kCols, kRows);
   RotateFeatureSet180(upside_down.get(), *a);
   OwnedMatchWork work;
   MatchResult result{};
   // A half turn is beyond the largest rotation considered.
   EXPECT_LT(MatchCoord(*a, *upside_down, work.get(), &result), kDefaultThreshold);
-  TestFeatureSet retried(kCols, kRows, 0);
+  TestFeatureSet retried(kCols, kRows);
   RotateFeatureSet180(retried.get(), *upside_down);
   EXPECT_EQ(MatchCoord(*a, *retried, work.get(), &result), 9999);
 }

@@ -37,7 +37,7 @@ TEST(MatchWork, RefusesCapacitiesBeyondItsTables) {
 
 TEST(BuildPairTables, OnlyTheFirst250MinutiaeTakePart) {
   OwnedMatchWork work;
-  TestFeatureSet set(64, 64, 0);
+  TestFeatureSet set(64, 64);
   for (int j = 0; j < 300; ++j) set.Add({16 + (j % 30) * 30, 16 + (j / 30) * 30, j % 360});
   BuildPairTables(work.get(), MatchSide::kA, *set);
   const PairTables& t = work->a;
@@ -51,7 +51,7 @@ TEST(BuildPairTables, OnlyTheFirst250MinutiaeTakePart) {
 
 TEST(BuildPairTables, MinutiaeOnOneSpotHaveDistanceZeroAndBearingsZeroAnd180) {
   OwnedMatchWork work;
-  TestFeatureSet set(20, 20, 0);
+  TestFeatureSet set;
   set.Add({100, 100, 10});
   set.Add({100, 100, 30});
   set.Add({150, 100, 30});
@@ -71,7 +71,7 @@ TEST(BuildPairTables, MinutiaeOnOneSpotHaveDistanceZeroAndBearingsZeroAnd180) {
 
 TEST(BuildPairTables, BearingOf360ReversesTo180) {
   OwnedMatchWork work;
-  TestFeatureSet set(64, 20, 0);
+  TestFeatureSet set(64, 20);
   set.Add({10, 100, 0});
   set.Add({210, 99, 0});  // (200, -1) from the first
   BuildPairTables(work.get(), MatchSide::kB, *set);
@@ -81,7 +81,7 @@ TEST(BuildPairTables, BearingOf360ReversesTo180) {
 
 TEST(BuildPairTables, MatcherDirectionAndRelativeDirections) {
   OwnedMatchWork work;
-  TestFeatureSet set(20, 20, 0);
+  TestFeatureSet set;
   set.Add({20, 20, 0});
   set.Add({60, 20, 360});
   set.Add({20, 60, 90});
@@ -102,7 +102,7 @@ TEST(BuildPairTables, MatcherDirectionAndRelativeDirections) {
 
 TEST(BuildPairTables, PairListExcludesMinimumAnd1024AndSortsByLengthThenIndices) {
   OwnedMatchWork work;
-  TestFeatureSet set(64, 64, 0);
+  TestFeatureSet set(64, 64);
   set.Add({0, 0, 0});     // 0
   set.Add({10, 0, 0});    // 1: 10 from 0, excluded
   set.Add({0, 11, 0});    // 2: 11 from 0
@@ -138,7 +138,7 @@ TEST(BuildPairTables, PairListExcludesMinimumAnd1024AndSortsByLengthThenIndices)
 
 TEST(BuildPairTables, NeighboursAreWithinTheRadiusInclusiveAscending) {
   OwnedMatchWork work;
-  TestFeatureSet set(20, 20, 0);
+  TestFeatureSet set;
   set.Add({100, 100, 0});
   set.Add({150, 100, 0});  // 50: neighbour
   set.Add({100, 151, 0});  // 51: not

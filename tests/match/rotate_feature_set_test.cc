@@ -9,12 +9,12 @@ namespace {
 using testing::TestFeatureSet;
 
 TEST(RotateFeatureSet180, TurnsAnglesCoordinatesAndReversesOrder) {
-  TestFeatureSet source(10, 8, 0);
+  TestFeatureSet source(10, 8);
   source.Add({10, 20, 0, 5, 1});
   source.Add({150, 100, 180, 6, 0});
   source.Add({40, 7, 181, 7, 1});
   source.Add({1, 127, 359, 8, 0});
-  TestFeatureSet turned(1, 1, 0);
+  TestFeatureSet turned(1, 1);
   RotateFeatureSet180(turned.get(), *source);
   const FeatureSet& t = *turned;
   ASSERT_EQ(t.Count, 4);
@@ -36,12 +36,12 @@ TEST(RotateFeatureSet180, TurnsAnglesCoordinatesAndReversesOrder) {
 }
 
 TEST(RotateFeatureSet180, MirrorsTheGridCellsAndLeavesTheRestOfTheMap) {
-  TestFeatureSet source(3, 2, 0);
+  TestFeatureSet source(3, 2);
   FeatureSet* s = source.get();
   for (int r = 0; r < 2; ++r) {
     for (int c = 0; c < 3; ++c) s->DirectionMap[r][c] = static_cast<uint8_t>(10 * r + c);
   }
-  TestFeatureSet turned(1, 1, 0);
+  TestFeatureSet turned(1, 1);
   turned.get()->DirectionMap[5][5] = 77;
   RotateFeatureSet180(turned.get(), *source);
   const FeatureSet& t = *turned;
@@ -53,13 +53,13 @@ TEST(RotateFeatureSet180, MirrorsTheGridCellsAndLeavesTheRestOfTheMap) {
 }
 
 TEST(RotateFeatureSet180, InPlaceEqualsCopyAndTwiceIsIdentityWithinTheGrid) {
-  TestFeatureSet source(20, 24, 0);
+  TestFeatureSet source(20, 24);
   testing::MakeSyntheticPrint(7, 41, 20, 24, 10, &source);
   source.get()->Angle[0] = 0;
   source.get()->Angle[1] = 180;
-  TestFeatureSet copy(1, 1, 0);
+  TestFeatureSet copy(1, 1);
   RotateFeatureSet180(copy.get(), *source);
-  TestFeatureSet in_place(20, 24, 0);
+  TestFeatureSet in_place(20, 24);
   testing::MakeSyntheticPrint(7, 41, 20, 24, 10, &in_place);
   in_place.get()->Angle[0] = 0;
   in_place.get()->Angle[1] = 180;

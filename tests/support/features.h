@@ -1,17 +1,62 @@
-// Feature-set generators for matcher tests and benchmarks: a synthetic print (scattered minutiae
-// over a smooth loop-shaped direction field) and a moved copy of a print (turned with the matcher's
-// rounding, shifted, some minutiae dropped or jittered). Everything is deterministic integer
-// arithmetic, so a seed always gives the same set.
+// Feature-set fixtures for matcher tests and benchmarks: a FeatureSet built from a list of
+// minutiae, a synthetic print (scattered minutiae over a smooth loop-shaped direction field) and
+// a moved copy of a print (turned with the matcher's rounding, shifted, some minutiae dropped or
+// jittered). Everything is deterministic integer arithmetic, so a seed always gives the same set.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
 
 #include "extract/constants.h"
 #include "extract/records.h"
 #include "match/int_trig.h"
-#include "tests/support/feature_set_fixture.h"
 
 namespace ridgeline::testing {
+
+struct TestMinutia {
+  int x;
+  int y;
+  int angle;
+  int variation = 0;
+  int type = 0;
+};
+
+// Owns a FeatureSet of capacity 1000 with a cols x rows grid. Grid cells hold `code`, cells
+// outside the grid 0xFF.
+class TestFeatureSet {
+ public:
+  explicit TestFeatureSet(int cols = 20, int rows = 20, uint8_t code = 0) {
+    if (!InitFeatureSet(&set_, kFeatureCapacity)) throw std::bad_alloc();
+    set_.Count = 0;
+    set_.BlockCols = static_cast<uint8_t>(cols);
+    set_.BlockRows = static_cast<uint8_t>(rows);
+    std::memset(set_.DirectionMap, 0xFF, sizeof(set_.DirectionMap));
+    for (int r = 0; r < rows && r < kMapSize; ++r) {
+      for (int c = 0; c < cols && c < kMapSize; ++c) set_.DirectionMap[r][c] = code;
+    }
+  }
+  ~TestFeatureSet() { ReleaseFeatureSetArrays(&set_); }
+  TestFeatureSet(const TestFeatureSet&) = delete;
+  TestFeatureSet& operator=(const TestFeatureSet&) = delete;
+
+  void Add(const TestMinutia& m) {
+    const int j = set_.Count++;
+    set_.X[j] = static_cast<int16_t>(m.x);
+    set_.Y[j] = static_cast<int16_t>(m.y);
+    set_.Angle[j] = static_cast<int16_t>(m.angle);
+    set_.Variation[j] = static_cast<uint8_t>(m.variation);
+    set_.Type[j] = static_cast<uint8_t>(m.type);
+  }
+  void Truncate(int count) { set_.Count = count; }
+
+  FeatureSet* get() { return &set_; }
+  const FeatureSet& operator*() const { return set_; }
+  int count() const { return set_.Count; }
+
+ private:
+  FeatureSet set_{};
+};
 
 // A small linear congruential generator: the same numbers on every platform.
 class Lcg {
@@ -53,7 +98,7 @@ inline void MakeSyntheticPrint(uint32_t seed, int count, int cols, int rows, int
   }
   Lcg random(seed);
   while (out->count() < count) {
-    Minutia m{};
+    TestMinutia m{};
     for (int attempt = 0; attempt < 200; ++attempt) {
       m.x = random.Uniform(kBlockSize, kBlockSize * (cols - 1));
       m.y = random.Uniform(kBlockSize, kBlockSize * (rows - 1));
