@@ -82,16 +82,21 @@ class WindowSums {
     }
     rows_in_ = last_needed - std::max(y - radius_, 0) + 1;
 
-    // Running sum over the column sums x - radius .. x + radius clipped to the row.
+    // Running sum over the column sums x - radius .. x + radius clipped to the row: column
+    // x + radius enters while it lies in the row (x < enter_end) and column x - radius - 1
+    // leaves once it did (x >= leave_start); each stretch of the row gets its own loop.
+    const int32_t* column = column_sum_.data();
+    int32_t* row = row_sum_.data();
+    const int r = radius_;
+    const int enter_end = std::clamp(width_ - r, 0, width_);
+    const int leave_start = std::min(r + 1, width_);
     int32_t sum = 0;
-    int entering = 0;
-    for (; entering < width_ && entering < radius_; ++entering) sum += column_sum_[entering];
-    for (int x = 0; x < width_; ++x) {
-      if (entering < width_) sum += column_sum_[static_cast<size_t>(entering++)];
-      if (const int gone = x - radius_ - 1; gone >= 0)
-        sum -= column_sum_[static_cast<size_t>(gone)];
-      row_sum_[static_cast<size_t>(x)] = sum;
-    }
+    for (int c = 0; c < std::min(r, width_); ++c) sum += column[c];
+    int x = 0;
+    for (; x < std::min(enter_end, leave_start); ++x) row[x] = sum += column[x + r];
+    for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
+    for (; x < leave_start; ++x) row[x] = sum;  // the window spans the whole row
+    for (; x < width_; ++x) row[x] = sum -= column[x - r - 1];
   }
 
   // Window sum and in-image pixel count at column x of the row last slid to.
