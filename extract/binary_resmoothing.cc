@@ -29,88 +29,10 @@ constexpr int kSingularClearance2 = 9;
 enum Gradient { kHorizontal = 0, kDiagonal1 = 1, kVertical = 2, kDiagonal2 = 3 };
 constexpr int kGradients = 4;
 
-// The four gradient sums over the (2 radius + 1)^2 window of each pixel of one row, slid down
-// the image row by row. Only pixels off the frame have gradients; the rest contribute 0.
-class GradientWindows {
- public:
-  // Returns false when the sums cannot be allocated.
-  bool Init(int width, int height, int radius) {
-    assert(width > 0 && height > 0 && radius >= 0);
-    width_ = width;
-    height_ = height;
-    radius_ = radius;
-    made_ = 0;
-    // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
-    for (int g = 0; g < kGradients; ++g) {
-      if (!rings_[g].Init(width, 2 * radius + 2) || !sums_[g].Init(width, height, radius)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  // Moves the window sums to row y. Call for y = 0, 1, 2, ... in order; rows(r) returns the
-  // unchanged image row r and is asked for rows up to y + radius + 1.
-  template <typename RowSource>
-  void Slide(int y, RowSource&& rows) {
-    for (; made_ < height_ && made_ <= y + radius_; ++made_) MakeGradientRow(made_, rows);
-    for (int g = 0; g < kGradients; ++g) {
-      sums_[g].Slide(y, [&](int r) { return rings_[g].Row(r); });
-    }
-  }
-
-  // The direction of the window of pixel x of the row last slid to.
-  DirectionEstimate At(int x) const {
-    return EstimateDirection(sums_[kHorizontal].Sum(x), sums_[kDiagonal1].Sum(x),
-                             sums_[kVertical].Sum(x), sums_[kDiagonal2].Sum(x));
-  }
-
- private:
-  template <typename RowSource>
-  void MakeGradientRow(int r, RowSource&& rows) {
-    std::array<uint16_t*, kGradients> out;
-    for (int g = 0; g < kGradients; ++g) {
-      out[g] = rings_[g].Row(r);
-      std::fill(out[g], out[g] + width_, uint16_t{0});
-    }
-    if (r < 1 || r > height_ - 2) return;
-    const uint8_t* above = rows(r - 1);
-    const uint8_t* row = rows(r);
-    const uint8_t* below = rows(r + 1);
-    for (int x = 1; x < width_ - 1; ++x) {
-      const int p = row[x];
-      out[kHorizontal][x] =
-          static_cast<uint16_t>(std::abs(p - row[x - 1]) + std::abs(p - row[x + 1]));
-      out[kDiagonal1][x] =
-          static_cast<uint16_t>(std::abs(p - above[x - 1]) + std::abs(p - below[x + 1]));
-      out[kVertical][x] = static_cast<uint16_t>(std::abs(p - above[x]) + std::abs(p - below[x]));
-      out[kDiagonal2][x] =
-          static_cast<uint16_t>(std::abs(p - below[x - 1]) + std::abs(p - above[x + 1]));
-    }
-  }
-
-  int width_ = 0;
-  int height_ = 0;
-  int radius_ = 0;
-  int made_ = 0;  // the next gradient row to make
-  std::array<RowRing<uint16_t>, kGradients> rings_;
-  std::array<WindowSums<uint16_t>, kGradients> sums_;
-};
-
-bool NearSingularPoint(const SingularPointList& points, int x, int y) {
-  const int count = std::clamp(points.Count, 0, kSingularCapacity);
-  for (int i = 0; i < count; ++i) {
-    const int dx = points.X[i] - x;
-    const int dy = points.Y[i] - y;
-    if (dx * dx + dy * dy < kSingularClearance2) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32_t vertical,
-                                    int32_t diagonal2) {
+// EstimateDirection, inlined into the sweeps (where only the code is used, the compiler drops
+// the anisotropy).
+inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t vertical,
+                                  int32_t diagonal2) {
   const int32_t h = horizontal;
   const int32_t v = vertical;
   const int32_t d1 = diagonal1 * kDiagonalScale / 100;
@@ -151,6 +73,91 @@ DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32
   const int32_t anisotropy =
       hi + c == 0 ? kNoDirectionAnisotropy : std::max(lo - c, 0) * 255 / (hi + c);
   return {static_cast<uint8_t>(code), anisotropy};
+}
+
+// The four gradient sums over the (2 radius + 1)^2 window of each pixel of one row, slid down
+// the image row by row. Only pixels off the frame have gradients; the rest contribute 0.
+class GradientWindows {
+ public:
+  // Returns false when the sums cannot be allocated.
+  bool Init(int width, int height, int radius) {
+    assert(width > 0 && height > 0 && radius >= 0);
+    width_ = width;
+    height_ = height;
+    radius_ = radius;
+    made_ = 0;
+    // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
+    for (int g = 0; g < kGradients; ++g) {
+      if (!rings_[g].Init(width, 2 * radius + 2) || !sums_[g].Init(width, height, radius)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Moves the window sums to row y. Call for y = 0, 1, 2, ... in order; rows(r) returns the
+  // unchanged image row r and is asked for rows up to y + radius + 1.
+  template <typename RowSource>
+  void Slide(int y, RowSource&& rows) {
+    for (; made_ < height_ && made_ <= y + radius_; ++made_) MakeGradientRow(made_, rows);
+    for (int g = 0; g < kGradients; ++g) {
+      sums_[g].Slide(y, [&](int r) { return rings_[g].Row(r); });
+    }
+  }
+
+  // The direction of the window of pixel x of the row last slid to.
+  DirectionEstimate At(int x) const {
+    return Estimate(sums_[kHorizontal].Sum(x), sums_[kDiagonal1].Sum(x), sums_[kVertical].Sum(x),
+                    sums_[kDiagonal2].Sum(x));
+  }
+
+ private:
+  template <typename RowSource>
+  void MakeGradientRow(int r, RowSource&& rows) {
+    std::array<uint16_t*, kGradients> out;
+    for (int g = 0; g < kGradients; ++g) {
+      out[g] = rings_[g].Row(r);
+      std::fill(out[g], out[g] + width_, uint16_t{0});
+    }
+    if (r < 1 || r > height_ - 2) return;
+    const uint8_t* above = rows(r - 1);
+    const uint8_t* row = rows(r);
+    const uint8_t* below = rows(r + 1);
+    // dst[x] = |row[x] - a[x + da]| + |row[x] - b[x + db]| off the frame, one gradient per loop.
+    auto gradient = [&](uint16_t* dst, const uint8_t* a, int da, const uint8_t* b, int db) {
+      for (int x = 1; x < width_ - 1; ++x) {
+        dst[x] = static_cast<uint16_t>(std::abs(row[x] - a[x + da]) + std::abs(row[x] - b[x + db]));
+      }
+    };
+    gradient(out[kHorizontal], row, -1, row, +1);
+    gradient(out[kDiagonal1], above, -1, below, +1);
+    gradient(out[kVertical], above, 0, below, 0);
+    gradient(out[kDiagonal2], below, -1, above, +1);
+  }
+
+  int width_ = 0;
+  int height_ = 0;
+  int radius_ = 0;
+  int made_ = 0;  // the next gradient row to make
+  std::array<RowRing<uint16_t>, kGradients> rings_;
+  std::array<WindowSums<uint16_t>, kGradients> sums_;
+};
+
+bool NearSingularPoint(const SingularPointList& points, int x, int y) {
+  const int count = std::clamp(points.Count, 0, kSingularCapacity);
+  for (int i = 0; i < count; ++i) {
+    const int dx = points.X[i] - x;
+    const int dy = points.Y[i] - y;
+    if (dx * dx + dy * dy < kSingularClearance2) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32_t vertical,
+                                    int32_t diagonal2) {
+  return Estimate(horizontal, diagonal1, vertical, diagonal2);
 }
 
 int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
