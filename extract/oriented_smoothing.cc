@@ -36,10 +36,12 @@ bool SmoothingWindow::Init(int width, int height, int below) {
   for (int code = 0; code < kNoDirection; ++code) {
     const OrientedKernel& k = KernelOf(code);
     FlatKernel& flat = flat_kernels_[static_cast<size_t>(code)];
+    assert(k.tap_count <= kFlatTaps);
     flat.centre = k.centre;
-    flat.tap_count = k.tap_count;
-    for (int t = 0; t < k.tap_count; ++t) {
-      flat.taps[t] = {k.taps[t].dy * width + k.taps[t].dx, k.taps[t].weight};
+    for (int t = 0; t < kFlatTaps; ++t) {
+      flat.taps[t] = t < k.tap_count
+                         ? FlatTap{k.taps[t].dy * width + k.taps[t].dx, k.taps[t].weight}
+                         : FlatTap{0, 0};
     }
   }
   return true;

@@ -54,22 +54,23 @@ class SmoothingWindow {
     // Every tap lies inside the image: the weights sum to kKernelSum.
     const FlatKernel& k = flat_kernels_[static_cast<size_t>(code)];
     int32_t acc = k.centre * p[0];
-    for (int t = 0; t < k.tap_count; ++t) {
+    for (int t = 0; t < kFlatTaps; ++t) {
       acc += k.taps[t].weight * (p[-k.taps[t].offset] + p[k.taps[t].offset]);
     }
     return static_cast<uint8_t>(acc / kKernelSum);
   }
 
  private:
-  // A kernel with each tap (dy, dx) turned into the offset dy x stride + dx.
+  // A kernel with each tap (dy, dx) turned into the offset dy x stride + dx, padded with taps
+  // of weight 0 to the largest tap count so that the interior loop has a fixed length.
+  static constexpr int kFlatTaps = 15;
   struct FlatTap {
     int32_t offset;
     int32_t weight;
   };
   struct FlatKernel {
     int32_t centre;
-    int32_t tap_count;
-    FlatTap taps[kKernelTapSlots];
+    FlatTap taps[kFlatTaps];
   };
 
   uint8_t BoxMean3AtBorder(int x) const;
