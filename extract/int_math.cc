@@ -4,8 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "extract/window_sums.h"
-
 namespace ridgeline {
 
 const uint8_t kArctanTable[50][50] = {
@@ -213,16 +211,58 @@ int LineAngle(int x1, int y1, int x2, int y2) {
 
 bool BoxMean(int width, int height, GrayImage image, int radius) {
   if (width <= 0 || height <= 0) return true;
-  // Unfiltered rows y - radius - 1 (leaving the window) .. y + radius (entering it).
-  RowRing<> ring;
-  WindowSums<> window;
-  if (!ring.Init(width, 2 * radius + 2) || !window.Init(width, height, radius)) return false;
-  int loaded = 0;
+  const int ring_rows = 2 * radius + 2;
+  const size_t w = static_cast<size_t>(width);
+  std::vector<uint8_t> ring;
+  std::vector<int32_t> column_sum;
+  try {
+    ring.resize(static_cast<size_t>(ring_rows) * w);
+    column_sum.assign(w, 0);
+  } catch (...) {
+    return false;
+  }
+  auto ring_row = [&](int y) { return ring.data() + static_cast<size_t>(y % ring_rows) * w; };
+
+  // Rows 0 .. radius - 1 enter before the first output row.
+  int next_row = 0;  // the next source row to enter the column sums
+  auto enter = [&](int y) {
+    std::memcpy(ring_row(y), image[y], w);
+    const uint8_t* src = image[y];
+    for (size_t x = 0; x < w; ++x) column_sum[x] += src[x];
+  };
+  for (; next_row < height && next_row < radius; ++next_row) enter(next_row);
+
   for (int y = 0; y < height; ++y) {
-    for (; loaded < height && loaded <= y + radius; ++loaded) ring.Load(loaded, image[loaded]);
-    window.Slide(y, [&ring](int r) { return ring.Row(r); });
+    // Column sums hold the source rows y - radius .. y + radius clipped to the image.
+    if (next_row < height && next_row <= y + radius) {
+      enter(next_row);
+      ++next_row;
+    }
+    const int leaving = y - radius - 1;
+    if (leaving >= 0) {
+      const uint8_t* old = ring_row(leaving);
+      for (size_t x = 0; x < w; ++x) column_sum[x] -= old[x];
+    }
+    const int top = y - radius < 0 ? 0 : y - radius;
+    const int bottom = y + radius >= height ? height - 1 : y + radius;
+    const int rows_in = bottom - top + 1;
+
+    // Running row sum over column sums x - radius .. x + radius clipped to the image.
+    int32_t sum = 0;
+    int right = 0;  // the next column to enter the running sum
+    for (; right < width && right < radius; ++right) sum += column_sum[static_cast<size_t>(right)];
     uint8_t* out = image[y];
-    for (int x = 0; x < width; ++x) out[x] = static_cast<uint8_t>(window.Mean(x));
+    for (int x = 0; x < width; ++x) {
+      if (right < width && right <= x + radius) {
+        sum += column_sum[static_cast<size_t>(right)];
+        ++right;
+      }
+      const int gone = x - radius - 1;
+      if (gone >= 0) sum -= column_sum[static_cast<size_t>(gone)];
+      const int left = x - radius < 0 ? 0 : x - radius;
+      const int last = x + radius >= width ? width - 1 : x + radius;
+      out[x] = static_cast<uint8_t>(sum / ((last - left + 1) * rows_in));
+    }
   }
   return true;
 }
