@@ -29,72 +29,10 @@ constexpr int kSingularClearance2 = 9;
 enum Gradient { kHorizontal = 0, kDiagonal1 = 1, kVertical = 2, kDiagonal2 = 3 };
 constexpr int kGradients = 4;
 
-// Calls visit(x, y, estimate) for every pixel in row-major order with the direction estimated
-// from the window sums of the four gradients of image. Only pixels off the frame have
-// gradients; the rest contribute 0. image must not change during the sweep.
-template <typename Visit>
-bool SweepDirectionEstimates(int width, int height, const uint8_t* const* image, int radius,
-                             Visit&& visit) {
-  assert(width > 0 && height > 0 && radius >= 0);
-  // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
-  std::array<RowRing<uint16_t>, kGradients> rings;
-  std::array<WindowSums<uint16_t>, kGradients> sums;
-  for (int g = 0; g < kGradients; ++g) {
-    if (!rings[g].Init(width, 2 * radius + 2) || !sums[g].Init(width, height, radius)) {
-      return false;
-    }
-  }
-  auto make_gradient_row = [&](int r) {
-    std::array<uint16_t*, kGradients> out;
-    for (int g = 0; g < kGradients; ++g) {
-      out[g] = rings[g].Row(r);
-      std::fill(out[g], out[g] + width, uint16_t{0});
-    }
-    if (r < 1 || r > height - 2) return;
-    const uint8_t* above = image[r - 1];
-    const uint8_t* row = image[r];
-    const uint8_t* below = image[r + 1];
-    for (int x = 1; x < width - 1; ++x) {
-      const int p = row[x];
-      out[kHorizontal][x] =
-          static_cast<uint16_t>(std::abs(p - row[x - 1]) + std::abs(p - row[x + 1]));
-      out[kDiagonal1][x] =
-          static_cast<uint16_t>(std::abs(p - above[x - 1]) + std::abs(p - below[x + 1]));
-      out[kVertical][x] = static_cast<uint16_t>(std::abs(p - above[x]) + std::abs(p - below[x]));
-      out[kDiagonal2][x] =
-          static_cast<uint16_t>(std::abs(p - below[x - 1]) + std::abs(p - above[x + 1]));
-    }
-  };
-
-  int made = 0;
-  for (int y = 0; y < height; ++y) {
-    for (; made < height && made <= y + radius; ++made) make_gradient_row(made);
-    for (int g = 0; g < kGradients; ++g) {
-      sums[g].Slide(y, [&](int r) { return rings[g].Row(r); });
-    }
-    for (int x = 0; x < width; ++x) {
-      visit(x, y,
-            EstimateDirection(sums[kHorizontal].Sum(x), sums[kDiagonal1].Sum(x),
-                              sums[kVertical].Sum(x), sums[kDiagonal2].Sum(x)));
-    }
-  }
-  return true;
-}
-
-bool NearSingularPoint(const SingularPointList& points, int x, int y) {
-  const int count = std::clamp(points.Count, 0, kSingularCapacity);
-  for (int i = 0; i < count; ++i) {
-    const int dx = points.X[i] - x;
-    const int dy = points.Y[i] - y;
-    if (dx * dx + dy * dy < kSingularClearance2) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32_t vertical,
-                                    int32_t diagonal2) {
+// EstimateDirection, inlined into the sweeps (where only the code is used, the compiler drops
+// the anisotropy).
+inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t vertical,
+                                  int32_t diagonal2) {
   const int32_t h = horizontal;
   const int32_t v = vertical;
   const int32_t d1 = diagonal1 * kDiagonalScale / 100;
@@ -137,6 +75,91 @@ DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32
   return {static_cast<uint8_t>(code), anisotropy};
 }
 
+// The four gradient sums over the (2 radius + 1)^2 window of each pixel of one row, slid down
+// the image row by row. Only pixels off the frame have gradients; the rest contribute 0.
+class GradientWindows {
+ public:
+  // Returns false when the sums cannot be allocated.
+  bool Init(int width, int height, int radius) {
+    assert(width > 0 && height > 0 && radius >= 0);
+    width_ = width;
+    height_ = height;
+    radius_ = radius;
+    made_ = 0;
+    // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
+    for (int g = 0; g < kGradients; ++g) {
+      if (!rings_[g].Init(width, 2 * radius + 2) || !sums_[g].Init(width, height, radius)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Moves the window sums to row y. Call for y = 0, 1, 2, ... in order; rows(r) returns the
+  // unchanged image row r and is asked for rows up to y + radius + 1.
+  template <typename RowSource>
+  void Slide(int y, RowSource&& rows) {
+    for (; made_ < height_ && made_ <= y + radius_; ++made_) MakeGradientRow(made_, rows);
+    for (int g = 0; g < kGradients; ++g) {
+      sums_[g].Slide(y, [&](int r) { return rings_[g].Row(r); });
+    }
+  }
+
+  // The direction of the window of pixel x of the row last slid to.
+  DirectionEstimate At(int x) const {
+    return Estimate(sums_[kHorizontal].Sum(x), sums_[kDiagonal1].Sum(x), sums_[kVertical].Sum(x),
+                    sums_[kDiagonal2].Sum(x));
+  }
+
+ private:
+  template <typename RowSource>
+  void MakeGradientRow(int r, RowSource&& rows) {
+    std::array<uint16_t*, kGradients> out;
+    for (int g = 0; g < kGradients; ++g) {
+      out[g] = rings_[g].Row(r);
+      std::fill(out[g], out[g] + width_, uint16_t{0});
+    }
+    if (r < 1 || r > height_ - 2) return;
+    const uint8_t* above = rows(r - 1);
+    const uint8_t* row = rows(r);
+    const uint8_t* below = rows(r + 1);
+    // dst[x] = |row[x] - a[x + da]| + |row[x] - b[x + db]| off the frame, one gradient per loop.
+    auto gradient = [&](uint16_t* dst, const uint8_t* a, int da, const uint8_t* b, int db) {
+      for (int x = 1; x < width_ - 1; ++x) {
+        dst[x] = static_cast<uint16_t>(std::abs(row[x] - a[x + da]) + std::abs(row[x] - b[x + db]));
+      }
+    };
+    gradient(out[kHorizontal], row, -1, row, +1);
+    gradient(out[kDiagonal1], above, -1, below, +1);
+    gradient(out[kVertical], above, 0, below, 0);
+    gradient(out[kDiagonal2], below, -1, above, +1);
+  }
+
+  int width_ = 0;
+  int height_ = 0;
+  int radius_ = 0;
+  int made_ = 0;  // the next gradient row to make
+  std::array<RowRing<uint16_t>, kGradients> rings_;
+  std::array<WindowSums<uint16_t>, kGradients> sums_;
+};
+
+bool NearSingularPoint(const SingularPointList& points, int x, int y) {
+  const int count = std::clamp(points.Count, 0, kSingularCapacity);
+  for (int i = 0; i < count; ++i) {
+    const int dx = points.X[i] - x;
+    const int dy = points.Y[i] - y;
+    if (dx * dx + dy * dy < kSingularClearance2) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32_t vertical,
+                                    int32_t diagonal2) {
+  return Estimate(horizontal, diagonal1, vertical, diagonal2);
+}
+
 int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
   const int32_t high = params.AnisotropyHigh;
   const int32_t low = params.AnisotropyLow;
@@ -154,73 +177,72 @@ int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
 
 bool ReSmoothBinary(const EngineParams* params, int width, int height, GrayImage image,
                     int radius) {
-  assert(params != nullptr && width > 0 && height > 0);
-  if (params->BinarySmoothPasses <= 0) return true;
-  // The codes of one pass, all estimated from the image as it was at the start of the pass;
-  // the oriented smoothing then reads the same unfiltered image.
-  GrayImage codes = AllocGrayImage(width, height);
-  if (codes == nullptr) return false;
-  bool ok = true;
-  for (int pass = 0; pass < params->BinarySmoothPasses && ok; ++pass) {
-    ok = SweepDirectionEstimates(width, height, image, radius,
-                                 [codes](int x, int y, const DirectionEstimate& estimate) {
-                                   codes[y][x] = estimate.code;
-                                 }) &&
-         OrientedSmooth(width, height, image, codes);
+  assert(params != nullptr && width > 0 && height > 0 && radius >= 0);
+  // The window keeps the unfiltered rows that the kernels read (y - 6 .. y + 6) and those whose
+  // gradients still have to enter the window sums (up to y + radius + 1), so each pass reads
+  // only the image as it was at its start.
+  SmoothingWindow window;
+  GradientWindows gradients;
+  for (int pass = 0; pass < params->BinarySmoothPasses; ++pass) {
+    if (!window.Init(width, height, std::max(kKernelReach, radius + 1)) ||
+        !gradients.Init(width, height, radius)) {
+      return false;
+    }
+    for (int y = 0; y < height; ++y) {
+      window.Advance(image, y);
+      gradients.Slide(y, [&](int r) { return window.Row(r); });
+      uint8_t* out = image[y];
+      for (int x = 0; x < width; ++x) out[x] = window.Smooth(x, gradients.At(x).code);
+    }
   }
-  FreeGrayImage(codes);
-  return ok;
+  return true;
 }
 
 bool RefreshDirections(const EngineParams* params, int width, int height,
                        const uint8_t* const* image, GrayImage directionImage, GrayImage levelMap,
                        const SingularPointList* singularPoints, int radius) {
   assert(params != nullptr && singularPoints != nullptr);
-  return SweepDirectionEstimates(
-      width, height, image, radius, [&](int x, int y, const DirectionEstimate& estimate) {
-        uint8_t& direction = directionImage[y][x];
-        const uint8_t background = direction & kBackgroundBit;
-        direction = static_cast<uint8_t>(estimate.code | background);
-        uint8_t& level = levelMap[y][x];
-        level &= static_cast<uint8_t>(~kLevelBits);
-        if (background != 0 || NearSingularPoint(*singularPoints, x, y)) return;
-        level |= static_cast<uint8_t>(SmoothLevel(*params, estimate.anisotropy));
-      });
+  GradientWindows gradients;
+  if (!gradients.Init(width, height, radius)) return false;
+  for (int y = 0; y < height; ++y) {
+    gradients.Slide(y, [&](int r) { return image[r]; });
+    for (int x = 0; x < width; ++x) {
+      const DirectionEstimate estimate = gradients.At(x);
+      uint8_t& direction = directionImage[y][x];
+      const uint8_t background = direction & kBackgroundBit;
+      direction = static_cast<uint8_t>(estimate.code | background);
+      uint8_t& level = levelMap[y][x];
+      level &= static_cast<uint8_t>(~kLevelBits);
+      if (background != 0 || NearSingularPoint(*singularPoints, x, y)) continue;
+      level |= static_cast<uint8_t>(SmoothLevel(*params, estimate.anisotropy));
+    }
+  }
+  return true;
 }
 
 bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* directionImage,
                  GrayImage levelMap) {
   assert(width > 0 && height > 0);
-  GrayImage smoothed = nullptr;
-  bool ok = true;
-  // Every pass lowers each nonzero level by one, so at most 7 passes do any work.
-  for (;;) {
-    bool due = false;
-    for (int y = 0; y < height && !due; ++y) {
-      for (int x = 0; x < width && !due; ++x) due = (levelMap[y][x] & kLevelBits) != 0;
-    }
-    if (!due) break;
-    if (smoothed == nullptr && (smoothed = AllocGrayImage(width, height)) == nullptr) {
-      ok = false;
-      break;
-    }
-    // All pixels smoothed from the start-of-pass image; only those with rounds due take it.
-    CopyGrayImage(width, height, image, smoothed);
-    if (!OrientedSmooth(width, height, smoothed, directionImage)) {
-      ok = false;
-      break;
-    }
+  // Each pass smooths only the pixels with a round due, reading the image as it was at the
+  // start of the pass, and lowers their level by one; at most 7 passes do any work.
+  SmoothingWindow window;
+  for (bool due = true; due;) {
+    if (!window.Init(width, height)) return false;
+    due = false;
     for (int y = 0; y < height; ++y) {
+      window.Advance(image, y);
+      const uint8_t* dir = directionImage[y];
+      uint8_t* levels = levelMap[y];
+      uint8_t* out = image[y];
       for (int x = 0; x < width; ++x) {
-        uint8_t& level = levelMap[y][x];
-        if ((level & kLevelBits) == 0) continue;
-        image[y][x] = smoothed[y][x];
-        --level;
+        if ((levels[x] & kLevelBits) == 0) continue;
+        out[x] = window.Smooth(x, dir[x] & kCodeMask);
+        --levels[x];
+        due = due || (levels[x] & kLevelBits) != 0;
       }
     }
   }
-  FreeGrayImage(smoothed);
-  return ok;
+  return true;
 }
 
 }  // namespace ridgeline

@@ -60,4 +60,11 @@ struct EngineParams {
 // start from a zeroed block.
 void InitEngineParams(EngineParams* params);
 
+// A zeroed block with every default written.
+inline EngineParams DefaultEngineParams() {
+  EngineParams params{};
+  InitEngineParams(&params);
+  return params;
+}
+
 }  // namespace ridgeline

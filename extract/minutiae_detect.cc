@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "extract/constants.h"
+#include "extract/folded_angle.h"
 #include "extract/int_math.h"
 #include "extract/ridge_trace.h"
 
@@ -76,9 +77,9 @@ int BifurcationDirection(const ImageView& skeleton, int y, int x, int traceLengt
   const int a0 = branches[0].angle;
   const int a1 = branches[1].angle;
   const int a2 = branches[2].angle;
-  const int d01 = FoldedAngleDifference(a0, a1);
-  const int d12 = FoldedAngleDifference(a1, a2);
-  const int d02 = FoldedAngleDifference(a0, a2);
+  const int d01 = FoldedAngle(a0 - a1);
+  const int d12 = FoldedAngle(a1 - a2);
+  const int d02 = FoldedAngle(a0 - a2);
   if (std::max({d01, d12, d02}) < kMinSpread) return kShortRidgeMark;
 
   int first = 0;
@@ -123,8 +124,7 @@ int DirectionVariation(int width, int height, const uint8_t* const* directionIma
     for (int k = left; k <= right; ++k) {
       const int code = directionImage[j][k] & kCodeMask;
       if (code == kNoDirection) continue;
-      const int d = std::abs(code - centre);
-      sum += d <= kHalfTurn ? d : kDirectionSteps - d;
+      sum += CodeDistance(code, centre);
       ++count;
     }
   }

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "extract/direction_from_variations.h"
+#include "extract/window_sums.h"
 
 namespace ridgeline {
 namespace {
@@ -17,8 +19,8 @@ constexpr int kDiagonalDenominator = 100;
 
 int Diff(int a, int b) { return a > b ? a - b : b - a; }
 
-// Column sums of the four variations over the window rows, one entry per image column.
-struct ColumnSums {
+// The four variations summed over some rows or windows, one entry per image column.
+struct VariationSums {
   std::vector<int32_t> v0, v30, v60, v90;
   void Allocate(size_t width) {
     v0.assign(width, 0);
@@ -29,17 +31,21 @@ struct ColumnSums {
 };
 
 // Adds (sign +1) or removes (sign -1) the variations of row y, read from copies of rows
-// y - 1, y, y + 1, for the columns 1 .. width - 2.
+// y - 1, y, y + 1, for the columns 1 .. width - 2; one variation per loop.
 void AccumulateRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int width, int sign,
-                   ColumnSums& sums) {
-  for (int x = 1; x <= width - 2; ++x) {
-    const int p = row[x];
-    const size_t i = static_cast<size_t>(x);
-    sums.v0[i] += sign * (Diff(p, row[x - 1]) + Diff(p, row[x + 1]));
-    sums.v30[i] += sign * (Diff(p, up[x - 1]) + Diff(p, down[x + 1]));
-    sums.v60[i] += sign * (Diff(p, up[x]) + Diff(p, down[x]));
-    sums.v90[i] += sign * (Diff(p, down[x - 1]) + Diff(p, up[x + 1]));
-  }
+                   VariationSums& sums) {
+  // sum[x] += sign * (|row[x] - a[x + da]| + |row[x] - b[x + db]|)
+  auto accumulate = [&](std::vector<int32_t>& sum, const uint8_t* a, int da, const uint8_t* b,
+                        int db) {
+    int32_t* out = sum.data();
+    for (int x = 1; x <= width - 2; ++x) {
+      out[x] += sign * (Diff(row[x], a[x + da]) + Diff(row[x], b[x + db]));
+    }
+  };
+  accumulate(sums.v0, row, -1, row, +1);
+  accumulate(sums.v30, up, -1, down, +1);
+  accumulate(sums.v60, up, 0, down, 0);
+  accumulate(sums.v90, down, -1, up, +1);
 }
 
 // Number of indices of first .. last that lie in 1 .. size - 2.
@@ -55,6 +61,8 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
                              int halfWindow, int pixelContrastThreshold) {
   assert(halfWindow >= 0 && image != directionImage);
   if (width <= 0 || height <= 0) return true;
+  // A variation is at most 2 x 255, and a window never holds more than the image.
+  assert(int64_t{width} * height * 2 * 255 <= INT32_MAX);
   const int hw = halfWindow;
   const int64_t area = int64_t{2 * hw + 1} * (2 * hw + 1);
   const int64_t threshold = 2 * area * pixelContrastThreshold;
@@ -64,13 +72,19 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
   const size_t w = static_cast<size_t>(width);
 
   std::vector<uint8_t> ring;
-  ColumnSums sums;
+  VariationSums sums;               // over the window's rows, per column
+  VariationSums window;             // over the whole window, per output pixel of the row
+  std::vector<int32_t> columns_in;  // non-border columns of each pixel's window
   try {
     ring.resize(static_cast<size_t>(ring_rows) * w);
     sums.Allocate(w);
+    window.Allocate(w);
+    columns_in.resize(w);
   } catch (const std::bad_alloc&) {
     return false;
   }
+  for (int x = 0; x < width; ++x)
+    columns_in[static_cast<size_t>(x)] = InnerCount(x - hw, x + hw, width);
   auto ring_row = [&](int y) { return ring.data() + static_cast<size_t>(y % ring_rows) * w; };
 
   int next_copy = 0;   // the next image row to copy into the ring
@@ -95,28 +109,21 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
     for (; next_copy <= y; ++next_copy) std::memcpy(ring_row(next_copy), image[next_copy], w);
     const int rows_in = InnerCount(y - hw, y + hw, height);
 
-    // Running sums over the column sums x - hw .. x + hw clipped to the image; the border
+    // Window sums over the column sums x - hw .. x + hw clipped to the image; the border
     // columns hold zero, so only the pixel count needs the non-border clip.
-    int64_t s0 = 0, s30 = 0, s60 = 0, s90 = 0;
-    int right = 0;
-    auto add_column = [&](int x, int sign) {
-      const size_t i = static_cast<size_t>(x);
-      s0 += sign * sums.v0[i];
-      s30 += sign * sums.v30[i];
-      s60 += sign * sums.v60[i];
-      s90 += sign * sums.v90[i];
-    };
-    for (; right < width && right < hw; ++right) add_column(right, +1);
+    SumAlongRow(sums.v0.data(), width, hw, window.v0.data());
+    SumAlongRow(sums.v30.data(), width, hw, window.v30.data());
+    SumAlongRow(sums.v60.data(), width, hw, window.v60.data());
+    SumAlongRow(sums.v90.data(), width, hw, window.v90.data());
     uint8_t* iso_out = image[y];
     uint8_t* dir_out = directionImage[y];
     for (int x = 0; x < width; ++x) {
-      if (right < width && right <= x + hw) add_column(right++, +1);
-      if (x - hw - 1 >= 0) add_column(x - hw - 1, -1);
-      const int64_t n = int64_t{rows_in} * InnerCount(x - hw, x + hw, width);
-      int64_t v0 = s0;
-      int64_t v60 = s60;
-      int64_t v30 = s30 * kDiagonalNumerator / kDiagonalDenominator;
-      int64_t v90 = s90 * kDiagonalNumerator / kDiagonalDenominator;
+      const size_t i = static_cast<size_t>(x);
+      const int64_t n = int64_t{rows_in} * columns_in[i];
+      int64_t v0 = window.v0[i];
+      int64_t v60 = window.v60[i];
+      int64_t v30 = int64_t{window.v30[i]} * kDiagonalNumerator / kDiagonalDenominator;
+      int64_t v90 = int64_t{window.v90[i]} * kDiagonalNumerator / kDiagonalDenominator;
       if (n != area && n != 0) {
         // A window clipped at the border counts as if it were whole.
         v0 = area * v0 / n;

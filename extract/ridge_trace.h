@@ -16,12 +16,6 @@ struct PixelPoint {
   bool operator==(const PixelPoint&) const = default;
 };
 
-// |a - b| for two angles in degrees 0..359, folded into 0..180.
-inline int FoldedAngleDifference(int a, int b) {
-  const int d = a > b ? a - b : b - a;
-  return d > 180 ? 360 - d : d;
-}
-
 inline bool IsRidge(const ImageView& skeleton, int x, int y) { return skeleton[y][x] == 0; }
 
 // The 8 neighbours in the order the crossing number goes round them: N, NE, E, SE, S, SW, W, NW.

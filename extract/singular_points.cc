@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "extract/constants.h"
+#include "extract/folded_angle.h"
 #include "extract/int_math.h"
 
 namespace ridgeline {
@@ -36,18 +37,6 @@ constexpr int kProbeRadius = 40;           // pixels
 constexpr int kProbeRadiusTolerance = 40;  // |dx^2 + dy^2 - 40^2| below it is on the ring
 constexpr int kSlopeScale = 100;           // fixed-point error term of the line walk
 constexpr int kNoScore = 60;               // a probe line entirely outside the image
-
-int FoldedHalfTurn(int difference) {
-  const int a = std::abs(difference);
-  return a > kHalfTurn ? kFullTurn - a : a;
-}
-
-// Codes are bytes; the difference of two codes folded into 0..60 (negative for 127 against a
-// low code, which is kept as computed).
-int CodeDistance(int u, int v) {
-  const int a = std::abs(u - v);
-  return std::min(a, kDirectionSteps - a);
-}
 
 void Append(SingularPointList* list, int x, int y, int direction, uint8_t type) {
   if (list->Count >= kSingularCapacity) return;  // keep the first kSingularCapacity entries
@@ -102,8 +91,8 @@ int PoincareIndex(int length, const uint8_t* ring) {
   int sum = 0;
   for (int i = 0; i < length; ++i) {
     const int code = ring[i];
-    const int a = FoldedHalfTurn(previous - code);
-    const int b = FoldedHalfTurn(previous - (code + kHalfTurn));
+    const int a = FoldedDifference(previous - code, kFullTurn);
+    const int b = FoldedDifference(previous - (code + kHalfTurn), kFullTurn);
     if (a == b) return 0;  // the lift is ambiguous: no index
     // Lift to whichever of code, code + 120 lies closer to the previous lifted direction.
     const int lifted = b < a ? code + kHalfTurn : code;

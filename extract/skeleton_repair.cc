@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "extract/constants.h"
+#include "extract/folded_angle.h"
 #include "extract/int_math.h"
 #include "extract/step_line.h"
 
@@ -155,12 +156,12 @@ std::optional<PixelPoint> FindFacingEnding(const ImageView& sk, int x, int y, in
       if (!IsRidge(sk, u, v) || CrossingNumber(sk, u, v) != 1) continue;
       if (!PathClear(x, y, u, v, sk)) continue;
       const int towards = LineAngle(x, y, u, v);
-      if (FoldedAngleDifference(towards, ahead) <= kGapAlignment) continue;
+      if (FoldedAngle(towards - ahead) <= kGapAlignment) continue;
       const RidgeTrace partner = TraceRidge(sk, u, v, kGapTraceSteps);
       RestoreRidge(sk, partner);
       if (partner.steps <= kGapMinTraceSteps) continue;
       const int back = LineAngle(u, v, partner.x, partner.y);
-      if (FoldedAngleDifference(back, (towards + 180) % 360) <= kGapAlignment) continue;
+      if (FoldedAngle(back - (towards + 180) % 360) <= kGapAlignment) continue;
       return PixelPoint{u, v};
     }
   }
@@ -202,9 +203,9 @@ void TraceBranches(const ImageView& skeleton, int x, int y, BranchSet* branchSet
     branch.Angle = LineAngle(x, y, last.x, last.y);
   }
   const Branch* br = branchSet->Branches;
-  branchSet->D01 = FoldedAngleDifference(br[0].Angle, br[1].Angle);
-  branchSet->D12 = FoldedAngleDifference(br[1].Angle, br[2].Angle);
-  branchSet->D02 = FoldedAngleDifference(br[0].Angle, br[2].Angle);
+  branchSet->D01 = FoldedAngle(br[0].Angle - br[1].Angle);
+  branchSet->D12 = FoldedAngle(br[1].Angle - br[2].Angle);
+  branchSet->D02 = FoldedAngle(br[0].Angle - br[2].Angle);
 }
 
 int JunctionShape(const BranchSet& branchSet) {
@@ -306,9 +307,8 @@ void CleanBifurcation(const ImageView& skeleton, int x, int y, int shortBranch, 
     }
 
     // A very short link between two ridges that run side by side: cut it, keep both junctions.
-    if (link.Count <= kShortLinkCount &&
-        FoldedAngleDifference(o1.Angle, o2.Angle) <= kParallelAngle &&
-        FoldedAngleDifference(t1.Angle, t2.Angle) <= kParallelAngle) {
+    if (link.Count <= kShortLinkCount && FoldedAngle(o1.Angle - o2.Angle) <= kParallelAngle &&
+        FoldedAngle(t1.Angle - t2.Angle) <= kParallelAngle) {
       Paint(skeleton, link, kWhite, 1, link.Count - 1);
     }
   }

@@ -12,6 +12,23 @@
 
 namespace ridgeline {
 
+// row[x] = the sum of column[c] over c = x - radius .. x + radius clipped to 0 .. width - 1, as a
+// running sum: column x + radius enters while it lies in the row (x < enter_end) and column
+// x - radius - 1 leaves once it did (x >= leave_start); each stretch of the row has its own loop.
+inline void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+  assert(width > 0 && radius >= 0);
+  const int r = radius;
+  const int enter_end = std::clamp(width - r, 0, width);
+  const int leave_start = std::min(r + 1, width);
+  int32_t sum = 0;
+  for (int c = 0; c < std::min(r, width); ++c) sum += column[c];
+  int x = 0;
+  for (; x < std::min(enter_end, leave_start); ++x) row[x] = sum += column[x + r];
+  for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
+  for (; x < leave_start; ++x) row[x] = sum;  // the window spans the whole row
+  for (; x < width; ++x) row[x] = sum -= column[x - r - 1];
+}
+
 // Copies of the last `rows` source rows of a width-wide image, addressed by their image row.
 // Row y lives in slot y mod rows, so a row stays readable until row y + rows is loaded.
 template <typename T = uint8_t>
@@ -82,16 +99,7 @@ class WindowSums {
     }
     rows_in_ = last_needed - std::max(y - radius_, 0) + 1;
 
-    // Running sum over the column sums x - radius .. x + radius clipped to the row.
-    int32_t sum = 0;
-    int entering = 0;
-    for (; entering < width_ && entering < radius_; ++entering) sum += column_sum_[entering];
-    for (int x = 0; x < width_; ++x) {
-      if (entering < width_) sum += column_sum_[static_cast<size_t>(entering++)];
-      if (const int gone = x - radius_ - 1; gone >= 0)
-        sum -= column_sum_[static_cast<size_t>(gone)];
-      row_sum_[static_cast<size_t>(x)] = sum;
-    }
+    SumAlongRow(column_sum_.data(), width_, radius_, row_sum_.data());
   }
 
   // Window sum and in-image pixel count at column x of the row last slid to.

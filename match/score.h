@@ -15,12 +15,6 @@ inline bool WithinAngle(int difference, int tolerance) {
   return d <= tolerance || d >= 360 - tolerance;
 }
 
-// |difference| folded onto 0..180.
-inline int FoldedAngle(int difference) {
-  const int d = difference < 0 ? -difference : difference;
-  return d > 180 ? 360 - d : d;
-}
-
 // S: the weight sum scaled by the type factors of two anchor pairs, (f1 x sum x f2) / 100, where
 // a pair of equal Type has factor 10 and a mixed pair the anchor type factor.
 int AnchorScaledSum(const MatchWork& work, int sum, int a1, int b1, int a2, int b2);

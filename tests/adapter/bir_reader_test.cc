@@ -32,9 +32,9 @@ SampleRecordStatus ReadExact(const std::vector<uint8_t>& bytes, size_t length,
 }
 
 TEST(ReadSampleRecord, AcceptsAWellFormedRecord) {
-  BirSpec spec;
-  spec.vendorBytes = 9;
-  const std::vector<uint8_t> bir = BuildBir(spec);
+  BirSpec layout;
+  layout.vendorBytes = 9;
+  const std::vector<uint8_t> bir = BuildBir(layout);
   SampleRecord record{};
   ASSERT_EQ(ReadSampleRecord(bir, &record), SampleRecordStatus::kOk);
   EXPECT_EQ(record.width, 32);
@@ -42,7 +42,7 @@ TEST(ReadSampleRecord, AcceptsAWellFormedRecord) {
   EXPECT_EQ(record.keptLength, bir.size() - 9);
   ASSERT_EQ(record.pixels.size(), 32u * 24u);
   EXPECT_EQ(record.pixels.data(), bir.data() + testing::kTestBlockOffset + 56);
-  EXPECT_EQ(record.pixels[32 * 2 + 5], spec.pixel(5, 2));
+  EXPECT_EQ(record.pixels[32 * 2 + 5], layout.pixel(5, 2));
 }
 
 TEST(ReadSampleRecord, TruncatedRecordIsRefusedAtEveryLength) {
@@ -81,9 +81,9 @@ TEST(ReadSampleRecord, LyingDescriptorsAreRefused) {
 
 TEST(ReadSampleRecord, HeaderMustLieInsideTheKeptPrefix) {
   // A header placed after the standard data block would not travel with the kept copy.
-  BirSpec spec;
-  spec.vendorBytes = 64;
-  std::vector<uint8_t> bir = BuildBir(spec);
+  BirSpec layout;
+  layout.vendorBytes = 64;
+  std::vector<uint8_t> bir = BuildBir(layout);
   PutU32(bir, 4, static_cast<uint32_t>(bir.size() - 48));
   SampleRecord record{};
   EXPECT_EQ(ReadExact(bir, bir.size(), &record), SampleRecordStatus::kMalformed);

@@ -58,11 +58,11 @@ const SampleAcceptanceHooks kFailingCopy = {FakeExtract, FailingAlloc};
 
 // A well-populated image: nine grey levels in stripes.
 BirSpec Striped(int width = 40, int height = 30) {
-  BirSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.pixel = [](int x, int y) { return static_cast<uint8_t>(((x + y) % 9) * 28); };
-  return spec;
+  BirSpec layout;
+  layout.width = width;
+  layout.height = height;
+  layout.pixel = [](int x, int y) { return static_cast<uint8_t>(((x + y) % 9) * 28); };
+  return layout;
 }
 
 class SampleAcceptanceTest : public ::testing::Test {
@@ -81,9 +81,9 @@ class SampleAcceptanceTest : public ::testing::Test {
 };
 
 TEST_F(SampleAcceptanceTest, AcceptedSampleBecomesCurrentWithItsRecordCopy) {
-  BirSpec spec = Striped(300, 400);
-  spec.vendorBytes = 12;  // after the standard data block: not kept
-  std::vector<uint8_t> bir = BuildBir(spec);
+  BirSpec layout = Striped(300, 400);
+  layout.vendorBytes = 12;  // after the standard data block: not kept
+  std::vector<uint8_t> bir = BuildBir(layout);
   TraceCapture capture;
   ASSERT_EQ(Accept(bir), S_OK);
   EXPECT_EQ(extraction.calls, 1);
@@ -147,7 +147,7 @@ TEST_F(SampleAcceptanceTest, DegenerateImageIsABadCaptureWithDetailTwelve) {
 
 TEST_F(SampleAcceptanceTest, FormatErrorsInTheirOrderWithoutRejectDetail) {
   struct Case {
-    BirSpec spec;
+    BirSpec layout;
     HRESULT want;
     std::string trace;
   };
@@ -170,7 +170,7 @@ TEST_F(SampleAcceptanceTest, FormatErrorsInTheirOrderWithoutRejectDetail) {
        "EngineAdapterAcceptSampleData image compression not supported\n"},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> bir = BuildBir(c.spec);
+    std::vector<uint8_t> bir = BuildBir(c.layout);
     TraceCapture capture;
     EXPECT_EQ(Accept(bir), c.want);
     const Lines lines = capture.messages();

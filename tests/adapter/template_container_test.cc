@@ -26,8 +26,7 @@ using Lines = std::vector<std::string>;
 std::vector<uint8_t> Record(int count, int cols = 6, int rows = 4) {
   FeatureRecordsFixture set(cols, rows);
   for (int i = 0; i < count; ++i) set.Add({(7 * i) % (16 * cols), (5 * i) % (16 * rows), i});
-  EngineParams params{};
-  InitEngineParams(&params);
+  EngineParams params = DefaultEngineParams();
   std::vector<uint8_t> buffer(1024);
   EncodeTemplate(&params, set.get(), 33, buffer);
   buffer.resize(TemplateRecordSize(buffer));

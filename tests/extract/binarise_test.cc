@@ -14,12 +14,6 @@ namespace {
 
 using testing::TestImage;
 
-EngineParams Defaults() {
-  EngineParams params{};
-  InitEngineParams(&params);
-  return params;
-}
-
 // Mean of the in-image pixels of the (2r + 1)^2 window, computed pixel by pixel.
 int NaiveMean(const TestImage& image, int x, int y, int r) {
   int sum = 0;
@@ -36,7 +30,7 @@ int NaiveMean(const TestImage& image, int x, int y, int r) {
 uint8_t RandomByte(std::mt19937& rng) { return static_cast<uint8_t>(rng() & 0xFF); }
 
 TEST(Binarise, UniformImageBinarisesToWhite) {
-  const EngineParams params = Defaults();
+  const EngineParams params = DefaultEngineParams();
   TestImage image(40, 30, 117);
   TestImage out(40, 30);
   ASSERT_TRUE(PreBinarize(&params, 40, 30, image.get(), out.get()));
@@ -56,7 +50,7 @@ TEST(Binarise, UniformImageBinarisesToWhite) {
 // Running sums must equal the plain window means everywhere, also when the window is wider
 // than the image.
 TEST(Binarise, ThresholdsMatchPlainWindowMeans) {
-  const EngineParams params = Defaults();
+  const EngineParams params = DefaultEngineParams();
   std::mt19937 rng(7);
   for (auto [w, h] : {std::pair{23, 19}, std::pair{5, 40}, std::pair{1, 9}, std::pair{31, 2}}) {
     TestImage source(w, h, [&](int, int) { return RandomByte(rng); });
@@ -85,7 +79,7 @@ TEST(Binarise, ThresholdsMatchPlainWindowMeans) {
 // beyond: white against the small mean (150), black against the medium one (212), white
 // against the large one (114).
 TEST(Binarise, MapValueChoosesTheWindowAtTheClarityThresholds) {
-  const EngineParams params = Defaults();
+  const EngineParams params = DefaultEngineParams();
   auto patch = [](int x, int y) -> uint8_t {
     const int d = std::max(std::abs(x - 15), std::abs(y - 15));
     return d <= 3 ? 150 : d <= 5 ? 255 : 0;

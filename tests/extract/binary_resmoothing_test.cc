@@ -7,6 +7,7 @@
 
 #include "extract/engine_params.h"
 #include "extract/int_math.h"
+#include "extract/oriented_smoothing.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {
@@ -161,6 +162,74 @@ TEST(LevelSmooth, SmoothsEachPixelAsOftenAsItsLevel) {
     for (int x = 0; x < w; ++x) {
       ASSERT_EQ(image.at(x, y), want.at(x, y)) << x << "," << y;
       ASSERT_EQ(level.at(x, y), 0x40);
+    }
+  }
+}
+
+// One re-smoothing pass done the long way: the codes of the whole image first (RefreshDirections
+// estimates them from the same window sums), then OrientedSmooth along them.
+void ReSmoothPassReference(int w, int h, TestImage& image, int radius) {
+  const EngineParams params = Defaults();
+  SingularPointList none{};
+  TestImage codes(w, h, 0);
+  TestImage level(w, h, 0);
+  ASSERT_TRUE(
+      RefreshDirections(&params, w, h, image.get(), codes.get(), level.get(), &none, radius));
+  ASSERT_TRUE(OrientedSmooth(w, h, image.get(), codes.get()));
+}
+
+TEST(ReSmoothBinary, EqualsOrientedSmoothAlongTheCodesOfEachPass) {
+  // Sizes below and above the kernel's 13 rows and the 2 radius + 1 window, and radii that do
+  // and do not reach past the kernel.
+  const struct {
+    int w, h, radius;
+  } cases[] = {{40, 37, 12}, {31, 9, 12}, {9, 30, 3}, {26, 21, 0}, {17, 14, 1}, {3, 3, 12}};
+  std::mt19937 rng(11);
+  for (const auto& c : cases) {
+    // Blobs of 0 and 255, as a first binarisation leaves them.
+    TestImage image(c.w, c.h, [&](int x, int y) -> uint8_t {
+      return ((x / 3 + y / 4 + static_cast<int>(rng() % 3)) % 2) == 0 ? 0 : 255;
+    });
+    TestImage want(c.w, c.h, [&](int x, int y) { return image.at(x, y); });
+    EngineParams params = Defaults();
+    params.BinarySmoothPasses = 2;
+    for (int pass = 0; pass < params.BinarySmoothPasses; ++pass) {
+      ReSmoothPassReference(c.w, c.h, want, c.radius);
+    }
+    ASSERT_TRUE(ReSmoothBinary(&params, c.w, c.h, image.get(), c.radius));
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x)
+        ASSERT_EQ(image.at(x, y), want.at(x, y))
+            << c.w << "x" << c.h << " r" << c.radius << " at " << x << "," << y;
+  }
+}
+
+TEST(LevelSmooth, EachPassIsOrientedSmoothTakenWhereARoundIsDue) {
+  std::mt19937 rng(7);
+  for (auto [w, h] : {std::pair{33, 29}, std::pair{12, 8}}) {
+    TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng() & 0xFF); });
+    TestImage want(w, h, [&](int x, int y) { return image.at(x, y); });
+    // Codes 0..119 and 127, some with the background bit.
+    TestImage direction(w, h, [&](int, int) -> uint8_t {
+      const uint8_t code = static_cast<uint8_t>(rng() % 121);
+      return static_cast<uint8_t>((code == 120 ? 127 : code) | (rng() % 4 == 0 ? 0x80 : 0));
+    });
+    auto level_of = [](int x, int y) { return (x * 5 + y * 3) % 6; };
+    TestImage level(w, h,
+                    [&](int x, int y) { return static_cast<uint8_t>(0xA8 | level_of(x, y)); });
+    for (int pass = 0; pass < 5; ++pass) {
+      TestImage smoothed(w, h, [&](int x, int y) { return want.at(x, y); });
+      ASSERT_TRUE(OrientedSmooth(w, h, smoothed.get(), direction.get()));
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          if (level_of(x, y) > pass) want.at(x, y) = smoothed.at(x, y);
+    }
+    ASSERT_TRUE(LevelSmooth(w, h, image.get(), direction.get(), level.get()));
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(image.at(x, y), want.at(x, y)) << w << "x" << h << " at " << x << "," << y;
+        ASSERT_EQ(level.at(x, y), 0xA8);
+      }
     }
   }
 }

@@ -27,8 +27,7 @@ struct BlockFields {
         corrected(cols, rows, kNoDirection),
         isotropy(cols, rows, 255),
         coarse((cols + 1) / 2, (rows + 1) / 2) {
-    EngineParams params{};
-    InitEngineParams(&params);
+    EngineParams params = DefaultEngineParams();
     EXPECT_TRUE(EstimateBlockDirections(params, image.width(), image.height(), image.get(), cols,
                                         rows, kBlockSize, direction.get(), corrected.get(),
                                         isotropy.get(), coarse.get()));

@@ -11,16 +11,10 @@ namespace {
 
 using testing::TestImage;
 
-EngineParams Defaults() {
-  EngineParams params{};
-  InitEngineParams(&params);
-  return params;
-}
-
 TEST(ErodeBlockMask, CornerBlocksAlwaysBecomeBackground) {
   TestImage direction(5, 4, 30);
   TestImage isotropy(5, 4, 0);  // every block well oriented
-  ErodeBlockMask(Defaults(), 5, 4, direction.get(), isotropy.get());
+  ErodeBlockMask(DefaultEngineParams(), 5, 4, direction.get(), isotropy.get());
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 5; ++c) {
       const bool corner = (c == 0 || c == 4) && (r == 0 || r == 3);
@@ -31,7 +25,7 @@ TEST(ErodeBlockMask, CornerBlocksAlwaysBecomeBackground) {
 
 TEST(ErodeBlockMask, FiveUsableNeighboursKeepABlockFourDoNot) {
   // Isotropy equal to the limit is not usable.
-  const EngineParams params = Defaults();
+  const EngineParams params = DefaultEngineParams();
   for (int usable : {4, 5}) {
     TestImage direction(3, 3, 45);
     TestImage isotropy(3, 3, params.MaskIsotropyLimit);

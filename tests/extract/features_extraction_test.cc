@@ -37,8 +37,7 @@ std::unique_ptr<ExtractionResult> ResultWith(std::initializer_list<std::pair<int
 }
 
 int Finish(const ExtractionResult& r, Features& f) {
-  EngineParams params{};
-  InitEngineParams(&params);
+  EngineParams params = DefaultEngineParams();
   return FinishFeatureExtraction(&params, 160, 160, r, 0, f.set, f.summary, 0);
 }
 
@@ -59,8 +58,7 @@ TEST(FeaturesExtraction, QualityMappingAndRamp) {
 }
 
 TEST(FeaturesExtraction, RejectedSizesLeaveRecordsUntouched) {
-  EngineParams params{};
-  InitEngineParams(&params);
+  EngineParams params = DefaultEngineParams();
   for (auto [w, h] : {std::pair{33, 34}, {34, 33}, {1025, 500}, {500, 1025}}) {
     Features f;
     f.set->Count = 4242;

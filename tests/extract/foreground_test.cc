@@ -11,12 +11,6 @@ namespace {
 
 using testing::TestImage;
 
-EngineParams Defaults() {
-  EngineParams params{};
-  InitEngineParams(&params);
-  return params;
-}
-
 SingularPointList Points(std::initializer_list<std::pair<int, int>> xy) {
   SingularPointList list{};
   for (auto [x, y] : xy) {
@@ -34,15 +28,16 @@ bool IsBackground(const TestImage& direction, int x, int y) {
 TEST(MarkForeground, FlatImageIsBackgroundExceptNearSingularPoints) {
   TestImage direction(60, 50, kNoDirection);
   TestImage isotropy(60, 50, 255);
-  EXPECT_EQ(MarkForeground(Defaults(), 60, 50, direction.get(), isotropy.get(), Points({}), 16),
+  EXPECT_EQ(MarkForeground(DefaultEngineParams(), 60, 50, direction.get(), isotropy.get(),
+                           Points({}), 16),
             255);
   for (int y = 0; y < 50; ++y)
     for (int x = 0; x < 60; ++x) ASSERT_TRUE(IsBackground(direction, x, y));
 
   TestImage direction2(60, 50, kNoDirection);
-  EXPECT_EQ(
-      MarkForeground(Defaults(), 60, 50, direction2.get(), isotropy.get(), Points({{30, 25}}), 16),
-      255);  // the kept pixels all have isotropy 255
+  EXPECT_EQ(MarkForeground(DefaultEngineParams(), 60, 50, direction2.get(), isotropy.get(),
+                           Points({{30, 25}}), 16),
+            255);  // the kept pixels all have isotropy 255
   EXPECT_FALSE(IsBackground(direction2, 30, 25));
   EXPECT_FALSE(IsBackground(direction2, 30 + 15, 25));       // squared distance 225
   EXPECT_TRUE(IsBackground(direction2, 30 + 16, 25));        // squared distance 256
@@ -53,7 +48,7 @@ TEST(MarkForeground, FlatImageIsBackgroundExceptNearSingularPoints) {
 TEST(MarkForeground, ThresholdIs544UsablePixelsOfTheWindow) {
   // 33 x 33 image: the window of the centre pixel is the whole image. Usable pixels come
   // first in row-major order; 544 leaves the centre background, 545 makes it foreground.
-  const EngineParams params = Defaults();
+  const EngineParams params = DefaultEngineParams();
   for (int usable : {544, 545}) {
     TestImage direction(33, 33, 40);
     TestImage isotropy(33, 33, [&](int x, int y) {
@@ -72,8 +67,8 @@ TEST(MarkForeground, MeanIsotropyAveragesTheForegroundOnly) {
   TestImage direction(100, 40, 30);
   TestImage isotropy(100, 40,
                      [](int x, int y) { return static_cast<uint8_t>(x < 70 ? 10 + y % 2 : 255); });
-  const std::optional<uint8_t> mean =
-      MarkForeground(Defaults(), 100, 40, direction.get(), isotropy.get(), Points({}), 16);
+  const std::optional<uint8_t> mean = MarkForeground(
+      DefaultEngineParams(), 100, 40, direction.get(), isotropy.get(), Points({}), 16);
   ASSERT_TRUE(mean.has_value());
   EXPECT_FALSE(IsBackground(direction, 20, 20));
   EXPECT_TRUE(IsBackground(direction, 99, 20));

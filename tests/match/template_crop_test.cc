@@ -10,12 +10,6 @@ namespace {
 
 using testing::FeatureRecordsFixture;
 
-EngineParams DefaultParams() {
-  EngineParams params{};
-  InitEngineParams(&params);
-  return params;
-}
-
 void ExpectCellsOutsideGridEmpty(const FeatureRecordsFixture& set) {
   for (int r = 0; r < 64; ++r) {
     for (int c = 0; c < 64; ++c) {
@@ -32,7 +26,7 @@ TEST(CropToBudget, SetThatFitsMovesToTheCornerOfItsNonEmptyBlocks) {
   set.Add({40, 60, 90, 3, 1});
   set.Add({90, 120});
   set.AddSingularPoint(50, 70, 1);
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   params.CropX = 5;
   params.CropY = 7;
   CropToBudget(&params, set.get(), set.summary(), 1024);
@@ -61,7 +55,7 @@ TEST(CropToBudget, CutsTheLeftFirstWhenAllMarginsAreEqual) {
   set.Add({56, 32});
   set.Add({32, 8});
   set.Add({32, 56});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   // 4-byte entries need 8 + 16 + 8 = 32 bytes; after one cut 8 + 12 + 6 = 26.
   CropToBudget(&params, set.get(), nullptr, 31);
   EXPECT_EQ(params.TemplateSetting, 4);
@@ -81,7 +75,7 @@ TEST(CropToBudget, CutsTheTopBeforeTheBottomOnATie) {
   set.Add({16, 56});
   set.Add({8, 32});
   set.Add({24, 32});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   CropToBudget(&params, set.get(), nullptr, 27);
   EXPECT_EQ(params.CropX, 0);
   EXPECT_EQ(params.CropY, 16);
@@ -96,7 +90,7 @@ TEST(CropToBudget, ShrinksTowardTheType1SingularPoint) {
   for (int i = 0; i < 8; ++i) set.Add({8 + 16 * i, 8});
   set.AddSingularPoint(120, 8, 1);
   set.AddSingularPoint(8, 8, 2);  // only type 1 counts
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   // 3 blocks and 3 minutiae: 8 + 12 + 2 = 22 bytes.
   CropToBudget(&params, set.get(), set.summary(), 22);
   EXPECT_EQ(params.CropX, 80);
@@ -109,7 +103,7 @@ TEST(CropToBudget, GridWithoutNonEmptyBlockStaysInsideTheMap) {
   // With no non-empty block the box would start beyond the grid (column and row 64 here).
   FeatureRecordsFixture set(64, 64, 0xFF);
   for (int i = 0; i < 200; ++i) set.Add({(i * 97) % 1024, (i * 61) % 1024});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   CropToBudget(&params, set.get(), nullptr, 1024);
   DropOutsideMinutiae(set.get());
   EXPECT_LE(set->BlockCols, 64);
@@ -132,7 +126,7 @@ TEST(CropToBudget, CentreOutsideTheBoxStillEndsWithAnUprightBox) {
   for (int r = 30; r < 40; ++r)
     for (int c = 0; c < 10; ++c) set.cell(c, r) = 20;
   for (int i = 0; i < 100; ++i) set.Add({i, i % 16});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   CropToBudget(&params, set.get(), nullptr, 20);
   DropOutsideMinutiae(set.get());
   EXPECT_LE(set->BlockCols, 10);
@@ -144,7 +138,7 @@ TEST(CropToBudget, CentreOutsideTheBoxStillEndsWithAnUprightBox) {
 TEST(CropBottomToBudget, RemovesWholeRowsFromTheBottomOnly) {
   FeatureRecordsFixture set(4, 8);
   for (int r = 0; r < 8; ++r) set.Add({8, 8 + 16 * r});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   // 3 rows of 4 blocks and 3 minutiae with 4-byte entries: 8 + 12 + 6 = 26 bytes.
   CropBottomToBudget(&params, set.get(), nullptr, 26);
   EXPECT_EQ(params.CropX, 0);

@@ -22,12 +22,6 @@ using testing::Minutia;
 
 constexpr int kCapacity = 1024;
 
-EngineParams DefaultParams() {
-  EngineParams params{};
-  InitEngineParams(&params);
-  return params;
-}
-
 std::vector<uint8_t> Encode(EngineParams* params, FeatureRecordsFixture& set,
                             int capacity = kCapacity) {
   std::vector<uint8_t> buffer(static_cast<size_t>(capacity), 0xAB);
@@ -67,7 +61,7 @@ TEST(EncodeTemplate, RandomSetsRoundTripAtCapacity1024) {
   for (int trial = 0; trial < 300; ++trial) {
     FeatureRecordsFixture set;
     FillRandom(rng, set);
-    EngineParams params = DefaultParams();
+    EngineParams params = DefaultEngineParams();
     const std::vector<uint8_t> buffer = Encode(&params, set);
     const int size = TemplateRecordSize(buffer);
     ASSERT_LE(size, kCapacity) << trial;
@@ -114,7 +108,7 @@ TEST(EncodeTemplate, RandomSetsRoundTripAtCapacity1024) {
 TEST(EncodeTemplate, KeepsTheFirst255Of256OrMoreMinutiae) {
   FeatureRecordsFixture set(4, 4);
   for (int i = 0; i < 300; ++i) set.Add({i % 64, i / 64, i % 360, 1, 0});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   const std::vector<uint8_t> buffer = Encode(&params, set, 4096);
   EXPECT_EQ(set->Count, 255);
   EXPECT_EQ(buffer[1], 255);
@@ -131,7 +125,7 @@ TEST(EncodeTemplate, WideGridKeepsFiveByteEntriesAndCropsInstead) {
   // crop until they fit, every kept minutia decoding to its exact position.
   FeatureRecordsFixture set(40, 8);
   for (int i = 0; i < 200; ++i) set.Add({(i * 37) % 640, (i * 11) % 128, i % 360, 3, 1});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   const std::vector<uint8_t> buffer = Encode(&params, set);
   EXPECT_EQ(params.TemplateSetting, 5);
   EXPECT_EQ(params.TemplateFlag, 1);
@@ -148,7 +142,7 @@ TEST(EncodeTemplate, WideGridKeepsFiveByteEntriesAndCropsInstead) {
   // 32 blocks wide is still short-entry ground: the whole grid fits uncropped.
   FeatureRecordsFixture narrow(32, 8);
   for (int i = 0; i < 200; ++i) narrow.Add({(i * 37) % 512, (i * 11) % 128});
-  params = DefaultParams();
+  params = DefaultEngineParams();
   EXPECT_EQ(Encode(&params, narrow)[0], 0x44);
   EXPECT_EQ(narrow->Count, 200);
 }
@@ -160,7 +154,7 @@ TEST(EncodeTemplate, PackedCodesRoundAndWrap) {
     set.cell(v % 61, v / 61) = v < 120 ? static_cast<uint8_t>(v) : v == 120 ? 127 : 255;
   }
   set.Add({5, 5});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   // One byte short of the unpacked map: the packed map (61 bytes) is chosen.
   const std::vector<uint8_t> buffer = Encode(&params, set, 8 + 5 + 61);
   ASSERT_EQ(buffer[2], 61);
@@ -182,7 +176,7 @@ TEST(EncodeTemplate, OddBlockCountLeavesLastLowNibbleZero) {
   FeatureRecordsFixture set(3, 1, 0xFF);
   set.cell(0, 0) = 8;
   set.Add({1, 1});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   // The unpacked record needs 16 bytes; 15 forces the packed map of 2 bytes.
   const std::vector<uint8_t> buffer = Encode(&params, set, 15);
   EXPECT_EQ(TemplateRecordSize(buffer), 8 + 5 + 2);
@@ -195,7 +189,7 @@ TEST(EncodeTemplate, SideOf64BlocksIsCutTo63) {
   set.Add({10, 10});
   set.Add({1010, 20});  // in block column 63
   set.Add({1007, 5});   // in block column 62
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   params.CropX = 3;
   const std::vector<uint8_t> buffer = Encode(&params, set);
   EXPECT_EQ(set->BlockCols, 63);
@@ -210,7 +204,7 @@ TEST(EncodeTemplate, SideOf64BlocksIsCutTo63) {
 TEST(EncodeTemplate, SideOf64HoldingEveryMinutiaLeavesTheBufferZero) {
   FeatureRecordsFixture set(2, 64);
   set.Add({10, 1010});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   const std::vector<uint8_t> buffer = Encode(&params, set);
   EXPECT_EQ(set->Count, 0);
   EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
@@ -219,7 +213,7 @@ TEST(EncodeTemplate, SideOf64HoldingEveryMinutiaLeavesTheBufferZero) {
 TEST(EncodeTemplate, NoMinutiaeOrNoRoomLeavesTheBufferZero) {
   {
     FeatureRecordsFixture set(4, 4);
-    EngineParams params = DefaultParams();
+    EngineParams params = DefaultEngineParams();
     const std::vector<uint8_t> buffer = Encode(&params, set);
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
   }
@@ -227,7 +221,7 @@ TEST(EncodeTemplate, NoMinutiaeOrNoRoomLeavesTheBufferZero) {
     // Not even an empty record fits 6 bytes; nothing may be written past them.
     FeatureRecordsFixture set(4, 4);
     set.Add({3, 3});
-    EngineParams params = DefaultParams();
+    EngineParams params = DefaultEngineParams();
     const std::vector<uint8_t> buffer = Encode(&params, set, 6);
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
   }
@@ -245,7 +239,7 @@ TEST(DecodeTemplate, ShortEntryAngleCode255Is360) {
 
   FeatureRecordsFixture set(1, 1);
   set.Add({0, 0, 359});
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   const std::vector<uint8_t> buffer = Encode(&params, set, 8 + 4 + 1);
   ASSERT_EQ(buffer[0], 0x44);
   EXPECT_EQ(buffer[10], 254);

@@ -36,26 +36,26 @@ constexpr size_t kTestBlockOffset = 80;
 
 // Descriptors, a 48-byte header at 32, the standard data block at 80 (56 bytes of image header
 // and record, then the pixels), then vendorBytes of filler.
-inline std::vector<uint8_t> BuildBir(const BirSpec& spec) {
-  const size_t pixels = static_cast<size_t>(spec.width) * spec.height;
+inline std::vector<uint8_t> BuildBir(const BirSpec& layout) {
+  const size_t pixels = static_cast<size_t>(layout.width) * layout.height;
   const size_t block_size = 56 + pixels;
-  std::vector<uint8_t> b(kTestBlockOffset + block_size + spec.vendorBytes, 0);
+  std::vector<uint8_t> b(kTestBlockOffset + block_size + layout.vendorBytes, 0);
   PutU32(b, 0, 48);
   PutU32(b, 4, kTestHeaderOffset);
   PutU32(b, 8, static_cast<uint32_t>(block_size));
   PutU32(b, 12, kTestBlockOffset);
-  PutU32(b, 16, spec.vendorBytes);
-  PutU32(b, 20, spec.vendorBytes ? static_cast<uint32_t>(kTestBlockOffset + block_size) : 0);
-  PutU32(b, kTestHeaderOffset + 8, spec.biometricType);
-  b[kTestHeaderOffset + 13] = spec.purpose;
-  PutU16(b, kTestHeaderOffset + 40, spec.formatOwner);
-  PutU16(b, kTestHeaderOffset + 42, spec.formatType);
-  b[kTestBlockOffset + 35] = spec.compression;
-  PutU16(b, kTestBlockOffset + 44, static_cast<uint16_t>(spec.width));
-  PutU16(b, kTestBlockOffset + 46, static_cast<uint16_t>(spec.height));
-  for (int y = 0; y < spec.height; ++y)
-    for (int x = 0; x < spec.width; ++x)
-      b[kTestBlockOffset + 56 + static_cast<size_t>(y) * spec.width + x] = spec.pixel(x, y);
+  PutU32(b, 16, layout.vendorBytes);
+  PutU32(b, 20, layout.vendorBytes ? static_cast<uint32_t>(kTestBlockOffset + block_size) : 0);
+  PutU32(b, kTestHeaderOffset + 8, layout.biometricType);
+  b[kTestHeaderOffset + 13] = layout.purpose;
+  PutU16(b, kTestHeaderOffset + 40, layout.formatOwner);
+  PutU16(b, kTestHeaderOffset + 42, layout.formatType);
+  b[kTestBlockOffset + 35] = layout.compression;
+  PutU16(b, kTestBlockOffset + 44, static_cast<uint16_t>(layout.width));
+  PutU16(b, kTestBlockOffset + 46, static_cast<uint16_t>(layout.height));
+  for (int y = 0; y < layout.height; ++y)
+    for (int x = 0; x < layout.width; ++x)
+      b[kTestBlockOffset + 56 + static_cast<size_t>(y) * layout.width + x] = layout.pixel(x, y);
   for (size_t i = kTestBlockOffset + block_size; i < b.size(); ++i) b[i] = 0xEE;
   return b;
 }

@@ -2,31 +2,18 @@
 // density map and score, the adaptive binarisation, the majority filter and the background
 // whitening.
 #include "extract/binarise.h"
-#include "extract/engine_params.h"
 #include "tools/golden/lib/golden.h"
+#include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
-
-// The case's parameter block: the defaults, overridden by the manifest's recorded values.
-EngineParams CaseParams(const StageContext& ctx) {
-  EngineParams params{};
-  InitEngineParams(&params);
-  const Json& recorded = ctx.manifest().at("EngineParams");
-  params.BinWindowSmall = recorded.at("BinWindowSmall").get<int32_t>();
-  params.BinWindowMedium = recorded.at("BinWindowMedium").get<int32_t>();
-  params.BinWindowLarge = recorded.at("BinWindowLarge").get<int32_t>();
-  params.ClarityHigh = recorded.at("ClarityHigh").get<uint8_t>();
-  params.ClarityLow = recorded.at("ClarityLow").get<uint8_t>();
-  return params;
-}
 
 Outcome Compare(const OwnedImage& got, const StageContext& ctx, const std::string& role) {
   return Outcome::FromDiff(ComparePgm(got.ToPgm(), ctx.OutputPgm(role)));
 }
 
 const StageRegistrar kPreBinarize("PreBinarize", [](const StageContext& ctx) {
-  const EngineParams params = CaseParams(ctx);
+  const EngineParams params = EngineParamsFromJson(ctx.manifest().at("EngineParams"));
   OwnedImage image(ctx.InputPgm("image"));
   OwnedImage out(image.width(), image.height());
   PreBinarize(&params, image.width(), image.height(), image.get(), out.get());
@@ -42,7 +29,7 @@ const StageRegistrar kDensityMap("MakeBoundaryDensityMap", [](const StageContext
 });
 
 const StageRegistrar kAdaptive("AdaptiveBinarize", [](const StageContext& ctx) {
-  const EngineParams params = CaseParams(ctx);
+  const EngineParams params = EngineParamsFromJson(ctx.manifest().at("EngineParams"));
   OwnedImage image(ctx.InputPgm("image"));
   OwnedImage map(ctx.InputPgm("map"));
   AdaptiveBinarize(&params, image.width(), image.height(), image.get(), map.get());

@@ -1,24 +1,10 @@
 // Golden checks of the binary re-smoothing, the direction refresh and the level smoothing.
 #include "extract/binary_resmoothing.h"
-#include "extract/engine_params.h"
 #include "tools/golden/lib/golden.h"
 #include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
-
-// The case's parameter block: the defaults, overridden by the manifest's recorded values.
-EngineParams CaseParams(const StageContext& ctx) {
-  EngineParams params{};
-  InitEngineParams(&params);
-  const Json& recorded = ctx.manifest().at("EngineParams");
-  params.BinarySmoothPasses = recorded.at("BinarySmoothPasses").get<int32_t>();
-  params.AnisotropyHigh = recorded.at("AnisotropyHigh").get<uint8_t>();
-  params.AnisotropyLow = recorded.at("AnisotropyLow").get<uint8_t>();
-  params.SmoothLevelBase = recorded.at("SmoothLevelBase").get<int32_t>();
-  params.SmoothLevelScale = recorded.at("SmoothLevelScale").get<int32_t>();
-  return params;
-}
 
 // The first difference among the named outputs, or Pass.
 Outcome CompareAll(const StageContext& ctx,
@@ -32,14 +18,14 @@ Outcome CompareAll(const StageContext& ctx,
 }
 
 const StageRegistrar kReSmooth("ReSmoothBinary", [](const StageContext& ctx) {
-  const EngineParams params = CaseParams(ctx);
+  const EngineParams params = EngineParamsFromJson(ctx.manifest().at("EngineParams"));
   OwnedImage image(ctx.InputPgm("image"));
   ReSmoothBinary(&params, image.width(), image.height(), image.get(), ctx.Arg("radius"));
   return CompareAll(ctx, {{&image, "image"}});
 });
 
 const StageRegistrar kRefresh("RefreshDirections", [](const StageContext& ctx) {
-  const EngineParams params = CaseParams(ctx);
+  const EngineParams params = EngineParamsFromJson(ctx.manifest().at("EngineParams"));
   OwnedImage image(ctx.InputPgm("image"));
   OwnedImage direction(ctx.InputPgm("directionImage"));
   OwnedImage level(ctx.InputPgm("levelMap"));

@@ -3,8 +3,8 @@
 
 #include "extract/block_direction.h"
 #include "extract/block_mask.h"
-#include "tools/golden/enhancement_params.h"
 #include "tools/golden/lib/golden.h"
+#include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
@@ -21,7 +21,7 @@ std::string CompareOutputs(const StageContext& ctx,
 
 const StageRegistrar kEstimateBlockDirections(
     "EstimateBlockDirections", [](const StageContext& ctx) {
-      const EngineParams params = ParamsFromArgs(ctx);
+      const EngineParams params = EngineParamsFromJson(ctx.args());
       OwnedImage image(ctx.InputPgm("image"));
       const Json grid = ctx.InputJson("grid");
       const int cols = grid.at("blockCols").get<int>();
@@ -42,7 +42,7 @@ const StageRegistrar kEstimateBlockDirections(
     });
 
 const StageRegistrar kErodeBlockMask("ErodeBlockMask", [](const StageContext& ctx) {
-  const EngineParams params = ParamsFromArgs(ctx);
+  const EngineParams params = EngineParamsFromJson(ctx.args());
   OwnedImage direction(ctx.InputPgm("BlockDirectionMap"));
   OwnedImage isotropy(ctx.InputPgm("BlockIsotropyMap"));
   ErodeBlockMask(params, direction.width(), direction.height(), direction.get(), isotropy.get());

@@ -17,12 +17,10 @@ Outcome CheckMean(const StageContext& ctx, int passes, int radius) {
   return Outcome::FromDiff(ComparePgm(image.ToPgm(), ctx.OutputPgm("image")));
 }
 
-const StageRegistrar kBoxMean3("BoxMean3", [](const StageContext& ctx) {
-  return CheckMean(ctx, 1, 1);
-});
-const StageRegistrar kBoxMean3Twice("BoxMean3 (twice)", [](const StageContext& ctx) {
-  return CheckMean(ctx, 2, 1);
-});
+const StageRegistrar kBoxMean3("BoxMean3",
+                               [](const StageContext& ctx) { return CheckMean(ctx, 1, 1); });
+const StageRegistrar kBoxMean3Twice("BoxMean3 (twice)",
+                                    [](const StageContext& ctx) { return CheckMean(ctx, 2, 1); });
 const StageRegistrar kBoxMean("BoxMean", [](const StageContext& ctx) {
   return CheckMean(ctx, 1, ctx.Arg("radius"));
 });

@@ -11,12 +11,6 @@
 namespace ridgeline::golden {
 namespace {
 
-EngineParams DefaultParams() {
-  EngineParams params{};
-  InitEngineParams(&params);
-  return params;
-}
-
 struct Grid {
   int blockCols, blockRows, wholeCols, wholeRows;
 };
@@ -73,7 +67,7 @@ const StageRegistrar kResultMap("(result map)", [](const StageContext& ctx) {
 // The whole pipeline on the resampled image must give the recorded ExtractionResult.
 const StageRegistrar kPipeline("RunExtractionPipeline", [](const StageContext& ctx) {
   OwnedImage image(ReadPgm(ctx.dir() / "01_resampled.pgm"));
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   ExtractionResult result{};
   const int mean =
       RunExtractionPipeline(&params, image.width(), image.height(), image.get(), &result);
@@ -117,7 +111,7 @@ const StageRegistrar kDriver("FeaturesExtractionEx", [](const StageContext& ctx)
   ExtractionResultFromJson(er.at("ExtractionResult"), recorded.get());
   const int mean = er.at("MeanIsotropy").get<int>();
   {
-    EngineParams params = DefaultParams();
+    EngineParams params = DefaultEngineParams();
     OwnedFeatures features;
     const int result = FinishFeatureExtraction(
         &params, ctx.Arg("width"), ctx.Arg("height"), *recorded, static_cast<uint8_t>(mean),
@@ -125,7 +119,7 @@ const StageRegistrar kDriver("FeaturesExtractionEx", [](const StageContext& ctx)
     const std::string diff = CompareDriver(ctx, result, params, features, mean);
     if (!diff.empty()) return Outcome::Fail("driver steps: " + diff);
   }
-  EngineParams params = DefaultParams();
+  EngineParams params = DefaultEngineParams();
   OwnedFeatures features;
   OwnedImage image(ctx.InputPgm("image"));
   const int result = FeaturesExtractionEx(

@@ -25,10 +25,7 @@ const StageRegistrar kDetect("DetectMinutiae", [](const StageContext& ctx) {
 });
 
 const StageRegistrar kFilter("FilterMinutiae", [](const StageContext& ctx) {
-  EngineParams params{};
-  InitEngineParams(&params);
-  params.RemoveOpposedPairs = ctx.Arg("RemoveOpposedPairs");
-  params.ContrastCheck = ctx.Arg("ContrastCheck");
+  const EngineParams params = EngineParamsFromJson(ctx.args());
   OwnedImage input_copy(ctx.InputPgm("inputCopy"));
   OwnedImage directions(ctx.InputPgm("directionImage"));
   auto result = std::make_unique<ExtractionResult>();

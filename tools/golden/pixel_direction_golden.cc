@@ -3,23 +3,11 @@
 
 #include "extract/foreground.h"
 #include "extract/pixel_direction.h"
-#include "tools/golden/enhancement_params.h"
 #include "tools/golden/lib/golden.h"
+#include "tools/golden/lib/records_json.h"
 
 namespace ridgeline::golden {
 namespace {
-
-SingularPointList PointsFromJson(const Json& json) {
-  SingularPointList points{};
-  points.Count = json.at("Count").get<int32_t>();
-  for (int i = 0; i < points.Count && i < kSingularCapacity; ++i) {
-    points.X[i] = json.at("X").at(i).get<int16_t>();
-    points.Y[i] = json.at("Y").at(i).get<int16_t>();
-    points.Direction[i] = json.at("Direction").at(i).get<int16_t>();
-    points.Type[i] = json.at("Type").at(i).get<uint8_t>();
-  }
-  return points;
-}
 
 const StageRegistrar kEstimatePixelDirections(
     "EstimatePixelDirections", [](const StageContext& ctx) {
@@ -37,10 +25,11 @@ const StageRegistrar kEstimatePixelDirections(
     });
 
 const StageRegistrar kMarkForeground("MarkForeground", [](const StageContext& ctx) {
-  const EngineParams params = ParamsFromArgs(ctx);
+  const EngineParams params = EngineParamsFromJson(ctx.args());
   OwnedImage direction(ctx.InputPgm("DirectionImage"));
   OwnedImage isotropy(ctx.InputPgm("IsotropyImage"));
-  const SingularPointList points = PointsFromJson(ctx.InputJson("SingularPoints"));
+  SingularPointList points{};
+  SingularPointsFromJson(ctx.InputJson("SingularPoints"), &points);
   const std::optional<uint8_t> mean =
       MarkForeground(params, direction.width(), direction.height(), direction.get(), isotropy.get(),
                      points, ctx.Arg("halfWindow"));

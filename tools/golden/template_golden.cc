@@ -58,20 +58,6 @@ std::string ToHex(std::span<const uint8_t> bytes) {
   return hex;
 }
 
-EngineParams ParamsBefore(const Json& before) {
-  EngineParams params{};
-  InitEngineParams(&params);
-  params.TemplateSetting = before.at("TemplateSetting").get<uint8_t>();
-  params.TemplateFlag = before.at("TemplateFlag").get<uint8_t>();
-  params.CropX = before.at("CropX").get<int32_t>();
-  params.CropY = before.at("CropY").get<int32_t>();
-  params.TemplateTag1 = before.at("TemplateTag1").get<uint8_t>();
-  params.TemplateTag2 = before.at("TemplateTag2").get<uint8_t>();
-  params.TemplateTag3 = before.at("TemplateTag3").get<uint8_t>();
-  params.TemplateTag4 = before.at("TemplateTag4").get<uint8_t>();
-  return params;
-}
-
 Json ParamsAfter(const EngineParams& params) {
   return Json{{"TemplateSetting", params.TemplateSetting},
               {"TemplateFlag", params.TemplateFlag},
@@ -84,7 +70,7 @@ Json ParamsAfter(const EngineParams& params) {
 std::string CheckEncode(const Json& featureSet, const Json& tpl, std::vector<uint8_t>* buffer) {
   OwnedFeatures records;
   FeatureSetFromJson(featureSet, records.set());
-  EngineParams params = ParamsBefore(tpl.at("params_before"));
+  EngineParams params = EngineParamsFromJson(tpl.at("params_before"));
   buffer->assign(tpl.at("Capacity").get<size_t>(), 0);
   EncodeTemplate(&params, records.set(), tpl.at("BoundaryDensity").get<uint8_t>(), *buffer);
   const std::string hex = ToHex(*buffer);

@@ -48,7 +48,8 @@ Pgm ReadPgm(const fs::path& path) {
     throw std::runtime_error(path.string() + ": bad size");
   }
   pgm.pixels.resize(static_cast<size_t>(pgm.width) * static_cast<size_t>(pgm.height));
-  in.read(reinterpret_cast<char*>(pgm.pixels.data()), static_cast<std::streamsize>(pgm.pixels.size()));
+  in.read(reinterpret_cast<char*>(pgm.pixels.data()),
+          static_cast<std::streamsize>(pgm.pixels.size()));
   if (in.gcount() != static_cast<std::streamsize>(pgm.pixels.size())) {
     throw std::runtime_error(path.string() + ": truncated");
   }
@@ -58,7 +59,8 @@ Pgm ReadPgm(const fs::path& path) {
 void WritePgm(const fs::path& path, const Pgm& pgm) {
   std::ofstream out(path, std::ios::binary);
   out << "P5\n" << pgm.width << ' ' << pgm.height << "\n255\n";
-  out.write(reinterpret_cast<const char*>(pgm.pixels.data()), static_cast<std::streamsize>(pgm.pixels.size()));
+  out.write(reinterpret_cast<const char*>(pgm.pixels.data()),
+            static_cast<std::streamsize>(pgm.pixels.size()));
 }
 
 Json ReadJson(const fs::path& path) {

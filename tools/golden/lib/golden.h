@@ -96,7 +96,8 @@ class StageContext {
 using StageCheck = std::function<Outcome(const StageContext&)>;
 // A suite checks one of the non-case folders (matching/, templates/) and reports one line
 // per item it checked.
-using SuiteCheck = std::function<std::vector<std::pair<std::string, Outcome>>(const fs::path& root)>;
+using SuiteCheck =
+    std::function<std::vector<std::pair<std::string, Outcome>>(const fs::path& root)>;
 
 // Registers the checker of the case stages whose "routine" is exactly this text.
 struct StageRegistrar {

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 
 namespace ridgeline::golden {
 
@@ -37,6 +38,59 @@ int CheckedCount(const Json& j, const char* field, int capacity) {
 }
 
 }  // namespace
+
+EngineParams EngineParamsFromJson(const Json& fields) {
+  EngineParams p = DefaultEngineParams();
+  auto take = [&fields](const char* name, auto& field) {
+    if (fields.contains(name))
+      field = fields.at(name).get<std::remove_reference_t<decltype(field)>>();
+  };
+  take("MatchSettingA", p.MatchSettingA);
+  take("MatchSettingB", p.MatchSettingB);
+  take("AdaptiveBinarization", p.AdaptiveBinarization);
+  take("PrefilterEnabled", p.PrefilterEnabled);
+  take("PrefilterBlock", p.PrefilterBlock);
+  take("AuxSetting1", p.AuxSetting1);
+  take("CropMode", p.CropMode);
+  take("BinWindowSmall", p.BinWindowSmall);
+  take("BinWindowMedium", p.BinWindowMedium);
+  take("BinWindowLarge", p.BinWindowLarge);
+  take("ClarityHigh", p.ClarityHigh);
+  take("ClarityLow", p.ClarityLow);
+  take("AuxSetting2", p.AuxSetting2);
+  take("PixelContrastThreshold", p.PixelContrastThreshold);
+  take("ContrastThreshold", p.ContrastThreshold);
+  take("IsotropyLimit", p.IsotropyLimit);
+  take("MaskIsotropyLimit", p.MaskIsotropyLimit);
+  take("BinarySmoothPasses", p.BinarySmoothPasses);
+  take("AnisotropyHigh", p.AnisotropyHigh);
+  take("AnisotropyLow", p.AnisotropyLow);
+  take("SmoothLevelBase", p.SmoothLevelBase);
+  take("SmoothLevelScale", p.SmoothLevelScale);
+  take("AuxSetting3", p.AuxSetting3);
+  take("RemoveOpposedPairs", p.RemoveOpposedPairs);
+  take("ContrastCheck", p.ContrastCheck);
+  take("ReservedA", p.ReservedA);
+  take("ExportMask", p.ExportMask);
+  take("AuxSetting4", p.AuxSetting4);
+  take("SecurityLevel", p.SecurityLevel);
+  take("SourceResolution", p.SourceResolution);
+  take("TargetResolution", p.TargetResolution);
+  take("CropX", p.CropX);
+  take("CropY", p.CropY);
+  take("CropWidth", p.CropWidth);
+  take("CropHeight", p.CropHeight);
+  take("OriginX2", p.OriginX2);
+  take("OriginY2", p.OriginY2);
+  take("TemplateTag1", p.TemplateTag1);
+  take("TemplateTag2", p.TemplateTag2);
+  take("TemplateTag3", p.TemplateTag3);
+  take("TemplateTag4", p.TemplateTag4);
+  take("TemplateSetting", p.TemplateSetting);
+  take("TemplateFlag", p.TemplateFlag);
+  take("TemplateBuilder", p.TemplateBuilder);
+  return p;
+}
 
 Json SingularPointsToJson(const SingularPointList& list) {
   return Json{{"Count", list.Count},

@@ -2,10 +2,15 @@
 // Count entries; maps as 64 rows of 64 bytes).
 #pragma once
 
+#include "extract/engine_params.h"
 #include "extract/records.h"
 #include "tools/golden/lib/golden.h"
 
 namespace ridgeline::golden {
+
+// The default parameter block with every scalar field that `fields` names (a manifest's
+// EngineParams, a stage's args) taken from it; other keys are ignored.
+EngineParams EngineParamsFromJson(const Json& fields);
 
 Json SingularPointsToJson(const SingularPointList& list);
 void SingularPointsFromJson(const Json& j, SingularPointList* list);
