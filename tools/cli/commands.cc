@@ -8,6 +8,7 @@
 #include "match/match_coord.h"
 #include "tools/cli/engine_view.h"
 #include "tools/cli/workbench.h"
+#include "tools/eval/print_features.h"
 
 namespace ridgeline::tools {
 
@@ -200,12 +201,17 @@ namespace {
 // The adapter's threshold at its default match level.
 constexpr int kMatchThreshold = 325;
 
-// The matcher's score of probe against reference, as the engine computes it for the first
-// comparison of a verification; empty when either capture yields no features.
+// The matcher's score of probe against reference as a verification right after acceptance
+// computes it: the probe's accepted feature set against the reference's template as enrolled
+// (encoded within the 1024-byte budget and decoded), without the rotated retry. Empty when either
+// capture is refused.
 std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) {
-  const auto a = ExtractWithEngine(probe);
-  const auto b = ExtractWithEngine(reference);
-  if (!a->extracted || !b->extracted) return std::nullopt;
+  auto as_grey = [](const Capture& capture) {
+    return eval::GreyImage{capture.image.width, capture.image.height, capture.image.pixels};
+  };
+  const eval::PrintFeatures a = eval::ExtractPrint(as_grey(probe));
+  const eval::PrintFeatures b = eval::ExtractPrint(as_grey(reference));
+  if (!a.probe || !b.reference) return std::nullopt;
   MatchParams params;
   InitMatchParams(&params);
   std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
@@ -214,7 +220,7 @@ std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) 
       FreeMatchWork);
   if (!work) throw std::bad_alloc();
   auto match_result = std::make_unique<MatchResult>();
-  return MatchCoord(*a->features, *b->features, work.get(), match_result.get());
+  return MatchCoord(*a.probe->set(), *b.reference->set(), work.get(), match_result.get());
 }
 
 }  // namespace

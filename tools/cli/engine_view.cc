@@ -25,7 +25,7 @@ std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture) {
   view->check_passed = CheckImage(working.get(), view->width, view->height);
   if (!view->check_passed) return view;
   if (!AllocFeatureRecords(&view->features, &view->summary)) throw std::bad_alloc();
-  EngineParams params;
+  EngineParams params{};
   InitEngineParams(&params);
   view->foreground.reset(AllocGrayImage(view->width, view->height));
   if (!view->foreground) throw std::bad_alloc();
