@@ -17,8 +17,8 @@ namespace ridgeline::wintest {
 // record, width x height pixels). The header and standard blocks stay 8-byte aligned.
 constexpr size_t kBirHeaderOffset = sizeof(WINBIO_BIR);
 constexpr size_t kBirStandardOffset = kBirHeaderOffset + sizeof(WINBIO_BIR_HEADER);
-constexpr size_t kBirPixelOffset = kBirStandardOffset + sizeof(WINBIO_BDB_ANSI_381_HEADER) +
-                                   sizeof(WINBIO_BDB_ANSI_381_RECORD);
+constexpr size_t kBirPixelOffset =
+    kBirStandardOffset + sizeof(WINBIO_BDB_ANSI_381_HEADER) + sizeof(WINBIO_BDB_ANSI_381_RECORD);
 
 // The fields a test may want to spoil; the defaults make a record the engine accepts.
 struct BirOptions {

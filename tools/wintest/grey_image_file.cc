@@ -106,7 +106,8 @@ bool ReadGreyImage(const std::string& path, GreyImage* image, std::string* error
     return false;
   }
   if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] == '5') return ReadPgm(bytes, image, error);
-  if (bytes.size() >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I') || (bytes[0] == 'M' && bytes[1] == 'M'))) {
+  if (bytes.size() >= 4 &&
+      ((bytes[0] == 'I' && bytes[1] == 'I') || (bytes[0] == 'M' && bytes[1] == 'M'))) {
     return ReadTiff(path, image, error);
   }
   *error = "neither a TIFF nor a binary PGM file";

@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ridgeline-make-bir: cannot write %s\n", argv[i + 1]);
       return 2;
     }
-    std::printf("%s: %d x %d -> %s (%zu bytes)\n", argv[i], image.width, image.height,
-                argv[i + 1], bir.size());
+    std::printf("%s: %d x %d -> %s (%zu bytes)\n", argv[i], image.width, image.height, argv[i + 1],
+                bir.size());
   }
   return 0;
 }

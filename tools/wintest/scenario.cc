@@ -173,8 +173,8 @@ bool Host::QueryTable() {
   }
   Line(Format("table: version %u.%u, type %u, size %llu, %zu slots filled, first null slot %zu",
               table_->Version.MajorVersion, table_->Version.MinorVersion,
-              static_cast<unsigned>(table_->Type),
-              static_cast<unsigned long long>(table_->Size), filled, first_null + 1));
+              static_cast<unsigned>(table_->Type), static_cast<unsigned long long>(table_->Size),
+              filled, first_null + 1));
   Check(table_->Version.MajorVersion == 1 && table_->Version.MinorVersion == 0,
         "table version is not 1.0");
   Check(table_->Type == WINBIO_ADAPTER_TYPE_ENGINE, "table type is not 2 (engine)");
@@ -184,8 +184,8 @@ bool Host::QueryTable() {
 #ifdef _WIN32
   MEMORY_BASIC_INFORMATION page;
   if (Check(VirtualQuery(table_, &page, sizeof(page)) != 0, "VirtualQuery on the table failed")) {
-    const DWORD writable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE |
-                           PAGE_EXECUTE_WRITECOPY;
+    const DWORD writable =
+        PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
     Note(Format("table page protection 0x%lx", static_cast<unsigned long>(page.Protect)));
     Check((page.Protect & writable) == 0, "the interface table lies in writable memory");
   }
@@ -200,7 +200,8 @@ bool Host::AttachUnit() {
   storage_.ConnectTo(&pipeline_);
 
   HRESULT hr = table_->Attach(&pipeline_);
-  Line("attach: " + Hr(hr) + (pipeline_.EngineContext != nullptr ? ", context set" : ", no context") +
+  Line("attach: " + Hr(hr) +
+       (pipeline_.EngineContext != nullptr ? ", context set" : ", no context") +
        (pipeline_.EngineHandle == nullptr ? ", engine handle null" : ", engine handle not null"));
   Trace("attach");
   if (!Expect("attach", hr, S_OK)) return false;
@@ -224,8 +225,9 @@ void Host::PlainQueries() {
               format.Type));
   Trace("query preferred format");
   if (Expect("query preferred format", hr, S_OK)) {
-    Check(format.Owner == WINBIO_ANSI_381_FORMAT_OWNER && format.Type == WINBIO_ANSI_381_FORMAT_TYPE,
-          "preferred format is not owner 27, type 1025");
+    Check(
+        format.Owner == WINBIO_ANSI_381_FORMAT_OWNER && format.Type == WINBIO_ANSI_381_FORMAT_TYPE,
+        "preferred format is not owner 27, type 1025");
   }
   hr = table_->QueryPreferredFormat(&pipeline_, nullptr, &vendor);
   Line("query preferred format (null format): " + Hr(hr));
@@ -241,7 +243,8 @@ void Host::PlainQueries() {
 
   SIZE_T hint = 0;
   hr = table_->QuerySampleHint(&pipeline_, &hint);
-  Line(Format("query sample hint: %s, %llu", Hr(hr).c_str(), static_cast<unsigned long long>(hint)));
+  Line(
+      Format("query sample hint: %s, %llu", Hr(hr).c_str(), static_cast<unsigned long long>(hint)));
   Trace("query sample hint");
   if (Expect("query sample hint", hr, S_OK)) Check(hint == 1, "sample hint is not 1");
 
@@ -273,8 +276,8 @@ void Host::ControlRequests() {
   for (const bool privileged : {false, true}) {
     const auto control = privileged ? table_->ControlUnitPrivileged : table_->ControlUnit;
     const std::string name = privileged ? "control unit privileged" : "control unit";
-    HRESULT hr = control(&pipeline_, 1, send, sizeof(send), receive, sizeof(receive), &received,
-                         &status);
+    HRESULT hr =
+        control(&pipeline_, 1, send, sizeof(send), receive, sizeof(receive), &received, &status);
     Line(name + ": " + Hr(hr));
     Trace(name);
     Expect(name + " with every pointer", hr, E_INVALIDARG);
@@ -298,9 +301,9 @@ HRESULT Host::Accept(const std::string& name, const std::vector<uint8_t>& bir,
               Hr(hr).c_str(), static_cast<unsigned>(reject)));
   Trace("accept " + name);
   if (ExpectEngine("accept " + name, hr, want)) {
-    Check(reject == want_reject, Format("accept %s: reject detail %u, expected %u", name.c_str(),
-                                        static_cast<unsigned>(reject),
-                                        static_cast<unsigned>(want_reject)));
+    Check(reject == want_reject,
+          Format("accept %s: reject detail %u, expected %u", name.c_str(),
+                 static_cast<unsigned>(reject), static_cast<unsigned>(want_reject)));
   }
   return hr;
 }
@@ -432,8 +435,8 @@ void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
   WINBIO_BIOMETRIC_SUBTYPE duplicate_sub_factor = 0xA5;
   BOOLEAN duplicate = 0xA5;
   hr = table_->CheckForDuplicate(&pipeline_, &duplicate_of, &duplicate_sub_factor, &duplicate);
-  Line(Format("check for duplicate: %s, duplicate %u, %s, subfactor %u", Hr(hr).c_str(),
-              duplicate, Describe(duplicate_of).c_str(), duplicate_sub_factor));
+  Line(Format("check for duplicate: %s, duplicate %u, %s, subfactor %u", Hr(hr).c_str(), duplicate,
+              Describe(duplicate_of).c_str(), duplicate_sub_factor));
   Trace("check for duplicate");
   if (ExpectEngine("check for duplicate for " + who, hr, S_OK)) {
     Check(duplicate == FALSE, who + " was taken for a duplicate of " + Describe(duplicate_of));
@@ -441,8 +444,8 @@ void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
 
   WINBIO_IDENTITY commit_identity = identity;
   const size_t records_before = storage_.records().size();
-  hr = table_->CommitEnrollment(&pipeline_, &commit_identity, kSubFactor,
-                                payloads_[subject].data(), payloads_[subject].size());
+  hr = table_->CommitEnrollment(&pipeline_, &commit_identity, kSubFactor, payloads_[subject].data(),
+                                payloads_[subject].size());
   Line("commit enrollment: " + Hr(hr));
   Trace("commit enrollment");
   if (!ExpectEngine("commit enrollment for " + who, hr, S_OK)) return;
@@ -455,9 +458,8 @@ void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
   const std::vector<uint8_t>& blob = record.template_blob;
   // The container header: 4 reserved bytes, version, entry count, type (16-bit).
   if (Check(blob.size() >= 8, "the committed template is shorter than its 8-byte header")) {
-    Line(Format("committed template of %s: %zu bytes, version %u, %u entries, type %u",
-                who.c_str(), blob.size(), blob[4], blob[5],
-                static_cast<unsigned>(blob[6] | (blob[7] << 8))));
+    Line(Format("committed template of %s: %zu bytes, version %u, %u entries, type %u", who.c_str(),
+                blob.size(), blob[4], blob[5], static_cast<unsigned>(blob[6] | (blob[7] << 8))));
   }
   result_.templates[subject] = blob;
 }
@@ -587,7 +589,8 @@ void Host::Unload() {
   Line("detach again: " + Hr(hr));
   Trace("detach again");
   Expect("second detach", hr, S_OK);
-  Check(pipeline_.EngineHandle == INVALID_HANDLE_VALUE, "a detach without context moved the handle");
+  Check(pipeline_.EngineHandle == INVALID_HANDLE_VALUE,
+        "a detach without context moved the handle");
 
   table_ = nullptr;
   library_.Close();

@@ -11,10 +11,10 @@
 namespace ridgeline::wintest {
 
 struct TraceLine {
-  std::string text;      // masked, without the newline
-  bool stamped = false;  // began with a well-formed "[hh:mm:ss] " stamp
+  std::string text;        // masked, without the newline
+  bool stamped = false;    // began with a well-formed "[hh:mm:ss] " stamp
   bool bad_stamp = false;  // began with '[' but not with a valid stamp
-  bool ended = true;     // false for a trailing piece without its newline
+  bool ended = true;       // false for a trailing piece without its newline
 };
 
 // Splits captured debugger output into lines and masks each one.

@@ -14,6 +14,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "tools/wintest/bir_record.h"
 #include "tools/wintest/scenario.h"
 
@@ -93,6 +98,9 @@ int CompareWithReference(const std::string& dir, const RunResult& run) {
     }
   }
 
+  if (differences == 0) {
+    std::printf("transcript: %zu lines, identical to the reference\n", reference.size());
+  }
   for (const char* subject : kSubjects) {
     std::vector<uint8_t> want;
     const bool have_want = ReadFileBytes(InCase(dir, TemplateName(subject)), &want);
@@ -139,7 +147,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ridgeline-wintest LIBRARY [CASE_DIR] [--record]\n");
     return 2;
   }
+#ifdef _WIN32
+  // Plain newlines, so that a transcript printed under Windows reads the same as a Linux one;
+  // unbuffered, as that C library has no line buffering and a crash must not swallow lines.
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
 
   PrintSet prints;
   const bool have_case = args.size() == 2;
