@@ -4,12 +4,12 @@
 
 namespace ridgeline {
 
-constexpr int kBlockSize = 16;             // pixels per block side
-constexpr int kMapSize = 64;               // blocks per DirectionMap side
-constexpr int kFeatureCapacity = 1000;     // minutiae per FeatureSet / candidates per result
-constexpr int kSingularCapacity = 100;     // singular points per list
-constexpr int kMatchCapacity = 250;        // minutiae per side in matching
-constexpr int kMaxImageSide = 1024;        // largest image side the extraction accepts
+constexpr int kBlockSize = 16;          // pixels per block side
+constexpr int kMapSize = 64;            // blocks per DirectionMap side
+constexpr int kFeatureCapacity = 1000;  // minutiae per FeatureSet / candidates per result
+constexpr int kSingularCapacity = 100;  // singular points per list
+constexpr int kMatchCapacity = 250;     // minutiae per side in matching
+constexpr int kMaxImageSide = 1024;     // largest image side the extraction accepts
 
 // DirectionCode: 0..119 in 1.5-degree steps, plus two reserved values.
 constexpr int kDirectionSteps = 120;

@@ -29,7 +29,8 @@ void FreeGrayImage(GrayImage image) {
 }
 
 void CopyGrayImage(int width, int height, const uint8_t* const* source, GrayImage destination) {
-  for (int r = 0; r < height; ++r) std::memcpy(destination[r], source[r], static_cast<size_t>(width));
+  for (int r = 0; r < height; ++r)
+    std::memcpy(destination[r], source[r], static_cast<size_t>(width));
 }
 
 bool InitFeatureSet(FeatureSet* featureSet, int capacity) {

@@ -104,7 +104,9 @@ TEST(BoxMean, CornerDividesByInImagePixels) {
 
 TEST(BoxMean, MatchesDirectWindowMeanIncludingSmallImages) {
   for (auto [w, h, r] : {std::tuple{23, 19, 1}, {23, 19, 4}, {7, 30, 16}, {1, 1, 3}, {5, 2, 16}}) {
-    auto pattern = [](int x, int y) { return static_cast<uint8_t>((x * 37 + y * 91 + x * y) % 256); };
+    auto pattern = [](int x, int y) {
+      return static_cast<uint8_t>((x * 37 + y * 91 + x * y) % 256);
+    };
     TestImage src(w, h, pattern);
     TestImage out(w, h, pattern);
     BoxMean(w, h, out.get(), r);

@@ -1,0 +1,62 @@
+// Crossing number and ridge walk over a one-pixel skeleton.
+#include "extract/ridge_trace.h"
+
+#include <cassert>
+
+namespace ridgeline {
+
+int CrossingNumber(const ImageView& skeleton, int x, int y) {
+  assert(x >= 1 && x <= skeleton.width - 2 && y >= 1 && y <= skeleton.height - 2);
+  int changes = 0;
+  bool previous_black = IsRidge(skeleton, x + kRoundNeighbours[7].x, y + kRoundNeighbours[7].y);
+  for (const PixelPoint& n : kRoundNeighbours) {
+    const bool black = IsRidge(skeleton, x + n.x, y + n.y);
+    if (black && !previous_black) ++changes;
+    previous_black = black;
+  }
+  return changes;
+}
+
+bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing) {
+  assert(trace->steps < kMaxRidgeTrace);
+  const int x = trace->x;
+  const int y = trace->y;
+  // Stopping on the frame keeps every neighbour read below inside the image.
+  if (y <= 0 || x <= 0 || y >= skeleton.height - 1 || x >= skeleton.width - 1) {
+    trace->stop_crossing = kStoppedAtFrame;
+    return false;
+  }
+  if (test_crossing) {
+    const int crossing = CrossingNumber(skeleton, x, y);
+    if (crossing != 1) {
+      trace->stop_crossing = crossing;
+      return false;
+    }
+  }
+  skeleton[y][x] = 255;
+  trace->whitened[trace->steps++] = {x, y};
+  for (const PixelPoint& n : kStepOrder) {
+    if (IsRidge(skeleton, x + n.x, y + n.y)) {
+      trace->x = x + n.x;
+      trace->y = y + n.y;
+      break;
+    }
+  }
+  return true;
+}
+
+RidgeTrace TraceRidge(const ImageView& skeleton, int x, int y, int maxSteps) {
+  assert(maxSteps >= 0 && maxSteps <= kMaxRidgeTrace);
+  RidgeTrace trace;
+  trace.x = x;
+  trace.y = y;
+  while (trace.steps < maxSteps && StepRidge(skeleton, &trace, true)) {
+  }
+  return trace;
+}
+
+void RestoreRidge(const ImageView& skeleton, const RidgeTrace& trace) {
+  for (int i = 0; i < trace.steps; ++i) skeleton[trace.whitened[i].y][trace.whitened[i].x] = 0;
+}
+
+}  // namespace ridgeline

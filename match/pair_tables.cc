@@ -1,0 +1,129 @@
+// PairTables of one FeatureSet: everything the matcher needs about one side, computed once per
+// comparison so the stages only look values up.
+#include "match/pair_tables.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "extract/int_math.h"
+#include "match/int_trig.h"
+
+namespace ridgeline {
+
+namespace {
+
+// Direction as the matcher measures it: 360 - Angle, with Angle 0 (and so 360) giving 0.
+int16_t MatcherDirection(int angle) {
+  return static_cast<int16_t>(angle == 0 ? 0 : kDegreesPerTurn - angle);
+}
+
+// A map byte whose low 7 bits are all set is a block without ridges; a DirectionCode of 1.5
+// degree steps becomes whole degrees.
+uint8_t BlockDegrees(uint8_t code) {
+  if ((code & kCodeMask) == kCodeMask) return kEmptyBlock;
+  return static_cast<uint8_t>(code * 3 / 2);
+}
+
+void CopyMinutiae(const FeatureSet& set, PairTables* t) {
+  for (int j = 0; j < t->count; ++j) {
+    t->x[j] = set.X[j];
+    t->y[j] = set.Y[j];
+    t->direction[j] = MatcherDirection(set.Angle[j]);
+    t->type[j] = set.Type[j];
+    t->variation[j] = set.Variation[j];
+  }
+  for (int r = 0; r < kMapSize; ++r) {
+    for (int c = 0; c < kMapSize; ++c) t->map[r][c] = BlockDegrees(set.DirectionMap[r][c]);
+  }
+  for (int j = 0; j < t->count; ++j) {
+    t->block_direction[j] =
+        static_cast<uint8_t>(BlockAt(*t, t->y[j] / kBlockSize, t->x[j] / kBlockSize));
+  }
+}
+
+// Distance, bearing and relative direction for every ordered pair. The entry (k, j) is derived
+// from (j, k): the reverse bearing is the forward one +/- 180 in 0..359, so a forward bearing of
+// 360 reverses to 180 and two minutiae on one spot read 0 forward and 180 back.
+void FillPairMatrices(PairTables* t) {
+  const int n = t->count;
+  for (int j = 0; j < n; ++j) {
+    t->distance[j][j] = 0;
+    t->bearing[j][j] = 0;
+    t->relative[j][j] = 0;
+    for (int k = j + 1; k < n; ++k) {
+      const int dx = t->x[k] - t->x[j];
+      const int dy = t->y[k] - t->y[j];
+      const auto d = static_cast<int16_t>(
+          IntSqrt(static_cast<int64_t>(dx) * dx + static_cast<int64_t>(dy) * dy));
+      t->distance[j][k] = d;
+      t->distance[k][j] = d;
+      const int bearing = Bearing(dx, dy);
+      t->bearing[j][k] = static_cast<int16_t>(bearing);
+      t->bearing[k][j] = static_cast<int16_t>(bearing < 180 ? bearing + 180 : bearing - 180);
+      int relative = t->direction[k] - t->direction[j];
+      if (relative < 0) relative += kDegreesPerTurn;
+      t->relative[j][k] = static_cast<int16_t>(relative);
+      t->relative[k][j] = static_cast<int16_t>(relative == 0 ? 0 : kDegreesPerTurn - relative);
+    }
+  }
+}
+
+void FillNeighbours(int radius, PairTables* t) {
+  const int n = t->count;
+  for (int j = 0; j < n; ++j) {
+    int count = 0;
+    for (int k = 0; k < n; ++k) {
+      if (k != j && t->distance[j][k] <= radius)
+        t->neighbours[j][count++] = static_cast<uint8_t>(k);
+    }
+    t->neighbour_count[j] = static_cast<uint8_t>(count);
+  }
+}
+
+// Pairs j < k with min_distance < d < 1024, by length; a counting sort over the lengths keeps
+// pairs of equal length in order of j, then k. The sentinel follows the last pair.
+void FillPairList(int min_distance, int32_t* histogram, PairTables* t) {
+  const int n = t->count;
+  const int low = std::max(min_distance + 1, 0);
+  std::memset(histogram, 0, sizeof(int32_t) * kMaxPairDistance);
+  for (int j = 0; j < n; ++j) {
+    for (int k = j + 1; k < n; ++k) {
+      const int d = t->distance[j][k];
+      if (d >= low && d < kMaxPairDistance) ++histogram[d];
+    }
+  }
+  int32_t start = 0;
+  for (int d = 0; d < kMaxPairDistance; ++d) {
+    const int32_t count = histogram[d];
+    histogram[d] = start;  // now the next free slot for pairs of length d
+    start += count;
+  }
+  t->pair_count = start;
+  for (int j = 0; j < n; ++j) {
+    for (int k = j + 1; k < n; ++k) {
+      const int d = t->distance[j][k];
+      if (d < low || d >= kMaxPairDistance) continue;
+      const int32_t slot = histogram[d]++;
+      t->pairs[slot] = {d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)};
+      t->pair_relative[slot] = t->relative[j][k];
+      t->pair_bearing[slot] = t->bearing[j][k];
+    }
+  }
+  t->pairs[start] = {kPairSentinel, 0};
+}
+
+}  // namespace
+
+void BuildPairTables(MatchWork* work, MatchSide side, const FeatureSet& set) {
+  PairTables* t = side == MatchSide::kA ? &work->a : &work->b;
+  t->count = std::clamp(set.Count, 0, kMatchCapacity);
+  t->block_cols = set.BlockCols;
+  t->block_rows = set.BlockRows;
+  CopyMinutiae(set, t);
+  FillPairMatrices(t);
+  FillNeighbours(work->params.NeighbourRadius, t);
+  FillPairList(work->params.MinPairDistance, work->distance_histogram, t);
+}
+
+}  // namespace ridgeline
