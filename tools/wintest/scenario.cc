@@ -103,8 +103,8 @@ class Host {
   HRESULT Accept(const std::string& name, const std::vector<uint8_t>& bir,
                  WINBIO_BIR_PURPOSE purpose, HRESULT want, WINBIO_REJECT_DETAIL want_reject);
   void ClearContext();
-  void Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
-              const WINBIO_IDENTITY& identity);
+  void Enroll(const std::string& subject, const std::string& print, const std::vector<uint8_t>& bir,
+              const WINBIO_IDENTITY& identity, bool check_duplicate);
   void Verify(const std::string& what, const WINBIO_IDENTITY& identity, HRESULT want,
               const StoredRecord* want_record);
   void Identify(const std::string& what, HRESULT want, const std::string& want_subject);
@@ -396,8 +396,11 @@ std::string Host::Describe(const WINBIO_IDENTITY& identity) const {
   return zero ? "no identity" : "an unknown identity";
 }
 
-void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
-                  const WINBIO_IDENTITY& identity) {
+// Enrolls the print as subject `subject` and keeps the committed template under the print's
+// name. The duplicate check expects no duplicate when asked for.
+void Host::Enroll(const std::string& subject, const std::string& print,
+                  const std::vector<uint8_t>& bir, const WINBIO_IDENTITY& identity,
+                  bool check_duplicate) {
   const std::string who = "subject " + subject;
   identities_[subject] = identity;
   payloads_[subject] = std::vector<uint8_t>(who.begin(), who.end());
@@ -405,7 +408,7 @@ void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
   // A new enrollment starts from a cleared context, as the service's does: the container of
   // an earlier enrollment would otherwise be carried into this one.
   ClearContext();
-  const HRESULT accepted = Accept("enroll_" + subject, bir, WINBIO_PURPOSE_ENROLL, S_OK, 0);
+  const HRESULT accepted = Accept(print, bir, WINBIO_PURPOSE_ENROLL, S_OK, 0);
   if (accepted == S_OK) Export(bir);
 
   HRESULT hr = table_->CreateEnrollment(&pipeline_);
@@ -430,16 +433,18 @@ void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
   Trace("enrollment status");
   ExpectEngine("enrollment status after one update", hr, S_OK);
 
-  WINBIO_IDENTITY duplicate_of;
-  std::memset(&duplicate_of, 0xA5, sizeof(duplicate_of));
-  WINBIO_BIOMETRIC_SUBTYPE duplicate_sub_factor = 0xA5;
-  BOOLEAN duplicate = 0xA5;
-  hr = table_->CheckForDuplicate(&pipeline_, &duplicate_of, &duplicate_sub_factor, &duplicate);
-  Line(Format("check for duplicate: %s, duplicate %u, %s, subfactor %u", Hr(hr).c_str(), duplicate,
-              Describe(duplicate_of).c_str(), duplicate_sub_factor));
-  Trace("check for duplicate");
-  if (ExpectEngine("check for duplicate for " + who, hr, S_OK)) {
-    Check(duplicate == FALSE, who + " was taken for a duplicate of " + Describe(duplicate_of));
+  if (check_duplicate) {
+    WINBIO_IDENTITY duplicate_of;
+    std::memset(&duplicate_of, 0xA5, sizeof(duplicate_of));
+    WINBIO_BIOMETRIC_SUBTYPE duplicate_sub_factor = 0xA5;
+    BOOLEAN duplicate = 0xA5;
+    hr = table_->CheckForDuplicate(&pipeline_, &duplicate_of, &duplicate_sub_factor, &duplicate);
+    Line(Format("check for duplicate: %s, duplicate %u, %s, subfactor %u", Hr(hr).c_str(),
+                duplicate, Describe(duplicate_of).c_str(), duplicate_sub_factor));
+    Trace("check for duplicate");
+    if (ExpectEngine("check for duplicate for " + who, hr, S_OK)) {
+      Check(duplicate == FALSE, who + " was taken for a duplicate of " + Describe(duplicate_of));
+    }
   }
 
   WINBIO_IDENTITY commit_identity = identity;
@@ -461,7 +466,7 @@ void Host::Enroll(const std::string& subject, const std::vector<uint8_t>& bir,
     Line(Format("committed template of %s: %zu bytes, version %u, %u entries, type %u", who.c_str(),
                 blob.size(), blob[4], blob[5], static_cast<unsigned>(blob[6] | (blob[7] << 8))));
   }
-  result_.templates[subject] = blob;
+  result_.templates[print] = blob;
 }
 
 void Host::Verify(const std::string& what, const WINBIO_IDENTITY& identity, HRESULT want,
@@ -523,8 +528,8 @@ void Host::Identify(const std::string& what, HRESULT want, const std::string& wa
 }
 
 void Host::EndToEnd(const PrintSet& prints) {
-  Enroll("a", prints.enroll_a, GuidIdentity(0xa));
-  Enroll("b", prints.enroll_b, GuidIdentity(0xb));
+  Enroll("a", "enroll_a", prints.enroll_a, GuidIdentity(0xa), true);
+  Enroll("b", "enroll_b", prints.enroll_b, GuidIdentity(0xb), true);
   Line(Format("storage holds %zu records", storage_.records().size()));
 
   // The enrollment is still open after a failed commit; close it whatever happened.
@@ -573,6 +578,11 @@ void Host::EndToEnd(const PrintSet& prints) {
   Line("discard enrollment: " + Hr(hr));
   Trace("discard enrollment");
   ExpectEngine("discard enrollment", hr, S_OK);
+
+  // Last, the template of every other print, so that each print's template bytes are compared.
+  Enroll("genuine_a", "genuine_a", prints.genuine_a, GuidIdentity(0x1a), false);
+  Enroll("genuine_b", "genuine_b", prints.genuine_b, GuidIdentity(0x1b), false);
+  Enroll("impostor", "impostor", prints.impostor, GuidIdentity(0x1c), false);
 }
 
 void Host::Unload() {

@@ -22,10 +22,11 @@ struct PrintSet {
 extern const char* const kPrintFileNames[5];
 
 struct RunResult {
-  std::vector<std::string> transcript;                    // the compared lines, in order
-  std::map<std::string, std::vector<uint8_t>> templates;  // committed template blob per subject
-  std::vector<std::string> deviations;                    // failed expectations
-  std::vector<std::string> pending;  // engine entry points that answered E_NOTIMPL
+  std::vector<std::string> transcript;  // the compared lines, in order
+  // Committed template blob per print, by its file name without ".bir".
+  std::map<std::string, std::vector<uint8_t>> templates;
+  std::vector<std::string> deviations;  // failed expectations
+  std::vector<std::string> pending;     // engine entry points that answered E_NOTIMPL
 };
 
 // Runs the whole host against the library at `library_path`; `prints` null runs every step

@@ -31,12 +31,17 @@ using ridgeline::wintest::RunResult;
 using ridgeline::wintest::WriteFileBytes;
 
 constexpr char kReferenceName[] = "reference.txt";
-constexpr const char* kSubjects[] = {"a", "b"};
 constexpr size_t kShownDifferences = 10;
 
 std::string InCase(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 
-std::string TemplateName(const std::string& subject) { return "template_" + subject + ".bin"; }
+// The name of a print's sample record file without ".bir".
+std::string PrintName(const char* file_name) {
+  const std::string name = file_name;
+  return name.substr(0, name.size() - 4);
+}
+
+std::string TemplateName(const std::string& print) { return "template_" + print + ".bin"; }
 
 bool ReadPrints(const std::string& dir, PrintSet* prints) {
   std::vector<uint8_t>* targets[] = {&prints->enroll_a, &prints->genuine_a, &prints->enroll_b,
@@ -56,9 +61,10 @@ bool WriteReference(const std::string& dir, const RunResult& run) {
   for (const std::string& line : run.transcript) text += line + "\n";
   bool ok = WriteFileBytes(InCase(dir, kReferenceName),
                            {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-  for (const char* subject : kSubjects) {
-    const std::string path = InCase(dir, TemplateName(subject));
-    const auto found = run.templates.find(subject);
+  for (const char* file_name : kPrintFileNames) {
+    const std::string print = PrintName(file_name);
+    const std::string path = InCase(dir, TemplateName(print));
+    const auto found = run.templates.find(print);
     if (found != run.templates.end()) {
       ok = WriteFileBytes(path, found->second) && ok;
     } else {
@@ -101,15 +107,16 @@ int CompareWithReference(const std::string& dir, const RunResult& run) {
   if (differences == 0) {
     std::printf("transcript: %zu lines, identical to the reference\n", reference.size());
   }
-  for (const char* subject : kSubjects) {
+  for (const char* file_name : kPrintFileNames) {
+    const std::string print = PrintName(file_name);
     std::vector<uint8_t> want;
-    const bool have_want = ReadFileBytes(InCase(dir, TemplateName(subject)), &want);
-    const auto got = run.templates.find(subject);
+    const bool have_want = ReadFileBytes(InCase(dir, TemplateName(print)), &want);
+    const auto got = run.templates.find(print);
     const bool have_got = got != run.templates.end();
     if (!have_want && !have_got) continue;
     if (have_want != have_got) {
       ++differences;
-      std::printf("DIFFERENCE: committed template of subject %s %s\n", subject,
+      std::printf("DIFFERENCE: committed template of %s %s\n", print.c_str(),
                   have_want ? "missing in this run" : "not in the reference");
       continue;
     }
@@ -118,15 +125,15 @@ int CompareWithReference(const std::string& dir, const RunResult& run) {
       ++first;
     }
     if (first == want.size() && first == got->second.size()) {
-      std::printf("committed template of subject %s: %zu bytes, identical to the reference\n",
-                  subject, want.size());
+      std::printf("committed template of %s: %zu bytes, identical to the reference\n",
+                  print.c_str(), want.size());
       continue;
     }
     ++differences;
     std::printf(
-        "DIFFERENCE: committed template of subject %s: %zu bytes, reference %zu bytes, first "
-        "difference at byte %zu\n",
-        subject, got->second.size(), want.size(), first);
+        "DIFFERENCE: committed template of %s: %zu bytes, reference %zu bytes, first difference "
+        "at byte %zu\n",
+        print.c_str(), got->second.size(), want.size(), first);
   }
   return differences;
 }
