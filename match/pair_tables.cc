@@ -14,8 +14,12 @@ namespace ridgeline {
 namespace {
 
 // Direction as the matcher measures it: 360 - Angle, with Angle 0 (and so 360) giving 0.
+// A decoded stored template may carry an Angle outside 0..359 (its field is wider than the
+// encoder ever writes); it is taken mod 360 so every direction stays in 0..359 and the
+// rotation tables are never read outside their range.
 int16_t MatcherDirection(int angle) {
-  return static_cast<int16_t>(angle == 0 ? 0 : kDegreesPerTurn - angle);
+  const int folded = ((angle % kDegreesPerTurn) + kDegreesPerTurn) % kDegreesPerTurn;
+  return static_cast<int16_t>(folded == 0 ? 0 : kDegreesPerTurn - folded);
 }
 
 // A map byte whose low 7 bits are all set is a block without ridges; a DirectionCode of 1.5

@@ -206,6 +206,28 @@ TEST(MatchCoord, Angle360MatchesLikeAngle0) {
   EXPECT_TRUE(SameResult(with0, with360, 35));
 }
 
+// A stored template's entry can decode to an Angle up to 511: such angles act as their value
+// mod 360 and never drive a rotation outside the tables.
+TEST(MatchCoord, AnglesBeyond359ActModulo360) {
+  TestFeatureSet a(kCols, kRows);
+  MakeSyntheticPrint(21, 35, kCols, kRows, kSpacing, &a);
+  TestFeatureSet b(kCols, kRows);
+  MakeMovedCopy(*a, Motion{0, 6, 6, 6, 1, 21}, &b);
+  TestFeatureSet wide(kCols, kRows);
+  MakeSyntheticPrint(21, 35, kCols, kRows, kSpacing, &wide);
+  for (int j = 0; j < 35; j += 3)
+    wide.get()->Angle[j] = static_cast<int16_t>(a.get()->Angle[j] + 360);
+  wide.get()->Angle[1] = 511;
+  a.get()->Angle[1] = 151;
+
+  OwnedMatchWork work;
+  MatchResult plain{};
+  MatchResult widened{};
+  const int score = MatchCoord(*a, *b, work.get(), &plain);
+  EXPECT_EQ(MatchCoord(*wide, *b, work.get(), &widened), score);
+  EXPECT_EQ(MatchCoord(*b, *wide, work.get(), &widened), MatchCoord(*b, *a, work.get(), &plain));
+}
+
 TEST(MatchCoord, ReusedProbeTablesGiveTheSameResult) {
   TestFeatureSet a(kCols, kRows);
   MakeSyntheticPrint(8, 40, kCols, kRows, kSpacing, &a);

@@ -1,0 +1,245 @@
+// The extraction pipeline: one call per stage, in the fixed order, over a handful of working
+// images that pass between the stages. Everything here lives for one call.
+#include "extract/extraction_pipeline.h"
+
+#include <cstring>
+#include <optional>
+
+#include "extract/binarise.h"
+#include "extract/binary_resmoothing.h"
+#include "extract/block_direction.h"
+#include "extract/block_mask.h"
+#include "extract/contrast_stretch.h"
+#include "extract/foreground.h"
+#include "extract/int_math.h"
+#include "extract/minutiae_detect.h"
+#include "extract/minutiae_filter.h"
+#include "extract/oriented_smoothing.h"
+#include "extract/pixel_direction.h"
+#include "extract/singular_points.h"
+#include "extract/skeleton_repair.h"
+#include "extract/thinning.h"
+
+namespace ridgeline {
+
+namespace {
+
+constexpr int kLocalMeanRadius = 16;
+constexpr int kPixelDirectionHalfWindow = 12;
+constexpr int kForegroundHalfWindow = 16;
+constexpr int kBoundaryDensityRadius = 16;
+constexpr int kLocalMeanBinarizeRadius = 5;
+constexpr int kReSmoothRadius = 12;
+
+// Owns one working image for the length of a pipeline run.
+class WorkImage {
+ public:
+  WorkImage() = default;
+  WorkImage(int width, int height, uint8_t fill) : image_(AllocGrayImage(width, height)) {
+    if (image_ != nullptr && height > 0 && width > 0) {
+      std::memset(image_[0], fill, static_cast<size_t>(width) * static_cast<size_t>(height));
+    }
+  }
+  ~WorkImage() { FreeGrayImage(image_); }
+  WorkImage(const WorkImage&) = delete;
+  WorkImage& operator=(const WorkImage&) = delete;
+  WorkImage& operator=(WorkImage&& other) noexcept {
+    std::swap(image_, other.image_);
+    return *this;
+  }
+  void Release() {
+    FreeGrayImage(image_);
+    image_ = nullptr;
+  }
+  GrayImage get() const { return image_; }
+  explicit operator bool() const { return image_ != nullptr; }
+
+ private:
+  GrayImage image_ = nullptr;
+};
+
+// Binarises image as the first binarisation does: adaptively with the clarity map in scratch,
+// or with a plain local mean when adaptive binarisation is off.
+bool Binarize(const EngineParams* params, int32_t width, int32_t height, GrayImage image,
+              const uint8_t* const* clarity_map) {
+  if (params->AdaptiveBinarization != 0) {
+    return AdaptiveBinarize(params, width, height, image, clarity_map);
+  }
+  return LocalMeanBinarize(width, height, image, kLocalMeanBinarizeRadius);
+}
+
+}  // namespace
+
+void CalmAroundCandidates(int blockCols, int blockRows, const SingularPointList& candidates,
+                          GrayImage corrected, const uint8_t* const* unmasked) {
+  for (int r = 0; r < blockRows; ++r) {
+    for (int c = 0; c < blockCols; ++c) {
+      bool on_candidate = false;
+      bool near_candidate = false;
+      for (int i = 0; i < candidates.Count; ++i) {
+        const int dy = candidates.Y[i] - r;
+        const int dx = candidates.X[i] - c;
+        const int d2 = dy * dy + dx * dx;
+        if (d2 < 2) on_candidate = true;
+        if (d2 < 6) near_candidate = true;
+      }
+      if (on_candidate) {
+        corrected[r][c] = kNoDirection;
+      } else if (near_candidate) {
+        corrected[r][c] = unmasked[r][c];
+      }
+    }
+  }
+}
+
+void SpreadBlockDirections(int width, int height, const uint8_t* const* blockMap,
+                           GrayImage directionImage) {
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* blocks = blockMap[y / kBlockSize];
+    uint8_t* out = directionImage[y];
+    for (int x = 0; x < width; ++x) out[x] = blocks[x / kBlockSize];
+  }
+}
+
+void FillResultMap(int wholeCols, int wholeRows, const uint8_t* const* blockDirectionMap,
+                   ExtractionResult* result) {
+  std::memset(result->DirectionMap, kBackground, sizeof(result->DirectionMap));
+  const int cols = wholeCols < kMapSize ? wholeCols : kMapSize;
+  const int rows = wholeRows < kMapSize ? wholeRows : kMapSize;
+  result->BlockCols = static_cast<uint8_t>(cols);
+  result->BlockRows = static_cast<uint8_t>(rows);
+  for (int r = 0; r < rows; ++r) {
+    std::memcpy(result->DirectionMap[r], blockDirectionMap[r], static_cast<size_t>(cols));
+  }
+}
+
+int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, GrayImage image,
+                          ExtractionResult* result) {
+  GrayImage input = image;
+
+  // 1. Working images; an untouched copy of the input for the final contrast test.
+  WorkImage scratch(width, height, 0);
+  WorkImage direction(width, height, 0);
+  WorkImage input_copy;
+  if (!scratch || !direction) return -1;
+  if (params->ContrastCheck != 0) {
+    input_copy = WorkImage(width, height, 0);
+    if (!input_copy) return -1;
+    CopyGrayImage(width, height, input, input_copy.get());
+  }
+
+  // 2-5. Pre-processing: 3 x 3 mean, local mean, contrast stretch, the direction input.
+  if (!BoxMean3(width, height, input)) return -1;
+  CopyGrayImage(width, height, input, scratch.get());
+  if (!BoxMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
+  if (!ContrastStretch(width, height, input, scratch.get(), kLocalMeanRadius)) return -1;
+  CopyGrayImage(width, height, scratch.get(), direction.get());
+  if (!BoxMean3(width, height, direction.get()) || !BoxMean3(width, height, direction.get())) {
+    return -1;
+  }
+
+  // 6. The block grid: partial blocks count for the block maps, only whole ones later.
+  const int block_cols = (width + kBlockSize - 1) / kBlockSize;
+  const int block_rows = (height + kBlockSize - 1) / kBlockSize;
+  const int whole_cols = width / kBlockSize;
+  const int whole_rows = height / kBlockSize;
+  WorkImage block_directions(block_cols, block_rows, kNoDirection);
+  WorkImage block_isotropy(block_cols, block_rows, 255);
+  WorkImage corrected(block_cols, block_rows, kNoDirection);
+  WorkImage unmasked(block_cols, block_rows, kNoDirection);
+  if (!block_directions || !block_isotropy || !corrected || !unmasked) return -1;
+
+  // 7-9. Block directions, their unmasked copy, and the eroded block mask.
+  if (!EstimateBlockDirections(*params, width, height, direction.get(), block_cols, block_rows,
+                               kBlockSize, block_directions.get(), corrected.get(),
+                               block_isotropy.get())) {
+    return -1;
+  }
+  CopyGrayImage(block_cols, block_rows, block_directions.get(), unmasked.get());
+  ErodeBlockMask(*params, block_cols, block_rows, block_directions.get(), block_isotropy.get());
+
+  // 10-12. Singular candidates, a calm field around them, spread over the pixels.
+  SingularPointList candidates{};
+  FindSingularCandidates(whole_cols, whole_rows, block_directions.get(), &candidates);
+  CalmAroundCandidates(block_cols, block_rows, candidates, corrected.get(), unmasked.get());
+  SpreadBlockDirections(width, height, corrected.get(), direction.get());
+
+  // 13-14. Oriented smoothing of the stretched image, then per-pixel directions; the scratch
+  // image becomes the isotropy image.
+  if (!OrientedSmooth(width, height, scratch.get(), direction.get()) ||
+      !EstimatePixelDirections(width, height, scratch.get(), direction.get(),
+                               kPixelDirectionHalfWindow, params->PixelContrastThreshold)) {
+    return -1;
+  }
+
+  // 15-16. The result's block map, then the block maps are no longer needed.
+  FillResultMap(whole_cols, whole_rows, block_directions.get(), result);
+  block_directions.Release();
+  block_isotropy.Release();
+  corrected.Release();
+  unmasked.Release();
+
+  // 17-19. Singular points, the foreground mask, and oriented smoothing of the input.
+  RefineSingularPoints(width, height, kBlockSize, direction.get(), &candidates,
+                       &result->SingularPoints);
+  const std::optional<uint8_t> foreground =
+      MarkForeground(*params, width, height, direction.get(), scratch.get(), result->SingularPoints,
+                     kForegroundHalfWindow);
+  if (!foreground || !OrientedSmooth(width, height, input, direction.get())) return -1;
+  const uint8_t mean_isotropy = *foreground;
+
+  // 20. Binarisation, binary re-smoothing and clean-up; scratch ends as the thinning input.
+  if (params->AdaptiveBinarization != 0) {
+    if (!PreBinarize(params, width, height, input, scratch.get()) ||
+        !MakeBoundaryDensityMap(width, height, scratch.get(), direction.get(),
+                                kBoundaryDensityRadius) ||
+        !BoxMean(width, height, scratch.get(), kLocalMeanRadius)) {
+      return -1;
+    }
+  }
+  if (!Binarize(params, width, height, input, scratch.get())) return -1;
+  if (params->BinarySmoothPasses + params->SmoothLevelBase + params->SmoothLevelScale != 0) {
+    if (params->BinarySmoothPasses != 0 &&
+        !ReSmoothBinary(params, width, height, input, kReSmoothRadius)) {
+      return -1;
+    }
+    if (params->SmoothLevelBase + params->SmoothLevelScale != 0) {
+      if (!RefreshDirections(params, width, height, input, direction.get(), scratch.get(),
+                             &result->SingularPoints, kReSmoothRadius) ||
+          !LevelSmooth(width, height, input, direction.get(), scratch.get())) {
+        return -1;
+      }
+    }
+    if (!Binarize(params, width, height, input, scratch.get())) return -1;
+  }
+  if (!MajorityFilter(width, height, input)) return -1;
+  CopyGrayImage(width, height, input, scratch.get());
+  WhitenBackground(width, height, input, direction.get());
+
+  // 21. Mask export.
+  if (params->ExportMask != 0 && params->MaskImage != nullptr) {
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* dir = direction.get()[y];
+      uint8_t* mask = params->MaskImage[y];
+      for (int x = 0; x < width; ++x) mask[x] = (dir[x] & kBackgroundBit) ? 255 : 0;
+    }
+  }
+
+  // 22. Boundary density, thinning, skeleton repair, minutiae.
+  result->BoundaryDensity = MeasureBoundaryDensity(width, height, scratch.get(), direction.get());
+  GrayImage skeleton = scratch.get();
+  if (ThinRidges(width, height, skeleton) < 0) return -1;
+  WhitenBackground(width, height, skeleton, direction.get());
+  BridgeRidgeGaps(width, height, skeleton, direction.get(), kBridgeSearchRadius);
+  CleanBifurcations(width, height, skeleton, direction.get(), kShortBranchLength,
+                    kJunctionBridgeLength);
+  DetectMinutiae(width, height, skeleton, direction.get(), result, kMinutiaTraceLength,
+                 kMinEndingTrace, kMinBranchTrace, kVariationRadius);
+  FilterMinutiae(*params, width, height, input_copy.get(), direction.get(), result, mean_isotropy);
+  CompactCandidates(result);
+
+  // 23. The working images are released on return.
+  return mean_isotropy;
+}
+
+}  // namespace ridgeline

@@ -1,0 +1,251 @@
+// Singular point search and refinement over the block and pixel direction fields.
+#include "extract/singular_points.h"
+
+#include <algorithm>
+#include <cassert>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "extract/constants.h"
+#include "extract/int_math.h"
+
+namespace ridgeline {
+namespace {
+
+// A direction lifted from the half turn (120 codes) to the full turn (240 steps).
+constexpr int kHalfTurn = kDirectionSteps;
+constexpr int kFullTurn = 2 * kDirectionSteps;
+
+// Candidate rings: 8 blocks round the block, then the 5 x 5 square without its corners and
+// without the inner 3 x 3, both clockwise, as (column, row) offsets.
+constexpr int kInnerRingLength = 8;
+constexpr int kInnerRing[kInnerRingLength][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
+                                                 {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
+constexpr int kOuterRingLength = 12;
+constexpr int kOuterRing[kOuterRingLength][2] = {{-1, -2}, {0, -2}, {1, -2}, {2, -1},
+                                                 {2, 0},   {2, 1},  {1, 2},  {0, 2},
+                                                 {-1, 2},  {-2, 1}, {-2, 0}, {-2, -1}};
+constexpr int kCandidateMargin = 2;  // blocks between a candidate and the grid border
+
+constexpr int kDisagreementRadius = 2;  // 5 x 5 square
+constexpr int kRefineRadius = 16;       // second search: 33 x 33 pixels round the first best
+constexpr int kMaxGroupDistance2 = 4;   // squared block distance below it joins a group
+
+constexpr int kProbeRadius = 40;           // pixels
+constexpr int kProbeRadiusTolerance = 40;  // |dx^2 + dy^2 - 40^2| below it is on the ring
+constexpr int kSlopeScale = 100;           // fixed-point error term of the line walk
+constexpr int kNoScore = 60;               // a probe line entirely outside the image
+
+int FoldedHalfTurn(int difference) {
+  const int a = std::abs(difference);
+  return a > kHalfTurn ? kFullTurn - a : a;
+}
+
+// Codes are bytes; the difference of two codes folded into 0..60 (negative for 127 against a
+// low code, which is kept as computed).
+int CodeDistance(int u, int v) {
+  const int a = std::abs(u - v);
+  return std::min(a, kDirectionSteps - a);
+}
+
+void Append(SingularPointList* list, int x, int y, int direction, uint8_t type) {
+  if (list->Count >= kSingularCapacity) return;  // keep the first kSingularCapacity entries
+  const int i = list->Count++;
+  list->X[i] = static_cast<int16_t>(x);
+  list->Y[i] = static_cast<int16_t>(y);
+  list->Direction[i] = static_cast<int16_t>(direction);
+  list->Type[i] = type;
+}
+
+// Mean folded difference between the pixel directions along the digital line from the probe
+// (column + dx, row + dy) towards (column, row) and the line's own code, or kNoScore when
+// no pixel of the line is inside the image. The walk visits max(|dx|, |dy|) pixels, the probe
+// first and the point itself never.
+int ProbeScore(int width, int height, const uint8_t* const* directionImage, int row, int column,
+               int dx, int dy, int line_code) {
+  int x = column + dx;
+  int y = row + dy;
+  const bool along_x = std::abs(dx) > std::abs(dy);
+  const int major = along_x ? std::abs(dx) : std::abs(dy);
+  const int major_step = along_x ? (dx > 0 ? -1 : 1) : (dy > 0 ? -1 : 1);
+  const int slope = (along_x ? -dy : -dx) * kSlopeScale / major;
+  int error = 0;
+  int sum = 0;
+  int count = 0;
+  for (int i = 0; i < major; ++i) {
+    if (x >= 0 && x < width && y >= 0 && y < height) {
+      sum += CodeDistance(directionImage[y][x] & kCodeMask, line_code);
+      ++count;
+    }
+    int& minor = along_x ? y : x;
+    (along_x ? x : y) += major_step;
+    error += slope;
+    // Two separate tests: an error of exactly 50 moves forward and at once back.
+    if (error >= kSlopeScale / 2) {
+      error -= kSlopeScale;
+      ++minor;
+    }
+    if (error <= -kSlopeScale / 2) {
+      error += kSlopeScale;
+      --minor;
+    }
+  }
+  return count == 0 ? kNoScore : sum / count;
+}
+
+}  // namespace
+
+int PoincareIndex(int length, const uint8_t* ring) {
+  assert(length >= 1);
+  int previous = ring[length - 1];
+  int sum = 0;
+  for (int i = 0; i < length; ++i) {
+    const int code = ring[i];
+    const int a = FoldedHalfTurn(previous - code);
+    const int b = FoldedHalfTurn(previous - (code + kHalfTurn));
+    if (a == b) return 0;  // the lift is ambiguous: no index
+    // Lift to whichever of code, code + 120 lies closer to the previous lifted direction.
+    const int lifted = b < a ? code + kHalfTurn : code;
+    int step = lifted - previous;
+    if (step > kHalfTurn) step -= kFullTurn;
+    if (step < -kHalfTurn) step += kFullTurn;
+    sum += step;
+    previous = lifted;
+  }
+  return sum / kHalfTurn;
+}
+
+void FindSingularCandidates(int wholeCols, int wholeRows, const uint8_t* const* blockDirectionMap,
+                            SingularPointList* candidates) {
+  std::memset(candidates, 0, sizeof(*candidates));
+  for (int r = kCandidateMargin; r < wholeRows - kCandidateMargin; ++r) {
+    for (int c = kCandidateMargin; c < wholeCols - kCandidateMargin; ++c) {
+      uint8_t inner[kInnerRingLength];
+      uint8_t outer[kOuterRingLength];
+      bool background = false;
+      for (int i = 0; i < kInnerRingLength; ++i) {
+        inner[i] = blockDirectionMap[r + kInnerRing[i][1]][c + kInnerRing[i][0]];
+        background |= inner[i] == kBackground;
+      }
+      for (int i = 0; i < kOuterRingLength; ++i) {
+        outer[i] = blockDirectionMap[r + kOuterRing[i][1]][c + kOuterRing[i][0]];
+        background |= outer[i] == kBackground;
+      }
+      if (background) continue;
+      const int f = PoincareIndex(kInnerRingLength, inner);
+      const int g = PoincareIndex(kOuterRingLength, outer);
+      if (g != 0 && (f == g || f * g > 0)) {
+        Append(candidates, c, r, -1, static_cast<uint8_t>(static_cast<int8_t>(g)));
+      }
+    }
+  }
+}
+
+int DirectionDisagreement(const uint8_t* const* directionImage, int row, int column) {
+  const int v = directionImage[row][column];
+  if (v == kNoDirection) return 0;
+  int sum = 0;
+  for (int y = row - kDisagreementRadius; y <= row + kDisagreementRadius; ++y) {
+    for (int x = column - kDisagreementRadius; x <= column + kDisagreementRadius; ++x) {
+      const int u = directionImage[y][x];
+      if (u != kNoDirection) sum += CodeDistance(u, v);
+    }
+  }
+  return sum;
+}
+
+int SingularDirection(int width, int height, const uint8_t* const* directionImage, int row,
+                      int column) {
+  int best_score = INT_MAX;
+  int best_angle = 0;
+  for (int dy = -kProbeRadius; dy <= kProbeRadius; ++dy) {
+    for (int dx = -kProbeRadius; dx <= kProbeRadius; ++dx) {
+      const int r2 = dx * dx + dy * dy;
+      if (std::abs(r2 - kProbeRadius * kProbeRadius) >= kProbeRadiusTolerance) continue;
+      const int angle = LineAngle(column, row, column + dx, row + dy);
+      // The line's own DirectionCode, 1..120 (120 standing for 0).
+      int code = angle * kDirectionSteps / 180;
+      if (code >= kDirectionSteps) code -= kDirectionSteps;
+      const int line_code = kDirectionSteps - code;
+      const int score = ProbeScore(width, height, directionImage, row, column, dx, dy, line_code);
+      if (score < best_score) {
+        best_score = score;
+        best_angle = angle;
+      }
+    }
+  }
+  return best_angle;
+}
+
+void RefineSingularPoints(int width, int height, int blockSize,
+                          const uint8_t* const* directionImage, SingularPointList* candidates,
+                          SingularPointList* singularPoints) {
+  assert(candidates->Count >= 0 && candidates->Count <= kSingularCapacity);
+  std::memset(singularPoints, 0, sizeof(*singularPoints));
+  int group_x[kSingularCapacity];
+  int group_y[kSingularCapacity];
+  uint8_t group_type[kSingularCapacity];
+  for (;;) {
+    // The group is the 8-connected component of the first unconsumed candidate.
+    int members = 0;
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (int i = 0; i < candidates->Count; ++i) {
+        if (candidates->Type[i] == 0) continue;
+        bool joins = members == 0;
+        for (int m = 0; m < members && !joins; ++m) {
+          const int dx = candidates->X[i] - group_x[m];
+          const int dy = candidates->Y[i] - group_y[m];
+          joins = dx * dx + dy * dy < kMaxGroupDistance2;
+        }
+        if (!joins) continue;
+        group_x[members] = candidates->X[i];
+        group_y[members] = candidates->Y[i];
+        group_type[members] = candidates->Type[i];
+        ++members;
+        candidates->Type[i] = 0;
+        grew = true;
+      }
+    }
+    if (members == 0) break;
+    if (std::any_of(group_type, group_type + members,
+                    [&](uint8_t t) { return t != group_type[0]; })) {
+      continue;  // members of mixed type yield no point
+    }
+
+    int best = -1;
+    int best_row = 0;
+    int best_column = 0;
+    for (int m = 0; m < members; ++m) {
+      for (int y = group_y[m] * blockSize; y < (group_y[m] + 1) * blockSize; ++y) {
+        for (int x = group_x[m] * blockSize; x < (group_x[m] + 1) * blockSize; ++x) {
+          const int d = DirectionDisagreement(directionImage, y, x);
+          if (d > best) {
+            best = d;
+            best_row = y;
+            best_column = x;
+          }
+        }
+      }
+    }
+    // The window stays where the block search put it; only a strictly greater value moves the
+    // point.
+    const int center_row = best_row;
+    const int center_column = best_column;
+    for (int y = center_row - kRefineRadius; y <= center_row + kRefineRadius; ++y) {
+      for (int x = center_column - kRefineRadius; x <= center_column + kRefineRadius; ++x) {
+        const int d = DirectionDisagreement(directionImage, y, x);
+        if (d > best) {
+          best = d;
+          best_row = y;
+          best_column = x;
+        }
+      }
+    }
+    Append(singularPoints, best_column, best_row,
+           SingularDirection(width, height, directionImage, best_row, best_column), group_type[0]);
+  }
+}
+
+}  // namespace ridgeline

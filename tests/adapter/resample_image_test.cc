@@ -1,0 +1,97 @@
+#include "adapter/resample_image.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/images.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::TestImage;
+
+constexpr int kSensorDpi = 500;
+constexpr int kEngineDpi = 550;
+
+std::vector<uint8_t> Source(int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) pixels[y * width + x] = static_cast<uint8_t>(x * 7 + y * 13);
+  return pixels;
+}
+
+TEST(ResampleImage, TablesStartAsExpectedAndFollowTheirFormula) {
+  constexpr int kCount = 1100;
+  std::vector<int16_t> index(kCount), weight(kCount);
+  BuildResampleTables(kCount, kSensorDpi, kEngineDpi, index.data(), weight.data());
+  const int16_t want_index[] = {0, 0, 1, 2, 3, 4};
+  const int16_t want_weight[] = {1024, 94, 187, 280, 373, 466};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(index[i], want_index[i]) << i;
+    EXPECT_EQ(weight[i], want_weight[i]) << i;
+  }
+  for (int i = 0; i < kCount; ++i) {
+    const int64_t position = int64_t{i} * kSensorDpi * 1024 / kEngineDpi;  // 10-bit fixed point
+    ASSERT_EQ(index[i], position >> 10) << i;
+    ASSERT_EQ(weight[i], 1024 - (position & 1023)) << i;
+  }
+  EXPECT_EQ(weight[11], 1024);  // 11 x 500 / 550 = 10 exactly: a whole position
+}
+
+TEST(ResampleImage, WholePositionsCopyAndOthersBlendWithRounding) {
+  const uint8_t one = 77;  // a one-pixel source copies its only sample
+  TestImage single(1, 1);
+  ASSERT_TRUE(ResampleImage(&one, 1, 1, kSensorDpi, single.get(), 1, 1, kEngineDpi));
+  EXPECT_EQ(single.at(0, 0), 77);
+  // One row 0, 100, 200, ...: destination column 1 sits at 0.909 of the way from 0 to 100.
+  const std::vector<uint8_t> row = {0, 100, 200, 250, 30};
+  TestImage out(5, 1);
+  ASSERT_TRUE(ResampleImage(row.data(), 5, 1, kSensorDpi, out.get(), 5, 1, kEngineDpi));
+  EXPECT_EQ(out.at(0, 0), 0);
+  EXPECT_EQ(out.at(1, 0), (94 * 0 + 930 * 100 + 512) >> 10);
+  EXPECT_EQ(out.at(2, 0), (187 * 100 + 837 * 200 + 512) >> 10);
+}
+
+TEST(ResampleImage, LastColumnAndRowCopyTheEdgeSample) {
+  const int w = 20, h = 10;
+  const std::vector<uint8_t> src = Source(w, h);
+  const int dw = w * kEngineDpi / kSensorDpi, dh = h * kEngineDpi / kSensorDpi;  // 22 x 11
+  TestImage out(dw, dh);
+  ASSERT_TRUE(ResampleImage(src.data(), w, h, kSensorDpi, out.get(), dw, dh, kEngineDpi));
+  // Column 21 maps to 19.09 (past the last source column pair): it copies column 19, and
+  // row 10 maps to 9.09: it copies the intermediate of row 9.
+  EXPECT_EQ(out.at(dw - 1, dh - 1), src[(h - 1) * w + (w - 1)]);
+  // The last row equals the horizontal pass of the last source row alone.
+  const std::vector<uint8_t> last(src.end() - w, src.end());
+  TestImage row(dw, 1);
+  ASSERT_TRUE(ResampleImage(last.data(), w, 1, kSensorDpi, row.get(), dw, 1, kEngineDpi));
+  for (int x = 0; x < dw; ++x) ASSERT_EQ(out.at(x, dh - 1), row.at(x, 0)) << x;
+  // The last column of every row copies the last source column's vertical blend.
+  for (int y = 0; y < dh; ++y) {
+    const int k = y * kSensorDpi / kEngineDpi;
+    if (k + 1 >= h) continue;
+    const int wt = 1024 - ((y * kSensorDpi * 1024 / kEngineDpi) & 1023);
+    const int want = (wt * src[k * w + w - 1] + (1024 - wt) * src[(k + 1) * w + w - 1] + 512) >> 10;
+    ASSERT_EQ(out.at(dw - 1, y), want) << y;
+  }
+}
+
+TEST(ResampleImage, RefusesSizesWhoseFixedPointPositionsOverflow) {
+  // (side - 1) x 500 x 1024 must fit a signed 32-bit value.
+  const int max_side = MaxResampleSide(kSensorDpi, kEngineDpi);
+  EXPECT_LE(int64_t{max_side - 1} * kSensorDpi * 1024, INT32_MAX);
+  EXPECT_GT(int64_t{max_side} * kSensorDpi * 1024, INT32_MAX);
+  const std::vector<uint8_t> src(4000, 5);
+  TestImage wide(max_side + 1, 1);
+  EXPECT_FALSE(
+      ResampleImage(src.data(), 4000, 1, kSensorDpi, wide.get(), max_side + 1, 1, kEngineDpi));
+  TestImage fits(max_side, 1);
+  EXPECT_TRUE(ResampleImage(src.data(), 4000, 1, kSensorDpi, fits.get(), max_side, 1, kEngineDpi));
+  EXPECT_EQ(fits.at(max_side - 1, 0), 5);
+  EXPECT_FALSE(ResampleImage(src.data(), 0, 1, kSensorDpi, fits.get(), 1, 1, kEngineDpi));
+  EXPECT_EQ(MaxResampleSide(0, kEngineDpi), 0);
+}
+
+}  // namespace
+}  // namespace ridgeline
