@@ -46,7 +46,7 @@ HRESULT WINAPI EngineAdapterAcceptSampleData(PWINBIO_PIPELINE Pipeline, PWINBIO_
 HRESULT WINAPI EngineAdapterExportEngineData(PWINBIO_PIPELINE Pipeline, WINBIO_BIR_DATA_FLAGS Flags,
                                              PWINBIO_BIR* SampleBuffer, PSIZE_T SampleSize);
 
-// Enrollment and the duplicate check (enrollment.cc).
+// Enrollment (enrollment.cc) and the duplicate check (duplicate_check.cc).
 HRESULT WINAPI EngineAdapterCreateEnrollment(PWINBIO_PIPELINE Pipeline);
 HRESULT WINAPI EngineAdapterUpdateEnrollment(PWINBIO_PIPELINE Pipeline,
                                              PWINBIO_REJECT_DETAIL RejectDetail);
