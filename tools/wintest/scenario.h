@@ -26,7 +26,6 @@ struct RunResult {
   // Committed template blob per print, by its file name without ".bir".
   std::map<std::string, std::vector<uint8_t>> templates;
   std::vector<std::string> deviations;  // failed expectations
-  std::vector<std::string> pending;     // engine entry points that answered E_NOTIMPL
 };
 
 // Runs the whole host against the library at `library_path`; `prints` null runs every step
