@@ -18,13 +18,13 @@
 namespace ridgeline {
 namespace {
 
-using testing::TestFeatureSet;
+using testing::FeatureRecordsFixture;
 using testing::TraceCapture;
 using Lines = std::vector<std::string>;
 
 // An encoded record of `count` minutiae on a cols x rows grid, cut to its own length.
 std::vector<uint8_t> Record(int count, int cols = 6, int rows = 4) {
-  TestFeatureSet set(cols, rows);
+  FeatureRecordsFixture set(cols, rows);
   for (int i = 0; i < count; ++i) set.Add({(7 * i) % (16 * cols), (5 * i) % (16 * rows), i});
   EngineParams params{};
   InitEngineParams(&params);
@@ -181,7 +181,7 @@ TEST(CheckMinutiaTemplate, SizesTheRecordWithItsOwnHeaderLength) {
   std::vector<uint8_t> short_by_one(r.begin(), r.end() - 1);
   EXPECT_FALSE(CheckMinutiaTemplate(short_by_one));
   ASSERT_TRUE(CheckMinutiaTemplate(r));
-  TestFeatureSet decoded;
+  FeatureRecordsFixture decoded;
   DecodeTemplate(decoded.get(), decoded.summary(), r);
   EXPECT_EQ(decoded.at(0).x, 17);
   EXPECT_EQ(decoded.at(0).y, 18);

@@ -8,7 +8,7 @@
 namespace ridgeline {
 namespace {
 
-using testing::TestFeatureSet;
+using testing::FeatureRecordsFixture;
 
 EngineParams DefaultParams() {
   EngineParams params{};
@@ -16,7 +16,7 @@ EngineParams DefaultParams() {
   return params;
 }
 
-void ExpectCellsOutsideGridEmpty(const TestFeatureSet& set) {
+void ExpectCellsOutsideGridEmpty(const FeatureRecordsFixture& set) {
   for (int r = 0; r < 64; ++r) {
     for (int c = 0; c < 64; ++c) {
       if (r < set->BlockRows && c < set->BlockCols) continue;
@@ -26,7 +26,7 @@ void ExpectCellsOutsideGridEmpty(const TestFeatureSet& set) {
 }
 
 TEST(CropToBudget, SetThatFitsMovesToTheCornerOfItsNonEmptyBlocks) {
-  TestFeatureSet set(10, 10, 0xFF);
+  FeatureRecordsFixture set(10, 10, 0xFF);
   for (int r = 3; r <= 7; ++r)
     for (int c = 2; c <= 5; ++c) set.cell(c, r) = static_cast<uint8_t>(10 * r + c);
   set.Add({40, 60, 90, 3, 1});
@@ -56,7 +56,7 @@ TEST(CropToBudget, SetThatFitsMovesToTheCornerOfItsNonEmptyBlocks) {
 
 TEST(CropToBudget, CutsTheLeftFirstWhenAllMarginsAreEqual) {
   // A 4 x 4 box with the minutiae centred on pixel (32, 32): every margin is 32.
-  TestFeatureSet set(4, 4);
+  FeatureRecordsFixture set(4, 4);
   set.Add({8, 32});
   set.Add({56, 32});
   set.Add({32, 8});
@@ -76,7 +76,7 @@ TEST(CropToBudget, CutsTheLeftFirstWhenAllMarginsAreEqual) {
 
 TEST(CropToBudget, CutsTheTopBeforeTheBottomOnATie) {
   // A 2 x 4 box centred on (16, 32): left and right margins 16, top and bottom 32.
-  TestFeatureSet set(2, 4);
+  FeatureRecordsFixture set(2, 4);
   set.Add({16, 8});
   set.Add({16, 56});
   set.Add({8, 32});
@@ -92,7 +92,7 @@ TEST(CropToBudget, CutsTheTopBeforeTheBottomOnATie) {
 }
 
 TEST(CropToBudget, ShrinksTowardTheType1SingularPoint) {
-  TestFeatureSet set(8, 1);
+  FeatureRecordsFixture set(8, 1);
   for (int i = 0; i < 8; ++i) set.Add({8 + 16 * i, 8});
   set.AddSingularPoint(120, 8, 1);
   set.AddSingularPoint(8, 8, 2);  // only type 1 counts
@@ -107,7 +107,7 @@ TEST(CropToBudget, ShrinksTowardTheType1SingularPoint) {
 
 TEST(CropToBudget, GridWithoutNonEmptyBlockStaysInsideTheMap) {
   // With no non-empty block the box would start beyond the grid (column and row 64 here).
-  TestFeatureSet set(64, 64, 0xFF);
+  FeatureRecordsFixture set(64, 64, 0xFF);
   for (int i = 0; i < 200; ++i) set.Add({(i * 97) % 1024, (i * 61) % 1024});
   EngineParams params = DefaultParams();
   CropToBudget(&params, set.get(), nullptr, 1024);
@@ -118,7 +118,7 @@ TEST(CropToBudget, GridWithoutNonEmptyBlockStaysInsideTheMap) {
   EXPECT_LE(8 + 5 * set->Count + (set->BlockCols * set->BlockRows + 1) / 2, 1024);
   ExpectCellsOutsideGridEmpty(set);
 
-  TestFeatureSet no_grid(0, 0);
+  FeatureRecordsFixture no_grid(0, 0);
   no_grid.Add({5, 5});
   CropToBudget(&params, no_grid.get(), nullptr, 4);
   DropOutsideMinutiae(no_grid.get());
@@ -128,7 +128,7 @@ TEST(CropToBudget, GridWithoutNonEmptyBlockStaysInsideTheMap) {
 
 TEST(CropToBudget, CentreOutsideTheBoxStillEndsWithAnUprightBox) {
   // Every minutia lies above the non-empty rows, so the top margin is negative.
-  TestFeatureSet set(10, 40, 0xFF);
+  FeatureRecordsFixture set(10, 40, 0xFF);
   for (int r = 30; r < 40; ++r)
     for (int c = 0; c < 10; ++c) set.cell(c, r) = 20;
   for (int i = 0; i < 100; ++i) set.Add({i, i % 16});
@@ -142,7 +142,7 @@ TEST(CropToBudget, CentreOutsideTheBoxStillEndsWithAnUprightBox) {
 }
 
 TEST(CropBottomToBudget, RemovesWholeRowsFromTheBottomOnly) {
-  TestFeatureSet set(4, 8);
+  FeatureRecordsFixture set(4, 8);
   for (int r = 0; r < 8; ++r) set.Add({8, 8 + 16 * r});
   EngineParams params = DefaultParams();
   // 3 rows of 4 blocks and 3 minutiae with 4-byte entries: 8 + 12 + 6 = 26 bytes.
@@ -156,7 +156,7 @@ TEST(CropBottomToBudget, RemovesWholeRowsFromTheBottomOnly) {
 }
 
 TEST(DropOutsideMinutiae, KeepsOnlyMinutiaeOnTheGridInOrder) {
-  TestFeatureSet set(2, 3);
+  FeatureRecordsFixture set(2, 3);
   set.Add({-1, 5});
   set.Add({31, 47, 1});
   set.Add({32, 5});

@@ -17,8 +17,8 @@
 namespace ridgeline {
 namespace {
 
+using testing::FeatureRecordsFixture;
 using testing::Minutia;
-using testing::TestFeatureSet;
 
 constexpr int kCapacity = 1024;
 
@@ -28,7 +28,8 @@ EngineParams DefaultParams() {
   return params;
 }
 
-std::vector<uint8_t> Encode(EngineParams* params, TestFeatureSet& set, int capacity = kCapacity) {
+std::vector<uint8_t> Encode(EngineParams* params, FeatureRecordsFixture& set,
+                            int capacity = kCapacity) {
   std::vector<uint8_t> buffer(static_cast<size_t>(capacity), 0xAB);
   EncodeTemplate(params, set.get(), 7, buffer);
   return buffer;
@@ -43,7 +44,7 @@ uint8_t PackedRoundTrip(uint8_t v) {
 
 // A random feature set: grid up to 63 x 63 with about a third of its blocks empty, minutiae
 // anywhere on the grid.
-void FillRandom(std::mt19937& rng, TestFeatureSet& set) {
+void FillRandom(std::mt19937& rng, FeatureRecordsFixture& set) {
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<>(lo, hi)(rng); };
   const int cols = uniform(1, 63);
   const int rows = uniform(1, 63);
@@ -64,7 +65,7 @@ void FillRandom(std::mt19937& rng, TestFeatureSet& set) {
 TEST(EncodeTemplate, RandomSetsRoundTripAtCapacity1024) {
   std::mt19937 rng(20261208);
   for (int trial = 0; trial < 300; ++trial) {
-    TestFeatureSet set;
+    FeatureRecordsFixture set;
     FillRandom(rng, set);
     EngineParams params = DefaultParams();
     const std::vector<uint8_t> buffer = Encode(&params, set);
@@ -78,7 +79,7 @@ TEST(EncodeTemplate, RandomSetsRoundTripAtCapacity1024) {
       ASSERT_LE(set->BlockCols, 32) << trial;
       ASSERT_LE(set->BlockRows, 32) << trial;
     }
-    TestFeatureSet decoded;
+    FeatureRecordsFixture decoded;
     DecodeTemplate(decoded.get(), decoded.summary(), buffer);
     ASSERT_EQ(decoded->Count, set->Count) << trial;
     ASSERT_EQ(decoded->BlockCols, set->BlockCols);
@@ -111,13 +112,13 @@ TEST(EncodeTemplate, RandomSetsRoundTripAtCapacity1024) {
 }
 
 TEST(EncodeTemplate, KeepsTheFirst255Of256OrMoreMinutiae) {
-  TestFeatureSet set(4, 4);
+  FeatureRecordsFixture set(4, 4);
   for (int i = 0; i < 300; ++i) set.Add({i % 64, i / 64, i % 360, 1, 0});
   EngineParams params = DefaultParams();
   const std::vector<uint8_t> buffer = Encode(&params, set, 4096);
   EXPECT_EQ(set->Count, 255);
   EXPECT_EQ(buffer[1], 255);
-  TestFeatureSet decoded;
+  FeatureRecordsFixture decoded;
   DecodeTemplate(decoded.get(), decoded.summary(), buffer);
   ASSERT_EQ(decoded->Count, 255);
   EXPECT_EQ(decoded.at(254).x, 254 % 64);
@@ -128,7 +129,7 @@ TEST(EncodeTemplate, WideGridKeepsFiveByteEntriesAndCropsInstead) {
   // 40 x 8 blocks with 200 minutiae: 4-byte entries would fit the whole grid, but X / 2 of a
   // minutia right of pixel 511 does not fit a byte. The record must keep 5-byte entries and
   // crop until they fit, every kept minutia decoding to its exact position.
-  TestFeatureSet set(40, 8);
+  FeatureRecordsFixture set(40, 8);
   for (int i = 0; i < 200; ++i) set.Add({(i * 37) % 640, (i * 11) % 128, i % 360, 3, 1});
   EngineParams params = DefaultParams();
   const std::vector<uint8_t> buffer = Encode(&params, set);
@@ -136,7 +137,7 @@ TEST(EncodeTemplate, WideGridKeepsFiveByteEntriesAndCropsInstead) {
   EXPECT_EQ(params.TemplateFlag, 1);
   ASSERT_LE(TemplateRecordSize(buffer), kCapacity);
   ASSERT_LT(set->Count, 200);
-  TestFeatureSet decoded;
+  FeatureRecordsFixture decoded;
   DecodeTemplate(decoded.get(), decoded.summary(), buffer);
   ASSERT_EQ(decoded->Count, set->Count);
   for (int i = 0; i < set->Count; ++i) {
@@ -145,7 +146,7 @@ TEST(EncodeTemplate, WideGridKeepsFiveByteEntriesAndCropsInstead) {
   }
 
   // 32 blocks wide is still short-entry ground: the whole grid fits uncropped.
-  TestFeatureSet narrow(32, 8);
+  FeatureRecordsFixture narrow(32, 8);
   for (int i = 0; i < 200; ++i) narrow.Add({(i * 37) % 512, (i * 11) % 128});
   params = DefaultParams();
   EXPECT_EQ(Encode(&params, narrow)[0], 0x44);
@@ -154,7 +155,7 @@ TEST(EncodeTemplate, WideGridKeepsFiveByteEntriesAndCropsInstead) {
 
 TEST(EncodeTemplate, PackedCodesRoundAndWrap) {
   // 61 x 2 cells hold every direction 0..119 and both empty values.
-  TestFeatureSet set(61, 2);
+  FeatureRecordsFixture set(61, 2);
   for (int v = 0; v < 122; ++v) {
     set.cell(v % 61, v / 61) = v < 120 ? static_cast<uint8_t>(v) : v == 120 ? 127 : 255;
   }
@@ -163,7 +164,7 @@ TEST(EncodeTemplate, PackedCodesRoundAndWrap) {
   // One byte short of the unpacked map: the packed map (61 bytes) is chosen.
   const std::vector<uint8_t> buffer = Encode(&params, set, 8 + 5 + 61);
   ASSERT_EQ(buffer[2], 61);
-  TestFeatureSet decoded;
+  FeatureRecordsFixture decoded;
   DecodeTemplate(decoded.get(), decoded.summary(), buffer);
   for (int v = 0; v < 122; ++v) {
     const uint8_t got = decoded->DirectionMap[v / 61][v % 61];
@@ -178,7 +179,7 @@ TEST(EncodeTemplate, PackedCodesRoundAndWrap) {
 }
 
 TEST(EncodeTemplate, OddBlockCountLeavesLastLowNibbleZero) {
-  TestFeatureSet set(3, 1, 0xFF);
+  FeatureRecordsFixture set(3, 1, 0xFF);
   set.cell(0, 0) = 8;
   set.Add({1, 1});
   EngineParams params = DefaultParams();
@@ -190,7 +191,7 @@ TEST(EncodeTemplate, OddBlockCountLeavesLastLowNibbleZero) {
 }
 
 TEST(EncodeTemplate, SideOf64BlocksIsCutTo63) {
-  TestFeatureSet set(64, 2);
+  FeatureRecordsFixture set(64, 2);
   set.Add({10, 10});
   set.Add({1010, 20});  // in block column 63
   set.Add({1007, 5});   // in block column 62
@@ -207,7 +208,7 @@ TEST(EncodeTemplate, SideOf64BlocksIsCutTo63) {
 }
 
 TEST(EncodeTemplate, SideOf64HoldingEveryMinutiaLeavesTheBufferZero) {
-  TestFeatureSet set(2, 64);
+  FeatureRecordsFixture set(2, 64);
   set.Add({10, 1010});
   EngineParams params = DefaultParams();
   const std::vector<uint8_t> buffer = Encode(&params, set);
@@ -217,14 +218,14 @@ TEST(EncodeTemplate, SideOf64HoldingEveryMinutiaLeavesTheBufferZero) {
 
 TEST(EncodeTemplate, NoMinutiaeOrNoRoomLeavesTheBufferZero) {
   {
-    TestFeatureSet set(4, 4);
+    FeatureRecordsFixture set(4, 4);
     EngineParams params = DefaultParams();
     const std::vector<uint8_t> buffer = Encode(&params, set);
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
   }
   {
     // Not even an empty record fits 6 bytes; nothing may be written past them.
-    TestFeatureSet set(4, 4);
+    FeatureRecordsFixture set(4, 4);
     set.Add({3, 3});
     EngineParams params = DefaultParams();
     const std::vector<uint8_t> buffer = Encode(&params, set, 6);
@@ -234,7 +235,7 @@ TEST(EncodeTemplate, NoMinutiaeOrNoRoomLeavesTheBufferZero) {
 
 TEST(DecodeTemplate, ShortEntryAngleCode255Is360) {
   std::vector<uint8_t> record = {0x44, 1, 0x81, 1, 9, 0, 0x55, 0x46, 3, 4, 255, 0x85, 40};
-  TestFeatureSet decoded;
+  FeatureRecordsFixture decoded;
   DecodeTemplate(decoded.get(), decoded.summary(), record);
   ASSERT_EQ(decoded->Count, 1);
   EXPECT_EQ(decoded.at(0).angle, 360);
@@ -242,7 +243,7 @@ TEST(DecodeTemplate, ShortEntryAngleCode255Is360) {
   EXPECT_EQ(decoded.at(0).variation, 5);
   EXPECT_EQ(decoded.at(0).x, 6);
 
-  TestFeatureSet set(1, 1);
+  FeatureRecordsFixture set(1, 1);
   set.Add({0, 0, 359});
   EngineParams params = DefaultParams();
   const std::vector<uint8_t> buffer = Encode(&params, set, 8 + 4 + 1);
@@ -253,7 +254,7 @@ TEST(DecodeTemplate, ShortEntryAngleCode255Is360) {
 TEST(DecodeTemplate, LimitsPositionsToTheGridAndKeepsCellsOutsideIt) {
   // One 5-byte entry at (1023, 1023) on a 2 x 1 unpacked grid.
   std::vector<uint8_t> record = {0x45, 1, 0x82, 1, 0, 0, 0, 0, 0xFF, 0xFF, 0xF0, 0, 0, 12, 34};
-  TestFeatureSet decoded(5, 5, 99);
+  FeatureRecordsFixture decoded(5, 5, 99);
   DecodeTemplate(decoded.get(), decoded.summary(), record);
   EXPECT_EQ(decoded.at(0).x, 31);
   EXPECT_EQ(decoded.at(0).y, 15);

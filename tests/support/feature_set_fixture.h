@@ -18,19 +18,19 @@ struct Minutia {
   int type = 0;
 };
 
-class TestFeatureSet {
+class FeatureRecordsFixture {
  public:
   // An empty set (Count 0) over a cols x rows grid whose cells all hold `fill`; cells outside
   // the grid hold 0xFF.
-  TestFeatureSet(int cols = 0, int rows = 0, uint8_t fill = 40) {
+  FeatureRecordsFixture(int cols = 0, int rows = 0, uint8_t fill = 40) {
     if (!AllocFeatureRecords(&fs_, &summary_)) throw std::bad_alloc();
     fs_->Count = 0;
     std::memset(fs_->DirectionMap, 0xFF, sizeof fs_->DirectionMap);
     SetGrid(cols, rows, fill);
   }
-  ~TestFeatureSet() { FreeFeatureRecords(fs_, summary_); }
-  TestFeatureSet(const TestFeatureSet&) = delete;
-  TestFeatureSet& operator=(const TestFeatureSet&) = delete;
+  ~FeatureRecordsFixture() { FreeFeatureRecords(fs_, summary_); }
+  FeatureRecordsFixture(const FeatureRecordsFixture&) = delete;
+  FeatureRecordsFixture& operator=(const FeatureRecordsFixture&) = delete;
 
   FeatureSet* get() const { return fs_; }
   FeatureSet* operator->() const { return fs_; }

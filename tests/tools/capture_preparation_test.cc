@@ -1,0 +1,105 @@
+// The host's sensor side: declared resolutions, the --dpi override, trimming on and off, and the
+// size window of the engine, each change reported as a note.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "tools/host/capture_preparation.h"
+#include "tools/image/png_writer.h"
+
+namespace ridgeline::tools {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CapturePreparation : public ::testing::Test {
+ protected:
+  CapturePreparation()
+      : dir_(fs::temp_directory_path() / ("ridgeline_capture_" + std::to_string(::getpid()))) {
+    fs::create_directories(dir_);
+  }
+  ~CapturePreparation() override { fs::remove_all(dir_); }
+
+  // Ridges over a rectangle of the given size at (left, top), white platen around it, written
+  // as a PGM (which declares no resolution).
+  fs::path Platen(int width, int height, int left, int top, int print_w, int print_h) {
+    std::string pgm = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const bool inside = x >= left && x < left + print_w && y >= top && y < top + print_h;
+        const double grey = inside ? 130 + 90 * std::cos((x + 0.5 * y) * 2 * M_PI / 9) : 255;
+        pgm += static_cast<char>(static_cast<uint8_t>(grey));
+      }
+    }
+    const fs::path path = dir_ / "print.pgm";
+    FILE* file = fopen(path.c_str(), "wb");
+    fwrite(pgm.data(), 1, pgm.size(), file);
+    fclose(file);
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CapturePreparation, TrimsByDefaultAndSaysSo) {
+  const fs::path path = Platen(400, 300, 100, 50, 200, 200);
+  std::vector<std::string> notes;
+  const Capture trimmed = PrepareCapture(path, {}, &notes);
+  EXPECT_EQ(trimmed.image.width, 200 + 2 * 16);
+  EXPECT_EQ(trimmed.image.height, 200 + 2 * 16);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("trimmed"), std::string::npos);
+  notes.clear();
+  const Capture whole = PrepareCapture(path, {.dpi = 0, .trim = false}, &notes);
+  EXPECT_EQ(whole.image.width, 400);
+  EXPECT_TRUE(notes.empty());
+}
+
+TEST_F(CapturePreparation, DpiOptionResamplesTo500) {
+  const fs::path path = Platen(400, 300, 0, 0, 400, 300);
+  std::vector<std::string> notes;
+  const Capture capture = PrepareCapture(path, {.dpi = 1000, .trim = true}, &notes);
+  EXPECT_EQ(capture.image.width, 200);
+  EXPECT_EQ(capture.image.height, 150);
+  ASSERT_FALSE(notes.empty());
+  EXPECT_NE(notes[0].find("1000 dpi"), std::string::npos);
+}
+
+TEST_F(CapturePreparation, DeclaredResolutionIsFollowedUnlessImplausible) {
+  std::vector<uint8_t> pixels(300 * 200);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>((i % 300) * 7 % 200);
+  std::vector<uint8_t> png = EncodePng(300, 200, 1, pixels);
+  auto with_dpi = [&](double dpi) {
+    std::vector<uint8_t> out = png;
+    const uint32_t per_metre = static_cast<uint32_t>(dpi / 0.0254 + 0.5);
+    std::vector<uint8_t> chunk = {0, 0, 0, 9, 'p', 'H', 'Y', 's'};
+    for (int k = 0; k < 2; ++k)
+      for (int i = 3; i >= 0; --i) chunk.push_back(static_cast<uint8_t>(per_metre >> (8 * i)));
+    chunk.insert(chunk.end(), {1, 0, 0, 0, 0});
+    out.insert(out.begin() + 33, chunk.begin(), chunk.end());
+    const fs::path path = dir_ / "declared.png";
+    FILE* file = fopen(path.c_str(), "wb");
+    fwrite(out.data(), 1, out.size(), file);
+    fclose(file);
+    return path;
+  };
+  std::vector<std::string> notes;
+  EXPECT_EQ(PrepareCapture(with_dpi(600), {.dpi = 0, .trim = false}, &notes).image.width, 250);
+  EXPECT_EQ(PrepareCapture(with_dpi(600), {.dpi = 500, .trim = false}, &notes).image.width, 300);
+  notes.clear();
+  EXPECT_EQ(PrepareCapture(with_dpi(72), {.dpi = 0, .trim = false}, &notes).image.width, 300);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("ignoring"), std::string::npos);
+}
+
+TEST_F(CapturePreparation, SidesOutsideTheEnginesWindowAreRefused) {
+  EXPECT_THROW(PrepareCapture(Platen(30, 200, 0, 0, 30, 200), {}, nullptr), InputError);
+  EXPECT_THROW(PrepareCapture(Platen(940, 200, 0, 0, 940, 200), {}, nullptr), InputError);
+  EXPECT_NO_THROW(PrepareCapture(Platen(931, 31, 0, 0, 931, 31), {}, nullptr));
+}
+
+}  // namespace
+}  // namespace ridgeline::tools

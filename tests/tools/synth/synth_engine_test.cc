@@ -1,0 +1,83 @@
+// What the end-to-end tests and the demo rely on: generated prints pass sample acceptance and
+// extraction, impressions of one finger match at the default level and different fingers do
+// not. The set is the command's default (seed 7, 388 x 374), so these outcomes are fixed.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "adapter/check_image.h"
+#include "adapter/resample_image.h"
+#include "extract/engine_params.h"
+#include "extract/features_extraction.h"
+#include "match/match_coord.h"
+#include "match/match_params.h"
+#include "match/match_work.h"
+#include "tools/synth/synth.h"
+
+namespace ridgeline::synth {
+namespace {
+
+constexpr int kDefaultLevelThreshold = 325;  // match level 4
+constexpr int kFingers = 3;
+constexpr int kImpressions = 2;
+
+struct Features {
+  FeatureSet* set = nullptr;
+  FeatureSummary* summary = nullptr;
+  Features() = default;
+  Features(const Features&) = delete;
+  Features& operator=(const Features&) = delete;
+  ~Features() { FreeFeatureRecords(set, summary); }
+};
+
+// Resamples to 550 dpi as sample acceptance does, checks the grey levels and extracts.
+void Extract(const Image& image, Features* features) {
+  const int width = image.width * 550 / 500;
+  const int height = image.height * 550 / 500;
+  GrayImage resampled = AllocGrayImage(width, height);
+  ASSERT_NE(resampled, nullptr);
+  ASSERT_TRUE(ResampleImage(image.pixels.data(), image.width, image.height, 500, resampled, width,
+                            height, 550));
+  EXPECT_TRUE(CheckImage(resampled, width, height));
+  ASSERT_TRUE(AllocFeatureRecords(&features->set, &features->summary));
+  EngineParams params;
+  InitEngineParams(&params);
+  EXPECT_EQ(FeaturesExtractionEx(&params, width, height, resampled, 100, features->set,
+                                 features->summary, 1024, 3),
+            1);
+  FreeGrayImage(resampled);
+}
+
+TEST(SynthEngine, DefaultSetMatchesGenuineAndRejectsImpostors) {
+  std::vector<Features> features(kFingers * kImpressions);
+  GenerateSet(SetParams{kFingers, kImpressions, 7, 388, 374},
+              [&](int finger, int impression, const Image& image) {
+                Extract(image, &features[(finger - 1) * kImpressions + impression - 1]);
+              });
+  for (const Features& f : features) {
+    ASSERT_NE(f.set, nullptr);
+    // Comparable with real 500-dpi prints, which give some 30 to 45 minutiae.
+    EXPECT_GE(f.set->Count, 20);
+    EXPECT_LE(f.set->Count, 80);
+    EXPECT_GE(f.summary->Quality, 60);
+  }
+  MatchParams match_params;
+  InitMatchParams(&match_params);
+  MatchWork* work = BuildMatchWork(250, 64, 64, 250, 64, 64, match_params);
+  ASSERT_NE(work, nullptr);
+  MatchResult result{};
+  for (int finger = 0; finger < kFingers; ++finger) {
+    const FeatureSet& first = *features[finger * kImpressions].set;
+    const FeatureSet& second = *features[finger * kImpressions + 1].set;
+    EXPECT_GE(MatchCoord(second, first, work, &result), kDefaultLevelThreshold) << finger + 1;
+    for (int other = finger + 1; other < kFingers; ++other) {
+      EXPECT_LT(MatchCoord(*features[other * kImpressions].set, first, work, &result),
+                kDefaultLevelThreshold)
+          << finger + 1 << " vs " << other + 1;
+    }
+  }
+  FreeMatchWork(work);
+}
+
+}  // namespace
+}  // namespace ridgeline::synth

@@ -1,0 +1,263 @@
+// enroll, verify, identify, list, delete and match.
+#include "tools/cli/commands.h"
+
+#include <cstdio>
+#include <iomanip>
+#include <nlohmann/json.hpp>
+
+#include "match/match_coord.h"
+#include "tools/cli/engine_view.h"
+#include "tools/cli/workbench.h"
+
+namespace ridgeline::tools {
+
+std::string DisplayName(TemplateStore& store, const WINBIO_IDENTITY& identity) {
+  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return *name;
+  if (identity.Type == WINBIO_ID_TYPE_GUID) {
+    const GUID& g = identity.Value.TemplateGuid;
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+  }
+  return "(identity of type " + std::to_string(identity.Type) + ")";
+}
+
+uint8_t ParseFinger(const std::string& name) {
+  if (auto finger = FingerFromName(name)) return *finger;
+  throw InputError("unknown finger '" + name + "'; use one of: " + FingerNameList());
+}
+
+int ExitCodeFor(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kSuccess:
+      return kExitSuccess;
+    case Outcome::kNoMatch:
+    case Outcome::kUnknown:
+    case Outcome::kDuplicate:
+      return kExitNoMatch;
+    case Outcome::kBadCapture:
+    case Outcome::kAlreadyStored:
+      return kExitBadInput;
+    case Outcome::kStorageError:
+      return kExitStorage;
+    case Outcome::kEngineError:
+      break;
+  }
+  return kExitEngine;
+}
+
+Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions& options) {
+  std::vector<std::string> notes;
+  Capture capture = PrepareCapture(path, options, &notes);
+  for (const std::string& note : notes) std::cerr << "note: " << note << "\n";
+  return capture;
+}
+
+namespace {
+
+void CheckSubject(const std::string& subject) {
+  if (subject.empty()) throw InputError("the subject name is empty");
+}
+
+int Report(const HostResult& result) {
+  if (!result.message.empty()) std::cerr << "ridgeline: " << result.message << "\n";
+  return ExitCodeFor(result.outcome);
+}
+
+}  // namespace
+
+int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,
+              const std::vector<std::filesystem::path>& images) {
+  CheckSubject(subject);
+  const uint8_t sub_factor = ParseFinger(finger);
+  if (images.empty()) throw InputError("enroll needs at least one image");
+  std::vector<Capture> captures;
+  for (const auto& path : images) captures.push_back(PrepareWithNotes(path, options.capture));
+
+  Workbench bench(options, TemplateStore::Mode::kCreateIfMissing);
+  const WINBIO_IDENTITY identity = SubjectIdentity(subject);
+  if (!bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
+    std::cerr << "ridgeline: " << subject << " " << finger << " is already enrolled in "
+              << options.db.string() << "; delete it first to enroll it again\n";
+    return kExitBadInput;
+  }
+  const HostResult result = bench.host.Enroll(captures, identity, sub_factor);
+  if (result.outcome == Outcome::kDuplicate) {
+    std::cerr << "ridgeline: refused: this finger is already enrolled as "
+              << DisplayName(bench.store, result.identity) << " " << FingerName(result.sub_factor)
+              << "\n";
+    return kExitNoMatch;
+  }
+  if (result.outcome != Outcome::kSuccess) return Report(result);
+  bench.store.NameSubject(CanonicalIdentity(identity), subject);
+  std::cout << "enrolled " << subject << " " << finger << " (" << result.impressions
+            << (result.impressions == 1 ? " impression" : " impressions") << ")\n";
+  return kExitSuccess;
+}
+
+int RunVerify(const CommonOptions& options, const std::string& subject, const std::string& finger,
+              const std::filesystem::path& image) {
+  CheckSubject(subject);
+  const uint8_t sub_factor = ParseFinger(finger);
+  const Capture capture = PrepareWithNotes(image, options.capture);
+  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  const WINBIO_IDENTITY identity = SubjectIdentity(subject);
+  if (bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
+    std::cerr << "ridgeline: " << subject << " has no " << finger << " enrolled in "
+              << options.db.string() << "\n";
+    return kExitNoMatch;
+  }
+  const HostResult result = bench.host.Verify(capture, identity, sub_factor);
+  if (result.outcome == Outcome::kSuccess) {
+    std::cout << "match: " << capture.name << " is " << subject << "'s " << finger << "\n";
+    return kExitSuccess;
+  }
+  if (result.outcome == Outcome::kNoMatch) {
+    std::cout << "no match: " << capture.name << " is not " << subject << "'s " << finger << "\n";
+    return kExitNoMatch;
+  }
+  return Report(result);
+}
+
+int RunIdentify(const CommonOptions& options, const std::filesystem::path& image) {
+  const Capture capture = PrepareWithNotes(image, options.capture);
+  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  const HostResult result = bench.host.Identify(capture);
+  if (result.outcome == Outcome::kSuccess) {
+    std::cout << "identified: " << capture.name << " is "
+              << DisplayName(bench.store, result.identity) << "'s " << FingerName(result.sub_factor)
+              << "\n";
+    return kExitSuccess;
+  }
+  if (result.outcome == Outcome::kUnknown) {
+    std::cout << "unknown: nobody in " << options.db.string() << " matches " << capture.name
+              << "\n";
+    return kExitNoMatch;
+  }
+  return Report(result);
+}
+
+int RunList(const CommonOptions& options) {
+  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
+  const std::vector<StoredRecord> records = store.QueryAll(kAnySubFactor);
+  // The container header's byte 5 counts the impressions merged into the template.
+  auto impressions = [](const StoredRecord& r) {
+    return r.template_blob.size() > 5 ? int{r.template_blob[5]} : 0;
+  };
+  auto name = [&](const StoredRecord& r) {
+    return r.subject.empty() ? DisplayName(store, IdentityFromBytes(r.identity)) : r.subject;
+  };
+  if (options.json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const StoredRecord& r : records) {
+      out.push_back({{"subject", name(r)},
+                     {"finger", FingerName(r.sub_factor)},
+                     {"sub_factor", r.sub_factor},
+                     {"impressions", impressions(r)},
+                     {"template_bytes", r.template_blob.size()},
+                     {"enrolled", r.created}});
+    }
+    std::cout << out.dump(2) << "\n";
+    return kExitSuccess;
+  }
+  if (records.empty()) {
+    std::cout << "the gallery " << options.db.string() << " is empty\n";
+    return kExitSuccess;
+  }
+  std::cout << std::left << std::setw(24) << "SUBJECT" << std::setw(14) << "FINGER" << std::right
+            << std::setw(12) << "IMPRESSIONS" << std::setw(8) << "BYTES"
+            << "  ENROLLED (UTC)\n";
+  for (const StoredRecord& r : records) {
+    std::cout << std::left << std::setw(24) << name(r) << std::setw(14) << FingerName(r.sub_factor)
+              << std::right << std::setw(12) << impressions(r) << std::setw(8)
+              << r.template_blob.size() << "  " << r.created << "\n";
+  }
+  std::cout << records.size() << (records.size() == 1 ? " template\n" : " templates\n");
+  return kExitSuccess;
+}
+
+int RunDelete(const CommonOptions& options, const std::string& subject,
+              const std::optional<std::string>& finger) {
+  CheckSubject(subject);
+  std::optional<uint8_t> sub_factor;
+  if (finger) sub_factor = ParseFinger(*finger);
+  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
+  const int deleted = store.Delete(CanonicalIdentity(SubjectIdentity(subject)), sub_factor);
+  if (deleted == 0) {
+    std::cerr << "ridgeline: nothing to delete: " << subject << (finger ? " " + *finger : "")
+              << " is not enrolled in " << options.db.string() << "\n";
+    return kExitNoMatch;
+  }
+  std::cout << "deleted " << deleted << (deleted == 1 ? " template" : " templates") << " of "
+            << subject << "\n";
+  return kExitSuccess;
+}
+
+namespace {
+
+// The adapter's threshold at its default match level.
+constexpr int kMatchThreshold = 325;
+
+// The matcher's score of probe against reference, as the engine computes it for the first
+// comparison of a verification; empty when either capture yields no features.
+std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) {
+  const auto a = ExtractWithEngine(probe);
+  const auto b = ExtractWithEngine(reference);
+  if (!a->extracted || !b->extracted) return std::nullopt;
+  MatchParams params;
+  InitMatchParams(&params);
+  std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
+      BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize,
+                     params),
+      FreeMatchWork);
+  if (!work) throw std::bad_alloc();
+  auto match_result = std::make_unique<MatchResult>();
+  return MatchCoord(*a->features, *b->features, work.get(), match_result.get());
+}
+
+}  // namespace
+
+int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
+             const std::filesystem::path& reference) {
+  const Capture reference_capture = PrepareWithNotes(reference, options.capture);
+  const Capture probe_capture = PrepareWithNotes(probe, options.capture);
+  // A private gallery in memory holds the reference for the one comparison.
+  CommonOptions private_options = options;
+  private_options.db = ":memory:";
+  Workbench bench(private_options, TemplateStore::Mode::kCreateIfMissing);
+  const WINBIO_IDENTITY identity = SubjectIdentity("reference");
+  constexpr uint8_t kFinger = 1;
+  const std::optional<int> score = MatcherScore(probe_capture, reference_capture);
+  bool match = false;
+  const HostResult enrolled = bench.host.Enroll({reference_capture}, identity, kFinger);
+  if (enrolled.outcome == Outcome::kEngineError && enrolled.hr == E_NOTIMPL && score) {
+    // An adapter without enrollment cannot decide; the matcher's score against the threshold
+    // is the same decision short of the rotated retry.
+    std::cerr << "note: the adapter does not implement enrollment; deciding by the score\n";
+    match = *score >= kMatchThreshold;
+  } else {
+    if (enrolled.outcome != Outcome::kSuccess) return Report(enrolled);
+    const HostResult result = bench.host.Verify(probe_capture, identity, kFinger);
+    if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) {
+      return Report(result);
+    }
+    match = result.outcome == Outcome::kSuccess;
+  }
+  if (options.json) {
+    nlohmann::json out = {{"probe", probe.string()},
+                          {"reference", reference.string()},
+                          {"score", score ? nlohmann::json(*score) : nlohmann::json(nullptr)},
+                          {"threshold", kMatchThreshold},
+                          {"match", match}};
+    std::cout << out.dump(2) << "\n";
+  } else {
+    std::cout << (match ? "match" : "no match");
+    if (score) std::cout << ": score " << *score;
+    std::cout << " (threshold " << kMatchThreshold << ")\n";
+  }
+  return match ? kExitSuccess : kExitNoMatch;
+}
+
+}  // namespace ridgeline::tools

@@ -1,0 +1,58 @@
+// The subcommands of `ridgeline`. Each returns its exit code and writes results to stdout and
+// messages to stderr; bad input, storage and host failures arrive as exceptions, which main
+// turns into messages and exit codes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/host/capture_preparation.h"
+
+namespace ridgeline::tools {
+
+struct CommonOptions {
+  std::filesystem::path db;
+  std::filesystem::path adapter;  // empty: EngineLibrary::DefaultPath()
+  CaptureOptions capture;
+  bool json = false;
+};
+
+int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,
+              const std::vector<std::filesystem::path>& images);
+int RunVerify(const CommonOptions& options, const std::string& subject, const std::string& finger,
+              const std::filesystem::path& image);
+int RunIdentify(const CommonOptions& options, const std::filesystem::path& image);
+int RunList(const CommonOptions& options);
+int RunDelete(const CommonOptions& options, const std::string& subject,
+              const std::optional<std::string>& finger);
+// overlay and stages may be empty (not written).
+int RunExtract(const CommonOptions& options, const std::filesystem::path& image,
+               const std::filesystem::path& overlay, const std::filesystem::path& stages);
+int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
+             const std::filesystem::path& reference);
+
+struct SynthOptions {
+  std::filesystem::path out;
+  int fingers = 10;
+  int impressions = 4;
+  uint64_t seed = 7;
+  std::string size = "388x374";
+};
+// False when this build has no synthetic print generator.
+bool SynthAvailable();
+// Throws InputError for bad parameters.
+void WriteSyntheticSet(const SynthOptions& options);
+int RunSynth(const SynthOptions& options);
+
+struct DemoOptions {
+  std::filesystem::path images;  // a directory of FINGER_IMPRESSION files
+  std::filesystem::path db;      // empty: a fresh gallery in a temporary directory
+  int fingers = 0;               // 0: all
+  int enroll_impressions = 1;    // impressions merged into each enrolled finger
+};
+int RunDemo(const CommonOptions& options, const DemoOptions& demo);
+
+}  // namespace ridgeline::tools

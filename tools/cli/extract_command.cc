@@ -1,0 +1,197 @@
+// `ridgeline extract`: the engine's view of one image. The capture is prepared as for every
+// other command, brought to the engine's working resolution by the adapter's own resampling,
+// checked and extracted with the engine linked in; the result is printed as text or JSON and can
+// be drawn over the working image. --stages writes what the extraction hands out: the working
+// image, the block direction field it kept, its foreground mask and the binarised image.
+//
+// JSON output (stable; coordinates are pixels of the 550-dpi working image, origin top left):
+//   {"file", "width", "height", "resolution": 550, "quality": 0..100, "boundary_density",
+//    "block_grid": {"cols", "rows"},
+//    "minutiae": [{"x", "y", "angle" (degrees; 0 points to -x, 90 to +y), "type": "ending" |
+//                 "bifurcation", "variation"}],
+//    "singular_points": [{"x", "y", "direction", "type" (signed class)}]}
+#include <cmath>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "tools/cli/commands.h"
+#include "tools/cli/engine_view.h"
+#include "tools/cli/workbench.h"
+#include "tools/image/png_writer.h"
+
+namespace ridgeline::tools {
+namespace {
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+constexpr Rgb kEndingColour{230, 30, 30};
+constexpr Rgb kBifurcationColour{30, 90, 230};
+constexpr Rgb kSingularColour{240, 170, 0};
+
+class Canvas {
+ public:
+  Canvas(const uint8_t* const* grey, int width, int height)
+      : width_(width), height_(height), rgb_(static_cast<size_t>(width) * height * 3) {
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        for (int c = 0; c < 3; ++c) rgb_[(static_cast<size_t>(y) * width + x) * 3 + c] = grey[y][x];
+  }
+  void Dot(int x, int y, Rgb colour) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    uint8_t* p = &rgb_[(static_cast<size_t>(y) * width_ + x) * 3];
+    p[0] = colour.r, p[1] = colour.g, p[2] = colour.b;
+  }
+  void Line(double x0, double y0, double x1, double y1, Rgb colour) {
+    const int steps = static_cast<int>(std::max(std::abs(x1 - x0), std::abs(y1 - y0))) + 1;
+    for (int i = 0; i <= steps; ++i) {
+      Dot(static_cast<int>(std::lround(x0 + (x1 - x0) * i / steps)),
+          static_cast<int>(std::lround(y0 + (y1 - y0) * i / steps)), colour);
+    }
+  }
+  void Circle(int cx, int cy, int radius, Rgb colour) {
+    for (int a = 0; a < 360; a += 4) {
+      Dot(cx + static_cast<int>(std::lround(radius * std::cos(a * M_PI / 180))),
+          cy + static_cast<int>(std::lround(radius * std::sin(a * M_PI / 180))), colour);
+    }
+  }
+  void Square(int cx, int cy, int half, Rgb colour) {
+    Line(cx - half, cy - half, cx + half, cy - half, colour);
+    Line(cx + half, cy - half, cx + half, cy + half, colour);
+    Line(cx + half, cy + half, cx - half, cy + half, colour);
+    Line(cx - half, cy + half, cx - half, cy - half, colour);
+  }
+  void Diamond(int cx, int cy, int half, Rgb colour) {
+    Line(cx, cy - half, cx + half, cy, colour);
+    Line(cx + half, cy, cx, cy + half, colour);
+    Line(cx, cy + half, cx - half, cy, colour);
+    Line(cx - half, cy, cx, cy - half, colour);
+  }
+  void Save(const std::filesystem::path& path) const { WritePng(path, width_, height_, 3, rgb_); }
+
+ private:
+  int width_;
+  int height_;
+  std::vector<uint8_t> rgb_;
+};
+
+// Minutiae as endings (circles) and bifurcations (squares) with a tick along their direction,
+// singular points as diamonds.
+void DrawFeatures(Canvas& canvas, const FeatureSet& features, const FeatureSummary& summary) {
+  constexpr double kTick = 12;
+  for (int i = 0; i < features.Count; ++i) {
+    const int x = features.X[i];
+    const int y = features.Y[i];
+    const double a = features.Angle[i] * M_PI / 180;
+    const Rgb colour = features.Type[i] == 0 ? kEndingColour : kBifurcationColour;
+    if (features.Type[i] == 0) {
+      canvas.Circle(x, y, 4, colour);
+    } else {
+      canvas.Square(x, y, 4, colour);
+    }
+    canvas.Line(x, y, x - kTick * std::cos(a), y + kTick * std::sin(a), colour);
+  }
+  for (int i = 0; i < summary.Count && i < kSingularCapacity; ++i) {
+    canvas.Diamond(summary.X[i], summary.Y[i], 7, kSingularColour);
+    canvas.Diamond(summary.X[i], summary.Y[i], 8, kSingularColour);
+  }
+}
+
+}  // namespace
+
+int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
+               const std::filesystem::path& overlay, const std::filesystem::path& stages) {
+  const Capture capture = PrepareWithNotes(path, options.capture);
+  const std::unique_ptr<EngineView> view = ExtractWithEngine(capture);
+  const int width = view->width;
+  const int height = view->height;
+  if (!stages.empty()) {
+    std::filesystem::create_directories(stages);
+    std::vector<uint8_t> pixels;
+    for (int y = 0; y < height; ++y) {
+      pixels.insert(pixels.end(), view->shown.get()[y], view->shown.get()[y] + width);
+    }
+    WritePng(stages / "input.png", width, height, 1, pixels);
+  }
+  if (!view->check_passed) {
+    std::cerr << "ridgeline: " << capture.name
+              << ": bad capture: too few grey levels, or one level covers over 80 % of the image "
+                 "(try without --no-trim)\n";
+    return kExitBadInput;
+  }
+  if (!view->extracted) {
+    std::cerr << "ridgeline: " << capture.name
+              << ": no usable fingerprint found (too few minutiae on usable ridge area)\n";
+    return kExitBadInput;
+  }
+  const FeatureSet& features = *view->features;
+  const FeatureSummary& summary = *view->summary;
+
+  if (!stages.empty()) {
+    // The block direction field the extraction kept: one segment per defined block.
+    Canvas field(view->shown.get(), width, height);
+    for (int by = 0; by < features.BlockRows; ++by) {
+      for (int bx = 0; bx < features.BlockCols; ++bx) {
+        const int code = features.DirectionMap[by][bx];
+        if (code >= 120) continue;  // undefined or background
+        const double a = code * 1.5 * M_PI / 180;
+        const double cx = bx * 16 + 8, cy = by * 16 + 8;
+        field.Line(cx - 6 * std::cos(a), cy - 6 * std::sin(a), cx + 6 * std::cos(a),
+                   cy + 6 * std::sin(a), kBifurcationColour);
+      }
+    }
+    field.Save(stages / "direction_field.png");
+    auto save_grey = [&](const uint8_t* const* rows, const char* name) {
+      std::vector<uint8_t> pixels;
+      for (int y = 0; y < height; ++y) pixels.insert(pixels.end(), rows[y], rows[y] + width);
+      WritePng(stages / name, width, height, 1, pixels);
+    };
+    save_grey(view->foreground.get(), "foreground.png");
+    if (view->binary) save_grey(view->binary.get(), "binary.png");
+  }
+  if (!overlay.empty()) {
+    Canvas canvas(view->shown.get(), width, height);
+    DrawFeatures(canvas, features, summary);
+    canvas.Save(overlay);
+  }
+
+  if (options.json) {
+    nlohmann::json minutiae = nlohmann::json::array();
+    for (int i = 0; i < features.Count; ++i) {
+      minutiae.push_back({{"x", features.X[i]},
+                          {"y", features.Y[i]},
+                          {"angle", features.Angle[i]},
+                          {"type", features.Type[i] == 0 ? "ending" : "bifurcation"},
+                          {"variation", features.Variation[i]}});
+    }
+    nlohmann::json singular = nlohmann::json::array();
+    for (int i = 0; i < summary.Count && i < kSingularCapacity; ++i) {
+      singular.push_back({{"x", summary.X[i]},
+                          {"y", summary.Y[i]},
+                          {"direction", summary.Direction[i]},
+                          {"type", static_cast<int8_t>(summary.Type[i])}});
+    }
+    const nlohmann::json out = {
+        {"file", capture.name},
+        {"width", width},
+        {"height", height},
+        {"resolution", kWorkingDpi},
+        {"quality", summary.Quality},
+        {"boundary_density", summary.BoundaryDensity},
+        {"block_grid", {{"cols", features.BlockCols}, {"rows", features.BlockRows}}},
+        {"minutiae", minutiae},
+        {"singular_points", singular}};
+    std::cout << out.dump(2) << "\n";
+  } else {
+    int endings = 0;
+    for (int i = 0; i < features.Count; ++i) endings += features.Type[i] == 0;
+    std::cout << capture.name << ": " << features.Count << " minutiae (" << endings << " endings, "
+              << features.Count - endings << " bifurcations), " << summary.Count
+              << " singular points, quality " << int{summary.Quality} << ", working image " << width
+              << " x " << height << " at 550 dpi\n";
+  }
+  return kExitSuccess;
+}
+
+}  // namespace ridgeline::tools

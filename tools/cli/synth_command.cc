@@ -1,0 +1,52 @@
+// `ridgeline synth` and the demo's default prints: sets of synthetic impressions, written as PNG
+// files named FINGER_IMPRESSION.png, the same bytes for the same seed on every machine.
+#include <iostream>
+
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_codes.h"
+
+#ifdef RIDGELINE_HAVE_SYNTH
+#include "tools/synth/synth.h"
+#endif
+
+namespace ridgeline::tools {
+
+bool SynthAvailable() {
+#ifdef RIDGELINE_HAVE_SYNTH
+  return true;
+#else
+  return false;
+#endif
+}
+
+void WriteSyntheticSet(const SynthOptions& options) {
+#ifdef RIDGELINE_HAVE_SYNTH
+  synth::SetParams params;
+  params.fingers = options.fingers;
+  params.impressions = options.impressions;
+  params.seed = options.seed;
+  try {
+    synth::ParseSize(options.size, &params.width, &params.height);
+    std::filesystem::create_directories(options.out);
+    synth::GenerateSet(params, [&](int finger, int impression, const synth::Image& image) {
+      synth::WritePng((options.out / synth::ImpressionFileName(finger, impression)).string(),
+                      image);
+    });
+  } catch (const std::invalid_argument& error) {
+    throw InputError(std::string("synth: ") + error.what());
+  }
+#else
+  (void)options;
+  throw InputError("synthetic prints are not available in this build");
+#endif
+}
+
+int RunSynth(const SynthOptions& options) {
+  WriteSyntheticSet(options);
+  std::cout << "wrote " << options.fingers * options.impressions << " synthetic prints ("
+            << options.fingers << " fingers x " << options.impressions << " impressions) to "
+            << options.out.string() << "\n";
+  return kExitSuccess;
+}
+
+}  // namespace ridgeline::tools

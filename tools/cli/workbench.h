@@ -1,0 +1,46 @@
+// What every gallery command needs, built in the service's order and torn down in reverse: the
+// gallery, its storage adapter session, the loaded engine adapter and the attached host.
+#pragma once
+
+#include <iostream>
+#include <string>
+
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/fingers.h"
+#include "tools/host/engine_host.h"
+#include "tools/store/name_uuid.h"
+#include "tools/store/storage_adapter.h"
+
+namespace ridgeline::tools {
+
+struct Workbench {
+  Workbench(const CommonOptions& options, TemplateStore::Mode mode)
+      : store(options.db, mode),
+        storage(store),
+        library(options.adapter.empty() ? EngineLibrary::DefaultPath() : options.adapter),
+        host(library, storage) {}
+
+  TemplateStore store;
+  StorageSession storage;
+  EngineLibrary library;
+  EngineHost host;
+};
+
+// The stable identity of a subject name.
+inline WINBIO_IDENTITY SubjectIdentity(const std::string& name) {
+  return GuidIdentity(NameBasedUuid(kSubjectNamespace, name));
+}
+
+// "alice", or the GUID when the identity was never named in this gallery.
+std::string DisplayName(TemplateStore& store, const WINBIO_IDENTITY& identity);
+
+// Throws InputError for a name that is not a finger.
+uint8_t ParseFinger(const std::string& name);
+
+int ExitCodeFor(Outcome outcome);
+
+// Prepares each capture, printing the host's notes (resampling, trimming) to stderr.
+Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions& options);
+
+}  // namespace ridgeline::tools

@@ -1,0 +1,69 @@
+// Recognises an image file by its leading bytes and hands it to the reader of its format.
+#include <cstring>
+#include <fstream>
+
+#include "tools/image/print_image.h"
+
+namespace ridgeline::tools {
+namespace {
+
+bool StartsWith(std::span<const uint8_t> bytes, const char* magic, size_t length) {
+  return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+}  // namespace
+
+void CheckImageSize(int width, int height, const std::string& name) {
+  if (width <= 0 || height <= 0) {
+    throw InputError(name + ": the image has no pixels (" + std::to_string(width) + " x " +
+                     std::to_string(height) + ")");
+  }
+  if (width > kMaxImageSide || height > kMaxImageSide) {
+    throw InputError(name + ": the image is " + std::to_string(width) + " x " +
+                     std::to_string(height) + " pixels; fingerprint images larger than " +
+                     std::to_string(kMaxImageSide) + " pixels a side are refused");
+  }
+}
+
+PrintImage DecodePrintImage(std::span<const uint8_t> bytes, const std::string& name) {
+  if (bytes.empty()) throw InputError(name + ": the file is empty");
+  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n", 8)) return DecodePng(bytes, name);
+  if (StartsWith(bytes, "II*\0", 4) || StartsWith(bytes, "MM\0*", 4)) {
+    return DecodeTiff(bytes, name);
+  }
+  if (StartsWith(bytes, "FIR\0", 4)) return DecodeAnsi381(bytes, name);
+  if (StartsWith(bytes, "BM", 2)) return DecodeWithStb(bytes, name, "BMP");
+  if (StartsWith(bytes, "\xFF\xD8\xFF", 3)) return DecodeWithStb(bytes, name, "JPEG");
+  if (StartsWith(bytes, "P5", 2)) return DecodeWithStb(bytes, name, "PGM");
+  if (StartsWith(bytes, "P2", 2)) {
+    throw InputError(name + ": plain-text PGM (P2) is not supported; save it as binary PGM (P5)");
+  }
+  throw InputError(name +
+                   ": not a recognised image (expected PNG, BMP, PGM, JPEG, TIFF or an ANSI "
+                   "INCITS 381 finger image record)");
+}
+
+PrintImage ReadPrintImage(const std::filesystem::path& path) {
+  const std::string name = path.string();
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    throw InputError(name + ": is a directory, not an image file");
+  }
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) throw InputError(name + ": cannot read the file (" + error.message() + ")");
+  if (size > kMaxImageFileBytes) {
+    throw InputError(name + ": the file is " + std::to_string(size >> 20) +
+                     " MiB; image files over " + std::to_string(kMaxImageFileBytes >> 20) +
+                     " MiB are refused");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(name + ": cannot open the file for reading");
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  if (!bytes.empty() &&
+      !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    throw InputError(name + ": cannot read the file");
+  }
+  return DecodePrintImage(bytes, name);
+}
+
+}  // namespace ridgeline::tools

@@ -1,0 +1,20 @@
+// Writing 8-bit grey and RGB pictures as PNG (overlays, stage maps, test fixtures).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+namespace ridgeline::tools {
+
+// Throws std::runtime_error when the file cannot be written. REQUIRES: pixels holds
+// width x height x channels bytes, channels 1 (grey) or 3 (RGB).
+void WritePng(const std::filesystem::path& path, int width, int height, int channels,
+              std::span<const uint8_t> pixels);
+
+// The same into memory.
+std::vector<uint8_t> EncodePng(int width, int height, int channels,
+                               std::span<const uint8_t> pixels);
+
+}  // namespace ridgeline::tools
