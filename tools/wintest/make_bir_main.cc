@@ -3,13 +3,15 @@
 //
 //   ridgeline-make-bir IMAGE OUT.bir [IMAGE OUT.bir ...]
 //
-// Each image (8-bit grey TIFF or binary PGM, taken as 500 pixels per inch) becomes a record
-// with one uncompressed finger image. Exit status 0, or 2 when an image cannot be used.
+// Each image (any format the tools' image reader takes, converted to 8-bit grey) becomes a
+// record with one uncompressed finger image, taken as 500 pixels per inch whatever the file
+// declares. Exit status 0, or 2 when an image cannot be used.
 #include <cstdio>
+#include <exception>
 #include <string>
 
+#include "tools/image/print_image.h"
 #include "tools/wintest/bir_record.h"
-#include "tools/wintest/grey_image_file.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc % 2 == 0) {
@@ -17,10 +19,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (int i = 1; i + 1 < argc; i += 2) {
-    ridgeline::wintest::GreyImage image;
-    std::string error;
-    if (!ridgeline::wintest::ReadGreyImage(argv[i], &image, &error)) {
-      std::fprintf(stderr, "ridgeline-make-bir: %s: %s\n", argv[i], error.c_str());
+    ridgeline::tools::PrintImage image;
+    try {
+      image = ridgeline::tools::ReadPrintImage(argv[i]);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "ridgeline-make-bir: %s\n", error.what());
       return 2;
     }
     const std::vector<uint8_t> bir =
@@ -29,8 +32,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ridgeline-make-bir: cannot write %s\n", argv[i + 1]);
       return 2;
     }
-    std::printf("%s: %d x %d -> %s (%zu bytes)\n", argv[i], image.width, image.height, argv[i + 1],
-                bir.size());
+    std::printf("%s: %s, %d x %d -> %s (%zu bytes)\n", argv[i], image.format.c_str(), image.width,
+                image.height, argv[i + 1], bir.size());
   }
   return 0;
 }
