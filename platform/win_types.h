@@ -8,8 +8,12 @@
 
 #ifdef _WIN32
 
+// Only the base system headers, and no min/max macros to break std::min and std::max.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
 #include <windows.h>
 
