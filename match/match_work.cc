@@ -32,4 +32,11 @@ MatchWork* BuildMatchWork(int maxA, int colsA, int rowsA, int maxB, int colsB, i
 
 void FreeMatchWork(MatchWork* work) { delete work; }
 
+MatchWorkPtr BuildDefaultMatchWork() {
+  MatchParams params;
+  InitMatchParams(&params);
+  return MatchWorkPtr(BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize,
+                                     kMapSize, params));
+}
+
 }  // namespace ridgeline

@@ -3,6 +3,8 @@
 // Callers outside the matcher see it only through this handle.
 #pragma once
 
+#include <memory>
+
 #include "match/match_params.h"
 
 namespace ridgeline {
@@ -15,5 +17,14 @@ MatchWork* BuildMatchWork(int maxA, int colsA, int rowsA, int maxB, int colsB, i
                           const MatchParams& params);
 // Releases a work area built by BuildMatchWork; null does nothing.
 void FreeMatchWork(MatchWork* work);
+
+struct MatchWorkDeleter {
+  void operator()(MatchWork* work) const { FreeMatchWork(work); }
+};
+using MatchWorkPtr = std::unique_ptr<MatchWork, MatchWorkDeleter>;
+
+// The work area every engine context gives its matcher: 250 minutiae and a 64 x 64 grid a side,
+// with the default MatchParams. Null when an allocation fails.
+MatchWorkPtr BuildDefaultMatchWork();
 
 }  // namespace ridgeline

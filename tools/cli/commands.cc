@@ -212,12 +212,7 @@ std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) 
   const eval::PrintFeatures a = eval::ExtractPrint(as_grey(probe));
   const eval::PrintFeatures b = eval::ExtractPrint(as_grey(reference));
   if (!a.probe || !b.reference) return std::nullopt;
-  MatchParams params;
-  InitMatchParams(&params);
-  std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
-      BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize,
-                     params),
-      FreeMatchWork);
+  const MatchWorkPtr work = BuildDefaultMatchWork();
   if (!work) throw std::bad_alloc();
   auto match_result = std::make_unique<MatchResult>();
   return MatchCoord(*a.probe->set(), *b.reference->set(), work.get(), match_result.get());

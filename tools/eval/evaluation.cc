@@ -29,35 +29,21 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The work area an engine context gives its matcher: 250 minutiae and a 64 x 64 grid a side.
-struct MatchWorkOwner {
-  MatchWork* work;
-  MatchWorkOwner() {
-    MatchParams params;
-    InitMatchParams(&params);
-    work = BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize,
-                          params);
-    if (work == nullptr) throw std::bad_alloc();
-  }
-  ~MatchWorkOwner() { FreeMatchWork(work); }
-  MatchWorkOwner(const MatchWorkOwner&) = delete;
-  MatchWorkOwner& operator=(const MatchWorkOwner&) = delete;
-};
-
 // Scores comparisons[first .. first + count) into scores on `threads` workers and returns the
 // comparisons per second.
 double ScoreRange(const EvalRun& run, int first, int count, int threads, ProgressBar* progress,
                   std::vector<int>* scores) {
-  std::vector<std::unique_ptr<MatchWorkOwner>> works;
+  std::vector<MatchWorkPtr> works;
   for (int i = 0; i < std::max(1, std::min(threads, count)); ++i) {
-    works.push_back(std::make_unique<MatchWorkOwner>());
+    works.push_back(BuildDefaultMatchWork());
+    if (!works.back()) throw std::bad_alloc();
   }
   const auto start = Clock::now();
   ParallelFor(count, threads, [&](int worker, int index) {
     const Comparison& c = run.comparisons[static_cast<size_t>(first + index)];
     (*scores)[static_cast<size_t>(first + index)] =
         ScoreComparison(run.features[static_cast<size_t>(c.reference)],
-                        run.features[static_cast<size_t>(c.probe)], works[worker]->work);
+                        run.features[static_cast<size_t>(c.probe)], works[worker].get());
     if (progress != nullptr) progress->Advance();
   });
   const double seconds = SecondsSince(start);

@@ -319,12 +319,7 @@ std::string WorstNonMatches(const EvalRun& run) {
       std::string(kPairedColour) + "\">paired</span> and <span style=\"color:" + kUnpairedColour +
       "\">unpaired</span> minutiae under the best alignment (circles: endings, squares: "
       "bifurcations; the tick points along the ridge).</p>\n";
-  MatchParams params;
-  InitMatchParams(&params);
-  std::unique_ptr<MatchWork, void (*)(MatchWork*)> work(
-      BuildMatchWork(kMatchCapacity, kMapSize, kMapSize, kMatchCapacity, kMapSize, kMapSize,
-                     params),
-      FreeMatchWork);
+  const MatchWorkPtr work = BuildDefaultMatchWork();
   if (!work) throw std::bad_alloc();
   for (size_t k = 0; k < shown; ++k) {
     const Comparison& c = run.comparisons[misses[k]];
