@@ -108,35 +108,9 @@ wsq::FilterBank ReadTransformTable(SegmentReader& in) {
     }
     return half;
   };
-  const std::vector<float> c0 = read_half(lowpass_length);
-  const std::vector<float> c1 = read_half(highpass_length);
-  // The stored halves are the analysis filters from their centre outwards; the synthesis
-  // highpass comes from the analysis lowpass and the synthesis lowpass from the analysis
-  // highpass, with alternating signs.
-  wsq::FilterBank bank;
-  bank.highpass.resize(static_cast<size_t>(lowpass_length));
-  bank.lowpass.resize(static_cast<size_t>(highpass_length));
-  auto alternate = [](size_t k, float v) { return k % 2 == 0 ? v : -v; };
-  if (lowpass_length % 2 == 1) {
-    const size_t a = static_cast<size_t>(lowpass_length - 1) / 2;
-    for (size_t k = 0; k <= a; ++k) {
-      bank.highpass[a + k] = bank.highpass[a - k] = alternate(k, c0[k]);
-    }
-    const size_t b = static_cast<size_t>(highpass_length - 1) / 2;
-    for (size_t k = 0; k <= b; ++k) bank.lowpass[b + k] = bank.lowpass[b - k] = alternate(k, c1[k]);
-  } else {
-    const size_t a = static_cast<size_t>(lowpass_length) / 2 - 1;
-    for (size_t k = 0; k <= a; ++k) {
-      bank.highpass[a + 1 + k] = alternate(k, c0[k]);
-      bank.highpass[a - k] = -bank.highpass[a + 1 + k];
-    }
-    const size_t b = static_cast<size_t>(highpass_length) / 2 - 1;
-    for (size_t k = 0; k <= b; ++k) {
-      bank.lowpass[b + 1 + k] = alternate(k + 1, c1[k]);
-      bank.lowpass[b - k] = bank.lowpass[b + 1 + k];
-    }
-  }
-  return bank;
+  const std::vector<float> lowpass_half = read_half(lowpass_length);
+  const std::vector<float> highpass_half = read_half(highpass_length);
+  return wsq::SynthesisBank(lowpass_half, lowpass_length, highpass_half, highpass_length);
 }
 
 Quantization ReadQuantizationTable(SegmentReader& in) {

@@ -192,6 +192,41 @@ void CheckBank(const FilterBank& bank) {
 
 }  // namespace
 
+FilterBank SynthesisBank(std::span<const float> lowpass_half, int lowpass_length,
+                         std::span<const float> highpass_half, int highpass_length) {
+  assert(lowpass_half.size() == static_cast<size_t>(lowpass_length + 1) / 2);
+  assert(highpass_half.size() == static_cast<size_t>(highpass_length + 1) / 2);
+  FilterBank bank;
+  bank.highpass.resize(static_cast<size_t>(lowpass_length));
+  bank.lowpass.resize(static_cast<size_t>(highpass_length));
+  auto alternate = [](size_t k, float v) { return k % 2 == 0 ? v : -v; };
+  if (lowpass_length % 2 == 1) {
+    // Whole-sample symmetric filters: the stored half starts with the centre tap.
+    const size_t a = static_cast<size_t>(lowpass_length - 1) / 2;
+    for (size_t k = 0; k <= a; ++k) {
+      bank.highpass[a + k] = bank.highpass[a - k] = alternate(k, lowpass_half[k]);
+    }
+    const size_t b = static_cast<size_t>(highpass_length - 1) / 2;
+    for (size_t k = 0; k <= b; ++k) {
+      bank.lowpass[b + k] = bank.lowpass[b - k] = alternate(k, highpass_half[k]);
+    }
+  } else {
+    // Half-sample filters: the stored half starts just right of the midpoint; the synthesis
+    // highpass is antisymmetric, the synthesis lowpass symmetric.
+    const size_t a = static_cast<size_t>(lowpass_length) / 2 - 1;
+    for (size_t k = 0; k <= a; ++k) {
+      bank.highpass[a + 1 + k] = alternate(k, lowpass_half[k]);
+      bank.highpass[a - k] = -bank.highpass[a + 1 + k];
+    }
+    const size_t b = static_cast<size_t>(highpass_length) / 2 - 1;
+    for (size_t k = 0; k <= b; ++k) {
+      bank.lowpass[b + 1 + k] = alternate(k + 1, highpass_half[k]);
+      bank.lowpass[b - k] = bank.lowpass[b + 1 + k];
+    }
+  }
+  return bank;
+}
+
 void Reconstruct(std::span<float> plane, int width, const Geometry& geometry,
                  const FilterBank& synthesis) {
   CheckBank(synthesis);

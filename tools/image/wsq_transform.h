@@ -22,6 +22,13 @@ struct FilterBank {
   std::vector<float> highpass;
 };
 
+// The synthesis filters that invert an analysis bank given by the right halves of its filters
+// (taps length/2 .. length-1, the form a file stores them in): the synthesis highpass comes from
+// the analysis lowpass and the synthesis lowpass from the analysis highpass, with alternating
+// signs. REQUIRES: each half has (length + 1) / 2 taps, both lengths of one parity, >= 2.
+FilterBank SynthesisBank(std::span<const float> lowpass_half, int lowpass_length,
+                         std::span<const float> highpass_half, int highpass_length);
+
 // Inverse transform in place: nodes from the last to the first, in each the columns then the
 // rows. REQUIRES: plane holds width x height values, geometry was computed for that size, the
 // synthesis filters are non-empty and of one parity.
