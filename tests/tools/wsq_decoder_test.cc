@@ -81,11 +81,10 @@ TEST(WsqDecoder, ThirdPartyFileDecodes) {
 TEST(WsqDecoder, WsqInsideAnAnsi381RecordDecodesWithTheRecordsResolution) {
   const std::vector<uint8_t> wsq = SmallestReferenceFile();
   if (wsq.empty()) GTEST_SKIP() << "no WSQ reference files";
-  std::vector<uint8_t> record;
+  std::vector<uint8_t> record = {'F', 'I', 'R', 0, '0', '1', '0', 0};
   auto put = [&](uint64_t v, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) record.push_back(static_cast<uint8_t>(v >> (8 * i)));
   };
-  record.insert(record.end(), {'F', 'I', 'R', 0, '0', '1', '0', 0});
   put(36 + 14 + wsq.size(), 6);
   put(0, 4), put(0, 2), put(31, 2);
   put(1, 1), put(1, 1);                                // one finger, pixels per inch
@@ -280,7 +279,9 @@ TEST(WsqDecoder, DamagedStructureIsRefusedWithTheFault) {
     bad[at] = value;
     return bad;
   };
-  EXPECT_NE(message(with(sof + 7, 0)).find("0 x 300"), std::string::npos);  // height 0
+  std::vector<uint8_t> no_rows = with(sof + 6, 0);
+  no_rows[sof + 7] = 0;
+  EXPECT_NE(message(no_rows).find("300 x 0"), std::string::npos);
   EXPECT_NE(message(with(sof + 6, 0x40)).find("refused"), std::string::npos);
   EXPECT_NE(message(with(dtt + 4, 0)).find("filter of 0 taps"), std::string::npos);
   EXPECT_NE(message(with(dtt + 4, 8)).find("mixes"), std::string::npos);

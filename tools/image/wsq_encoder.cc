@@ -124,6 +124,26 @@ BinWidths AllocateBits(const std::array<float, kSubbands>& variance, float bitra
   return bins;
 }
 
+// Quantized values travel as 16-bit magnitudes. At rates far above what prints need the
+// allocation can make a low subband's bins so narrow that its largest coefficient would not
+// fit; such a subband gets the narrowest bins that still hold it, rather than clipped values.
+void FitSixteenBits(const std::vector<float>& plane, int width, const wsq::Geometry& geometry,
+                    BinWidths* bins) {
+  constexpr float kLargestMagnitude = 65535.0f;
+  for (int k = 0; k < kCodedSubbands; ++k) {
+    if (bins->q[k] == 0.0f) continue;
+    const wsq::Rect& r = geometry.subbands[k];
+    float largest = 0.0f;
+    for (int y = r.y; y < r.y + r.height; ++y) {
+      const float* row = plane.data() + static_cast<size_t>(y) * width;
+      for (int x = r.x; x < r.x + r.width; ++x) largest = std::max(largest, std::abs(row[x]));
+    }
+    if (largest / bins->q[k] < kLargestMagnitude - 2.0f) continue;
+    bins->q[k] = largest / (kLargestMagnitude - 2.0f);
+    bins->z[k] = static_cast<float>(kZeroBinRatio * bins->q[k]);
+  }
+}
+
 int32_t Quantize(float c, float q, float z) {
   const float half = z / 2.0f;
   int32_t p = 0;
@@ -337,7 +357,8 @@ std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi)
   for (int k = flat ? 0 : 4; k < kCodedSubbands; ++k) {
     variance[k] = Variance(plane, width, geometry.subbands[k], !flat);
   }
-  const BinWidths bins = AllocateBits(variance, rate);
+  BinWidths bins = AllocateBits(variance, rate);
+  FitSixteenBits(plane, width, geometry, &bins);
 
   std::array<std::vector<int32_t>, 3> blocks;
   for (int k = 0; k < kCodedSubbands; ++k) {
