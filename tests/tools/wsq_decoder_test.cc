@@ -301,5 +301,20 @@ TEST(WsqDecoder, DamagedStructureIsRefusedWithTheFault) {
   EXPECT_NE(message(with(dqt + 2, 0xFF)).find("impossible length"), std::string::npos);
 }
 
+TEST(WsqDecoder, OverflowingFilterTapsGiveDefinedPixels) {
+  std::vector<uint8_t> wsq = SmallestReferenceFile();
+  if (wsq.empty()) GTEST_SKIP() << "no WSQ reference files";
+  const size_t dtt = FindSegment(wsq, 0xA4);
+  ASSERT_NE(dtt, 0u);
+  // Every tap 4294967295 (exponent 0): the reconstruction overflows to inf and NaN.
+  for (size_t record = 0; record < 9; ++record) {
+    const size_t at = dtt + 6 + 6 * record;
+    wsq[at + 1] = 0;
+    for (int i = 2; i < 6; ++i) wsq[at + static_cast<size_t>(i)] = 0xFF;
+  }
+  const PrintImage image = DecodeWsq(wsq, "huge.wsq");
+  EXPECT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * image.height);
+}
+
 }  // namespace
 }  // namespace ridgeline::tools

@@ -209,7 +209,9 @@ std::vector<uint8_t> ToPixels(std::span<const float> plane, const Frame& frame) 
   for (size_t i = 0; i < plane.size(); ++i) {
     float t = plane[i] * frame.scale + frame.shift;
     t = static_cast<float>(static_cast<double>(t) + 0.5);
-    pixels[i] = t < 0.0f ? 0 : t > 255.0f ? 255 : static_cast<uint8_t>(t);
+    // A damaged table can make values overflow to infinity and NaN; NaN becomes black rather
+    // than an undefined conversion.
+    pixels[i] = !(t >= 0.0f) ? 0 : t > 255.0f ? 255 : static_cast<uint8_t>(t);
   }
   return pixels;
 }
