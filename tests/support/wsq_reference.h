@@ -2,6 +2,7 @@
 // reference decoder made from it and the print it was encoded from. Tests skip when absent.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/shared_data.h"
+#include "tools/image/print_image.h"
 
 namespace ridgeline::testing {
 
@@ -57,6 +59,23 @@ inline std::vector<uint8_t> PgmPixels(const std::filesystem::path& path, int wid
   const size_t pixels = static_cast<size_t>(width) * height;
   if (bytes.size() < pixels) return {};
   return {bytes.end() - static_cast<std::ptrdiff_t>(pixels), bytes.end()};
+}
+
+// Concentric ridges with a period of about 9 pixels, fading towards a light background outside
+// an ellipse, like a print.
+inline tools::PrintImage RidgeImage(int width, int height) {
+  tools::PrintImage image;
+  image.width = width;
+  image.height = height;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const double r = std::hypot(x - width * 0.5, (y - height * 0.4) * 0.8);
+      const double ridge = std::sin(r * 0.7 + 0.3 * std::sin(x * 0.05));
+      const double fade = r < 0.45 * std::min(width, height) ? 1.0 : 0.2;
+      image.pixels.push_back(static_cast<uint8_t>(150 + 90 * ridge * fade));
+    }
+  }
+  return image;
 }
 
 }  // namespace ridgeline::testing
