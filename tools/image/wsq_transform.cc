@@ -47,12 +47,17 @@ class PaddedBand {
  public:
   void Fill(std::span<const float> s, int pad, const Extension& e) {
     pad_ = pad;
+    const int n = static_cast<int>(s.size());
     values_.resize(s.size() + 2 * static_cast<size_t>(pad));
-    for (int k = -pad; k < static_cast<int>(s.size()) + pad; ++k) {
-      values_[static_cast<size_t>(k + pad)] = Extended(s, k, e);
+    std::copy(s.begin(), s.end(), values_.begin() + pad);
+    for (int k = 1; k <= pad; ++k) {
+      values_[static_cast<size_t>(pad - k)] = Extended(s, -k, e);
+      values_[static_cast<size_t>(pad + n - 1 + k)] = Extended(s, n - 1 + k, e);
     }
   }
   float at(int k) const { return values_[static_cast<size_t>(k + pad_)]; }
+  // The samples from index k on.
+  const float* from(int k) const { return values_.data() + pad_ + k; }
 
  private:
   std::vector<float> values_;
@@ -85,37 +90,49 @@ class LineFilter {
     if (odd_) {
       low_.Fill(low, pad_, {true, !even_n, false, false});
       high_.Fill(high, pad_, {false, even_n, false, false});
-      const int a = (l0 - 1) / 2;
-      const int b = (l1 - 1) / 2;
-      for (int i = 0; i < n; ++i) {
-        // Lowpass sample k sits at position 2k, highpass sample k at 2k + 1.
-        const int k_low = -FloorDiv2(a - i);
-        float sum = low_.at(k_low) * g0[static_cast<size_t>(a + i - 2 * k_low)];
-        for (int k = k_low + 1; k <= FloorDiv2(i + a); ++k) {
-          sum += low_.at(k) * g0[static_cast<size_t>(a + i - 2 * k)];
-        }
-        for (int k = -FloorDiv2(b - i + 1); k <= FloorDiv2(i - 1 + b); ++k) {
-          sum += high_.at(k) * g1[static_cast<size_t>(b + i - 2 * k - 1)];
-        }
-        out_[static_cast<size_t>(i)] = sum;
-      }
     } else {
       low_.Fill(low, pad_, {false, !even_n, false, false});
       high_.Fill(high, pad_, {false, false, true, !even_n});
-      const int c0 = l0 / 2 - 1;
-      const int c1 = l1 / 2 - 1;
-      for (int i = 0; i < n; ++i) {
+    }
+    // Output i = 2m + p takes the same taps, at the same offsets from m, for every m of one
+    // parity p; summing term by term over all m keeps each output's order of additions
+    // (lowpass terms, then highpass terms, each by increasing k) and lets the loops run flat.
+    for (int p = 0; p < 2 && p < n; ++p) {
+      const size_t count = static_cast<size_t>(n - p + 1) / 2;
+      sums_.resize(count);
+      bool first = true;
+      auto term = [&](const PaddedBand& band, int d, float tap) {
+        const float* source = band.from(d);
+        float* sums = sums_.data();
+        if (first) {
+          for (size_t m = 0; m < count; ++m) sums[m] = source[m] * tap;
+          first = false;
+        } else {
+          for (size_t m = 0; m < count; ++m) sums[m] += source[m] * tap;
+        }
+      };
+      if (odd_) {
+        // Lowpass sample k sits at position 2k, highpass sample k at 2k + 1; k = m + d.
+        const int a = (l0 - 1) / 2;
+        const int b = (l1 - 1) / 2;
+        for (int d = -FloorDiv2(a - p); d <= FloorDiv2(p + a); ++d) {
+          term(low_, d, g0[static_cast<size_t>(a + p - 2 * d)]);
+        }
+        for (int d = -FloorDiv2(b - p + 1); d <= FloorDiv2(p - 1 + b); ++d) {
+          term(high_, d, g1[static_cast<size_t>(b + p - 2 * d - 1)]);
+        }
+      } else {
         // Tap index i - 2k + c must lie in 0 .. l - 1.
-        const int k_low = FloorDiv2(i + c0 - l0) + 1;
-        float sum = low_.at(k_low) * g0[static_cast<size_t>(i - 2 * k_low + c0)];
-        for (int k = k_low + 1; k <= FloorDiv2(i + c0); ++k) {
-          sum += low_.at(k) * g0[static_cast<size_t>(i - 2 * k + c0)];
+        const int c0 = l0 / 2 - 1;
+        const int c1 = l1 / 2 - 1;
+        for (int d = FloorDiv2(p + c0 - l0) + 1; d <= FloorDiv2(p + c0); ++d) {
+          term(low_, d, g0[static_cast<size_t>(p - 2 * d + c0)]);
         }
-        for (int k = FloorDiv2(i + c1 - l1) + 1; k <= FloorDiv2(i + c1); ++k) {
-          sum += high_.at(k) * g1[static_cast<size_t>(i - 2 * k + c1)];
+        for (int d = FloorDiv2(p + c1 - l1) + 1; d <= FloorDiv2(p + c1); ++d) {
+          term(high_, d, g1[static_cast<size_t>(p - 2 * d + c1)]);
         }
-        out_[static_cast<size_t>(i)] = sum;
       }
+      for (size_t m = 0; m < count; ++m) out_[2 * m + static_cast<size_t>(p)] = sums_[m];
     }
     std::copy(out_.begin(), out_.end(), line.begin());
   }
@@ -166,21 +183,36 @@ class LineFilter {
   PaddedBand low_;
   PaddedBand high_;
   std::vector<float> out_;
+  std::vector<float> sums_;
 };
 
-// Runs `filter` over every row (along_rows) or every column of the node's rectangle.
+// Runs `apply` over every row (along_rows) or every column of the node's rectangle. Columns are
+// copied out a few at a time so that each pass over the rows reads neighbouring values.
 template <typename Apply>
 void ForEachLine(std::span<float> plane, int width, const Rect& r, bool along_rows, Apply apply) {
-  const int lines = along_rows ? r.height : r.width;
-  const int length = along_rows ? r.width : r.height;
-  std::vector<float> line(static_cast<size_t>(length));
-  for (int j = 0; j < lines; ++j) {
-    const size_t origin = along_rows ? static_cast<size_t>(r.y + j) * width + r.x
-                                     : static_cast<size_t>(r.y) * width + r.x + j;
-    const size_t step = along_rows ? 1 : static_cast<size_t>(width);
-    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = plane[origin + i * step];
-    apply(std::span<float>(line));
-    for (int i = 0; i < length; ++i) plane[origin + i * step] = line[static_cast<size_t>(i)];
+  if (along_rows) {
+    for (int j = 0; j < r.height; ++j) {
+      apply(
+          plane.subspan(static_cast<size_t>(r.y + j) * width + r.x, static_cast<size_t>(r.width)));
+    }
+    return;
+  }
+  constexpr int kColumnsAtOnce = 16;
+  const size_t length = static_cast<size_t>(r.height);
+  std::vector<float> columns(length * kColumnsAtOnce);
+  for (int j0 = 0; j0 < r.width; j0 += kColumnsAtOnce) {
+    const int count = std::min(kColumnsAtOnce, r.width - j0);
+    for (size_t i = 0; i < length; ++i) {
+      const float* row = plane.data() + (r.y + i) * width + r.x + j0;
+      for (int c = 0; c < count; ++c) columns[static_cast<size_t>(c) * length + i] = row[c];
+    }
+    for (int c = 0; c < count; ++c) {
+      apply(std::span<float>(columns).subspan(static_cast<size_t>(c) * length, length));
+    }
+    for (size_t i = 0; i < length; ++i) {
+      float* row = plane.data() + (r.y + i) * width + r.x + j0;
+      for (int c = 0; c < count; ++c) row[c] = columns[static_cast<size_t>(c) * length + i];
+    }
   }
 }
 
