@@ -72,7 +72,7 @@ TEST(WsqDecoder, ThirdPartyFileDecodes) {
   EXPECT_GT(image.width, 0);
   EXPECT_GT(image.height, 0);
   EXPECT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * image.height);
-  // A fingerprint, not a flat or saturated plane.
+  // A picture with dark shapes on a light ground, not a flat or saturated plane.
   int lowest = 255, highest = 0;
   for (uint8_t p : image.pixels)
     lowest = std::min<int>(lowest, p), highest = std::max<int>(highest, p);
