@@ -28,11 +28,11 @@ std::vector<Tap> Taps(int destination, int source, int from_dpi, int to_dpi) {
   return taps;
 }
 
-int ScaledSide(int side, int from_dpi, int to_dpi) {
-  return std::max(1, static_cast<int>((int64_t{side} * to_dpi * 2 + from_dpi) / (2 * from_dpi)));
-}
-
 }  // namespace
+
+int64_t ResampledSide(int side, int from_dpi, int to_dpi) {
+  return std::max<int64_t>(1, (int64_t{side} * to_dpi * 2 + from_dpi) / (2 * int64_t{from_dpi}));
+}
 
 PrintImage Resample(const PrintImage& image, int from_dpi, int to_dpi) {
   assert(from_dpi > 0 && to_dpi > 0 && image.width > 0 && image.height > 0);
@@ -40,8 +40,8 @@ PrintImage Resample(const PrintImage& image, int from_dpi, int to_dpi) {
   PrintImage out;
   out.format = image.format;
   out.declared_dpi = to_dpi;
-  out.width = ScaledSide(image.width, from_dpi, to_dpi);
-  out.height = ScaledSide(image.height, from_dpi, to_dpi);
+  out.width = static_cast<int>(ResampledSide(image.width, from_dpi, to_dpi));
+  out.height = static_cast<int>(ResampledSide(image.height, from_dpi, to_dpi));
   out.pixels.resize(static_cast<size_t>(out.width) * out.height);
   const std::vector<Tap> xs = Taps(out.width, image.width, from_dpi, to_dpi);
   const std::vector<Tap> ys = Taps(out.height, image.height, from_dpi, to_dpi);
