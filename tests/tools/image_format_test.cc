@@ -208,6 +208,21 @@ TEST(Jpeg2000Reader, LosslessCodestreamGivesThePixels) {
   EXPECT_EQ(image.pixels, source.pixels);
   const std::vector<uint8_t> cut(j2k.begin(), j2k.begin() + static_cast<ptrdiff_t>(j2k.size() / 2));
   EXPECT_THROW(DecodePrintImage(cut, "cut.j2k"), InputError);
+  // A grid of 120,000 one-pixel tiles (the decoder would build each while reading the header)
+  // and a size over the limit are refused from the size segment alone.
+  auto with_siz = [](std::vector<uint8_t> bytes, size_t at, uint32_t value) {
+    for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    return bytes;
+  };
+  const std::vector<uint8_t> tiny_tiles =
+      with_siz(with_siz(with_siz(j2k, 12, 3000), 24, 1), 28, 1);  // height, tile sides
+  EXPECT_THROW(DecodePrintImage(with_siz(j2k, 12, 5000), "tall.j2k"), InputError);
+  try {
+    DecodePrintImage(tiny_tiles, "tiles.j2k");
+    ADD_FAILURE() << "decoded";
+  } catch (const InputError& error) {
+    EXPECT_NE(std::string(error.what()).find("tiles"), std::string::npos) << error.what();
+  }
 }
 
 }  // namespace

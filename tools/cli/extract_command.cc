@@ -107,7 +107,7 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
   const std::unique_ptr<EngineView> view = ExtractWithEngine(capture);
   const int width = view->width;
   const int height = view->height;
-  if (!stages.empty()) {
+  if (!stages.empty() && !view->shown.null()) {
     PrepareOutputFolder(stages);
     std::vector<uint8_t> pixels;
     for (int y = 0; y < height; ++y) {
@@ -149,7 +149,7 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
       WritePng(stages / name, width, height, 1, pixels);
     };
     save_grey(view->foreground.get(), "foreground.png");
-    if (view->binary) save_grey(view->binary.get(), "binary.png");
+    if (!view->binary.null()) save_grey(view->binary.get(), "binary.png");
   }
   if (!overlay.empty()) {
     Canvas canvas(view->shown.get(), width, height);

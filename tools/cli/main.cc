@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "template/template_layout.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
@@ -32,6 +33,9 @@ int Run(int argc, char** argv) {
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", std::string("ridgeline ") + RIDGELINE_VERSION +
+                                        " (template format " +
+                                        std::to_string(ridgeline::kTemplateFormatVersion) + ")");
 
   CommonOptions options;
   bool trace = false;

@@ -62,6 +62,62 @@ struct ImageCloser {
   void operator()(opj_image_t* image) const { opj_image_destroy(image); }
 };
 
+// A real image has a handful of tiles; the decoder builds a structure per tile while it reads
+// the header, so a tiny file declaring a vast grid of tiny tiles costs seconds.
+constexpr uint64_t kMaxTiles = 4096;
+
+uint64_t BigEndian(std::span<const uint8_t> bytes, size_t at, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes[at + i];
+  return value;
+}
+
+// The codestream of a JP2 file: the payload of its top-level 'jp2c' box. Empty when absent.
+std::span<const uint8_t> Jp2Codestream(std::span<const uint8_t> file) {
+  size_t at = 0;
+  while (file.size() - at >= 8) {
+    uint64_t length = BigEndian(file, at, 4);
+    size_t header = 8;
+    if (length == 1) {
+      if (file.size() - at < 16) return {};
+      length = BigEndian(file, at + 8, 8);
+      header = 16;
+    } else if (length == 0) {
+      length = file.size() - at;  // the last box runs to the end
+    }
+    if (length < header || length > file.size() - at) return {};
+    if (std::memcmp(file.data() + at + 4, "jp2c", 4) == 0) {
+      return file.subspan(at + header, static_cast<size_t>(length) - header);
+    }
+    at += static_cast<size_t>(length);
+  }
+  return {};
+}
+
+// Checks the image and tile sizes of the codestream's SIZ segment before the decoder sees it.
+void CheckSiz(std::span<const uint8_t> codestream, const std::string& name) {
+  // SOC, then SIZ: marker, length, capabilities, then eight 32-bit sizes and offsets.
+  constexpr size_t kSizBytes = 4 + 2 + 2 + 8 * 4;
+  if (codestream.size() < kSizBytes || BigEndian(codestream, 0, 4) != 0xFF4FFF51) {
+    throw InputError(name + ": unreadable JPEG 2000 (no image size segment at the start)");
+  }
+  const uint64_t x1 = BigEndian(codestream, 8, 4), y1 = BigEndian(codestream, 12, 4);
+  const uint64_t x0 = BigEndian(codestream, 16, 4), y0 = BigEndian(codestream, 20, 4);
+  const uint64_t tile_w = BigEndian(codestream, 24, 4), tile_h = BigEndian(codestream, 28, 4);
+  const uint64_t tile_x0 = BigEndian(codestream, 32, 4), tile_y0 = BigEndian(codestream, 36, 4);
+  if (x1 <= x0 || y1 <= y0 || tile_w == 0 || tile_h == 0 || tile_x0 > x0 || tile_y0 > y0) {
+    throw InputError(name + ": damaged JPEG 2000 (inconsistent image or tile size)");
+  }
+  CheckImageSize(static_cast<int>(std::min<uint64_t>(x1 - x0, kMaxImageSide + 1)),
+                 static_cast<int>(std::min<uint64_t>(y1 - y0, kMaxImageSide + 1)), name);
+  const uint64_t tiles =
+      ((x1 - tile_x0 + tile_w - 1) / tile_w) * ((y1 - tile_y0 + tile_h - 1) / tile_h);
+  if (tiles > kMaxTiles) {
+    throw InputError(name + ": JPEG 2000 with " + std::to_string(tiles) + " tiles; at most " +
+                     std::to_string(kMaxTiles) + " are read");
+  }
+}
+
 // One sample of a component scaled to 0..255.
 uint32_t Sample(const opj_image_comp_t& component, size_t index) {
   int64_t value = component.data[index];
@@ -75,6 +131,7 @@ uint32_t Sample(const opj_image_comp_t& component, size_t index) {
 
 PrintImage DecodeJpeg2000(std::span<const uint8_t> bytes, const std::string& name) {
   const bool jp2_box = bytes.size() >= 12 && std::memcmp(bytes.data() + 4, "jP  ", 4) == 0;
+  CheckSiz(jp2_box ? Jp2Codestream(bytes) : bytes, name);
   std::unique_ptr<opj_codec_t, CodecCloser> codec(
       opj_create_decompress(jp2_box ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
   std::string error;
