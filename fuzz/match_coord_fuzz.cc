@@ -4,6 +4,12 @@
 // are outside bytes, so whatever passes the check must be matched without reading or writing
 // outside the work area, and every score must stay within 0..9999.
 //
+// Every size the check admits is fuzzed, up to 250 x 250 minutiae (real prints reach about
+// 120). Pair voting grows with the product of the counts, so the per-input work is budgeted:
+// large pairs are compared once, and only small ones go through the four comparisons. Run it
+// with a per-input time limit that allows one 250 x 250 comparison under the sanitizers, e.g.
+// -timeout=10.
+//
 // Input: a 16-bit little-endian length L, L bytes of the probe's record, then the reference's.
 #include <algorithm>
 #include <cstddef>
@@ -27,9 +33,9 @@ using namespace ridgeline;
 
 constexpr int kWorkMinutiae = 250;
 constexpr int kWorkGridSide = 64;
-// Pair voting grows with the product of the pair counts; above this product of minutia counts
-// one input takes seconds under the sanitizers. Either side alone may still reach 250.
-constexpr int kMaxMinutiaProduct = 2500;
+// Above this product of minutia counts one comparison takes a noticeable part of a second under
+// the sanitizers; such pairs get one comparison instead of four.
+constexpr int kFullCheckMinutiaProduct = 2500;
 
 void Require(bool condition) {
   if (!condition) __builtin_trap();
@@ -88,9 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Features b;
   if (!DecodeChecked(data + 2, first, &a)) return 0;
   if (!DecodeChecked(data + 2 + first, size - 2 - first, &b)) return 0;
-  if (a.set->Count * b.set->Count > kMaxMinutiaProduct) return 0;
-
   const int ab = Match(*a.set, *b.set);
+  if (a.set->Count * b.set->Count > kFullCheckMinutiaProduct) return 0;
+
   Require(Match(*a.set, *b.set, /*rebuildA=*/false) == ab);
   Match(*b.set, *a.set);
 

@@ -60,6 +60,7 @@ bool FindContainerEntry(std::span<const uint8_t> container, int index,
 }
 
 bool CheckMinutiaTemplate(std::span<const uint8_t> entry) {
+  if (entry.size() > kMaxTemplateEntryBytes) return false;
   ByteReader header(entry);
   uint8_t b0 = 0;
   uint8_t count = 0;

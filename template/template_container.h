@@ -17,6 +17,10 @@ namespace ridgeline {
 constexpr size_t kContainerHeaderSize = 8;
 constexpr uint16_t kMinutiaTemplateType = 2001;
 constexpr int kMaxContainerEntries = 255;  // TemplateCount is one byte
+// Largest entry the structural check accepts: the byte budget of one minutiae template, which
+// every record the extraction writes fits. A larger stored entry can only be forged, and each
+// one would cost a comparison seconds.
+constexpr size_t kMaxTemplateEntryBytes = 1024;
 
 struct ContainerHeader {
   uint8_t Version;

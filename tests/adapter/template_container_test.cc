@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/engine_params.h"
+#include "engine/engine_settings.h"
 #include "template/template_decode.h"
 #include "template/template_encode.h"
 #include "template/template_layout.h"
@@ -158,9 +159,9 @@ TEST(CheckMinutiaTemplate, LimitsCountGridWidthAndPositions) {
   r[1] = 0;
   EXPECT_FALSE(CheckMinutiaTemplate(r));
 
-  // 250 minutiae pass, 251 do not.
-  std::vector<uint8_t> big = {0x45, 250, 0x81, 1, 0, 0, 0, 0};
-  big.resize(8 + 5 * 251 + 1, 0);
+  // 250 minutiae pass, 251 do not (4-byte entries: 250 full ones exceed the entry budget).
+  std::vector<uint8_t> big = {0x44, 250, 0x81, 1, 0, 0, 0, 0};
+  big.resize(8 + 4 * 251 + 1, 0);
   EXPECT_TRUE(CheckMinutiaTemplate(big));
   big[1] = 251;
   EXPECT_FALSE(CheckMinutiaTemplate(big));
@@ -170,6 +171,21 @@ TEST(CheckMinutiaTemplate, LimitsCountGridWidthAndPositions) {
   EXPECT_TRUE(CheckMinutiaTemplate(shorter));
   shorter[8] = 16;
   EXPECT_FALSE(CheckMinutiaTemplate(shorter));
+}
+
+// An entry may use the whole template budget and not a byte more: a stored container of 255
+// oversized entries would otherwise cost seconds per identification.
+TEST(CheckMinutiaTemplate, EntryIsBoundedByTheTemplateBudget) {
+  static_assert(kMaxTemplateEntryBytes == kTemplateCapacity);
+  std::vector<uint8_t> entry = {0x45, 200, 0x81, 1, 0, 0, 0, 0};
+  entry.resize(1024, 0);  // 200 five-byte entries and padding the record may carry
+  EXPECT_TRUE(CheckMinutiaTemplate(entry));
+  entry.push_back(0);
+  EXPECT_FALSE(CheckMinutiaTemplate(entry));
+  // The largest record the extraction writes passes.
+  const std::vector<uint8_t> full = Record(kMatchCapacity, 63, 63);
+  EXPECT_LE(full.size(), kMaxTemplateEntryBytes);
+  EXPECT_TRUE(CheckMinutiaTemplate(full));
 }
 
 TEST(CheckMinutiaTemplate, SizesTheRecordWithItsOwnHeaderLength) {

@@ -99,6 +99,18 @@ TEST_F(CapturePreparation, SidesOutsideTheEnginesWindowAreRefused) {
   EXPECT_THROW(PrepareCapture(Platen(30, 200, 0, 0, 30, 200), {}, nullptr), InputError);
   EXPECT_THROW(PrepareCapture(Platen(940, 200, 0, 0, 940, 200), {}, nullptr), InputError);
   EXPECT_NO_THROW(PrepareCapture(Platen(931, 31, 0, 0, 931, 31), {}, nullptr));
+  // A 500-dpi print too large is not shrunk on a guess, and --dpi is not offered as a cure.
+  try {
+    PrepareCapture(Platen(940, 200, 0, 0, 940, 200), {}, nullptr);
+  } catch (const InputError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("too large for a print from a 500-dpi sensor"), std::string::npos);
+    EXPECT_EQ(message.find("--dpi"), std::string::npos) << message;
+  }
+  // A file that says it is at a higher resolution is brought down to 500 dpi.
+  EXPECT_EQ(PrepareCapture(Platen(940, 200, 0, 0, 940, 200), {.dpi = 1000, .trim = false}, nullptr)
+                .image.width,
+            470);
 }
 
 }  // namespace

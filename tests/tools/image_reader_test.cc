@@ -3,13 +3,13 @@
 // the bytes).
 #include <gtest/gtest.h>
 
-#include <stb_image_write.h>
 #include <tiffio.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/image_encoders.h"
 #include "tests/support/shared_data.h"
 #include "tools/image/png_writer.h"
 #include "tools/image/print_image.h"
@@ -139,23 +139,7 @@ TEST(ImageReader, EveryLosslessFormatGivesTheSamePixels) {
 }
 
 std::vector<uint8_t> Jpeg(const PrintImage& image, int dpi) {
-  std::vector<uint8_t> out;
-  stbi_write_jpg_to_func(
-      [](void* context, void* data, int size) {
-        auto* bytes = static_cast<std::vector<uint8_t>*>(context);
-        bytes->insert(bytes->end(), static_cast<uint8_t*>(data),
-                      static_cast<uint8_t*>(data) + size);
-      },
-      &out, image.width, image.height, 1, image.pixels.data(), 95);
-  // Give the JFIF segment (right after the start-of-image marker) a density in dots per inch.
-  if (dpi > 0 && out.size() > 20 && out[3] == 0xE0) {
-    out[13] = 1;
-    out[14] = static_cast<uint8_t>(dpi >> 8);
-    out[15] = static_cast<uint8_t>(dpi);
-    out[16] = static_cast<uint8_t>(dpi >> 8);
-    out[17] = static_cast<uint8_t>(dpi);
-  }
-  return out;
+  return ridgeline::testing::EncodeJpeg(image.width, image.height, image.pixels, dpi);
 }
 
 TEST(ImageReader, JpegDecodesToNearlyTheSamePixels) {

@@ -243,6 +243,39 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
   EXPECT_EQ(flat.exit_code, 2) << flat.output;
 }
 
+// Outputs named on the command line: a link another user planted in place of the overlay, or a
+// folder of theirs given to --stages or synth --out, is refused with exit 2 and nothing is
+// written through it; links the user made are followed.
+TEST_F(RidgelineCommand, OutputsRefuseWhatAnotherUserPlanted) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
+  const ToolRun synth = RunTool(
+      {"synth", "--out", (dir_ / "prints").string(), "--fingers", "1", "--impressions", "1"});
+  if (synth.exit_code != 0) GTEST_SKIP() << "no synthetic prints: " << synth.output;
+  const fs::path print = *fs::directory_iterator(dir_ / "prints");
+  const fs::path victim = File("victim", "precious");
+  const fs::path planted = dir_ / "overlay.png";
+  fs::create_symlink(victim, planted);
+  ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
+  const ToolRun overlay = RunTool({"extract", print.string(), "--overlay", planted.string()});
+  if (overlay.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << overlay.output;
+  EXPECT_EQ(overlay.exit_code, 2) << overlay.output;
+  EXPECT_NE(overlay.output.find("another user"), std::string::npos) << overlay.output;
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+
+  const fs::path theirs = dir_ / "theirs";
+  fs::create_directory(theirs);
+  ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(RunTool({"extract", print.string(), "--stages", theirs.string()}).exit_code, 2);
+  EXPECT_EQ(RunTool({"synth", "--out", theirs.string(), "--fingers", "1"}).exit_code, 2);
+  EXPECT_TRUE(fs::is_empty(theirs));
+
+  const fs::path mine = dir_ / "mine.png";
+  fs::create_symlink(dir_ / "target.png", mine);
+  EXPECT_EQ(RunTool({"extract", print.string(), "--overlay", mine.string()}).exit_code, 0);
+  EXPECT_TRUE(fs::exists(dir_ / "target.png"));
+}
+
 // The demo's table and summary, on two fingers of the shared prints and on its default
 // synthetic prints. Skips like the round above.
 TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
@@ -252,8 +285,13 @@ TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
     runs.push_back({"demo", "--fingers", "2", "--images", prints.string()});
   }
   int ran = 0;
+  // Its temporary prints and gallery go into private folders that are gone when it ends.
+  const fs::path temporary = dir_ / "tmp";
+  fs::create_directory(temporary);
+  setenv("TMPDIR", temporary.c_str(), 1);
   for (const auto& args : runs) {
     const ToolRun run = RunTool(args);
+    EXPECT_TRUE(fs::is_empty(temporary)) << run.output;
     if (run.output.find("E_NOTIMPL") != std::string::npos ||
         run.output.find("no synthetic prints") != std::string::npos) {
       continue;
@@ -264,6 +302,7 @@ TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
     EXPECT_NE(run.output.find("genuine accept:"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("duplicate check: refused"), std::string::npos) << run.output;
   }
+  unsetenv("TMPDIR");
   if (ran == 0) GTEST_SKIP() << "no prints, or the adapter does not implement enrollment yet";
 }
 

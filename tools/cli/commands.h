@@ -40,6 +40,8 @@ struct SynthOptions {
   int impressions = 4;
   uint64_t seed = 7;
   std::string size = "388x374";
+  // `out` is a folder this process made (private, empty): files are created exclusively.
+  bool out_is_private = false;
 };
 // False when this build has no synthetic print generator.
 bool SynthAvailable();

@@ -1,15 +1,16 @@
 // The demo: enrolls a set of prints into a fresh gallery, runs the duplicate check, verifies
 // genuine and impostor impressions, identifies one impression of each finger, and prints a
 // table with a summary. Prints are files named FINGER_IMPRESSION.EXT (101_1.tif, 101_2.tif...).
-#include <unistd.h>
 #include <algorithm>
 #include <cstdlib>
 #include <iomanip>
 #include <map>
+#include <optional>
 #include <regex>
 
 #include "tools/cli/commands.h"
 #include "tools/cli/workbench.h"
+#include "tools/fs/safe_files.h"
 
 namespace ridgeline::tools {
 namespace {
@@ -43,15 +44,6 @@ std::map<std::string, std::vector<Impression>> CollectPrints(const fs::path& dir
   return fingers;
 }
 
-// Deletes a temporary directory however the demo ends.
-struct RemoveOnExit {
-  fs::path path;
-  ~RemoveOnExit() {
-    std::error_code ignored;
-    if (!path.empty()) fs::remove_all(path, ignored);
-  }
-};
-
 struct FingerRow {
   std::string finger;
   std::string subject;
@@ -76,7 +68,9 @@ std::string Percent(int part, int whole) {
 int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
   if (demo.enroll_impressions < 1) throw InputError("--enroll-impressions must be at least 1");
   fs::path images = demo.images;
-  fs::path generated;
+  // Generated prints and the default gallery live in folders made for this run (mkdtemp:
+  // private, unpredictable), removed however the demo ends, signals included.
+  std::optional<PrivateTempDir> generated;
   if (images.empty()) {
     if (!SynthAvailable()) {
       throw InputError(
@@ -84,17 +78,17 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
           "FINGER_IMPRESSION, e.g. 101_1.tif)");
     }
     // The default prints: a fixed synthetic set, so every run shows the same table.
-    generated = fs::temp_directory_path() / ("ridgeline-demo-prints-" + std::to_string(::getpid()));
+    generated.emplace("ridgeline-demo-prints");
     SynthOptions set;
-    set.out = generated;
+    set.out = generated->path();
+    set.out_is_private = true;
     set.fingers = demo.fingers > 0 ? demo.fingers : 10;
     set.impressions = std::max(4, demo.enroll_impressions + 3);
     std::cout << "Prints: " << set.fingers << " synthetic fingers x " << set.impressions
               << " impressions (seed " << set.seed << ")\n";
     WriteSyntheticSet(set);
-    images = generated;
+    images = generated->path();
   }
-  RemoveOnExit remove_generated{generated};
   auto fingers = CollectPrints(images);
   const size_t needed = static_cast<size_t>(demo.enroll_impressions) + 1;
   std::erase_if(fingers, [&](const auto& entry) { return entry.second.size() < needed; });
@@ -107,14 +101,11 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
   }
 
   fs::path db = demo.db;
-  fs::path temporary;
-  RemoveOnExit remove_gallery;
+  std::optional<PrivateTempDir> gallery_folder;
   if (db.empty()) {
-    temporary = fs::temp_directory_path() / ("ridgeline-demo-" + std::to_string(::getpid()));
-    fs::create_directories(temporary);
-    remove_gallery.path = temporary;
-    db = temporary / "gallery.db";
-  } else if (fs::exists(db)) {
+    gallery_folder.emplace("ridgeline-demo");
+    db = gallery_folder->path() / "gallery.db";
+  } else if (fs::exists(fs::symlink_status(db))) {  // a dangling link counts as taken
     throw InputError(db.string() + ": exists; the demo builds a fresh gallery, name a new file");
   }
   CommonOptions bench_options = options;

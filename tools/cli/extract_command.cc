@@ -18,6 +18,7 @@
 #include "tools/cli/commands.h"
 #include "tools/cli/engine_view.h"
 #include "tools/cli/workbench.h"
+#include "tools/fs/safe_files.h"
 #include "tools/image/png_writer.h"
 
 namespace ridgeline::tools {
@@ -107,7 +108,7 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
   const int width = view->width;
   const int height = view->height;
   if (!stages.empty() && !view->shown.null()) {
-    std::filesystem::create_directories(stages);
+    PrepareOutputFolder(stages);
     std::vector<uint8_t> pixels;
     for (int y = 0; y < height; ++y) {
       pixels.insert(pixels.end(), view->shown.get()[y], view->shown.get()[y] + width);

@@ -11,6 +11,7 @@
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
 #include "tools/eval/eval_command.h"
+#include "tools/fs/safe_files.h"
 #include "tools/host/engine_library.h"
 #include "tools/store/sqlite_handle.h"
 
@@ -23,9 +24,10 @@ constexpr const char* kFooter =
 nothing found; 2 bad input or usage (unreadable image, bad capture); 3 gallery (storage) error;
 4 the engine adapter could not be loaded or failed.
 
-Images: PNG, BMP, binary PGM, JPEG, TIFF, WSQ, ANSI INCITS 381 finger image records. Each is
-taken as 500 dpi unless the file declares another resolution or --dpi gives one (then it is
-resampled to 500 dpi), and blank light margins are trimmed unless --no-trim is given.)";
+Images: PNG, BMP, PGM/PPM, JPEG, JPEG 2000, TIFF, WSQ, ANSI INCITS 381 and ISO/IEC 19794-4
+finger image records. Each is taken as 500 dpi unless the file declares another resolution or
+--dpi gives one (then it is resampled to 500 dpi), and blank light margins are trimmed unless
+--no-trim is given.)";
 
 int Run(int argc, char** argv) {
   CLI::App app{"ridgeline: fingerprint enrollment, verification and identification"};
@@ -168,6 +170,9 @@ int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
   } catch (const InputError& error) {
+    std::cerr << "ridgeline: " << error.what() << "\n";
+    return kExitBadInput;
+  } catch (const OutputError& error) {
     std::cerr << "ridgeline: " << error.what() << "\n";
     return kExitBadInput;
   } catch (const StoreError& error) {

@@ -4,6 +4,7 @@
 
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
+#include "tools/fs/safe_files.h"
 
 #ifdef RIDGELINE_HAVE_SYNTH
 #include "tools/synth/synth.h"
@@ -27,10 +28,12 @@ void WriteSyntheticSet(const SynthOptions& options) {
   params.seed = options.seed;
   try {
     synth::ParseSize(options.size, &params.width, &params.height);
-    std::filesystem::create_directories(options.out);
+    if (!options.out_is_private) PrepareOutputFolder(options.out);
     synth::GenerateSet(params, [&](int finger, int impression, const synth::Image& image) {
-      synth::WritePng((options.out / synth::ImpressionFileName(finger, impression)).string(),
-                      image);
+      const auto path = options.out / synth::ImpressionFileName(finger, impression);
+      const UniqueFile file =
+          options.out_is_private ? CreatePrivateFile(path) : OpenOutputFile(path);
+      synth::WritePng(file.get(), path.string(), image);
     });
   } catch (const std::invalid_argument& error) {
     throw InputError(std::string("synth: ") + error.what());

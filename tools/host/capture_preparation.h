@@ -25,4 +25,8 @@ constexpr int kMaxEngineSide = 931;
 Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& options,
                        std::vector<std::string>* notes);
 
+// The same for an image already decoded; `name` is used in messages.
+Capture PrepareImage(PrintImage image, const std::string& name, const CaptureOptions& options,
+                     std::vector<std::string>* notes);
+
 }  // namespace ridgeline::tools

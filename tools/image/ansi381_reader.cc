@@ -1,7 +1,10 @@
-// ANSI INCITS 381 finger image records (the big-endian interchange form): a 36-byte general
-// header ("FIR\0", version, record length, resolution, pixel depth, compression) and then one
-// 14-byte finger image header before the pixels. Only the first view is read, and only
-// uncompressed 8-bit grey: the host has no codec for the compressed forms.
+// Finger image records in their two big-endian interchange forms, which start with the same
+// bytes ("FIR\0", version, a 48-bit record length) and differ in the general header: 36 bytes
+// with a 4-byte product identifier (ANSI INCITS 381) or 32 bytes without it (ISO/IEC
+// 19794-4:2005). The form is told by structure: the record length must equal the general
+// header plus the finger image blocks that follow it, each of which gives its own length.
+// Each block is a 14-byte finger image header and then the image data. Only the first view is
+// read; its data may be uncompressed 8-bit grey or a JPEG, JPEG 2000 or PNG file.
 #include <optional>
 
 #include "tools/image/print_image.h"
@@ -10,115 +13,131 @@
 namespace ridgeline::tools {
 namespace {
 
-constexpr size_t kGeneralHeaderBytes = 36;
+constexpr size_t kAnsiHeaderBytes = 36;
+constexpr size_t kIsoHeaderBytes = 32;
 constexpr size_t kImageHeaderBytes = 14;
-constexpr uint32_t kCompressionWsq = 2;
+constexpr size_t kRecordLengthAt = 8;
 
-// A cursor over untrusted bytes; every read fails past the end instead of reading beyond it.
-class BigEndianReader {
- public:
-  explicit BigEndianReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  bool Skip(size_t n) {
-    if (n > bytes_.size() - at_) return false;
-    at_ += n;
-    return true;
-  }
-  std::optional<uint32_t> Read(size_t width) {
-    if (width > bytes_.size() - at_) return std::nullopt;
-    uint32_t value = 0;
-    for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes_[at_ + i];
-    at_ += width;
-    return value;
-  }
-  size_t position() const { return at_; }
-  size_t remaining() const { return bytes_.size() - at_; }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
+// Compression codes of the general header, shared by both forms.
+enum Compression : uint32_t {
+  kUncompressed = 0,
+  kBitPacked = 1,
+  kWsq = 2,
+  kJpeg = 3,
+  kJpeg2000 = 4,
+  kPng = 5,
 };
 
-int DeclaredDpi(uint32_t scale_units, uint32_t dpi) {
-  if (scale_units == 1) return static_cast<int>(dpi);
-  if (scale_units == 2) return static_cast<int>((dpi * 254 + 50) / 100);
-  return 0;
+uint64_t BigEndian(std::span<const uint8_t> bytes, size_t at, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes[at + i];
+  return value;
 }
 
-// A WSQ-compressed image block: the WSQ file fills the block after its header, and its size must
-// be the one the header gives.
-PrintImage DecodeAnsi381Wsq(std::span<const uint8_t> rest, uint32_t block_length, int width,
-                            int height, uint32_t scale_units, uint32_t dpi,
-                            const std::string& name) {
-  if (block_length < kImageHeaderBytes || block_length - kImageHeaderBytes > rest.size()) {
-    throw InputError(name + ": the ANSI INCITS 381 image block runs past the end of the record");
+// The field offsets of one form; everything after the product identifier moves by 4 bytes.
+struct Layout {
+  const char* format;
+  size_t header_bytes;
+  size_t finger_count_at;
+};
+constexpr Layout kAnsi{"ANSI-381", kAnsiHeaderBytes, 22};
+constexpr Layout kIso{"ISO-19794-4", kIsoHeaderBytes, 18};
+
+// True when the record's length is exactly this form's header and its finger blocks.
+bool Fits(std::span<const uint8_t> record, const Layout& layout) {
+  if (record.size() < layout.header_bytes + kImageHeaderBytes) return false;
+  const uint64_t fingers = record[layout.finger_count_at];
+  if (fingers == 0) return false;
+  uint64_t at = layout.header_bytes;
+  for (uint64_t i = 0; i < fingers; ++i) {
+    if (at + 4 > record.size()) return false;
+    const uint64_t block = BigEndian(record, static_cast<size_t>(at), 4);
+    if (block < kImageHeaderBytes || block > record.size() - at) return false;
+    at += block;
   }
-  PrintImage image = DecodeWsq(rest.first(block_length - kImageHeaderBytes), name);
-  if (image.width != width || image.height != height) {
-    throw InputError(name + ": the ANSI INCITS 381 record says " + std::to_string(width) + " x " +
-                     std::to_string(height) + " pixels but its WSQ image has " +
-                     std::to_string(image.width) + " x " + std::to_string(image.height));
-  }
-  image.format = "ANSI-381";
-  image.declared_dpi = DeclaredDpi(scale_units, dpi);
-  return image;
+  return at == record.size();
 }
 
 }  // namespace
 
 PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name) {
-  auto truncated = [&] {
-    return InputError(name + ": truncated ANSI INCITS 381 record (" + std::to_string(bytes.size()) +
-                      " bytes)");
-  };
-  if (bytes.size() < kGeneralHeaderBytes + kImageHeaderBytes) throw truncated();
-  BigEndianReader in(bytes);
-  in.Skip(4);  // "FIR\0"
-  in.Skip(4);  // version, e.g. "010\0"
-  in.Skip(6);  // record length (48 bits)
-  in.Skip(4);  // product identifier
-  in.Skip(2);  // capture device
-  in.Skip(2);  // acquisition level
-  const uint32_t finger_count = *in.Read(1);
-  const uint32_t scale_units = *in.Read(1);
-  in.Skip(4);  // scan resolution
-  const uint32_t image_dpi_x = *in.Read(2);
-  in.Skip(2);  // vertical image resolution
-  const uint32_t pixel_depth = *in.Read(1);
-  const uint32_t compression = *in.Read(1);
-  in.Skip(2);  // reserved
-  if (finger_count == 0) throw InputError(name + ": the ANSI INCITS 381 record holds no image");
-  if (compression != 0 && compression != kCompressionWsq) {
-    throw InputError(name + ": the ANSI INCITS 381 record is compressed (algorithm " +
-                     std::to_string(compression) +
-                     "); only uncompressed and WSQ records are supported, convert it to PNG "
-                     "first");
+  if (bytes.size() < kIsoHeaderBytes + kImageHeaderBytes) {
+    throw InputError(name + ": truncated finger image record (" + std::to_string(bytes.size()) +
+                     " bytes)");
   }
-  if (pixel_depth != 8) {
-    throw InputError(name + ": the ANSI INCITS 381 record has " + std::to_string(pixel_depth) +
-                     "-bit pixels; only 8-bit grey is supported");
+  const uint64_t record_length = BigEndian(bytes, kRecordLengthAt, 6);
+  if (record_length > bytes.size()) {
+    throw InputError(name + ": truncated finger image record (" + std::to_string(bytes.size()) +
+                     " of " + std::to_string(record_length) + " bytes)");
   }
-  const uint32_t block_length = *in.Read(4);
-  in.Skip(5);  // position, view count, view number, quality, impression type
-  const int width = static_cast<int>(*in.Read(2));
-  const int height = static_cast<int>(*in.Read(2));
-  in.Skip(1);  // reserved
+  const std::span<const uint8_t> record = bytes.first(static_cast<size_t>(record_length));
+  const bool ansi = Fits(record, kAnsi);
+  if (!ansi && !Fits(record, kIso)) {
+    throw InputError(name +
+                     ": damaged finger image record (its length does not match its finger "
+                     "image blocks in either the ANSI INCITS 381 or the ISO/IEC 19794-4 form)");
+  }
+  const Layout& layout = ansi ? kAnsi : kIso;
+  const std::string form = ansi ? "ANSI INCITS 381" : "ISO/IEC 19794-4";
+  // After the finger count: scale units, 4 bytes of scan resolution, the image resolution
+  // (horizontal, vertical), pixel depth, compression.
+  const size_t after_count = layout.finger_count_at + 1;
+  const uint64_t scale_units = record[after_count];
+  const uint64_t image_dpi_x = BigEndian(record, after_count + 5, 2);
+  const uint64_t pixel_depth = record[after_count + 9];
+  const uint64_t compression = record[after_count + 10];
+
+  const size_t block_at = layout.header_bytes;
+  const uint64_t block_length = BigEndian(record, block_at, 4);
+  const int width = static_cast<int>(BigEndian(record, block_at + 9, 2));
+  const int height = static_cast<int>(BigEndian(record, block_at + 11, 2));
   CheckImageSize(width, height, name);
-  if (compression == kCompressionWsq) {
-    return DecodeAnsi381Wsq(bytes.subspan(in.position()), block_length, width, height, scale_units,
-                            image_dpi_x, name);
-  }
-  const size_t pixel_bytes = static_cast<size_t>(width) * height;
-  if (block_length < kImageHeaderBytes + pixel_bytes) {
-    throw InputError(name + ": the ANSI INCITS 381 image block is shorter than its " +
-                     std::to_string(width) + " x " + std::to_string(height) + " pixels");
-  }
-  if (in.remaining() < pixel_bytes) throw truncated();
+  const std::span<const uint8_t> data =
+      record.subspan(block_at + kImageHeaderBytes, block_length - kImageHeaderBytes);
+
   PrintImage image;
-  image.width = width;
-  image.height = height;
-  image.format = "ANSI-381";
-  const uint8_t* pixels = bytes.data() + in.position();
-  image.pixels.assign(pixels, pixels + pixel_bytes);
+  switch (compression) {
+    case kUncompressed: {
+      if (pixel_depth != 8) {
+        throw InputError(name + ": the " + form + " record has " + std::to_string(pixel_depth) +
+                         "-bit pixels; only 8-bit grey is supported");
+      }
+      const size_t pixel_bytes = static_cast<size_t>(width) * height;
+      if (data.size() < pixel_bytes) {
+        throw InputError(name + ": the " + form + " image block is shorter than its " +
+                         std::to_string(width) + " x " + std::to_string(height) + " pixels");
+      }
+      image.width = width;
+      image.height = height;
+      image.pixels.assign(data.begin(), data.begin() + static_cast<ptrdiff_t>(pixel_bytes));
+      break;
+    }
+    case kJpeg:
+      image = DecodeJpeg(data, name);
+      break;
+    case kJpeg2000:
+      image = DecodeJpeg2000(data, name);
+      break;
+    case kPng:
+      image = DecodePng(data, name);
+      break;
+    case kWsq:
+      image = DecodeWsq(data, name);
+      break;
+    case kBitPacked:
+    default:
+      throw InputError(name + ": the " + form + " record's image is compressed with method " +
+                       std::to_string(compression) +
+                       ", which is not supported (uncompressed, WSQ, JPEG, JPEG 2000 and PNG are)");
+  }
+  if (image.width != width || image.height != height) {
+    throw InputError(name + ": damaged " + form + " record (its header says " +
+                     std::to_string(width) + " x " + std::to_string(height) +
+                     " pixels, its image holds " + std::to_string(image.width) + " x " +
+                     std::to_string(image.height) + ")");
+  }
+  image.format = layout.format;
+  image.declared_dpi = 0;
   if (scale_units == 1) image.declared_dpi = static_cast<int>(image_dpi_x);
   if (scale_units == 2) image.declared_dpi = static_cast<int>((image_dpi_x * 254 + 50) / 100);
   return image;

@@ -33,16 +33,19 @@ PrintImage DecodePrintImage(std::span<const uint8_t> bytes, const std::string& n
     return DecodeTiff(bytes, name);
   }
   if (StartsWith(bytes, "FIR\0", 4)) return DecodeAnsi381(bytes, name);
-  if (StartsWith(bytes, "BM", 2)) return DecodeWithStb(bytes, name, "BMP");
-  if (StartsWith(bytes, "\xFF\xD8\xFF", 3)) return DecodeWithStb(bytes, name, "JPEG");
-  if (StartsWith(bytes, "P5", 2)) return DecodeWithStb(bytes, name, "PGM");
+  if (StartsWith(bytes, "BM", 2)) return DecodeBmp(bytes, name);
+  if (StartsWith(bytes, "\xFF\xD8\xFF", 3)) return DecodeJpeg(bytes, name);
+  if (StartsWith(bytes, "\xFF\x4F\xFF\x51", 4) ||
+      StartsWith(bytes, "\0\0\0\x0CjP  \r\n\x87\n", 12)) {
+    return DecodeJpeg2000(bytes, name);
+  }
   if (StartsLikeWsq(bytes)) return DecodeWsq(bytes, name);
-  if (StartsWith(bytes, "P2", 2)) {
-    throw InputError(name + ": plain-text PGM (P2) is not supported; save it as binary PGM (P5)");
+  if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7') {
+    return DecodePnm(bytes, name);
   }
   throw InputError(name +
-                   ": not a recognised image (expected PNG, BMP, PGM, JPEG, TIFF, WSQ or an "
-                   "ANSI INCITS 381 finger image record)");
+                   ": not a recognised image (expected PNG, BMP, PGM, JPEG, JPEG 2000, TIFF, WSQ "
+                   "or a finger image record)");
 }
 
 PrintImage ReadPrintImage(const std::filesystem::path& path) {

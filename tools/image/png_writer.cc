@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/fs/safe_files.h"
+
 namespace ridgeline::tools {
 namespace {
 
@@ -23,13 +25,7 @@ png_image Describe(int width, int height, int channels) {
 
 void WritePng(const std::filesystem::path& path, int width, int height, int channels,
               std::span<const uint8_t> pixels) {
-  assert(pixels.size() == static_cast<size_t>(width) * height * channels);
-  png_image png = Describe(width, height, channels);
-  if (!png_image_write_to_file(&png, path.c_str(), 0, pixels.data(), 0, nullptr)) {
-    const std::string reason = png.message;
-    png_image_free(&png);
-    throw std::runtime_error(path.string() + ": cannot write the PNG (" + reason + ")");
-  }
+  WriteOutputFile(path, EncodePng(width, height, channels, pixels));
 }
 
 std::vector<uint8_t> EncodePng(int width, int height, int channels,

@@ -8,7 +8,8 @@
 
 namespace ridgeline::tools {
 
-// Throws std::runtime_error when the file cannot be written. REQUIRES: pixels holds
+// Writes a user-named output (safe_files.h: a link is followed only when the user made it).
+// Throws OutputError when the file cannot be written. REQUIRES: pixels holds
 // width x height x channels bytes, channels 1 (grey) or 3 (RGB).
 void WritePng(const std::filesystem::path& path, int width, int height, int channels,
               std::span<const uint8_t> pixels);

@@ -24,7 +24,8 @@ struct PrintImage {
   int height = 0;
   std::vector<uint8_t> pixels;  // width x height bytes
   int declared_dpi = 0;         // horizontal resolution from the file; 0 when it declares none
-  std::string format;           // "PNG", "BMP", "PGM", "JPEG", "TIFF", "WSQ", "ANSI-381"
+  std::string format;           // "PNG", "BMP", "PGM", "PPM", "JPEG", "JPEG2000", "TIFF", "WSQ",
+                                // "ANSI-381", "ISO-19794-4"
 
   uint8_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
@@ -34,8 +35,9 @@ struct PrintImage {
 constexpr int kMaxImageSide = 4000;
 constexpr uintmax_t kMaxImageFileBytes = 64u << 20;
 
-// Reads a PNG, BMP, PGM, JPEG, TIFF, WSQ or ANSI INCITS 381 finger image record, recognised by its
-// leading bytes (not its name), and converts it to 8-bit grey.
+// Reads a PNG, BMP, PGM/PPM, JPEG, JPEG 2000, TIFF, WSQ or finger image record (ANSI INCITS 381
+// or ISO/IEC 19794-4), recognised by its leading bytes (not its name), and converts it to 8-bit
+// grey.
 PrintImage ReadPrintImage(const std::filesystem::path& path);
 
 // The same from bytes already in memory; `name` is used in messages.
@@ -44,10 +46,14 @@ PrintImage DecodePrintImage(std::span<const uint8_t> bytes, const std::string& n
 // Format readers; each takes the whole file. REQUIRES: bytes start with the format's signature.
 PrintImage DecodePng(std::span<const uint8_t> bytes, const std::string& name);
 PrintImage DecodeTiff(std::span<const uint8_t> bytes, const std::string& name);
+// Finger image records of either interchange form.
 PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name);
-// BMP, binary PGM and JPEG.
-PrintImage DecodeWithStb(std::span<const uint8_t> bytes, const std::string& name,
-                         const std::string& format);
+PrintImage DecodeBmp(std::span<const uint8_t> bytes, const std::string& name);
+// P2, P3, P5 and P6 maps.
+PrintImage DecodePnm(std::span<const uint8_t> bytes, const std::string& name);
+PrintImage DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name);
+// A JPEG 2000 codestream or JP2 file.
+PrintImage DecodeJpeg2000(std::span<const uint8_t> bytes, const std::string& name);
 
 // Checks a decoded size against the limits; throws InputError naming the file otherwise.
 void CheckImageSize(int width, int height, const std::string& name);

@@ -8,6 +8,10 @@
 
 namespace ridgeline::tools {
 
+int64_t ResampledSide(int side, int from_dpi, int to_dpi) {
+  return ScaledCaptureSide(side, from_dpi, to_dpi);
+}
+
 PrintImage Resample(const PrintImage& image, int from_dpi, int to_dpi) {
   assert(from_dpi > 0 && to_dpi > 0 && image.width > 0 && image.height > 0);
   if (from_dpi == to_dpi) return image;

@@ -19,4 +19,7 @@ constexpr int kMaxPlausibleDpi = kMaxCaptureResolution;
 // REQUIRES: from_dpi > 0, to_dpi > 0, a non-empty image.
 PrintImage Resample(const PrintImage& image, int from_dpi, int to_dpi);
 
+// The side Resample gives, computed without allocating. REQUIRES: from_dpi > 0, to_dpi > 0.
+int64_t ResampledSide(int side, int from_dpi, int to_dpi);
+
 }  // namespace ridgeline::tools

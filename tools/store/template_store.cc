@@ -1,6 +1,11 @@
 #include "tools/store/template_store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 namespace ridgeline::tools {
 namespace {
@@ -43,8 +48,9 @@ TemplateStore::TemplateStore(const std::filesystem::path& path, Mode mode) : pat
   if (exists && std::filesystem::is_directory(path, error)) {
     throw StoreError(name + ": is a directory, not a gallery file");
   }
-  db_ = std::make_unique<Connection>(name, mode == Mode::kCreateIfMissing);
   try {
+    if (!exists) CreateInPlace();
+    db_ = std::make_unique<Connection>(name, mode == Mode::kCreateIfMissing);
     Initialise();
   } catch (const StoreError& failure) {
     if (IsNotADatabase(failure)) {
@@ -58,44 +64,86 @@ TemplateStore::TemplateStore(const std::filesystem::path& path, Mode mode) : pat
 
 TemplateStore::~TemplateStore() = default;
 
+void TemplateStore::CreateInPlace() {
+  // The whole gallery is made under a private temporary name beside the target and then
+  // linked to its name, which fails if the name was taken meanwhile: whoever opens the name
+  // finds either nothing or a complete gallery, never a file half way through its schema.
+  std::string temporary =
+      (path_.parent_path() / ("." + path_.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return;  // a folder we cannot write: opening below reports it
+  close(fd);
+  struct Unlink {
+    std::string path;
+    ~Unlink() {
+      for (const char* suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
+    }
+  } remove_temporary{temporary};
+  {
+    Connection fresh(temporary, false);
+    fresh.Execute("PRAGMA journal_mode=WAL");
+    fresh.Execute("BEGIN IMMEDIATE");
+    try {
+      fresh.Execute(kSchema);
+      fresh.Execute(("PRAGMA application_id=" + std::to_string(kGalleryApplicationId)).c_str());
+      fresh.Execute(("PRAGMA user_version=" + std::to_string(kGallerySchemaVersion)).c_str());
+      fresh.Execute("COMMIT");
+    } catch (...) {
+      fresh.RollbackIfActive();
+      throw;
+    }
+  }  // closing the last connection checkpoints the log into the file
+  if (link(temporary.c_str(), path_.c_str()) != 0 && errno != EEXIST) {
+    // A file system without hard links: the locked creation in Initialise takes over.
+    return;
+  }
+}
+
+int64_t TemplateStore::ReadPragma(const char* name) {
+  Statement pragma = db_->Prepare((std::string("PRAGMA ") + name).c_str());
+  pragma.Step();
+  const int64_t value = pragma.Int(0);
+  pragma.Run();
+  return value;
+}
+
 void TemplateStore::Initialise() {
   const std::string name = path_.string();
-  Statement app = db_->Prepare("PRAGMA application_id");
-  app.Step();
-  const int64_t application_id = app.Int(0);
-  app.Run();
-  Statement version = db_->Prepare("PRAGMA user_version");
-  version.Step();
-  const int64_t schema_version = version.Int(0);
-  version.Run();
+  int64_t application_id = ReadPragma("application_id");
+  int64_t schema_version = ReadPragma("user_version");
 
   if (application_id == 0) {
-    Statement tables = db_->Prepare("SELECT count(*) FROM sqlite_schema");
-    tables.Step();
-    const int64_t table_count = tables.Int(0);
-    tables.Run();
-    if (table_count != 0) {
-      throw StoreError("a SQLite database of another application, not a ridgeline gallery");
-    }
-    // A new file: WAL must be set outside a transaction, the schema inside one.
-    db_->Execute("PRAGMA journal_mode=WAL");
+    // A new file, or one another process is creating right now. Everything is decided under
+    // the write lock: what the file holds is read again inside the transaction, so two first
+    // enrollments racing on a new gallery see either nothing (and one writes the schema) or
+    // the whole schema with its application id, never the tables without the id.
     db_->Execute("BEGIN IMMEDIATE");
     try {
-      Statement recheck = db_->Prepare("SELECT count(*) FROM sqlite_schema");
-      recheck.Step();
-      const bool still_empty = recheck.Int(0) == 0;
-      recheck.Run();
-      if (still_empty) {  // another process may have created it meanwhile
+      application_id = ReadPragma("application_id");
+      Statement tables = db_->Prepare("SELECT count(*) FROM sqlite_schema");
+      tables.Step();
+      const int64_t table_count = tables.Int(0);
+      tables.Run();
+      if (application_id == 0 && table_count != 0) {
+        throw StoreError("a SQLite database of another application, not a ridgeline gallery");
+      }
+      if (application_id == 0) {
         db_->Execute(kSchema);
         db_->Execute(("PRAGMA application_id=" + std::to_string(kGalleryApplicationId)).c_str());
         db_->Execute(("PRAGMA user_version=" + std::to_string(kGallerySchemaVersion)).c_str());
+        application_id = kGalleryApplicationId;
       }
+      schema_version = ReadPragma("user_version");
       db_->Execute("COMMIT");
     } catch (...) {
-      db_->Execute("ROLLBACK");
+      db_->RollbackIfActive();
       throw;
     }
-  } else if (application_id != kGalleryApplicationId) {
+    // WAL can only be chosen outside a transaction; it is a property of the file, so setting it
+    // again when another process already did is harmless.
+    db_->Execute("PRAGMA journal_mode=WAL");
+  }
+  if (application_id != kGalleryApplicationId) {
     throw StoreError("a SQLite database of another application, not a ridgeline gallery");
   } else if (schema_version > kGallerySchemaVersion) {
     throw StoreError("the gallery was written by a newer ridgeline (schema " +
@@ -206,7 +254,7 @@ int TemplateStore::Delete(const IdentityBytes& identity, std::optional<uint8_t> 
     db_->Execute("COMMIT");
     return deleted;
   } catch (...) {
-    db_->Execute("ROLLBACK");
+    db_->RollbackIfActive();
     throw;
   }
 }

@@ -75,7 +75,9 @@ class TemplateStore {
   int Delete(const IdentityBytes& identity, std::optional<uint8_t> sub_factor);
 
  private:
+  void CreateInPlace();
   void Initialise();
+  int64_t ReadPragma(const char* name);
   std::vector<StoredRecord> Collect(Statement& statement);
 
   std::filesystem::path path_;

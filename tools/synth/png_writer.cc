@@ -9,22 +9,11 @@
 #include "tools/synth/synth.h"
 
 namespace ridgeline::synth {
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
-
-void WritePng(const std::string& path, const Image& image) {
+void WritePng(std::FILE* file, const std::string& path, const Image& image) {
   if (image.width <= 0 || image.height <= 0 ||
       image.pixels.size() != static_cast<size_t>(image.width) * image.height) {
     throw std::runtime_error("cannot write " + path + ": the image is empty or inconsistent");
   }
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw std::runtime_error("cannot open " + path + " for writing");
-
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (png == nullptr || info == nullptr) {
@@ -36,7 +25,7 @@ void WritePng(const std::string& path, const Image& image) {
     png_destroy_write_struct(&png, &info);
     throw std::runtime_error("cannot write " + path + ": libpng error");
   }
-  png_init_io(png, file.get());
+  png_init_io(png, file);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
                static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -46,7 +35,7 @@ void WritePng(const std::string& path, const Image& image) {
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0) {
+  if (std::fflush(file) != 0 || std::ferror(file) != 0) {
     throw std::runtime_error("cannot write " + path + ": write error");
   }
 }

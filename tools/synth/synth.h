@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -106,8 +107,9 @@ std::string ImpressionFileName(int finger, int impression);
 // Parses "388x374"; throws std::invalid_argument on anything else or a size outside 32..2048.
 void ParseSize(const std::string& text, int* width, int* height);
 
-// Writes an 8-bit grey PNG with no time stamp or other varying chunk. Throws std::runtime_error
-// when the file cannot be written.
-void WritePng(const std::string& path, const Image& image);
+// Writes an 8-bit grey PNG with no time stamp or other varying chunk to a file the caller opened
+// (the caller decides how it may be created); `name` is used in messages. Throws
+// std::runtime_error when the file cannot be written.
+void WritePng(std::FILE* file, const std::string& name, const Image& image);
 
 }  // namespace ridgeline::synth

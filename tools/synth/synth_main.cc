@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tools/fs/safe_files.h"
 #include "tools/synth/synth.h"
 
 int main(int argc, char** argv) {
@@ -32,12 +33,13 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   try {
     ridgeline::synth::ParseSize(size, &params.width, &params.height);
-    std::filesystem::create_directories(out);
     const std::filesystem::path dir(out);
+    ridgeline::tools::PrepareOutputFolder(dir);
     ridgeline::synth::GenerateSet(
         params, [&](int finger, int impression, const ridgeline::synth::Image& image) {
-          ridgeline::synth::WritePng(
-              (dir / ridgeline::synth::ImpressionFileName(finger, impression)).string(), image);
+          const auto path = dir / ridgeline::synth::ImpressionFileName(finger, impression);
+          ridgeline::synth::WritePng(ridgeline::tools::OpenOutputFile(path).get(), path.string(),
+                                     image);
         });
   } catch (const std::exception& error) {
     std::fprintf(stderr, "ridgeline-synth: %s\n", error.what());

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "tools/synth/portable_math.h"
@@ -297,7 +298,11 @@ TEST(SynthPng, WritesGreyPixelsThatReadBackUnchanged) {
   for (int i = 0; i < 37 * 5; ++i) image.pixels.push_back(static_cast<uint8_t>(i * 7));
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / "ridgeline_synth_png_test.png";
-  WritePng(path.string(), image);
+  {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
+                                                         std::fclose);
+    WritePng(file.get(), path.string(), image);
+  }
   png_image read;
   std::memset(&read, 0, sizeof read);
   read.version = PNG_IMAGE_VERSION;
@@ -310,9 +315,11 @@ TEST(SynthPng, WritesGreyPixelsThatReadBackUnchanged) {
   EXPECT_EQ(pixels, image.pixels);
   std::filesystem::remove(path);
 
-  EXPECT_THROW(WritePng("/nonexistent-dir/x.png", image), std::runtime_error);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> full(std::fopen("/dev/full", "wb"), std::fclose);
+  ASSERT_TRUE(full);
+  EXPECT_THROW(WritePng(full.get(), "/dev/full", image), std::runtime_error);
   image.pixels.pop_back();
-  EXPECT_THROW(WritePng(path.string(), image), std::runtime_error);
+  EXPECT_THROW(WritePng(full.get(), "/dev/full", image), std::runtime_error);
 }
 
 }  // namespace
