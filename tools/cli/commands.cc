@@ -252,6 +252,8 @@ int RunVerify(const CommonOptions& options, const std::string& subject, const st
   out["image"] = capture.name;
   out["match"] = false;
   out["reason"] = nullptr;
+  AddDecision(out,
+              Decision{options.level, LevelThreshold(options.level), std::nullopt, false, "none"});
   Workbench bench(options, TemplateStore::Mode::kOpenExisting);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
   const std::vector<StoredRecord> records =
