@@ -7,13 +7,22 @@
 
 #include "match/match_coord.h"
 #include "tools/cli/engine_view.h"
+#include "tools/cli/enrollment_consistency.h"
 #include "tools/cli/workbench.h"
 #include "tools/eval/print_features.h"
 
 namespace ridgeline::tools {
 
+std::string CheckedSubject(const std::string& name) {
+  try {
+    return NormaliseSubjectName(name);
+  } catch (const SubjectNameError& error) {
+    throw InputError(error.what());
+  }
+}
+
 std::string DisplayName(TemplateStore& store, const WINBIO_IDENTITY& identity) {
-  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return *name;
+  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return PrintableText(*name);
   if (identity.Type == WINBIO_ID_TYPE_GUID) {
     const GUID& g = identity.Value.TemplateGuid;
     char text[40];
@@ -58,10 +67,6 @@ Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions
 
 namespace {
 
-void CheckSubject(const std::string& subject) {
-  if (subject.empty()) throw InputError("the subject name is empty");
-}
-
 int Report(const HostResult& result) {
   if (!result.message.empty()) std::cerr << "ridgeline: " << result.message << "\n";
   return ExitCodeFor(result.outcome);
@@ -69,21 +74,34 @@ int Report(const HostResult& result) {
 
 }  // namespace
 
-int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,
-              const std::vector<std::filesystem::path>& images) {
-  CheckSubject(subject);
+int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
+              const std::string& finger, const std::vector<std::filesystem::path>& images) {
+  const std::string subject = CheckedSubject(subject_arg);
   const uint8_t sub_factor = ParseFinger(finger);
   if (images.empty()) throw InputError("enroll needs at least one image");
   std::vector<Capture> captures;
   for (const auto& path : images) captures.push_back(PrepareWithNotes(path, options.capture));
 
+  if (options.consistency_check) {
+    if (auto disagreement = CheckImpressionsAgree(captures, kDefaultEnrollLevel)) {
+      std::cerr << "ridgeline: refused: " << *disagreement
+                << "; nothing was stored (use --no-consistency-check to enroll them anyway)\n";
+      return kExitNoMatch;
+    }
+  }
+
   Workbench bench(options, TemplateStore::Mode::kCreateIfMissing);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
-  if (!bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
-    std::cerr << "ridgeline: " << subject << " " << finger << " is already enrolled in "
-              << options.db.string() << "; delete it first to enroll it again\n";
+  const auto existing = bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
+  if (!existing.empty()) {
+    std::cerr << "ridgeline: " << PrintableText(subject) << " " << finger
+              << " is already enrolled in " << options.db.string()
+              << (existing[0].damage.empty() ? "" : " (its record is damaged)")
+              << "; delete it first to enroll it again\n";
     return kExitBadInput;
   }
+  // The name goes in with the template, in the transaction of the duplicate check.
+  bench.storage.NameOnAdd(CanonicalIdentity(identity), subject);
   const HostResult result = bench.host.Enroll(captures, identity, sub_factor);
   if (result.outcome == Outcome::kDuplicate) {
     std::cerr << "ridgeline: refused: this finger is already enrolled as "
@@ -92,31 +110,38 @@ int RunEnroll(const CommonOptions& options, const std::string& subject, const st
     return kExitNoMatch;
   }
   if (result.outcome != Outcome::kSuccess) return Report(result);
-  bench.store.NameSubject(CanonicalIdentity(identity), subject);
-  std::cout << "enrolled " << subject << " " << finger << " (" << result.impressions
+  std::cout << "enrolled " << PrintableText(subject) << " " << finger << " (" << result.impressions
             << (result.impressions == 1 ? " impression" : " impressions") << ")\n";
   return kExitSuccess;
 }
 
-int RunVerify(const CommonOptions& options, const std::string& subject, const std::string& finger,
-              const std::filesystem::path& image) {
-  CheckSubject(subject);
+int RunVerify(const CommonOptions& options, const std::string& subject_arg,
+              const std::string& finger, const std::filesystem::path& image) {
+  const std::string subject = CheckedSubject(subject_arg);
   const uint8_t sub_factor = ParseFinger(finger);
   const Capture capture = PrepareWithNotes(image, options.capture);
-  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
-  if (bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
-    std::cerr << "ridgeline: " << subject << " has no " << finger << " enrolled in "
+  const auto enrolled = bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
+  if (enrolled.empty()) {
+    std::cerr << "ridgeline: " << PrintableText(subject) << " has no " << finger << " enrolled in "
               << options.db.string() << "\n";
     return kExitNoMatch;
   }
+  if (!enrolled[0].damage.empty()) {
+    std::cerr << "ridgeline: the stored template of " << PrintableText(subject) << " " << finger
+              << " is damaged (" << enrolled[0].damage << "); delete it and enroll it again\n";
+    return kExitStorage;
+  }
   const HostResult result = bench.host.Verify(capture, identity, sub_factor);
   if (result.outcome == Outcome::kSuccess) {
-    std::cout << "match: " << capture.name << " is " << subject << "'s " << finger << "\n";
+    std::cout << "match: " << capture.name << " is " << PrintableText(subject) << "'s " << finger
+              << "\n";
     return kExitSuccess;
   }
   if (result.outcome == Outcome::kNoMatch) {
-    std::cout << "no match: " << capture.name << " is not " << subject << "'s " << finger << "\n";
+    std::cout << "no match: " << capture.name << " is not " << PrintableText(subject) << "'s "
+              << finger << "\n";
     return kExitNoMatch;
   }
   return Report(result);
@@ -124,7 +149,7 @@ int RunVerify(const CommonOptions& options, const std::string& subject, const st
 
 int RunIdentify(const CommonOptions& options, const std::filesystem::path& image) {
   const Capture capture = PrepareWithNotes(image, options.capture);
-  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
   const HostResult result = bench.host.Identify(capture);
   if (result.outcome == Outcome::kSuccess) {
     std::cout << "identified: " << capture.name << " is "
@@ -140,59 +165,21 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
   return Report(result);
 }
 
-int RunList(const CommonOptions& options) {
-  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
-  const std::vector<StoredRecord> records = store.QueryAll(kAnySubFactor);
-  // The container header's byte 5 counts the impressions merged into the template.
-  auto impressions = [](const StoredRecord& r) {
-    return r.template_blob.size() > 5 ? int{r.template_blob[5]} : 0;
-  };
-  auto name = [&](const StoredRecord& r) {
-    return r.subject.empty() ? DisplayName(store, IdentityFromBytes(r.identity)) : r.subject;
-  };
-  if (options.json) {
-    nlohmann::json out = nlohmann::json::array();
-    for (const StoredRecord& r : records) {
-      out.push_back({{"subject", name(r)},
-                     {"finger", FingerName(r.sub_factor)},
-                     {"sub_factor", r.sub_factor},
-                     {"impressions", impressions(r)},
-                     {"template_bytes", r.template_blob.size()},
-                     {"enrolled", r.created}});
-    }
-    std::cout << out.dump(2) << "\n";
-    return kExitSuccess;
-  }
-  if (records.empty()) {
-    std::cout << "the gallery " << options.db.string() << " is empty\n";
-    return kExitSuccess;
-  }
-  std::cout << std::left << std::setw(24) << "SUBJECT" << std::setw(14) << "FINGER" << std::right
-            << std::setw(12) << "IMPRESSIONS" << std::setw(8) << "BYTES"
-            << "  ENROLLED (UTC)\n";
-  for (const StoredRecord& r : records) {
-    std::cout << std::left << std::setw(24) << name(r) << std::setw(14) << FingerName(r.sub_factor)
-              << std::right << std::setw(12) << impressions(r) << std::setw(8)
-              << r.template_blob.size() << "  " << r.created << "\n";
-  }
-  std::cout << records.size() << (records.size() == 1 ? " template\n" : " templates\n");
-  return kExitSuccess;
-}
-
-int RunDelete(const CommonOptions& options, const std::string& subject,
+int RunDelete(const CommonOptions& options, const std::string& subject_arg,
               const std::optional<std::string>& finger) {
-  CheckSubject(subject);
+  const std::string subject = CheckedSubject(subject_arg);
   std::optional<uint8_t> sub_factor;
   if (finger) sub_factor = ParseFinger(*finger);
-  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
+  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting, GalleryOptionsFor(options));
   const int deleted = store.Delete(CanonicalIdentity(SubjectIdentity(subject)), sub_factor);
   if (deleted == 0) {
-    std::cerr << "ridgeline: nothing to delete: " << subject << (finger ? " " + *finger : "")
-              << " is not enrolled in " << options.db.string() << "\n";
+    std::cerr << "ridgeline: nothing to delete: " << PrintableText(subject)
+              << (finger ? " " + *finger : "") << " is not enrolled in " << options.db.string()
+              << "\n";
     return kExitNoMatch;
   }
   std::cout << "deleted " << deleted << (deleted == 1 ? " template" : " templates") << " of "
-            << subject << "\n";
+            << PrintableText(subject) << "\n";
   return kExitSuccess;
 }
 
@@ -227,6 +214,7 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
   // A private gallery in memory holds the reference for the one comparison.
   CommonOptions private_options = options;
   private_options.db = ":memory:";
+  private_options.plaintext = true;
   Workbench bench(private_options, TemplateStore::Mode::kCreateIfMissing);
   const WINBIO_IDENTITY identity = SubjectIdentity("reference");
   constexpr uint8_t kFinger = 1;

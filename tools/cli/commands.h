@@ -18,6 +18,9 @@ struct CommonOptions {
   std::filesystem::path adapter;  // empty: EngineLibrary::DefaultPath()
   CaptureOptions capture;
   bool json = false;
+  std::filesystem::path key_file;  // empty: RIDGELINE_KEY_FILE, else the gallery's own
+  bool plaintext = false;          // a gallery created now keeps its templates unencrypted
+  bool consistency_check = true;   // enroll: the impressions must match each other
 };
 
 int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,
