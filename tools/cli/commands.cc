@@ -9,12 +9,21 @@
 
 #include "match/match_coord.h"
 #include "tools/cli/comparison.h"
+#include "tools/cli/enrollment_consistency.h"
 #include "tools/cli/workbench.h"
 
 namespace ridgeline::tools {
 
+std::string CheckedSubject(const std::string& name) {
+  try {
+    return NormaliseSubjectName(name);
+  } catch (const SubjectNameError& error) {
+    throw InputError(error.what());
+  }
+}
+
 std::string DisplayName(TemplateStore& store, const WINBIO_IDENTITY& identity) {
-  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return *name;
+  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return PrintableText(*name);
   if (identity.Type == WINBIO_ID_TYPE_GUID) {
     const GUID& g = identity.Value.TemplateGuid;
     char text[40];
@@ -64,10 +73,6 @@ Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions
 
 namespace {
 
-void CheckSubject(const std::string& subject) {
-  if (subject.empty()) throw InputError("the subject name is empty");
-}
-
 nlohmann::json ScoreJson(const std::optional<int>& score) {
   return score ? nlohmann::json(*score) : nlohmann::json(nullptr);
 }
@@ -100,11 +105,17 @@ struct GalleryScan {
   std::vector<DecodedTemplate> templates;
 };
 
-GalleryScan ScanGallery(TemplateStore& store, Reply& reply) {
+// warn_damaged: say so for records the store found damaged (the adapter's own queries have
+// already warned when it ran).
+GalleryScan ScanGallery(TemplateStore& store, Reply& reply, bool warn_damaged) {
   GalleryScan scan;
   scan.records = store.QueryAll(kAnySubFactor);
   scan.templates.resize(scan.records.size());
   for (size_t i = 0; i < scan.records.size(); ++i) {
+    if (!scan.records[i].damage.empty()) {
+      if (warn_damaged) WarnDamagedRecord(store, scan.records[i]);
+      continue;
+    }
     if (auto decoded = DecodeStoredTemplate(scan.records[i].template_blob)) {
       scan.templates[i] = std::move(*decoded);
     } else {
@@ -119,15 +130,15 @@ GalleryScan ScanGallery(TemplateStore& store, Reply& reply) {
 
 std::string RecordName(TemplateStore& store, const StoredRecord& record) {
   return record.subject.empty() ? DisplayName(store, IdentityFromBytes(record.identity))
-                                : record.subject;
+                                : PrintableText(record.subject);
 }
 
 }  // namespace
 
-int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,
-              const std::vector<std::filesystem::path>& images) {
+int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
+              const std::string& finger, const std::vector<std::filesystem::path>& images) {
   Reply reply(options.json, "enroll");
-  CheckSubject(subject);
+  const std::string subject = CheckedSubject(subject_arg);
   const uint8_t sub_factor = ParseFinger(finger);
   if (images.empty()) throw InputError("enroll needs at least one image");
   std::vector<Capture> captures;
@@ -141,19 +152,30 @@ int RunEnroll(const CommonOptions& options, const std::string& subject, const st
   out["impressions"] = 0;
   out["reason"] = nullptr;
   out["duplicate_check"] = nullptr;
+  if (options.consistency_check) {
+    if (auto disagreement = CheckImpressionsAgree(captures, options.level)) {
+      out["reason"] = "impressions_disagree";
+      reply.Refuse("refused: " + *disagreement +
+                   "; nothing was stored (use --no-consistency-check to enroll them anyway)");
+      return reply.Finish(kExitNoMatch);
+    }
+  }
 
   Workbench bench(options, TemplateStore::Mode::kCreateIfMissing);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
-  if (!bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
+  const auto existing = bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
+  if (!existing.empty()) {
     out["reason"] = "already_enrolled";
-    reply.Refuse(subject + " " + finger + " is already enrolled in " + options.db.string() +
+    reply.Refuse(PrintableText(subject) + " " + finger + " is already enrolled in " +
+                 options.db.string() +
+                 (existing[0].damage.empty() ? "" : " (its record is damaged)") +
                  "; delete it first to enroll it again");
     return reply.Finish(kExitNoMatch);
   }
 
   // The duplicate check's score, beside the adapter's: each impression's enrolled form against
   // every stored template, as the adapter's check compares them.
-  const GalleryScan scan = ScanGallery(bench.store, reply);
+  const GalleryScan scan = ScanGallery(bench.store, reply, false);
   std::optional<int> best_score;
   size_t best_record = 0;
   std::vector<int> best_of_record(scan.records.size(), 0);
@@ -186,6 +208,8 @@ int RunEnroll(const CommonOptions& options, const std::string& subject, const st
                             RecordName(bench.store, owner), owner.sub_factor);
   }
 
+  // The name goes in with the template, in the transaction of the duplicate check.
+  bench.storage.NameOnAdd(CanonicalIdentity(identity), subject);
   const HostResult result = bench.host.Enroll(captures, identity, sub_factor);
   if (result.outcome == Outcome::kDuplicate) {
     // The adapter refuses at its own level whatever the level asked for; its decision stands.
@@ -208,12 +232,11 @@ int RunEnroll(const CommonOptions& options, const std::string& subject, const st
   }
   if (result.outcome == Outcome::kAlreadyStored) {
     out["reason"] = "already_enrolled";
-    reply.Refuse(subject + " " + finger + " is already enrolled in " + options.db.string() +
-                 "; delete it first to enroll it again");
+    reply.Refuse(PrintableText(subject) + " " + finger + " is already enrolled in " +
+                 options.db.string() + "; delete it first to enroll it again");
     return reply.Finish(kExitNoMatch);
   }
   if (result.outcome != Outcome::kSuccess) Fail(result);
-  bench.store.NameSubject(CanonicalIdentity(identity), subject);
 
   const Decision check = Decide(options.level, best_score, false);
   nlohmann::json check_json = nlohmann::json::object();
@@ -228,8 +251,9 @@ int RunEnroll(const CommonOptions& options, const std::string& subject, const st
   out["duplicate_check"] = check_json;
   out["enrolled"] = true;
   out["impressions"] = result.impressions;
-  reply.out() << "enrolled " << subject << " " << finger << " (" << result.impressions
-              << (result.impressions == 1 ? " impression" : " impressions") << ")\n"
+  reply.out() << "enrolled " << PrintableText(subject) << " " << finger << " ("
+              << result.impressions << (result.impressions == 1 ? " impression" : " impressions")
+              << ")\n"
               << "duplicate check: "
               << (best_score ? "closest stored finger " +
                                    RecordName(bench.store, scan.records[best_record]) + " " +
@@ -240,10 +264,10 @@ int RunEnroll(const CommonOptions& options, const std::string& subject, const st
   return reply.Finish(kExitSuccess);
 }
 
-int RunVerify(const CommonOptions& options, const std::string& subject, const std::string& finger,
-              const std::filesystem::path& image) {
+int RunVerify(const CommonOptions& options, const std::string& subject_arg,
+              const std::string& finger, const std::filesystem::path& image) {
   Reply reply(options.json, "verify");
-  CheckSubject(subject);
+  const std::string subject = CheckedSubject(subject_arg);
   const uint8_t sub_factor = ParseFinger(finger);
   const Capture capture = PrepareWithNotes(image, options.capture, reply);
   nlohmann::json& out = reply.object();
@@ -254,18 +278,25 @@ int RunVerify(const CommonOptions& options, const std::string& subject, const st
   out["reason"] = nullptr;
   AddDecision(out,
               Decision{options.level, LevelThreshold(options.level), std::nullopt, false, "none"});
-  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
   const std::vector<StoredRecord> records =
       bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
   if (records.empty()) {
     out["reason"] = "not_enrolled";
-    reply.Refuse(subject + " has no " + finger + " enrolled in " + options.db.string());
+    reply.Refuse(PrintableText(subject) + " has no " + finger + " enrolled in " +
+                 options.db.string());
     return reply.Finish(kExitNoMatch);
+  }
+  if (!records.front().damage.empty()) {
+    throw CommandFailure(kExitStorage, "the stored template of " + PrintableText(subject) + " " +
+                                           finger + " is damaged (" + records.front().damage +
+                                           "); delete it and enroll it again");
   }
   const std::optional<DecodedTemplate> stored = DecodeStoredTemplate(records.front().template_blob);
   if (!stored) {
-    throw CommandFailure(kExitStorage, "the stored template of " + subject + " " + finger +
+    throw CommandFailure(kExitStorage, "the stored template of " + PrintableText(subject) + " " +
+                                           finger +
                                            " is damaged; delete that finger and enroll it again");
   }
   const HostResult result = bench.host.Verify(capture, identity, sub_factor);
@@ -282,8 +313,8 @@ int RunVerify(const CommonOptions& options, const std::string& subject, const st
   AddDecision(out, decision);
   out["adapter"] = {{"level", kDefaultLevel}, {"match", result.outcome == Outcome::kSuccess}};
   reply.out() << (decision.match ? "match: " : "no match: ") << capture.name
-              << (decision.match ? " is " : " is not ") << subject << "'s " << finger << " ("
-              << DescribeDecision(decision) << ")\n";
+              << (decision.match ? " is " : " is not ") << PrintableText(subject) << "'s " << finger
+              << " (" << DescribeDecision(decision) << ")\n";
   return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
 }
 
@@ -295,7 +326,7 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
   out["identified"] = false;
   out["subject"] = nullptr;
   out["finger"] = nullptr;
-  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
   const int threshold = LevelThreshold(options.level);
 
   // The adapter answers the plain question at its own level; every other answer comes from
@@ -307,7 +338,7 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
     adapter = result;
   }
   const eval::PrintFeatures features = ProbeFeatures(capture);
-  const GalleryScan scan = ScanGallery(bench.store, reply);
+  const GalleryScan scan = ScanGallery(bench.store, reply, !adapter.has_value());
   const std::vector<int> scores = ScoreAll(*features.probe->set(), scan.templates, 0);
   out["gallery_size"] = scan.records.size();
 
@@ -395,59 +426,24 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
   return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
 }
 
-int RunList(const CommonOptions& options) {
-  Reply reply(options.json, "list");
-  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
-  const std::vector<StoredRecord> records = store.QueryAll(kAnySubFactor);
-  // The container header's byte 5 counts the impressions merged into the template.
-  auto impressions = [](const StoredRecord& r) {
-    return r.template_blob.size() > 5 ? int{r.template_blob[5]} : 0;
-  };
-  nlohmann::json rows = nlohmann::json::array();
-  for (const StoredRecord& r : records) {
-    rows.push_back({{"subject", RecordName(store, r)},
-                    {"finger", FingerName(r.sub_factor)},
-                    {"sub_factor", r.sub_factor},
-                    {"impressions", impressions(r)},
-                    {"template_bytes", r.template_blob.size()},
-                    {"enrolled", r.created}});
-  }
-  reply.object()["gallery"] = options.db.string();
-  reply.object()["records"] = rows;
-  if (records.empty()) {
-    reply.out() << "the gallery " << options.db.string() << " is empty\n";
-    return reply.Finish(kExitSuccess);
-  }
-  reply.out() << std::left << std::setw(24) << "SUBJECT" << std::setw(14) << "FINGER" << std::right
-              << std::setw(12) << "IMPRESSIONS" << std::setw(8) << "BYTES"
-              << "  ENROLLED (UTC)\n";
-  for (const StoredRecord& r : records) {
-    reply.out() << std::left << std::setw(24) << RecordName(store, r) << std::setw(14)
-                << FingerName(r.sub_factor) << std::right << std::setw(12) << impressions(r)
-                << std::setw(8) << r.template_blob.size() << "  " << r.created << "\n";
-  }
-  reply.out() << records.size() << (records.size() == 1 ? " template\n" : " templates\n");
-  return reply.Finish(kExitSuccess);
-}
-
-int RunDelete(const CommonOptions& options, const std::string& subject,
+int RunDelete(const CommonOptions& options, const std::string& subject_arg,
               const std::optional<std::string>& finger) {
   Reply reply(options.json, "delete");
-  CheckSubject(subject);
+  const std::string subject = CheckedSubject(subject_arg);
   std::optional<uint8_t> sub_factor;
   if (finger) sub_factor = ParseFinger(*finger);
-  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
+  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting, GalleryOptionsFor(options));
   const int deleted = store.Delete(CanonicalIdentity(SubjectIdentity(subject)), sub_factor);
   reply.object()["subject"] = subject;
   reply.object()["finger"] = finger ? nlohmann::json(*finger) : nlohmann::json(nullptr);
   reply.object()["deleted"] = deleted;
   if (deleted == 0) {
-    reply.Refuse("nothing to delete: " + subject + (finger ? " " + *finger : "") +
+    reply.Refuse("nothing to delete: " + PrintableText(subject) + (finger ? " " + *finger : "") +
                  " is not enrolled in " + options.db.string());
     return reply.Finish(kExitNoMatch);
   }
   reply.out() << "deleted " << deleted << (deleted == 1 ? " template" : " templates") << " of "
-              << subject << "\n";
+              << PrintableText(subject) << "\n";
   return reply.Finish(kExitSuccess);
 }
 
@@ -459,6 +455,7 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
   // A private gallery in memory holds the reference for the one comparison.
   CommonOptions private_options = options;
   private_options.db = ":memory:";
+  private_options.plaintext = true;
   Workbench bench(private_options, TemplateStore::Mode::kCreateIfMissing);
   const WINBIO_IDENTITY identity = SubjectIdentity("reference");
   constexpr uint8_t kFinger = 1;

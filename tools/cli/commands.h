@@ -19,6 +19,9 @@ struct CommonOptions {
   CaptureOptions capture;
   bool json = false;  // one JSON object per command (see the README for the schema)
   int level = 4;      // decision level 1..7 of verify, identify, enroll's duplicate check, match
+  std::filesystem::path key_file;  // empty: RIDGELINE_KEY_FILE, else the gallery's own
+  bool plaintext = false;          // a gallery created now keeps its templates unencrypted
+  bool consistency_check = true;   // enroll: the impressions must match each other
 };
 
 int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,

@@ -14,6 +14,7 @@
 #include "tools/cli/default_gallery.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
+#include "tools/cli/gallery_commands.h"
 #include "tools/cli/reply.h"
 #include "tools/eval/eval_command.h"
 #include "tools/host/engine_library.h"
@@ -106,6 +107,9 @@ int Run(int argc, char** argv) {
   enroll->add_option("--subject", subject, "the person's name")->required();
   enroll->add_option("--finger", finger, "which finger: " + FingerNameList())->required();
   enroll->add_option("images", images, "impressions of that finger")->required();
+  bool no_consistency_check = false;
+  enroll->add_flag("--no-consistency-check", no_consistency_check,
+                   "store the impressions even when they do not match each other");
 
   auto* verify = app.add_subcommand("verify", "check an impression against one enrolled finger");
   verify->add_option("--subject", subject, "the claimed person")->required();
@@ -173,6 +177,8 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(1, 7));
   demo->add_option("--keep", demo_keep, "keep the demo's gallery and prints in this new directory");
 
+  const auto gallery_line = AddGalleryCommands(app, options);
+
   auto* eval =
       app.add_subcommand("eval", "accuracy and speed over a folder of prints (FVC protocol)");
   ridgeline::eval::EvalOptions eval_options;
@@ -216,6 +222,8 @@ int Run(int argc, char** argv) {
   }
   if (enroll->parsed()) PrepareGalleryFolder(options.db);
 
+  options.consistency_check = !no_consistency_check;
+  if (auto code = RunGalleryCommand(*gallery_line, options)) return *code;
   if (enroll->parsed()) {
     return RunEnroll(options, subject, finger, {images.begin(), images.end()});
   }

@@ -68,7 +68,8 @@ class EngineHost {
   EngineHost& operator=(const EngineHost&) = delete;
 
   // Create, then per capture AcceptSampleData and UpdateEnrollment, then GetEnrollmentStatus,
-  // CheckForDuplicate and CommitEnrollment. Anything short of a commit discards the enrollment.
+  // CheckForDuplicate and CommitEnrollment, the last two inside one write transaction of the
+  // gallery. Anything short of a commit discards the enrollment and stores nothing.
   HostResult Enroll(const std::vector<Capture>& captures, const WINBIO_IDENTITY& identity,
                     WINBIO_BIOMETRIC_SUBTYPE sub_factor);
   HostResult Verify(const Capture& capture, const WINBIO_IDENTITY& identity,
