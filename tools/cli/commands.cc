@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 
-#include "match/match_coord.h"
 #include "tools/cli/comparison.h"
 #include "tools/cli/enrollment_consistency.h"
 #include "tools/cli/workbench.h"
@@ -304,9 +303,9 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
   const eval::PrintFeatures features = AcceptedFeatures(capture);
   std::optional<int> score;
   if (features.probe) {
-    const MatchWorkPtr work = BuildDefaultMatchWork();
-    if (!work) throw std::bad_alloc();
-    score = BestScore(*features.probe->set(), *stored, work.get());
+    const std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    score = BestScore(*features.probe->set(), *stored, *engine);
   }
   const Decision decision = Decide(options.level, score, result.outcome == Outcome::kSuccess);
   out["match"] = decision.match;
@@ -465,10 +464,9 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
   const eval::PrintFeatures b = AcceptedFeatures(reference_capture);
   std::optional<int> score;
   if (a.probe && b.reference) {
-    const MatchWorkPtr work = BuildDefaultMatchWork();
-    if (!work) throw std::bad_alloc();
-    MatchResult result;
-    score = MatchCoord(*a.probe->set(), *b.reference->set(), work.get(), &result);
+    const std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    score = engine->Compare(*a.probe->set(), *b.reference->set());
   }
   Decision decision;
   const HostResult enrolled = bench.host.Enroll({reference_capture}, identity, kFinger);

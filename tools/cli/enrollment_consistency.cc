@@ -4,9 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "adapter/match_threshold.h"
-#include "match/match_coord.h"
-#include "match/match_work.h"
+#include "engine/engine.h"
 #include "tools/eval/print_features.h"
 
 namespace ridgeline::tools {
@@ -19,10 +17,9 @@ std::optional<std::string> CheckImpressionsAgree(const std::vector<Capture>& cap
         eval::GreyImage{capture.image.width, capture.image.height, capture.image.pixels}));
     if (!prints.back().probe || !prints.back().reference) return std::nullopt;
   }
-  const MatchWorkPtr work = BuildDefaultMatchWork();
-  if (!work) throw std::bad_alloc();
-  auto match_result = std::make_unique<MatchResult>();
-  const int threshold = MatchThreshold(static_cast<uint8_t>(level));
+  const std::unique_ptr<Engine> engine = Engine::Create();
+  if (!engine) throw std::bad_alloc();
+  const int threshold = Engine::Threshold(level);
 
   // The second impression first: with two that disagree, the later one is the odd one out.
   std::vector<size_t> order;
@@ -33,8 +30,7 @@ std::optional<std::string> CheckImpressionsAgree(const std::vector<Capture>& cap
     std::vector<size_t> others;
     for (size_t j = 0; j < captures.size(); ++j) {
       if (j == i) continue;
-      best = std::max(best, MatchCoord(*prints[i].probe->set(), *prints[j].reference->set(),
-                                       work.get(), match_result.get()));
+      best = std::max(best, engine->Compare(*prints[i].probe->set(), *prints[j].reference->set()));
       others.push_back(j + 1);
     }
     if (ReachesThreshold(best, threshold)) continue;
