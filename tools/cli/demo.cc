@@ -75,6 +75,18 @@ std::string Percent(int part, int whole) {
 
 int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
   if (demo.enroll_impressions < 1) throw InputError("--enroll-impressions must be at least 1");
+  if (!demo.keep.empty()) {
+    std::error_code error;
+    if (fs::exists(demo.keep, error) && !fs::is_empty(demo.keep, error)) {
+      throw InputError(demo.keep.string() + ": exists and is not empty; --keep names a new folder");
+    }
+    if (!demo.db.empty()) throw InputError("--keep and --db both name where the gallery goes");
+    fs::create_directories(demo.keep, error);
+    if (error) {
+      throw OutputError(demo.keep.string() + ": cannot create the folder (" + error.message() +
+                        ")");
+    }
+  }
   fs::path images = demo.images;
   fs::path generated;
   if (images.empty()) {
@@ -84,7 +96,9 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
           "FINGER_IMPRESSION, e.g. 101_1.tif)");
     }
     // The default prints: a fixed synthetic set, so every run shows the same table.
-    generated = fs::temp_directory_path() / ("ridgeline-demo-prints-" + std::to_string(::getpid()));
+    generated = demo.keep.empty() ? fs::temp_directory_path() /
+                                        ("ridgeline-demo-prints-" + std::to_string(::getpid()))
+                                  : demo.keep / "prints";
     SynthOptions set;
     set.out = generated;
     set.fingers = demo.fingers > 0 ? demo.fingers : 10;
@@ -94,7 +108,7 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
     WriteSyntheticSet(set);
     images = generated;
   }
-  RemoveOnExit remove_generated{generated};
+  RemoveOnExit remove_generated{demo.keep.empty() ? generated : fs::path()};
   auto fingers = CollectPrints(images);
   const size_t needed = static_cast<size_t>(demo.enroll_impressions) + 1;
   std::erase_if(fingers, [&](const auto& entry) { return entry.second.size() < needed; });
@@ -109,7 +123,9 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
   fs::path db = demo.db;
   fs::path temporary;
   RemoveOnExit remove_gallery;
-  if (db.empty()) {
+  if (!demo.keep.empty()) {
+    db = demo.keep / "gallery.db";
+  } else if (db.empty()) {
     temporary = fs::temp_directory_path() / ("ridgeline-demo-" + std::to_string(::getpid()));
     fs::create_directories(temporary);
     remove_gallery.path = temporary;
@@ -260,6 +276,13 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
     if (prepared_notes > 0) {
       std::cout << "  host side:       " << prepared_notes
                 << " captures resampled or trimmed before reaching the engine\n";
+    }
+    if (!demo.keep.empty()) {
+      std::cout << "\nKept: the gallery " << db.string()
+                << (generated.empty() ? "" : " and the prints " + generated.string()) << "\n";
+    } else if (!temporary.empty()) {
+      std::cout << "\nThe demo's gallery" << (generated.empty() ? " was" : " and prints were")
+                << " temporary and are deleted now (--keep DIR keeps them)\n";
     }
     if (enrolled_count == 0) exit_code = kExitNoMatch;
   }

@@ -37,6 +37,8 @@ std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture) {
   view->extracted =
       FeaturesExtractionEx(&params, view->width, view->height, working.get(), kFullResolution,
                            view->features, view->summary, kTemplateBudget, kQualityType) != 0;
+  view->crop_x = params.CropX;
+  view->crop_y = params.CropY;
   view->binary = std::move(working);
   return view;
 }

@@ -26,6 +26,8 @@ struct EngineView {
   OwnedGrey shown;       // the working image before extraction smoothed it
   OwnedGrey binary;      // the working image as the extraction left it: binarised ridges
   OwnedGrey foreground;  // the extraction's foreground mask (255 background, 0 print)
+  int crop_x = 0;        // where the features' origin lies in the working image (template crop)
+  int crop_y = 0;
   bool check_passed = false;
   bool extracted = false;
   FeatureSet* features = nullptr;

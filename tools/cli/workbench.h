@@ -8,6 +8,7 @@
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
+#include "tools/cli/reply.h"
 #include "tools/host/engine_host.h"
 #include "tools/store/name_uuid.h"
 #include "tools/store/storage_adapter.h"
@@ -54,7 +55,12 @@ uint8_t ParseFinger(const std::string& name);
 
 int ExitCodeFor(Outcome outcome);
 
-// Prepares each capture, printing the host's notes (resampling, trimming) to stderr.
-Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions& options);
+// Throws CommandFailure with the result's exit code and message. REQUIRES: an outcome whose
+// exit code is 2, 3 or 4.
+[[noreturn]] void Fail(const HostResult& result);
+
+// Prepares each capture, giving the host's notes (resampling, trimming) to the reply.
+Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions& options,
+                         Reply& reply);
 
 }  // namespace ridgeline::tools
