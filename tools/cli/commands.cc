@@ -281,6 +281,8 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
   out["image"] = capture.name;
   out["match"] = false;
   out["reason"] = nullptr;
+  AddDecision(out,
+              Decision{options.level, LevelThreshold(options.level), std::nullopt, false, "none"});
   Workbench bench(options, TemplateStore::Mode::kReadOnly);
   WarnOfDamage(bench, reply);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);

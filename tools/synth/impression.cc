@@ -170,8 +170,7 @@ Image RenderImpression(const Master& master, const ImpressionParams& params, uin
           std::min(std::min(mx, master.width - 1.0 - mx), std::min(my, master.height - 1.0 - my));
       const double contact =
           SmoothStep(1.0, 1.0 - kBorderSoftness, radius) * SmoothStep(0.0, kCanvasFade, edge);
-      double grey =
-          background_grey + kBackgroundWander * background.At(x, y) - kSkinTone * contact;
+      double grey = background_grey + kBackgroundWander * background.At(x, y) - kSkinTone * contact;
       if (contact > 0.0) {
         const double slip = SmoothStep(kRigidCore, 1.0, radius);
         mx += slip * WaveSum(waves_x, mx, my);
