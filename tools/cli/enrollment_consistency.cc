@@ -4,10 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "adapter/match_threshold.h"
 #include "match/match_coord.h"
 #include "match/match_work.h"
-#include "tools/eval/print_features.h"
+#include "tools/cli/comparison.h"
 
 namespace ridgeline::tools {
 
@@ -15,14 +14,13 @@ std::optional<std::string> CheckImpressionsAgree(const std::vector<Capture>& cap
   if (captures.size() < 2) return std::nullopt;
   std::vector<eval::PrintFeatures> prints;
   for (const Capture& capture : captures) {
-    prints.push_back(eval::ExtractPrint(
-        eval::GreyImage{capture.image.width, capture.image.height, capture.image.pixels}));
+    prints.push_back(AcceptedFeatures(capture));
     if (!prints.back().probe || !prints.back().reference) return std::nullopt;
   }
   const MatchWorkPtr work = BuildDefaultMatchWork();
   if (!work) throw std::bad_alloc();
   auto match_result = std::make_unique<MatchResult>();
-  const int threshold = MatchThreshold(static_cast<uint8_t>(level));
+  const int threshold = LevelThreshold(level);
 
   // The second impression first: with two that disagree, the later one is the odd one out.
   std::vector<size_t> order;
@@ -37,7 +35,7 @@ std::optional<std::string> CheckImpressionsAgree(const std::vector<Capture>& cap
                                        work.get(), match_result.get()));
       others.push_back(j + 1);
     }
-    if (ReachesThreshold(best, threshold)) continue;
+    if (best >= threshold) continue;
     std::string named = others.size() > 1 ? "impressions " : "impression ";
     for (size_t k = 0; k < others.size(); ++k) {
       if (k > 0) named += k + 1 == others.size() ? " or " : ", ";
