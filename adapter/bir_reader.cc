@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "adapter/byte_reader.h"
+#include "core/byte_reader.h"
 #include "platform/winbio_types.h"
 
 namespace ridgeline {

@@ -8,7 +8,7 @@
 #include "adapter/storage_calls.h"
 #include "adapter/template_blobs.h"
 #include "adapter/template_comparison.h"
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
 
 namespace ridgeline {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "adapter/entry_points.h"
 #include "adapter/secure_clear.h"
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
 
 namespace ridgeline {
 namespace {

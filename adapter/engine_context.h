@@ -7,16 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "extract/engine_params.h"
-#include "extract/records.h"
+#include "core/engine_params.h"
+#include "core/records.h"
+#include "engine/engine_settings.h"
 #include "match/match_params.h"
 #include "match/match_work.h"
 #include "platform/winbio_types.h"
 
 namespace ridgeline {
-
-constexpr std::size_t kTemplateCapacity = 1024;  // byte budget of one minutiae template
-constexpr uint8_t kDefaultMatchLevel = 4;        // selects the match threshold 325
 
 // The matcher's work area is built for this many minutiae and this block grid on each side.
 constexpr int kMatchWorkMinutiae = 250;

@@ -3,7 +3,7 @@
 #include "adapter/engine_interface.h"
 
 #include "adapter/entry_points.h"
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
 
 namespace ridgeline {
 namespace {

@@ -12,9 +12,9 @@
 #include "adapter/secure_clear.h"
 #include "adapter/storage_calls.h"
 #include "adapter/template_blobs.h"
-#include "adapter/template_container.h"
-#include "adapter/trace_log.h"
-#include "match/template_encode.h"
+#include "core/trace_log.h"
+#include "template/template_container.h"
+#include "template/template_encode.h"
 
 namespace ridgeline {
 namespace {

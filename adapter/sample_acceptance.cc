@@ -9,13 +9,13 @@
 #include <span>
 
 #include "adapter/bir_reader.h"
-#include "adapter/check_image.h"
 #include "adapter/engine_context.h"
 #include "adapter/entry_points.h"
-#include "adapter/resample_image.h"
 #include "adapter/secure_clear.h"
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
+#include "extract/check_image.h"
 #include "extract/features_extraction.h"
+#include "extract/resample_image.h"
 
 namespace ridgeline {
 namespace {

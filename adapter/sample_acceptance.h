@@ -5,16 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "extract/engine_params.h"
-#include "extract/records.h"
+#include "core/engine_params.h"
+#include "core/records.h"
+#include "engine/engine_settings.h"
 #include "platform/winbio_types.h"
 
 namespace ridgeline {
-
-constexpr int kSensorResolution = 500;  // dpi the sample is always taken at
-constexpr int kEngineResolution = 550;  // dpi the extraction works at
-constexpr int32_t kExtractionResolutionPercent = 100;
-constexpr int32_t kExtractionQualityType = 3;
 
 // What an acceptance calls out to. The adapter uses kSystemSampleAcceptance; tests substitute
 // an extraction of their own or a record copy that fails.
@@ -30,8 +26,5 @@ extern const SampleAcceptanceHooks kSystemSampleAcceptance;
 HRESULT AcceptSample(PWINBIO_PIPELINE Pipeline, PWINBIO_BIR SampleBuffer, SIZE_T SampleSize,
                      WINBIO_BIR_PURPOSE Purpose, PWINBIO_REJECT_DETAIL RejectDetail,
                      const SampleAcceptanceHooks& hooks);
-
-// Side of the resampled image for a source side (truncating).
-constexpr int ResampledSide(int side) { return side * kEngineResolution / kSensorResolution; }
 
 }  // namespace ridgeline

@@ -3,17 +3,14 @@
 
 #include <cassert>
 
-#include "adapter/match_threshold.h"
-#include "adapter/template_container.h"
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
+#include "engine/match_threshold.h"
 #include "match/match_coord.h"
 #include "match/match_result.h"
+#include "template/template_container.h"
 
 namespace ridgeline {
 namespace {
-
-// A feature set with fewer minutiae than this is not compared: the matcher scores it 0.
-constexpr int kMinComparableMinutiae = 4;
 
 bool HasComparableSample(const EngineContext& context) {
   return context.pFPData != nullptr && context.pFPSummary != nullptr &&

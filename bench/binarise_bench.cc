@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/engine_params.h"
+#include "core/int_math.h"
 #include "extract/binarise.h"
-#include "extract/engine_params.h"
-#include "extract/int_math.h"
 #include "extract/thinning.h"
 #include "tests/support/images.h"
 

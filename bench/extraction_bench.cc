@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "core/engine_params.h"
+#include "core/int_math.h"
 #include "extract/binarise.h"
 #include "extract/binary_resmoothing.h"
 #include "extract/block_direction.h"
 #include "extract/contrast_stretch.h"
-#include "extract/engine_params.h"
 #include "extract/features_extraction.h"
 #include "extract/foreground.h"
-#include "extract/int_math.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"

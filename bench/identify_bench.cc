@@ -35,7 +35,7 @@ struct Gallery {
     for (int i = 0; templates.size() < kGallerySize; ++i) {
       const eval::PrintFeatures& source = fingers[static_cast<size_t>(i % kFingers)];
       if (!source.reference) continue;
-      eval::FeatureRecords copy;
+      eval::FeatureRecords copy(true);
       CopyFeatureSet(copy.set(), source.reference->set());
       templates.emplace_back().push_back(std::move(copy));
     }

@@ -6,7 +6,7 @@
 #include <array>
 #include <cassert>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {

@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 #include "extract/direction_from_variations.h"
 
 namespace ridgeline {

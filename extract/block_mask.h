@@ -2,8 +2,8 @@
 // background in the block direction map.
 #pragma once
 
-#include "extract/engine_params.h"
-#include "extract/records.h"
+#include "core/engine_params.h"
+#include "core/records.h"
 
 namespace ridgeline {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 
 namespace ridgeline {
 namespace {

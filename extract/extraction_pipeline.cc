@@ -5,13 +5,13 @@
 #include <cstring>
 #include <optional>
 
+#include "core/int_math.h"
 #include "extract/binarise.h"
 #include "extract/binary_resmoothing.h"
 #include "extract/block_direction.h"
 #include "extract/block_mask.h"
 #include "extract/contrast_stretch.h"
 #include "extract/foreground.h"
-#include "extract/int_math.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"

@@ -5,15 +5,14 @@
 #include <memory>
 #include <new>
 
+#include "core/int_math.h"
 #include "extract/extraction_pipeline.h"
-#include "extract/int_math.h"
-#include "match/template_crop.h"
+#include "template/template_crop.h"
 
 namespace ridgeline {
 
 namespace {
 
-constexpr int kMinImageSide = 34;
 constexpr int kNeighbourDistance = 7;  // candidates closer than this are neighbours
 constexpr int kCrowdLimit = 2;         // a candidate with this many neighbours is dropped
 constexpr int kBottomBudgetCap = 384;

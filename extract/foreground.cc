@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 
 namespace ridgeline {
 namespace {

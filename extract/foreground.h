@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "extract/engine_params.h"
-#include "extract/records.h"
+#include "core/engine_params.h"
+#include "core/records.h"
 
 namespace ridgeline {
 

@@ -5,9 +5,9 @@
 #include <cassert>
 #include <cstdlib>
 
-#include "extract/constants.h"
-#include "extract/folded_angle.h"
-#include "extract/int_math.h"
+#include "core/constants.h"
+#include "core/folded_angle.h"
+#include "core/int_math.h"
 #include "extract/ridge_trace.h"
 
 namespace ridgeline {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "extract/records.h"
+#include "core/records.h"
 
 namespace ridgeline {
 

@@ -5,8 +5,8 @@
 #include <cassert>
 #include <cstdlib>
 
-#include "extract/constants.h"
-#include "extract/int_math.h"
+#include "core/constants.h"
+#include "core/int_math.h"
 
 namespace ridgeline {
 

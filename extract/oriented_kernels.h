@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 
 namespace ridgeline {
 

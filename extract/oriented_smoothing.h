@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "extract/constants.h"
+#include "core/constants.h"
+#include "core/records.h"
 #include "extract/oriented_kernels.h"
-#include "extract/records.h"
 
 namespace ridgeline {
 

@@ -6,7 +6,7 @@
 #include <cassert>
 #include <cstdint>
 
-#include "extract/records.h"
+#include "core/records.h"
 
 namespace ridgeline {
 

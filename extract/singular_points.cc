@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "extract/constants.h"
-#include "extract/folded_angle.h"
-#include "extract/int_math.h"
+#include "core/constants.h"
+#include "core/folded_angle.h"
+#include "core/int_math.h"
 
 namespace ridgeline {
 namespace {

@@ -8,9 +8,9 @@
 #include <cassert>
 #include <optional>
 
-#include "extract/constants.h"
-#include "extract/folded_angle.h"
-#include "extract/int_math.h"
+#include "core/constants.h"
+#include "core/folded_angle.h"
+#include "core/int_math.h"
 #include "extract/step_line.h"
 
 namespace ridgeline {

@@ -12,14 +12,14 @@
 #include <cstring>
 #include <span>
 
-#include "adapter/template_container.h"
-#include "extract/constants.h"
-#include "extract/records.h"
+#include "core/constants.h"
+#include "core/records.h"
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_result.h"
 #include "match/match_work.h"
-#include "match/template_decode.h"
+#include "template/template_container.h"
+#include "template/template_decode.h"
 
 namespace {
 

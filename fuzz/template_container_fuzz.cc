@@ -9,10 +9,10 @@
 #include <cstring>
 #include <span>
 
-#include "adapter/template_container.h"
-#include "extract/constants.h"
-#include "extract/records.h"
-#include "match/template_layout.h"
+#include "core/constants.h"
+#include "core/records.h"
+#include "template/template_container.h"
+#include "template/template_layout.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // similarity, 0..9999; and the 180-degree turn of a feature set for the rotated retry.
 #pragma once
 
-#include "extract/records.h"
+#include "core/records.h"
 #include "match/match_result.h"
 #include "match/match_work.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 
 namespace ridgeline {
 

@@ -6,7 +6,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "extract/int_math.h"
+#include "core/int_math.h"
 #include "match/int_trig.h"
 
 namespace ridgeline {

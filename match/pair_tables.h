@@ -3,7 +3,7 @@
 // of minutia pairs.
 #pragma once
 
-#include "extract/records.h"
+#include "core/records.h"
 #include "match/work_area.h"
 
 namespace ridgeline {

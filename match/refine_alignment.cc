@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "extract/folded_angle.h"
+#include "core/folded_angle.h"
 #include "match/int_trig.h"
 #include "match/score.h"
 

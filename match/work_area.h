@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "extract/constants.h"
-#include "extract/records.h"
+#include "core/constants.h"
+#include "core/records.h"
 #include "match/match_params.h"
 #include "match/match_result.h"
 #include "match/match_work.h"

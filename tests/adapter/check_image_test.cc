@@ -1,4 +1,4 @@
-#include "adapter/check_image.h"
+#include "extract/check_image.h"
 
 #include <vector>
 

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "match/match_coord.h"
-#include "match/template_decode.h"
+#include "template/template_decode.h"
 #include "tests/support/match_work.h"
 #include "tests/support/service_pipeline.h"
 #include "tests/support/test_prints.h"

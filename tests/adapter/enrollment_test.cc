@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "adapter/entry_points.h"
-#include "adapter/template_container.h"
+#include "template/template_container.h"
 #include "tests/support/features.h"
 #include "tests/support/service_pipeline.h"
 #include "tests/support/trace_capture.h"

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "adapter/match_threshold.h"
-#include "match/template_decode.h"
+#include "engine/match_threshold.h"
+#include "template/template_decode.h"
 #include "tests/support/match_work.h"
 #include "tests/support/service_pipeline.h"
 #include "tests/support/test_prints.h"

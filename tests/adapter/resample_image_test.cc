@@ -1,4 +1,4 @@
-#include "adapter/resample_image.h"
+#include "extract/resample_image.h"
 
 #include <vector>
 

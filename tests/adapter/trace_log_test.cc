@@ -1,4 +1,4 @@
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
 
 #include <string>
 #include <thread>

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/engine_params.h"
-#include "extract/int_math.h"
+#include "core/engine_params.h"
+#include "core/int_math.h"
 #include "extract/oriented_smoothing.h"
 #include "tests/support/images.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/constants.h"
-#include "extract/engine_params.h"
+#include "core/constants.h"
+#include "core/engine_params.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/int_math.h"
+#include "core/int_math.h"
 #include "tests/support/images.h"
 #include "tests/support/patterns.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 
 namespace ridgeline {
 namespace {

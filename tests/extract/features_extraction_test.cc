@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/engine_params.h"
+#include "core/engine_params.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {

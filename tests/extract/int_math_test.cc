@@ -1,4 +1,4 @@
-#include "extract/int_math.h"
+#include "core/int_math.h"
 
 #include <cmath>
 #include <cstdint>

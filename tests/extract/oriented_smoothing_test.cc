@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 #include "extract/oriented_kernels.h"
 #include "tests/support/images.h"
 #include "tests/support/patterns.h"

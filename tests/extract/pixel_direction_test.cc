@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extract/constants.h"
+#include "core/constants.h"
 #include "extract/direction_from_variations.h"
 #include "tests/support/images.h"
 #include "tests/support/patterns.h"

@@ -1,8 +1,8 @@
-#include "match/template_crop.h"
+#include "template/template_crop.h"
 
 #include <gtest/gtest.h>
 
-#include "extract/engine_params.h"
+#include "core/engine_params.h"
 #include "tests/support/feature_set_fixture.h"
 
 namespace ridgeline {

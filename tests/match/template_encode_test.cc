@@ -1,4 +1,4 @@
-#include "match/template_encode.h"
+#include "template/template_encode.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "adapter/template_container.h"
-#include "extract/engine_params.h"
-#include "match/template_decode.h"
-#include "match/template_layout.h"
+#include "core/engine_params.h"
+#include "template/template_container.h"
+#include "template/template_decode.h"
+#include "template/template_layout.h"
 #include "tests/support/feature_set_fixture.h"
 
 namespace ridgeline {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "extract/records.h"
+#include "core/records.h"
 
 namespace ridgeline::testing {
 

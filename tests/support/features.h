@@ -8,8 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "extract/constants.h"
-#include "extract/records.h"
+#include "core/constants.h"
+#include "core/records.h"
 #include "match/int_trig.h"
 
 namespace ridgeline::testing {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "extract/records.h"
+#include "core/records.h"
 
 namespace ridgeline::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "adapter/trace_log.h"
+#include "core/trace_log.h"
 #include "platform/debug_output.h"
 #include "platform/local_time.h"
 

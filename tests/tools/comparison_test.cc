@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "adapter/resample_image.h"
-#include "extract/engine_params.h"
-#include "extract/features_extraction.h"
-#include "match/template_encode.h"
-#include "match/template_layout.h"
 #include "tools/synth/synth.h"
 
 namespace ridgeline::tools {
@@ -29,25 +24,17 @@ Capture SyntheticCapture(int finger, int impression) {
 
 // A stored container as enrollment writes it: header, then one length-prefixed template.
 std::vector<uint8_t> Container(const Capture& capture) {
-  const int width = capture.image.width * 550 / 500;
-  const int height = capture.image.height * 550 / 500;
-  GrayImage working = AllocGrayImage(width, height);
-  EXPECT_TRUE(ResampleImage(capture.image.pixels.data(), capture.image.width, capture.image.height,
-                            500, working, width, height, 550));
-  eval::FeatureRecords features;
-  EngineParams params;
-  InitEngineParams(&params);
-  EXPECT_EQ(FeaturesExtractionEx(&params, width, height, working, 100, features.set(),
-                                 features.summary(), 1024, 3),
-            1);
-  FreeGrayImage(working);
-  std::vector<uint8_t> record(1024);
-  EncodeTemplate(&params, features.set(), features.summary()->BoundaryDensity, record);
-  const uint16_t size = TemplateRecordSize(record);
+  const std::unique_ptr<Engine> engine = Engine::Create();
+  AcceptedSample sample;
+  EXPECT_EQ(
+      engine->Accept(capture.image.pixels, capture.image.width, capture.image.height, &sample),
+      AcceptStatus::kAccepted);
+  const EncodedTemplate encoded = engine->EncodeTemplate(sample.features);
+  const size_t size = encoded.bytes.size();
   std::vector<uint8_t> blob = {0, 0, 0, 0, 0, 1, 2001 & 0xFF, 2001 >> 8};
   blob.push_back(static_cast<uint8_t>(size & 0xFF));
   blob.push_back(static_cast<uint8_t>(size >> 8));
-  blob.insert(blob.end(), record.begin(), record.begin() + size);
+  blob.insert(blob.end(), encoded.bytes.begin(), encoded.bytes.end());
   return blob;
 }
 
@@ -88,10 +75,10 @@ TEST(Comparison, ParallelScanGivesTheOneByOneScores) {
   }
   const eval::PrintFeatures probe = AcceptedFeatures(SyntheticCapture(3, 2));
   ASSERT_TRUE(probe.probe);
-  const MatchWorkPtr work = BuildDefaultMatchWork();
+  const std::unique_ptr<Engine> engine = Engine::Create();
   std::vector<int> expected;
   for (const DecodedTemplate& stored : gallery) {
-    expected.push_back(BestScore(*probe.probe->set(), stored, work.get()));
+    expected.push_back(BestScore(*probe.probe->set(), stored, *engine));
   }
   for (int threads : {1, 2, 3, 16}) {
     EXPECT_EQ(ScoreAll(*probe.probe->set(), gallery, threads), expected) << threads;

@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 
-#include "adapter/check_image.h"
-#include "adapter/resample_image.h"
+#include "extract/check_image.h"
+#include "extract/resample_image.h"
 #include "tests/support/shared_data.h"
 #include "tools/image/background_trim.h"
 #include "tools/image/print_image.h"

@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 
-#include "match/match_coord.h"
 #include "tools/cli/comparison.h"
 #include "tools/cli/enrollment_consistency.h"
 #include "tools/cli/workbench.h"
@@ -157,7 +156,6 @@ int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
   out["impressions"] = 0;
   out["reason"] = nullptr;
   out["duplicate_check"] = nullptr;
-
   if (options.consistency_check) {
     if (auto disagreement = CheckImpressionsAgree(captures, options.level)) {
       out["reason"] = "impressions_disagree";
@@ -173,7 +171,8 @@ int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
   const auto existing = bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
   if (!existing.empty()) {
     out["reason"] = "already_enrolled";
-    reply.Refuse(subject + " " + finger + " is already enrolled in " + options.db.string() +
+    reply.Refuse(PrintableText(subject) + " " + finger + " is already enrolled in " +
+                 options.db.string() +
                  (existing[0].damage.empty() ? "" : " (its record is damaged)") +
                  "; delete it first to enroll it again");
     return reply.Finish(kExitNoMatch);
@@ -238,8 +237,8 @@ int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
   }
   if (result.outcome == Outcome::kAlreadyStored) {
     out["reason"] = "already_enrolled";
-    reply.Refuse(subject + " " + finger + " is already enrolled in " + options.db.string() +
-                 "; delete it first to enroll it again");
+    reply.Refuse(PrintableText(subject) + " " + finger + " is already enrolled in " +
+                 options.db.string() + "; delete it first to enroll it again");
     return reply.Finish(kExitNoMatch);
   }
   if (result.outcome != Outcome::kSuccess) Fail(result);
@@ -257,8 +256,9 @@ int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
   out["duplicate_check"] = check_json;
   out["enrolled"] = true;
   out["impressions"] = result.impressions;
-  reply.out() << "enrolled " << subject << " " << finger << " (" << result.impressions
-              << (result.impressions == 1 ? " impression" : " impressions") << ")\n"
+  reply.out() << "enrolled " << PrintableText(subject) << " " << finger << " ("
+              << result.impressions << (result.impressions == 1 ? " impression" : " impressions")
+              << ")\n"
               << "duplicate check: "
               << (best_score ? "closest stored finger " +
                                    RecordName(bench.store, scan.records[best_record]) + " " +
@@ -290,7 +290,8 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
       bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
   if (records.empty()) {
     out["reason"] = "not_enrolled";
-    reply.Refuse(subject + " has no " + finger + " enrolled in " + options.db.string());
+    reply.Refuse(PrintableText(subject) + " has no " + finger + " enrolled in " +
+                 options.db.string());
     return reply.Finish(kExitNoMatch);
   }
   const std::optional<DecodedTemplate> stored =
@@ -308,17 +309,17 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
   const eval::PrintFeatures features = AcceptedFeatures(capture);
   std::optional<int> score;
   if (features.probe) {
-    const MatchWorkPtr work = BuildDefaultMatchWork();
-    if (!work) throw std::bad_alloc();
-    score = BestScore(*features.probe->set(), *stored, work.get());
+    const std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    score = BestScore(*features.probe->set(), *stored, *engine);
   }
   const Decision decision = Decide(options.level, score, result.outcome == Outcome::kSuccess);
   out["match"] = decision.match;
   AddDecision(out, decision);
   out["adapter"] = {{"level", kDefaultLevel}, {"match", result.outcome == Outcome::kSuccess}};
   reply.out() << (decision.match ? "match: " : "no match: ") << capture.name
-              << (decision.match ? " is " : " is not ") << subject << "'s " << finger << " ("
-              << DescribeDecision(decision) << ")\n";
+              << (decision.match ? " is " : " is not ") << PrintableText(subject) << "'s " << finger
+              << " (" << DescribeDecision(decision) << ")\n";
   return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
 }
 
@@ -443,12 +444,12 @@ int RunDelete(const CommonOptions& options, const std::string& subject_arg,
   reply.object()["finger"] = finger ? nlohmann::json(*finger) : nlohmann::json(nullptr);
   reply.object()["deleted"] = deleted;
   if (deleted == 0) {
-    reply.Refuse("nothing to delete: " + subject + (finger ? " " + *finger : "") +
+    reply.Refuse("nothing to delete: " + PrintableText(subject) + (finger ? " " + *finger : "") +
                  " is not enrolled in " + options.db.string());
     return reply.Finish(kExitNoMatch);
   }
   reply.out() << "deleted " << deleted << (deleted == 1 ? " template" : " templates") << " of "
-              << subject << "\n";
+              << PrintableText(subject) << "\n";
   return reply.Finish(kExitSuccess);
 }
 
@@ -470,10 +471,9 @@ int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
   const eval::PrintFeatures b = AcceptedFeatures(reference_capture);
   std::optional<int> score;
   if (a.probe && b.reference) {
-    const MatchWorkPtr work = BuildDefaultMatchWork();
-    if (!work) throw std::bad_alloc();
-    MatchResult result;
-    score = MatchCoord(*a.probe->set(), *b.reference->set(), work.get(), &result);
+    const std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    score = engine->Compare(*a.probe->set(), *b.reference->set());
   }
   Decision decision;
   const HostResult enrolled = bench.host.Enroll({reference_capture}, identity, kFinger);

@@ -4,11 +4,9 @@
 #include <new>
 #include <thread>
 
-#include "adapter/engine_context.h"
-#include "adapter/match_threshold.h"
-#include "adapter/template_container.h"
-#include "match/match_coord.h"
-#include "match/template_decode.h"
+#include "engine/engine_settings.h"
+#include "template/template_container.h"
+#include "template/template_decode.h"
 #include "tools/eval/parallel_for.h"
 
 namespace ridgeline::tools {
@@ -16,7 +14,7 @@ namespace ridgeline::tools {
 static_assert(kDefaultLevel == kDefaultMatchLevel);
 static_assert(kMinLevel == kMinMatchLevel && kMaxLevel == kMaxMatchLevel);
 
-int LevelThreshold(int level) { return MatchThreshold(static_cast<uint8_t>(level)); }
+int LevelThreshold(int level) { return Engine::Threshold(level); }
 
 std::optional<DecodedTemplate> DecodeStoredTemplate(std::span<const uint8_t> blob) {
   ContainerHeader header{};
@@ -31,7 +29,8 @@ std::optional<DecodedTemplate> DecodeStoredTemplate(std::span<const uint8_t> blo
     if (!FindContainerEntry(blob, i, &entry, &bad_entry) || !CheckMinutiaTemplate(entry)) {
       return std::nullopt;
     }
-    eval::FeatureRecords& records = entries.emplace_back();
+    eval::FeatureRecords& records = entries.emplace_back(true);
+    if (records.null()) throw std::bad_alloc();
     DecodeTemplate(records.set(), records.summary(), entry);
   }
   return entries;
@@ -42,12 +41,10 @@ eval::PrintFeatures AcceptedFeatures(const Capture& capture) {
       eval::GreyImage{capture.image.width, capture.image.height, capture.image.pixels});
 }
 
-int BestScore(const FeatureSet& probe, const DecodedTemplate& reference,
-              ridgeline::MatchWork* work) {
-  MatchResult result;
+int BestScore(const FeatureSet& probe, const DecodedTemplate& reference, Engine& engine) {
   int best = 0;
   for (const eval::FeatureRecords& entry : reference) {
-    best = std::max(best, MatchCoord(probe, *entry.set(), work, &result));
+    best = std::max(best, engine.Compare(probe, *entry.set()));
   }
   return best;
 }
@@ -56,15 +53,15 @@ std::vector<int> ScoreAll(const FeatureSet& probe, std::span<const DecodedTempla
                           int threads) {
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   threads = std::min<int>(threads, std::max<size_t>(1, references.size()));
-  std::vector<MatchWorkPtr> works;
+  std::vector<std::unique_ptr<Engine>> engines;
   for (int i = 0; i < threads; ++i) {
-    works.push_back(BuildDefaultMatchWork());
-    if (!works.back()) throw std::bad_alloc();
+    engines.push_back(Engine::Create());
+    if (!engines.back()) throw std::bad_alloc();
   }
   std::vector<int> scores(references.size(), 0);
   eval::ParallelFor(static_cast<int>(references.size()), threads, [&](int worker, int index) {
     scores[static_cast<size_t>(index)] =
-        BestScore(probe, references[static_cast<size_t>(index)], works[worker].get());
+        BestScore(probe, references[static_cast<size_t>(index)], *engines[worker]);
   });
   return scores;
 }

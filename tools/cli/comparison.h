@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "match/match_work.h"
+#include "engine/engine.h"
 #include "tools/eval/print_features.h"
 #include "tools/host/engine_host.h"
 
 namespace ridgeline::tools {
 
-// Levels 1..7 select the adapter's thresholds (adapter/match_threshold.h); the adapter itself
-// always decides at the default level.
+// Levels 1..7 select the engine's thresholds (Engine::Threshold); the adapter itself always
+// decides at the default level.
 constexpr int kDefaultLevel = 4;
 // The stored container version the tool reads (the adapter accepts this one only).
 constexpr int kContainerFormatVersion = 0;
@@ -40,10 +40,9 @@ std::optional<DecodedTemplate> DecodeStoredTemplate(std::span<const uint8_t> blo
 // when the capture is accepted.
 eval::PrintFeatures AcceptedFeatures(const Capture& capture);
 
-// The best score of probe against the entries of reference, 0..9999. work is one matcher work
-// area, used by one thread at a time.
-int BestScore(const FeatureSet& probe, const DecodedTemplate& reference,
-              ridgeline::MatchWork* work);
+// The best score of probe against the entries of reference, 0..9999, by engine (used by one
+// thread at a time).
+int BestScore(const FeatureSet& probe, const DecodedTemplate& reference, Engine& engine);
 
 // BestScore of probe against every reference, spread over `threads` workers (0: all cores).
 std::vector<int> ScoreAll(const FeatureSet& probe, std::span<const DecodedTemplate> references,

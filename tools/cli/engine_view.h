@@ -1,42 +1,30 @@
-// The engine's own view of a capture, for the diagnostic commands (extract, the score of
-// match): the adapter's resampling to the 550-dpi working image, its grey-level check and the
-// feature extraction, run with the engine linked into the tool.
+// The engine's own view of a capture, for the diagnostic commands: the engine object's acceptance
+// (resampling to the working image, the grey-level check, the extraction) with its images kept.
 #pragma once
 
 #include <memory>
 
-#include "extract/records.h"
+#include "engine/engine.h"
 #include "tools/host/engine_host.h"
 
 namespace ridgeline::tools {
 
-struct GreyDeleter {
-  void operator()(uint8_t** image) const { FreeGrayImage(image); }
-};
-using OwnedGrey = std::unique_ptr<uint8_t*, GreyDeleter>;
-
 struct EngineView {
-  EngineView() = default;
-  ~EngineView() { FreeFeatureRecords(features, summary); }
-  EngineView(const EngineView&) = delete;
-  EngineView& operator=(const EngineView&) = delete;
-
-  int width = 0;  // working image, 550 dpi
+  int width = 0;  // working image, kEngineResolution
   int height = 0;
-  OwnedGrey shown;       // the working image before extraction smoothed it
-  OwnedGrey binary;      // the working image as the extraction left it: binarised ridges
-  OwnedGrey foreground;  // the extraction's foreground mask (255 background, 0 print)
-  int crop_x = 0;        // where the features' origin lies in the working image (template crop)
-  int crop_y = 0;
+  OwnedGrayImage shown;       // the working image before extraction smoothed it
+  OwnedGrayImage binary;      // the working image as the extraction left it: binarised ridges
+  OwnedGrayImage foreground;  // the extraction's foreground mask (255 background, 0 print)
   bool check_passed = false;
   bool extracted = false;
-  FeatureSet* features = nullptr;
+  AcceptedSample sample;
+  FeatureSet* features = nullptr;  // sample's, when extracted
   FeatureSummary* summary = nullptr;
 };
 
-constexpr int kWorkingDpi = 550;
+constexpr int kWorkingDpi = kEngineResolution;
 
-// Runs the engine's preparation and extraction on the capture. Throws std::bad_alloc.
+// Runs the engine's acceptance on the capture. Throws std::bad_alloc.
 std::unique_ptr<EngineView> ExtractWithEngine(const Capture& capture);
 
 }  // namespace ridgeline::tools

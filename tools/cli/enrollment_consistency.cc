@@ -4,9 +4,8 @@
 #include <memory>
 #include <new>
 
-#include "match/match_coord.h"
-#include "match/match_work.h"
-#include "tools/cli/comparison.h"
+#include "engine/engine.h"
+#include "tools/eval/print_features.h"
 
 namespace ridgeline::tools {
 
@@ -14,13 +13,13 @@ std::optional<std::string> CheckImpressionsAgree(const std::vector<Capture>& cap
   if (captures.size() < 2) return std::nullopt;
   std::vector<eval::PrintFeatures> prints;
   for (const Capture& capture : captures) {
-    prints.push_back(AcceptedFeatures(capture));
+    prints.push_back(eval::ExtractPrint(
+        eval::GreyImage{capture.image.width, capture.image.height, capture.image.pixels}));
     if (!prints.back().probe || !prints.back().reference) return std::nullopt;
   }
-  const MatchWorkPtr work = BuildDefaultMatchWork();
-  if (!work) throw std::bad_alloc();
-  auto match_result = std::make_unique<MatchResult>();
-  const int threshold = LevelThreshold(level);
+  const std::unique_ptr<Engine> engine = Engine::Create();
+  if (!engine) throw std::bad_alloc();
+  const int threshold = Engine::Threshold(level);
 
   // The second impression first: with two that disagree, the later one is the odd one out.
   std::vector<size_t> order;
@@ -31,11 +30,10 @@ std::optional<std::string> CheckImpressionsAgree(const std::vector<Capture>& cap
     std::vector<size_t> others;
     for (size_t j = 0; j < captures.size(); ++j) {
       if (j == i) continue;
-      best = std::max(best, MatchCoord(*prints[i].probe->set(), *prints[j].reference->set(),
-                                       work.get(), match_result.get()));
+      best = std::max(best, engine->Compare(*prints[i].probe->set(), *prints[j].reference->set()));
       others.push_back(j + 1);
     }
-    if (best >= threshold) continue;
+    if (ReachesThreshold(best, threshold)) continue;
     std::string named = others.size() > 1 ? "impressions " : "impression ";
     for (size_t k = 0; k < others.size(); ++k) {
       if (k > 0) named += k + 1 == others.size() ? " or " : ", ";

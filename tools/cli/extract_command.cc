@@ -159,6 +159,8 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
       throw OutputError(stages.string() + ": cannot create the folder for the stages (" +
                         error.message() + ")");
     }
+  }
+  if (!stages.empty() && !view->shown.null()) {
     std::vector<uint8_t> pixels;
     for (int y = 0; y < height; ++y) {
       pixels.insert(pixels.end(), view->shown.get()[y], view->shown.get()[y] + width);
@@ -179,7 +181,7 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
   }
   const FeatureSet& features = *view->features;
   const FeatureSummary& summary = *view->summary;
-  Frame frame{extract.engine_frame, view->crop_x, view->crop_y, capture.frame};
+  Frame frame{extract.engine_frame, view->sample.crop_x, view->sample.crop_y, capture.frame};
   Frame engine_frame = frame;
   engine_frame.engine = true;
 
@@ -203,7 +205,7 @@ int RunExtract(const CommonOptions& options, const std::filesystem::path& path,
       SavePng(stages / name, width, height, 1, pixels);
     };
     save_grey(view->foreground.get(), "foreground.png");
-    if (view->binary) save_grey(view->binary.get(), "binary.png");
+    if (!view->binary.null()) save_grey(view->binary.get(), "binary.png");
   }
   // The frame's own image: the file as given, or the working image.
   int frame_width = width;

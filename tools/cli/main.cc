@@ -8,7 +8,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "adapter/template_container.h"
+#include "template/template_container.h"
+#include "template/template_layout.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/comparison.h"
 #include "tools/cli/default_gallery.h"
@@ -62,11 +63,13 @@ int PrintVersion(bool json) {
                                 {"exit_code", kExitSuccess},
                                 {"version", RIDGELINE_VERSION},
                                 {"template_format",
-                                 {{"container_version", kContainerFormatVersion},
+                                 {{"version", ridgeline::kTemplateFormatVersion},
+                                  {"container_version", kContainerFormatVersion},
                                   {"template_type", ridgeline::kMinutiaTemplateType}}}};
     std::cout << out.dump(2) << "\n";
   } else {
-    std::cout << "ridgeline " << RIDGELINE_VERSION << " (template format: container version "
+    std::cout << "ridgeline " << RIDGELINE_VERSION << " (template format "
+              << ridgeline::kTemplateFormatVersion << ": container version "
               << kContainerFormatVersion << ", template type " << ridgeline::kMinutiaTemplateType
               << ")\n";
   }

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "adapter/engine_context.h"
-#include "adapter/match_threshold.h"
+#include "engine/match_threshold.h"
 
 namespace ridgeline::eval {
 namespace {

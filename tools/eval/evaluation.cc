@@ -10,9 +10,6 @@
 #include <thread>
 #include <utility>
 
-#include "match/match_coord.h"
-#include "match/match_params.h"
-#include "match/match_result.h"
 #include "tools/eval/parallel_for.h"
 #include "tools/eval/progress_bar.h"
 #include "tools/host/capture_preparation.h"
@@ -33,17 +30,17 @@ double SecondsSince(Clock::time_point start) {
 // comparisons per second.
 double ScoreRange(const EvalRun& run, int first, int count, int threads, ProgressBar* progress,
                   std::vector<int>* scores) {
-  std::vector<MatchWorkPtr> works;
+  std::vector<std::unique_ptr<Engine>> engines;
   for (int i = 0; i < std::max(1, std::min(threads, count)); ++i) {
-    works.push_back(BuildDefaultMatchWork());
-    if (!works.back()) throw std::bad_alloc();
+    engines.push_back(Engine::Create());
+    if (!engines.back()) throw std::bad_alloc();
   }
   const auto start = Clock::now();
   ParallelFor(count, threads, [&](int worker, int index) {
     const Comparison& c = run.comparisons[static_cast<size_t>(first + index)];
     (*scores)[static_cast<size_t>(first + index)] =
         ScoreComparison(run.features[static_cast<size_t>(c.reference)],
-                        run.features[static_cast<size_t>(c.probe)], works[worker].get());
+                        run.features[static_cast<size_t>(c.probe)], *engines[worker]);
     if (progress != nullptr) progress->Advance();
   });
   const double seconds = SecondsSince(start);
@@ -66,12 +63,11 @@ GreyImage ReadCapture(const std::filesystem::path& path, bool trim, int dpi) {
   }
 }
 
-int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, MatchWork* work) {
+int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, Engine& engine) {
   if (reference.status != PrintStatus::kAccepted || probe.status != PrintStatus::kAccepted) {
     return 0;
   }
-  MatchResult result;
-  return MatchCoord(*probe.probe->set(), *reference.reference->set(), work, &result);
+  return engine.Compare(*probe.probe->set(), *reference.reference->set());
 }
 
 EvalRun RunEvaluation(const EvalOptions& options) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "match/match_work.h"
+#include "engine/engine.h"
 #include "tools/eval/fvc_protocol.h"
 #include "tools/eval/print_features.h"
 
@@ -54,6 +54,6 @@ EvalRun RunEvaluation(const EvalOptions& options);
 
 // The MatchCoord score of one comparison: 0 when either print was refused.
 // REQUIRES: work built for 250 minutiae and 64 x 64 blocks per side.
-int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, MatchWork* work);
+int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, Engine& engine);
 
 }  // namespace ridgeline::eval

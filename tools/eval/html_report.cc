@@ -10,7 +10,7 @@
 #include <numeric>
 
 #include "adapter/engine_context.h"
-#include "adapter/match_threshold.h"
+#include "engine/match_threshold.h"
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_result.h"

@@ -10,28 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "extract/records.h"
+#include "core/owned_records.h"
 
 namespace ridgeline::eval {
 
-// Owns a FeatureSet and its FeatureSummary, allocated together with AllocFeatureRecords.
-class FeatureRecords {
- public:
-  // Allocates zeroed records; throws std::bad_alloc when the engine's allocation fails.
-  FeatureRecords();
-  ~FeatureRecords();
-  FeatureRecords(FeatureRecords&& other) noexcept;
-  FeatureRecords& operator=(FeatureRecords&& other) noexcept;
-  FeatureRecords(const FeatureRecords&) = delete;
-  FeatureRecords& operator=(const FeatureRecords&) = delete;
-
-  FeatureSet* set() const { return set_; }
-  FeatureSummary* summary() const { return summary_; }
-
- private:
-  FeatureSet* set_ = nullptr;
-  FeatureSummary* summary_ = nullptr;
-};
+// A FeatureSet and its FeatureSummary, wiped and released together.
+using FeatureRecords = FeaturePair;
 
 // Why a print takes no real part in its comparisons.
 enum class PrintStatus {

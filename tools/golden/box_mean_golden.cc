@@ -1,5 +1,5 @@
 // Golden checks of the square-window means.
-#include "extract/int_math.h"
+#include "core/int_math.h"
 #include "tools/golden/lib/golden.h"
 
 namespace ridgeline::golden {

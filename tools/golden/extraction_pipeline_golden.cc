@@ -2,7 +2,7 @@
 #include <cstring>
 #include <memory>
 
-#include "extract/engine_params.h"
+#include "core/engine_params.h"
 #include "extract/extraction_pipeline.h"
 #include "extract/features_extraction.h"
 #include "tools/golden/lib/golden.h"

@@ -1,7 +1,7 @@
 // Golden checks of minutiae detection, filtering and compaction (candidate arrays as JSON).
 #include <memory>
 
-#include "extract/engine_params.h"
+#include "core/engine_params.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "tools/golden/lib/golden.h"

@@ -1,7 +1,7 @@
 // Golden checks of the acceptance stages: resampling to the engine's resolution and the
 // grey-level test.
-#include "adapter/check_image.h"
-#include "adapter/resample_image.h"
+#include "extract/check_image.h"
+#include "extract/resample_image.h"
 #include "tools/golden/lib/golden.h"
 
 namespace ridgeline::golden {

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "adapter/template_container.h"
-#include "adapter/trace_log.h"
-#include "extract/engine_params.h"
-#include "match/template_decode.h"
-#include "match/template_encode.h"
-#include "match/template_layout.h"
+#include "core/engine_params.h"
+#include "core/trace_log.h"
 #include "platform/debug_output.h"
+#include "template/template_container.h"
+#include "template/template_decode.h"
+#include "template/template_encode.h"
+#include "template/template_layout.h"
 #include "tools/golden/lib/golden.h"
 #include "tools/golden/lib/records_json.h"
 

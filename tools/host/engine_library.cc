@@ -93,16 +93,22 @@ EngineLibrary::~EngineLibrary() {
 }
 
 std::filesystem::path EngineLibrary::DefaultPath() {
-  const std::filesystem::path file_name = std::filesystem::path(RIDGELINE_ADAPTER_PATH).filename();
+  const std::filesystem::path file_name = RIDGELINE_ADAPTER_FILE;
   char self[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   if (length > 0) {
     self[length] = '\0';
-    const std::filesystem::path beside = std::filesystem::path(self).parent_path() / file_name;
-    std::error_code error;
-    if (std::filesystem::exists(beside, error)) return beside;
+    const std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    // Beside the tool, then where an install puts it, then where the build tree has it.
+    for (const char* relative :
+         {".", RIDGELINE_ADAPTER_FROM_INSTALL, RIDGELINE_ADAPTER_FROM_BUILD}) {
+      const std::filesystem::path candidate = (folder / relative / file_name).lexically_normal();
+      std::error_code error;
+      if (std::filesystem::is_regular_file(candidate, error)) return candidate;
+    }
   }
-  return RIDGELINE_ADAPTER_PATH;
+  // Left to the dynamic loader's own search.
+  return file_name;
 }
 
 }  // namespace ridgeline::tools

@@ -2,14 +2,17 @@
 // in for the sensor side, which delivers its images at that resolution.
 #pragma once
 
+#include "engine/capture_resolution.h"
+#include "engine/engine_settings.h"
 #include "tools/image/print_image.h"
 
 namespace ridgeline::tools {
 
-constexpr int kEngineDpi = 500;
+// The resolution every capture reaches the engine at (the engine itself then works at its own).
+constexpr int kEngineDpi = kSensorResolution;
 // Declared resolutions outside this range are taken as a broken tag, not as a resolution.
-constexpr int kMinPlausibleDpi = 100;
-constexpr int kMaxPlausibleDpi = 5000;
+constexpr int kMinPlausibleDpi = kMinCaptureResolution;
+constexpr int kMaxPlausibleDpi = kMaxCaptureResolution;
 
 // Bilinear resampling from from_dpi to to_dpi (16.16 fixed point); each side becomes
 // round(side x to_dpi / from_dpi), at least 1. Equal resolutions return a copy.

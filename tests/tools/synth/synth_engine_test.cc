@@ -5,10 +5,10 @@
 
 #include <vector>
 
-#include "adapter/check_image.h"
-#include "adapter/resample_image.h"
-#include "extract/engine_params.h"
+#include "core/engine_params.h"
+#include "extract/check_image.h"
 #include "extract/features_extraction.h"
+#include "extract/resample_image.h"
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_work.h"

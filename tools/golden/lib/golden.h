@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "extract/records.h"
+#include "core/records.h"
 
 namespace ridgeline::golden {
 

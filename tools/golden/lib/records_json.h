@@ -2,8 +2,8 @@
 // Count entries; maps as 64 rows of 64 bytes).
 #pragma once
 
-#include "extract/engine_params.h"
-#include "extract/records.h"
+#include "core/engine_params.h"
+#include "core/records.h"
 #include "tools/golden/lib/golden.h"
 
 namespace ridgeline::golden {

@@ -1,0 +1,90 @@
+// Resampling of the captured image from the sensor's resolution to the engine's.
+#include "extract/resample_image.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <vector>
+
+namespace ridgeline {
+namespace {
+
+constexpr int kFractionBits = 10;
+constexpr int kFractionMask = kResampleOne - 1;
+constexpr int kRounding = kResampleOne / 2;
+
+// w x lower + (1024 - w) x upper, rounded to the nearest byte value.
+inline uint8_t Blend(int weight, int lower, int upper) {
+  return static_cast<uint8_t>((weight * lower + (kResampleOne - weight) * upper + kRounding) >>
+                              kFractionBits);
+}
+
+}  // namespace
+
+int MaxResampleSide(int sourceResolution, int destinationResolution) {
+  if (sourceResolution <= 0 || destinationResolution <= 0) return 0;
+  // The largest i for which i x s x 1024 fits, plus one (i runs below the side).
+  const int64_t limit = std::numeric_limits<int32_t>::max();
+  const int64_t largest_i = limit / (int64_t{sourceResolution} * kResampleOne);
+  return static_cast<int>(std::min<int64_t>(largest_i + 1, std::numeric_limits<int>::max()));
+}
+
+void BuildResampleTables(int count, int sourceResolution, int destinationResolution, int16_t* index,
+                         int16_t* weight) {
+  assert(count <= MaxResampleSide(sourceResolution, destinationResolution));
+  for (int32_t i = 0; i < count; ++i) {
+    index[i] = static_cast<int16_t>(i * sourceResolution / destinationResolution);
+    weight[i] = static_cast<int16_t>(
+        kResampleOne -
+        ((i * sourceResolution * kResampleOne / destinationResolution) & kFractionMask));
+  }
+}
+
+bool ResampleImage(const uint8_t* source, int sourceWidth, int sourceHeight, int sourceResolution,
+                   GrayImage destination, int destinationWidth, int destinationHeight,
+                   int destinationResolution) {
+  if (sourceWidth <= 0 || sourceHeight <= 0 || destinationWidth <= 0 || destinationHeight <= 0) {
+    return false;
+  }
+  const int n = std::max(destinationWidth, destinationHeight);
+  if (n > MaxResampleSide(sourceResolution, destinationResolution)) return false;
+
+  std::vector<int16_t> index, weight;
+  std::vector<uint8_t> intermediate;
+  try {
+    index.resize(n);
+    weight.resize(n);
+    intermediate.resize(static_cast<size_t>(destinationWidth) * sourceHeight);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  BuildResampleTables(n, sourceResolution, destinationResolution, index.data(), weight.data());
+
+  // Horizontal pass: every source row to destinationWidth samples.
+  for (int y = 0; y < sourceHeight; ++y) {
+    const uint8_t* p = source + static_cast<size_t>(y) * sourceWidth;
+    uint8_t* m = intermediate.data() + static_cast<size_t>(y) * destinationWidth;
+    for (int x = 0; x < destinationWidth; ++x) {
+      const int k = index[x];
+      m[x] = k < sourceWidth - 1 ? Blend(weight[x], p[k], p[k + 1]) : p[k];
+    }
+  }
+  // Vertical pass: blend two intermediate rows, or copy the last one.
+  for (int y = 0; y < destinationHeight; ++y) {
+    const int k = index[y];
+    const int w = weight[y];
+    const uint8_t* upper = intermediate.data() + static_cast<size_t>(k) * destinationWidth;
+    uint8_t* out = destination[y];
+    if (k < sourceHeight - 1) {
+      const uint8_t* lower = upper + destinationWidth;
+      for (int x = 0; x < destinationWidth; ++x) out[x] = Blend(w, upper[x], lower[x]);
+    } else {
+      std::copy(upper, upper + destinationWidth, out);
+    }
+  }
+  return true;
+}
+
+}  // namespace ridgeline

@@ -1,0 +1,145 @@
+/* Ridgeline: fingerprint feature extraction and comparison.
+ *
+ * A small C interface over the engine. An rl_engine turns an 8-bit grey image into features
+ * (minutiae, singular points, a quality score and a block direction map), encodes features as a
+ * compact template of at most 1024 bytes, checks and decodes such templates, and scores one set
+ * of features against another (0..9999); a match level (1..7) selects the score a match needs.
+ *
+ * Memory: every handle is created by an rl_*_create / rl_extract / rl_template_decode call and
+ * released by the matching rl_*_destroy, which wipes what it held (features are biometric data).
+ * Buffers passed in are only read during the call; nothing keeps a pointer to them.
+ *
+ * Threads: an rl_engine is used by one thread at a time; use one engine per thread. rl_features
+ * are read-only after creation and may be read from several threads.
+ *
+ * Results: every call that can fail returns an rl_status; rl_status_message() names it.
+ */
+#ifndef RIDGELINE_RIDGELINE_H_
+#define RIDGELINE_RIDGELINE_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(RIDGELINE_BUILDING_LIBRARY)
+#define RL_API __declspec(dllexport)
+#else
+#define RL_API __declspec(dllimport)
+#endif
+#else
+#define RL_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum rl_status {
+  RL_OK = 0,
+  RL_E_INVALID_ARGUMENT = 1, /* a null pointer, a negative size, a buffer shorter than stated */
+  RL_E_OUT_OF_MEMORY = 2,
+  RL_E_IMAGE_SIZE = 3,       /* the image is smaller or larger than the engine takes */
+  RL_E_BAD_CAPTURE = 4,      /* too few grey levels, or one level covers most of the image */
+  RL_E_TOO_FEW_MINUTIAE = 5, /* the extraction kept fewer minutiae than a template needs */
+  RL_E_BAD_TEMPLATE = 6,     /* the bytes are not a well-formed compact template */
+  RL_E_BUFFER_TOO_SMALL = 7, /* the output buffer is too small; the size needed is returned */
+  RL_E_RESOLUTION = 8        /* a resolution outside 100..5000 pixels per inch */
+} rl_status;
+
+/* Coordinates of minutiae and singular points. */
+typedef enum rl_frame {
+  RL_FRAME_INPUT = 0, /* pixels of the image given to rl_extract, x right, y down */
+  RL_FRAME_ENGINE = 1 /* pixels of the engine's working image (550 ppi) less the crop origin */
+} rl_frame;
+
+typedef enum rl_minutia_type { RL_ENDING = 0, RL_BIFURCATION = 1 } rl_minutia_type;
+
+typedef struct rl_minutia {
+  int32_t x;
+  int32_t y;
+  /* Degrees 0..359, counter-clockwise from the image's x axis with y pointing down, along the
+   * ridge away from the minutia (into the ridge for an ending, into the valley for a
+   * bifurcation). */
+  int32_t angle;
+  int32_t type;    /* rl_minutia_type */
+  int32_t quality; /* the engine's local direction variation, 0..255 (lower is steadier) */
+} rl_minutia;
+
+typedef struct rl_singular_point {
+  int32_t x;
+  int32_t y;
+  int32_t direction; /* the engine's direction code */
+  int32_t type;      /* 1 core, -1 delta, other values as the engine classifies */
+} rl_singular_point;
+
+typedef struct rl_engine rl_engine;
+typedef struct rl_features rl_features;
+
+/* "1.0.0": the library's version. */
+RL_API const char* rl_version(void);
+/* The version of the compact template format this library writes and reads. */
+RL_API int rl_template_format_version(void);
+/* A short English description of a status; never null. */
+RL_API const char* rl_status_message(rl_status status);
+
+RL_API rl_status rl_engine_create(rl_engine** engine);
+/* Null does nothing. */
+RL_API void rl_engine_destroy(rl_engine* engine);
+
+/* Extracts the features of a width x height image of 8-bit grey pixels (0 black .. 255 white),
+ * rows of stride bytes (stride >= width), scanned at ppi pixels per inch; images at other than
+ * 500 ppi are resampled to 500 ppi first. On RL_OK *features is a new handle. */
+RL_API rl_status rl_extract(rl_engine* engine, const uint8_t* pixels, int32_t width, int32_t height,
+                            int32_t stride, int32_t ppi, rl_features** features);
+
+RL_API void rl_features_destroy(rl_features* features);
+
+/* Number of minutiae (0..1000) and of singular points. */
+RL_API size_t rl_features_minutia_count(const rl_features* features);
+RL_API size_t rl_features_singular_point_count(const rl_features* features);
+/* The overall quality score, 0..100. */
+RL_API int32_t rl_features_quality(const rl_features* features);
+
+/* Copies up to capacity minutiae (or singular points) in the given frame; *count receives the
+ * number available. RL_E_BUFFER_TOO_SMALL when capacity is smaller (what fits is written).
+ * Features decoded from a template have no input frame: they are given in the engine's. */
+RL_API rl_status rl_features_minutiae(const rl_features* features, rl_frame frame,
+                                      rl_minutia* minutiae, size_t capacity, size_t* count);
+RL_API rl_status rl_features_singular_points(const rl_features* features, rl_frame frame,
+                                             rl_singular_point* points, size_t capacity,
+                                             size_t* count);
+
+/* The block direction map: cols x rows cells of 16 x 16 engine pixels, row by row, each a
+ * direction code 0..119 (1.5-degree steps), 127 for no direction or 255 for background. Copies
+ * cols x rows bytes when capacity allows; otherwise RL_E_BUFFER_TOO_SMALL with the sizes set. */
+RL_API rl_status rl_features_block_map(const rl_features* features, uint8_t* cells, size_t capacity,
+                                       int32_t* cols, int32_t* rows);
+
+/* Encodes features as a compact template (at most 1024 bytes) the way an enrollment stores it.
+ * *size receives the template's size; RL_E_BUFFER_TOO_SMALL when capacity is smaller. */
+RL_API rl_status rl_template_encode(rl_engine* engine, const rl_features* features, uint8_t* buffer,
+                                    size_t capacity, size_t* size);
+/* Checks a compact template's structure; RL_OK or RL_E_BAD_TEMPLATE. */
+RL_API rl_status rl_template_check(const uint8_t* bytes, size_t size);
+/* Checks and decodes a compact template into new features (in the engine frame). */
+RL_API rl_status rl_template_decode(rl_engine* engine, const uint8_t* bytes, size_t size,
+                                    rl_features** features);
+
+/* Scores probe against reference, 0..9999 (higher is more alike). */
+RL_API rl_status rl_compare(rl_engine* engine, const rl_features* probe,
+                            const rl_features* reference, int32_t* score);
+
+/* The score a comparison needs at a match level (1 lenient .. 7 strict, 4 the default); levels
+ * outside 1..7 are clamped. */
+RL_API int32_t rl_threshold(int32_t level);
+/* 1 when score reaches the threshold of level, else 0. */
+RL_API int32_t rl_matches(int32_t score, int32_t level);
+
+/* Overwrites size bytes at memory with zeros in a way the compiler keeps. */
+RL_API void rl_wipe(void* memory, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RIDGELINE_RIDGELINE_H_ */

@@ -1,0 +1,109 @@
+// Ridgeline for C++: RAII handles and std::span over the C interface in ridgeline.h. Errors are
+// thrown as ridgeline::Error carrying the rl_status and its message.
+#ifndef RIDGELINE_RIDGELINE_HPP_
+#define RIDGELINE_RIDGELINE_HPP_
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "ridgeline/ridgeline.h"
+
+namespace ridgeline {
+
+class Error : public std::runtime_error {
+ public:
+  explicit Error(rl_status status)
+      : std::runtime_error(rl_status_message(status)), status_(status) {}
+  rl_status status() const { return status_; }
+
+ private:
+  rl_status status_;
+};
+
+inline void Check(rl_status status) {
+  if (status != RL_OK) throw Error(status);
+}
+
+// Features of one print; wiped when destroyed.
+class Features {
+ public:
+  explicit Features(rl_features* handle) : handle_(handle) {}
+  rl_features* get() const { return handle_.get(); }
+
+  std::vector<rl_minutia> minutiae(rl_frame frame = RL_FRAME_INPUT) const {
+    std::vector<rl_minutia> out(rl_features_minutia_count(get()));
+    size_t count = 0;
+    Check(rl_features_minutiae(get(), frame, out.data(), out.size(), &count));
+    return out;
+  }
+  std::vector<rl_singular_point> singular_points(rl_frame frame = RL_FRAME_INPUT) const {
+    std::vector<rl_singular_point> out(rl_features_singular_point_count(get()));
+    size_t count = 0;
+    Check(rl_features_singular_points(get(), frame, out.data(), out.size(), &count));
+    return out;
+  }
+  int quality() const { return rl_features_quality(get()); }
+
+ private:
+  struct Deleter {
+    void operator()(rl_features* f) const { rl_features_destroy(f); }
+  };
+  std::unique_ptr<rl_features, Deleter> handle_;
+};
+
+// One engine; use one per thread.
+class Engine {
+ public:
+  Engine() {
+    rl_engine* engine = nullptr;
+    Check(rl_engine_create(&engine));
+    handle_.reset(engine);
+  }
+
+  // pixels: height rows of width 8-bit grey values, tightly packed.
+  Features extract(std::span<const uint8_t> pixels, int width, int height, int ppi = 500) {
+    if (width <= 0 || height <= 0 ||
+        pixels.size() < static_cast<size_t>(width) * static_cast<size_t>(height)) {
+      throw Error(RL_E_INVALID_ARGUMENT);
+    }
+    rl_features* features = nullptr;
+    Check(rl_extract(handle_.get(), pixels.data(), width, height, width, ppi, &features));
+    return Features(features);
+  }
+
+  std::vector<uint8_t> encode_template(const Features& features) {
+    std::vector<uint8_t> bytes(1024);
+    size_t size = 0;
+    Check(rl_template_encode(handle_.get(), features.get(), bytes.data(), bytes.size(), &size));
+    bytes.resize(size);
+    return bytes;
+  }
+
+  Features decode_template(std::span<const uint8_t> bytes) {
+    rl_features* features = nullptr;
+    Check(rl_template_decode(handle_.get(), bytes.data(), bytes.size(), &features));
+    return Features(features);
+  }
+
+  int compare(const Features& probe, const Features& reference) {
+    int32_t score = 0;
+    Check(rl_compare(handle_.get(), probe.get(), reference.get(), &score));
+    return score;
+  }
+
+  static int threshold(int level) { return rl_threshold(level); }
+  static bool matches(int score, int level = 4) { return rl_matches(score, level) != 0; }
+
+ private:
+  struct Deleter {
+    void operator()(rl_engine* e) const { rl_engine_destroy(e); }
+  };
+  std::unique_ptr<rl_engine, Deleter> handle_;
+};
+
+}  // namespace ridgeline
+
+#endif  // RIDGELINE_RIDGELINE_HPP_

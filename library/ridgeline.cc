@@ -1,0 +1,298 @@
+// The public C interface: opaque handles over the engine object, one translation of the engine's
+// results into rl_status, and no decision of its own.
+#include "ridgeline/ridgeline.h"
+
+#include <algorithm>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "engine/capture_resolution.h"
+#include "engine/engine.h"
+#include "engine/feature_frame.h"
+#include "platform/secure_zero.h"
+#include "template/template_container.h"
+#include "template/template_layout.h"
+
+struct rl_engine {
+  std::unique_ptr<ridgeline::Engine> engine;
+};
+
+struct rl_features {
+  ridgeline::FeaturePair features;
+  int crop_x = 0;
+  int crop_y = 0;
+  bool has_input_frame = false;  // false for features decoded from a template
+  int ppi = ridgeline::kSensorResolution;
+};
+
+namespace {
+
+using ridgeline::AcceptStatus;
+
+rl_status StatusOf(AcceptStatus status) {
+  switch (status) {
+    case AcceptStatus::kAccepted:
+      return RL_OK;
+    case AcceptStatus::kSizeRefused:
+      return RL_E_IMAGE_SIZE;
+    case AcceptStatus::kBadCapture:
+      return RL_E_BAD_CAPTURE;
+    case AcceptStatus::kTooFewMinutiae:
+      return RL_E_TOO_FEW_MINUTIAE;
+    case AcceptStatus::kOutOfMemory:
+      return RL_E_OUT_OF_MEMORY;
+  }
+  return RL_E_INVALID_ARGUMENT;
+}
+
+// A point of the features in the frame asked for.
+void Place(const rl_features& f, rl_frame frame, int x, int y, int32_t* out_x, int32_t* out_y) {
+  if (frame == RL_FRAME_INPUT && f.has_input_frame) {
+    *out_x = ridgeline::EngineToInput(x, f.crop_x, 0, f.ppi);
+    *out_y = ridgeline::EngineToInput(y, f.crop_y, 0, f.ppi);
+  } else {
+    *out_x = x;
+    *out_y = y;
+  }
+}
+
+bool ValidFrame(rl_frame frame) { return frame == RL_FRAME_INPUT || frame == RL_FRAME_ENGINE; }
+
+}  // namespace
+
+extern "C" {
+
+const char* rl_version(void) { return RIDGELINE_VERSION; }
+
+int rl_template_format_version(void) { return ridgeline::kTemplateFormatVersion; }
+
+const char* rl_status_message(rl_status status) {
+  switch (status) {
+    case RL_OK:
+      return "success";
+    case RL_E_INVALID_ARGUMENT:
+      return "invalid argument";
+    case RL_E_OUT_OF_MEMORY:
+      return "out of memory";
+    case RL_E_IMAGE_SIZE:
+      return "the image is smaller or larger than the engine takes";
+    case RL_E_BAD_CAPTURE:
+      return "bad capture: too few grey levels, or one level covers more than 80 % of the image";
+    case RL_E_TOO_FEW_MINUTIAE:
+      return "bad capture: too few minutiae";
+    case RL_E_BAD_TEMPLATE:
+      return "not a well-formed template";
+    case RL_E_BUFFER_TOO_SMALL:
+      return "the output buffer is too small";
+    case RL_E_RESOLUTION:
+      return "resolution outside 100..5000 pixels per inch";
+  }
+  return "unknown status";
+}
+
+rl_status rl_engine_create(rl_engine** engine) {
+  if (engine == nullptr) return RL_E_INVALID_ARGUMENT;
+  *engine = nullptr;
+  auto* handle = new (std::nothrow) rl_engine;
+  if (handle == nullptr) return RL_E_OUT_OF_MEMORY;
+  handle->engine = ridgeline::Engine::Create();
+  if (!handle->engine) {
+    delete handle;
+    return RL_E_OUT_OF_MEMORY;
+  }
+  *engine = handle;
+  return RL_OK;
+}
+
+void rl_engine_destroy(rl_engine* engine) { delete engine; }
+
+rl_status rl_extract(rl_engine* engine, const uint8_t* pixels, int32_t width, int32_t height,
+                     int32_t stride, int32_t ppi, rl_features** features) {
+  if (features != nullptr) *features = nullptr;
+  if (engine == nullptr || pixels == nullptr || features == nullptr || width <= 0 || height <= 0 ||
+      stride < width) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  if (ppi < ridgeline::kMinCaptureResolution || ppi > ridgeline::kMaxCaptureResolution) {
+    return RL_E_RESOLUTION;
+  }
+  // The size the capture takes at the sensor's resolution is checked before anything of that
+  // size is allocated: a small image declaring a low resolution must not become a huge one.
+  const int capture_width = ridgeline::ScaledCaptureSide(width, ppi, ridgeline::kSensorResolution);
+  const int capture_height =
+      ridgeline::ScaledCaptureSide(height, ppi, ridgeline::kSensorResolution);
+  const int working_limit = ridgeline::kMaxImageSide;
+  if (ridgeline::Engine::WorkingSide(capture_width) > working_limit ||
+      ridgeline::Engine::WorkingSide(capture_height) > working_limit) {
+    return RL_E_IMAGE_SIZE;
+  }
+  try {
+    std::vector<uint8_t> capture;
+    int w = width;
+    int h = height;
+    if (ppi != ridgeline::kSensorResolution) {
+      ridgeline::ResampleCapture(pixels, width, height, stride, ppi, ridgeline::kSensorResolution,
+                                 &capture, &w, &h);
+    } else if (stride != width) {
+      capture.resize(static_cast<size_t>(width) * height);
+      for (int y = 0; y < height; ++y) {
+        std::copy_n(pixels + static_cast<size_t>(y) * stride, width,
+                    capture.begin() + static_cast<std::ptrdiff_t>(y) * width);
+      }
+    }
+    const std::span<const uint8_t> view =
+        capture.empty() ? std::span<const uint8_t>(pixels, static_cast<size_t>(width) * height)
+                        : std::span<const uint8_t>(capture);
+    ridgeline::AcceptedSample sample;
+    const AcceptStatus status = engine->engine->Accept(view, w, h, &sample);
+    if (!capture.empty()) SecureZeroMemory(capture.data(), capture.size());
+    if (status != AcceptStatus::kAccepted) return StatusOf(status);
+    auto* handle = new rl_features;
+    handle->features = std::move(sample.features);
+    handle->crop_x = sample.crop_x;
+    handle->crop_y = sample.crop_y;
+    handle->has_input_frame = true;
+    handle->ppi = ppi;
+    *features = handle;
+    return RL_OK;
+  } catch (const std::bad_alloc&) {
+    return RL_E_OUT_OF_MEMORY;
+  }
+}
+
+void rl_features_destroy(rl_features* features) { delete features; }
+
+size_t rl_features_minutia_count(const rl_features* features) {
+  return features != nullptr ? static_cast<size_t>(features->features.set()->Count) : 0;
+}
+
+size_t rl_features_singular_point_count(const rl_features* features) {
+  if (features == nullptr) return 0;
+  const int count = features->features.summary()->Count;
+  return static_cast<size_t>(std::clamp(count, 0, ridgeline::kSingularCapacity));
+}
+
+int32_t rl_features_quality(const rl_features* features) {
+  return features != nullptr ? features->features.summary()->Quality : 0;
+}
+
+rl_status rl_features_minutiae(const rl_features* features, rl_frame frame, rl_minutia* minutiae,
+                               size_t capacity, size_t* count) {
+  if (features == nullptr || count == nullptr || !ValidFrame(frame) ||
+      (minutiae == nullptr && capacity > 0)) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  const ridgeline::FeatureSet& set = *features->features.set();
+  const size_t available = static_cast<size_t>(set.Count);
+  *count = available;
+  const size_t copied = std::min(available, capacity);
+  for (size_t i = 0; i < copied; ++i) {
+    rl_minutia& m = minutiae[i];
+    Place(*features, frame, set.X[i], set.Y[i], &m.x, &m.y);
+    m.angle = frame == RL_FRAME_INPUT ? ridgeline::StandardAngle(set.Angle[i]) : set.Angle[i];
+    m.type = set.Type[i] == 0 ? RL_ENDING : RL_BIFURCATION;
+    m.quality = set.Variation[i];
+  }
+  return copied < available ? RL_E_BUFFER_TOO_SMALL : RL_OK;
+}
+
+rl_status rl_features_singular_points(const rl_features* features, rl_frame frame,
+                                      rl_singular_point* points, size_t capacity, size_t* count) {
+  if (features == nullptr || count == nullptr || !ValidFrame(frame) ||
+      (points == nullptr && capacity > 0)) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  const ridgeline::FeatureSummary& summary = *features->features.summary();
+  const size_t available = rl_features_singular_point_count(features);
+  *count = available;
+  const size_t copied = std::min(available, capacity);
+  for (size_t i = 0; i < copied; ++i) {
+    rl_singular_point& p = points[i];
+    Place(*features, frame, summary.X[i], summary.Y[i], &p.x, &p.y);
+    p.direction = summary.Direction[i];
+    p.type = static_cast<int8_t>(summary.Type[i]);
+  }
+  return copied < available ? RL_E_BUFFER_TOO_SMALL : RL_OK;
+}
+
+rl_status rl_features_block_map(const rl_features* features, uint8_t* cells, size_t capacity,
+                                int32_t* cols, int32_t* rows) {
+  if (features == nullptr || cols == nullptr || rows == nullptr ||
+      (cells == nullptr && capacity > 0)) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  const ridgeline::FeatureSet& set = *features->features.set();
+  *cols = set.BlockCols;
+  *rows = set.BlockRows;
+  const size_t needed = static_cast<size_t>(set.BlockCols) * set.BlockRows;
+  if (capacity < needed) return RL_E_BUFFER_TOO_SMALL;
+  for (int r = 0; r < set.BlockRows; ++r) {
+    std::copy_n(set.DirectionMap[r], set.BlockCols, cells + static_cast<size_t>(r) * set.BlockCols);
+  }
+  return RL_OK;
+}
+
+rl_status rl_template_encode(rl_engine* engine, const rl_features* features, uint8_t* buffer,
+                             size_t capacity, size_t* size) {
+  if (engine == nullptr || features == nullptr || size == nullptr ||
+      (buffer == nullptr && capacity > 0)) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  try {
+    ridgeline::EncodedTemplate encoded = engine->engine->EncodeTemplate(features->features);
+    *size = encoded.bytes.size();
+    if (encoded.bytes.empty()) return RL_E_TOO_FEW_MINUTIAE;
+    rl_status status = RL_E_BUFFER_TOO_SMALL;
+    if (capacity >= encoded.bytes.size()) {
+      std::copy(encoded.bytes.begin(), encoded.bytes.end(), buffer);
+      status = RL_OK;
+    }
+    SecureZeroMemory(encoded.bytes.data(), encoded.bytes.size());
+    return status;
+  } catch (const std::bad_alloc&) {
+    return RL_E_OUT_OF_MEMORY;
+  }
+}
+
+rl_status rl_template_check(const uint8_t* bytes, size_t size) {
+  if (bytes == nullptr) return RL_E_INVALID_ARGUMENT;
+  return ridgeline::CheckMinutiaTemplate(std::span<const uint8_t>(bytes, size)) ? RL_OK
+                                                                                : RL_E_BAD_TEMPLATE;
+}
+
+rl_status rl_template_decode(rl_engine* engine, const uint8_t* bytes, size_t size,
+                             rl_features** features) {
+  if (features != nullptr) *features = nullptr;
+  if (engine == nullptr || bytes == nullptr || features == nullptr) return RL_E_INVALID_ARGUMENT;
+  if (rl_template_check(bytes, size) != RL_OK) return RL_E_BAD_TEMPLATE;
+  auto* handle = new (std::nothrow) rl_features;
+  if (handle == nullptr) return RL_E_OUT_OF_MEMORY;
+  if (!engine->engine->DecodeTemplate(std::span<const uint8_t>(bytes, size), &handle->features)) {
+    delete handle;
+    return RL_E_OUT_OF_MEMORY;  // the structure was checked, so only an allocation can fail
+  }
+  *features = handle;
+  return RL_OK;
+}
+
+rl_status rl_compare(rl_engine* engine, const rl_features* probe, const rl_features* reference,
+                     int32_t* score) {
+  if (engine == nullptr || probe == nullptr || reference == nullptr || score == nullptr) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  *score = engine->engine->Compare(*probe->features.set(), *reference->features.set());
+  return RL_OK;
+}
+
+int32_t rl_threshold(int32_t level) { return ridgeline::Engine::Threshold(level); }
+
+int32_t rl_matches(int32_t score, int32_t level) {
+  return ridgeline::Engine::Matches(score, level) ? 1 : 0;
+}
+
+void rl_wipe(void* memory, size_t size) {
+  if (memory != nullptr && size > 0) SecureZeroMemory(memory, size);
+}
+
+}  // extern "C"
