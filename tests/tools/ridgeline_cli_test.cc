@@ -351,7 +351,25 @@ const std::map<std::string, Fields>& Schema() {
                                   {"candidates", {"array"}}})},
       {"match",
        with_decision({{"probe", {"string"}}, {"reference", {"string"}}, {"match", {"boolean"}}})},
-      {"list", {{"gallery", {"string"}}, {"records", {"array"}}}},
+      {"list", {{"gallery", {"string"}}, {"encrypted", {"boolean"}}, {"records", {"array"}}}},
+      {"check",
+       {{"gallery", {"string"}},
+        {"schema", {"number"}},
+        {"encrypted", {"boolean"}},
+        {"key_file", {"string", "null"}},
+        {"records", {"number"}},
+        {"intact", {"number"}},
+        {"damaged", {"array"}},
+        {"file_faults", {"array"}},
+        {"ok", {"boolean"}}}},
+      {"rekey",
+       {{"gallery", {"string"}}, {"key_file", {"string"}}, {"old_key_file", {"string", "null"}}}},
+      {"export",
+       {{"gallery", {"string"}},
+        {"out", {"string"}},
+        {"records", {"number"}},
+        {"key_file", {"string", "null"}}}},
+      {"import", {{"gallery", {"string"}}, {"from", {"string"}}, {"imported", {"number"}}}},
       {"delete",
        {{"subject", {"string"}}, {"finger", {"string", "null"}}, {"deleted", {"number"}}}},
       {"extract",
@@ -541,9 +559,26 @@ TEST_F(RidgelineTranscript, GalleryCommandsAnswerWithTheirExitCodesAndSchema) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(Answer(run, "identify")["identified"], false);
 
-  // list, delete.
+  // list, check, export, import, rekey, delete.
   json = Answer(Json({"list"}), "list");
   EXPECT_EQ(json["records"].size(), 2u);
+  EXPECT_EQ(json["encrypted"], true);
+  run = Json({"check"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "check")["ok"], true);
+  const std::string copy = db_ + ".copy";
+  run = Json({"export", copy});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "export")["records"], 2);
+  run = RunSplit({"--json", "--db", db_ + ".second", "import", copy});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "import")["imported"], 2);
+  run = RunSplit({"--json", "--db", db_ + ".second", "rekey"});
+  EXPECT_EQ(run.exit_code, 0);
+  const std::string new_key = Answer(run, "rekey")["key_file"];
+  for (const std::string& file : {copy, db_ + ".second", db_ + ".second.key", new_key}) {
+    fs::remove(file);
+  }
   run = Json({"delete", "--subject", "bob"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(Answer(run, "delete")["deleted"], 1);

@@ -25,13 +25,12 @@ TEST(SubjectName, SpellingsThatLookTheSameBecomeOneName) {
 
 TEST(SubjectName, UnsafeOrOversizedNamesAreRefused) {
   const char* refused[] = {
-      "",               // empty
-      "   ",            // only spaces
-      "bob\x1B[2Jeve",  // ANSI escape
-      "bo\rb",          // carriage return inside
-      "bob\x7F",        // DEL
-      "bob\xE2\x80\xAE"
-      "evil",             // right-to-left override
+      "",                 // empty
+      "   ",              // only spaces
+      "bob\x1B[2Jeve",    // ANSI escape
+      "bo\rb",            // carriage return inside
+      "bob\x7F",          // DEL
+      "bob\u202Eevil",    // right-to-left override
       "bob\xE2\x80\xA8",  // line separator
       "\xEE\x80\x80",     // private use
       "bob\xFF",          // not UTF-8

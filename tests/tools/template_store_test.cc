@@ -192,6 +192,67 @@ TEST(TemplateStore, ReadersGoOnWhileAWriterHoldsItsTransaction) {
   writer.Execute("ROLLBACK");
 }
 
+// Several processes making their first enrollment into the same new gallery at once: every one
+// must open it as a gallery (never "a database of another application") and the file must end
+// with one schema.
+TEST(TemplateStore, ConcurrentCreationOfANewGalleryAlwaysSucceeds) {
+  TempDir dir;
+  constexpr int kRounds = 40;
+  constexpr int kProcesses = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    const fs::path db = dir / ("g" + std::to_string(round) + ".db");
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        int code = 0;
+        try {
+          TemplateStore store(db, TemplateStore::Mode::kCreateIfMissing);
+          store.Add(Record(static_cast<uint8_t>(p + 1), 2, 50));
+        } catch (const std::exception& error) {
+          std::fprintf(stderr, "round %d process %d: %s\n", round, p, error.what());
+          code = 1;
+        }
+        _exit(code);
+      }
+      children.push_back(child);
+    }
+    int failures = 0;
+    for (pid_t child : children) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      failures += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ASSERT_EQ(failures, 0) << "round " << round;
+    TemplateStore store(db, TemplateStore::Mode::kOpenExisting);
+    EXPECT_EQ(store.QueryAll(kAnySubFactor).size(), static_cast<size_t>(kProcesses));
+  }
+}
+
+// A statement that fails because the disk is full: SQLite may already have ended the
+// transaction, and the clean-up must neither raise nor hide the first error.
+TEST(TemplateStore, FullDiskKeepsTheFirstErrorThroughTheRollback) {
+  TempDir dir;
+  { TemplateStore create(dir / "g.db", TemplateStore::Mode::kCreateIfMissing); }
+  Connection connection((dir / "g.db").string(), false);
+  connection.Execute("PRAGMA max_page_count=20");  // a disk that fills after a few pages
+  std::string first_error;
+  connection.Execute("BEGIN IMMEDIATE");
+  try {
+    for (int i = 0; i < 100; ++i) {
+      connection.Execute(
+          "INSERT INTO templates(identity, sub_factor, template, payload) "
+          "VALUES (randomblob(76), 1, randomblob(4000), x'')");
+    }
+  } catch (const StoreError& error) {
+    first_error = error.what();
+  }
+  connection.RollbackIfActive();
+  EXPECT_NE(first_error.find("full"), std::string::npos) << first_error;
+  EXPECT_NO_THROW(connection.Execute("BEGIN IMMEDIATE; COMMIT"));  // no transaction left open
+}
+
 TEST(NameUuid, Sha1AndVersion5MatchKnownValues) {
   const auto digest = Sha1("abc");
   EXPECT_EQ(digest[0], 0xa9);

@@ -104,18 +104,15 @@ struct GalleryScan {
   std::vector<DecodedTemplate> templates;
 };
 
-// warn_damaged: say so for records the store found damaged (the adapter's own queries have
-// already warned when it ran).
-GalleryScan ScanGallery(TemplateStore& store, Reply& reply, bool warn_damaged) {
+GalleryScan ScanGallery(Workbench& bench, Reply& reply) {
+  TemplateStore& store = bench.store;
   GalleryScan scan;
   scan.records = store.QueryAll(kAnySubFactor);
   scan.templates.resize(scan.records.size());
   for (size_t i = 0; i < scan.records.size(); ++i) {
     if (!scan.records[i].damage.empty()) {
-      if (warn_damaged) WarnDamagedRecord(store, scan.records[i]);
-      continue;
-    }
-    if (auto decoded = DecodeStoredTemplate(scan.records[i].template_blob)) {
+      bench.storage.ReportDamage(scan.records[i]);  // warned once, with the adapter's queries
+    } else if (auto decoded = DecodeStoredTemplate(scan.records[i].template_blob)) {
       scan.templates[i] = std::move(*decoded);
     } else {
       reply.Warn("the stored template of " +
@@ -130,6 +127,14 @@ GalleryScan ScanGallery(TemplateStore& store, Reply& reply, bool warn_damaged) {
 std::string RecordName(TemplateStore& store, const StoredRecord& record) {
   return record.subject.empty() ? DisplayName(store, IdentityFromBytes(record.identity))
                                 : PrintableText(record.subject);
+}
+
+// The warning for a damaged record a query left out, given to the command's reply.
+void WarnOfDamage(Workbench& bench, Reply& reply) {
+  bench.storage.OnDamagedRecord([&bench, &reply](const StoredRecord& record) {
+    reply.Warn("skipped the damaged record of " + RecordName(bench.store, record) + " " +
+               FingerName(record.sub_factor) + ": " + record.damage + "; run ridgeline check");
+  });
 }
 
 }  // namespace
@@ -155,12 +160,13 @@ int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
     if (auto disagreement = CheckImpressionsAgree(captures, options.level)) {
       out["reason"] = "impressions_disagree";
       reply.Refuse("refused: " + *disagreement +
-                   "; nothing was stored (use --no-consistency-check to enroll them anyway)");
+                   "; nothing was stored (--no-consistency-check enrolls them anyway)");
       return reply.Finish(kExitNoMatch);
     }
   }
 
   Workbench bench(options, TemplateStore::Mode::kCreateIfMissing);
+  WarnOfDamage(bench, reply);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
   const auto existing = bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
   if (!existing.empty()) {
@@ -174,7 +180,7 @@ int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
 
   // The duplicate check's score, beside the adapter's: each impression's enrolled form against
   // every stored template, as the adapter's check compares them.
-  const GalleryScan scan = ScanGallery(bench.store, reply, false);
+  const GalleryScan scan = ScanGallery(bench, reply);
   std::optional<int> best_score;
   size_t best_record = 0;
   std::vector<int> best_of_record(scan.records.size(), 0);
@@ -278,6 +284,7 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
   AddDecision(out,
               Decision{options.level, LevelThreshold(options.level), std::nullopt, false, "none"});
   Workbench bench(options, TemplateStore::Mode::kReadOnly);
+  WarnOfDamage(bench, reply);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
   const std::vector<StoredRecord> records =
       bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
@@ -287,16 +294,15 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
                  options.db.string());
     return reply.Finish(kExitNoMatch);
   }
-  if (!records.front().damage.empty()) {
-    throw CommandFailure(kExitStorage, "the stored template of " + PrintableText(subject) + " " +
-                                           finger + " is damaged (" + records.front().damage +
-                                           "); delete it and enroll it again");
-  }
-  const std::optional<DecodedTemplate> stored = DecodeStoredTemplate(records.front().template_blob);
+  const std::optional<DecodedTemplate> stored =
+      records.front().damage.empty() ? DecodeStoredTemplate(records.front().template_blob)
+                                     : std::nullopt;
   if (!stored) {
-    throw CommandFailure(kExitStorage, "the stored template of " + PrintableText(subject) + " " +
-                                           finger +
-                                           " is damaged; delete that finger and enroll it again");
+    const std::string why =
+        records.front().damage.empty() ? "" : " (" + records.front().damage + ")";
+    throw CommandFailure(kExitStorage, "the stored template of " + subject + " " + finger +
+                                           " is damaged" + why +
+                                           "; delete that finger and enroll it again");
   }
   const HostResult result = bench.host.Verify(capture, identity, sub_factor);
   if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) Fail(result);
@@ -326,6 +332,7 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
   out["subject"] = nullptr;
   out["finger"] = nullptr;
   Workbench bench(options, TemplateStore::Mode::kReadOnly);
+  WarnOfDamage(bench, reply);
   const int threshold = LevelThreshold(options.level);
 
   // The adapter answers the plain question at its own level; every other answer comes from
@@ -337,7 +344,7 @@ int RunIdentify(const CommonOptions& options, const std::filesystem::path& image
     adapter = result;
   }
   const eval::PrintFeatures features = ProbeFeatures(capture);
-  const GalleryScan scan = ScanGallery(bench.store, reply, !adapter.has_value());
+  const GalleryScan scan = ScanGallery(bench, reply);
   const std::vector<int> scores = ScoreAll(*features.probe->set(), scan.templates, 0);
   out["gallery_size"] = scan.records.size();
 

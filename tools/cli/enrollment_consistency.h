@@ -12,10 +12,7 @@
 
 namespace ridgeline::tools {
 
-// The level whose threshold the impressions must reach against each other.
-constexpr int kDefaultEnrollLevel = 4;
-
-// Empty when every impression matches at least one of the others at level (or there is only
+// Empty when every impression matches at least one of the others at level (1..7) (or there is only
 // one, or one of them is refused by the engine: the enrollment reports that itself). Otherwise
 // names the first impression that disagrees, counting from the second, e.g. "impression 2
 // (106_1.tif) does not match impression 1 (score 12, threshold 325)".

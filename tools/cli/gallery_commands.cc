@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "tools/cli/reply.h"
 #include "tools/cli/workbench.h"
 
 namespace ridgeline::tools {
@@ -53,119 +54,113 @@ void WarnDamagedRecord(TemplateStore& store, const StoredRecord& record) {
 }
 
 int RunList(const CommonOptions& options) {
+  Reply reply(options.json, "list");
   TemplateStore store(options.db, TemplateStore::Mode::kReadOnly, GalleryOptionsFor(options));
   const std::vector<StoredRecord> records = store.QueryAll(kAnySubFactor);
-  auto name = [&](const StoredRecord& r) {
-    return r.subject.empty() ? DisplayName(store, IdentityFromBytes(r.identity)) : r.subject;
-  };
   const auto damaged = std::count_if(records.begin(), records.end(),
                                      [](const StoredRecord& r) { return !r.damage.empty(); });
-  if (options.json) {
-    // JSON escapes control characters itself; the name goes out as stored.
-    nlohmann::json out = nlohmann::json::array();
-    for (const StoredRecord& r : records) {
-      out.push_back({{"subject", name(r)},
-                     {"finger", FingerName(r.sub_factor)},
-                     {"sub_factor", r.sub_factor},
-                     {"impressions", Impressions(r)},
-                     {"template_bytes", r.template_blob.size()},
-                     {"enrolled", r.created},
-                     {"damaged", !r.damage.empty()}});
-    }
-    // One object per command, like every other command's answer.
-    const nlohmann::json answer = {{"command", "list"},
-                                   {"exit_code", kExitSuccess},
-                                   {"gallery", options.db.string()},
-                                   {"records", out}};
-    std::cout << answer.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-    return kExitSuccess;
+  nlohmann::json rows = nlohmann::json::array();
+  for (const StoredRecord& r : records) {
+    rows.push_back(
+        {{"subject", RecordName(store, r)},
+         {"finger", FingerName(r.sub_factor)},
+         {"sub_factor", r.sub_factor},
+         {"impressions", Impressions(r)},
+         {"template_bytes", r.template_blob.size()},
+         {"enrolled", r.created},
+         {"damaged", !r.damage.empty()},
+         {"problem", r.damage.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.damage)}});
   }
+  reply.object()["gallery"] = options.db.string();
+  reply.object()["encrypted"] = store.encrypted();
+  reply.object()["records"] = rows;
   if (records.empty()) {
-    std::cout << "the gallery " << options.db.string() << " is empty\n";
-    return kExitSuccess;
+    reply.out() << "the gallery " << options.db.string() << " is empty\n";
+    return reply.Finish(kExitSuccess);
   }
   struct Row {
     std::string subject, finger, impressions, bytes, created, state;
   };
-  std::vector<Row> rows;
-  Row header{"SUBJECT", "FINGER", "IMPRESSIONS", "BYTES", "ENROLLED (UTC)", ""};
+  const Row header{"SUBJECT", "FINGER", "IMPRESSIONS", "BYTES", "ENROLLED (UTC)", ""};
   size_t subject_width = DisplayWidth(header.subject);
   size_t finger_width = DisplayWidth(header.finger);
+  std::vector<Row> table;
   for (const StoredRecord& r : records) {
-    Row row{PrintableText(name(r)),
+    const bool intact = r.damage.empty();
+    Row row{RecordName(store, r),
             FingerName(r.sub_factor),
-            std::to_string(Impressions(r)),
-            r.damage.empty() ? std::to_string(r.template_blob.size()) : "-",
+            intact ? std::to_string(Impressions(r)) : "-",
+            intact ? std::to_string(r.template_blob.size()) : "-",
             r.created,
-            r.damage.empty() ? "" : "  DAMAGED: " + r.damage};
+            intact ? "" : "  DAMAGED: " + r.damage};
     subject_width = std::max(subject_width, DisplayWidth(row.subject));
     finger_width = std::max(finger_width, DisplayWidth(row.finger));
-    rows.push_back(std::move(row));
+    table.push_back(std::move(row));
   }
   auto print = [&](const Row& row) {
-    std::cout << PadToWidth(row.subject, subject_width) << "  "
-              << PadToWidth(row.finger, finger_width) << "  "
-              << RightAligned(row.impressions, header.impressions.size()) << "  "
-              << RightAligned(row.bytes, 6) << "  " << row.created << row.state << "\n";
+    reply.out() << PadToWidth(row.subject, subject_width) << "  "
+                << PadToWidth(row.finger, finger_width) << "  "
+                << RightAligned(row.impressions, header.impressions.size()) << "  "
+                << RightAligned(row.bytes, 6) << "  " << row.created << row.state << "\n";
   };
   print(header);
-  for (const Row& row : rows) print(row);
-  std::cout << records.size() << (records.size() == 1 ? " template" : " templates");
+  for (const Row& row : table) print(row);
+  reply.out() << records.size() << (records.size() == 1 ? " template" : " templates");
   if (damaged > 0) {
-    std::cout << ", " << damaged << " damaged (run ridgeline check --db " << options.db.string()
-              << ")";
+    reply.out() << ", " << damaged << " damaged (run ridgeline check --db " << options.db.string()
+                << ")";
   }
-  std::cout << "\n";
-  return kExitSuccess;
+  reply.out() << "\n";
+  return reply.Finish(kExitSuccess);
 }
 
 int RunCheck(const CommonOptions& options) {
+  Reply reply(options.json, "check");
   TemplateStore store(options.db, TemplateStore::Mode::kReadOnly, GalleryOptionsFor(options));
   const GalleryCheck check = store.Check();
   const size_t intact = check.records - check.damaged.size();
-  if (options.json) {
-    nlohmann::json damaged = nlohmann::json::array();
-    for (const StoredRecord& r : check.damaged) {
-      damaged.push_back({{"subject", RecordName(store, r)},
-                         {"finger", FingerName(r.sub_factor)},
-                         {"problem", r.damage}});
-    }
-    const bool ok = check.damaged.empty() && check.file_faults.empty();
-    const nlohmann::json out = {{"command", "check"},
-                                {"exit_code", ok ? kExitSuccess : kExitStorage},
-                                {"gallery", options.db.string()},
-                                {"schema", check.schema_version},
-                                {"encrypted", check.encrypted},
-                                {"records", check.records},
-                                {"intact", intact},
-                                {"damaged", damaged},
-                                {"file_faults", check.file_faults},
-                                {"ok", check.damaged.empty() && check.file_faults.empty()}};
-    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-  } else {
-    std::cout << options.db.string() << ": schema " << check.schema_version << ", "
-              << (check.encrypted ? "encrypted with " + store.key_file().string()
-                                  : std::string("not encrypted"))
-              << (store.read_only() ? ", opened read-only" : "") << "\n";
-    std::cout << check.records << (check.records == 1 ? " record, " : " records, ") << intact
-              << " intact\n";
-    for (const StoredRecord& r : check.damaged) {
-      std::cout << "damaged: " << RecordName(store, r) << " " << FingerName(r.sub_factor) << ": "
-                << r.damage << "; " << DeleteAdvice(store, r) << "\n";
-    }
-    for (const std::string& fault : check.file_faults) {
-      std::cout << "file fault: " << PrintableText(fault) << "\n";
-    }
-    if (!check.file_faults.empty()) {
-      std::cout << "the database file itself is damaged: export what can be read (ridgeline "
-                   "export) into a new gallery, or restore a backup\n";
-    }
-    if (check.damaged.empty() && check.file_faults.empty()) std::cout << "ok\n";
+  const bool ok = check.damaged.empty() && check.file_faults.empty();
+  nlohmann::json damaged = nlohmann::json::array();
+  for (const StoredRecord& r : check.damaged) {
+    damaged.push_back({{"subject", RecordName(store, r)},
+                       {"finger", FingerName(r.sub_factor)},
+                       {"problem", r.damage},
+                       {"advice", DeleteAdvice(store, r)}});
   }
-  return check.damaged.empty() && check.file_faults.empty() ? kExitSuccess : kExitStorage;
+  nlohmann::json& out = reply.object();
+  out["gallery"] = options.db.string();
+  out["schema"] = check.schema_version;
+  out["encrypted"] = check.encrypted;
+  out["key_file"] = check.encrypted ? nlohmann::json(store.key_file().string()) : nullptr;
+  out["records"] = check.records;
+  out["intact"] = intact;
+  out["damaged"] = damaged;
+  out["file_faults"] = check.file_faults;
+  out["ok"] = ok;
+
+  reply.out() << options.db.string() << ": schema " << check.schema_version << ", "
+              << (check.encrypted ? "encrypted with " + store.key_file().string()
+                                  : std::string("not encrypted (ridgeline rekey encrypts it)"))
+              << (store.read_only() ? ", opened read-only" : "") << "\n";
+  reply.out() << check.records << (check.records == 1 ? " record, " : " records, ") << intact
+              << " intact\n";
+  for (const StoredRecord& r : check.damaged) {
+    reply.out() << "damaged: " << RecordName(store, r) << " " << FingerName(r.sub_factor) << ": "
+                << r.damage << "; " << DeleteAdvice(store, r) << "\n";
+  }
+  for (const std::string& fault : check.file_faults) {
+    reply.out() << "file fault: " << PrintableText(fault) << "\n";
+  }
+  if (!check.file_faults.empty()) {
+    reply.out() << "the database file itself is damaged: copy what can be read into a new "
+                   "gallery (ridgeline export), or restore a backup\n";
+  }
+  if (ok) reply.out() << "ok\n";
+  return reply.Finish(ok ? kExitSuccess : kExitStorage);
 }
 
 int RunRekey(const CommonOptions& options, const std::filesystem::path& new_key_file) {
+  Reply reply(options.json, "rekey");
   TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting, GalleryOptionsFor(options));
   std::filesystem::path target = new_key_file;
   if (target.empty()) {
@@ -180,46 +175,62 @@ int RunRekey(const CommonOptions& options, const std::filesystem::path& new_key_
   const bool was_encrypted = store.encrypted();
   const std::filesystem::path old_key = store.key_file();
   store.Rekey(target);
-  std::cout << (was_encrypted ? "re-encrypted " : "encrypted ") << options.db.string()
-            << " with the new key " << target.string() << "\n";
+  reply.object()["gallery"] = options.db.string();
+  reply.object()["key_file"] = target.string();
+  reply.object()["old_key_file"] = was_encrypted ? nlohmann::json(old_key.string()) : nullptr;
+  reply.out() << (was_encrypted ? "re-encrypted " : "encrypted ") << options.db.string()
+              << " with the new key " << target.string() << "\n";
   if (was_encrypted) {
-    std::cout << "the old key " << old_key.string()
-              << " is no longer used; delete it once your backups no longer need it\n";
+    reply.out() << "the old key " << old_key.string()
+                << " is no longer used; delete it once your backups no longer need it\n";
   }
-  return kExitSuccess;
+  return reply.Finish(kExitSuccess);
 }
 
 int RunExport(const CommonOptions& options, const std::filesystem::path& out) {
+  Reply reply(options.json, "export");
   TemplateStore store(options.db, TemplateStore::Mode::kReadOnly, GalleryOptionsFor(options));
   const GalleryCheck check = store.Check();
   if (!check.damaged.empty()) {
-    std::cerr << "ridgeline: note: " << check.damaged.size()
-              << " damaged record(s) are exported as they are; run ridgeline check\n";
+    reply.Warn(std::to_string(check.damaged.size()) +
+               " damaged record(s) are copied as they are; run ridgeline check");
   }
   store.ExportTo(out);
-  std::cout << "exported " << check.records << (check.records == 1 ? " record" : " records")
-            << " to " << out.string();
-  if (store.encrypted()) std::cout << " (still encrypted with " << store.key_file().string() << ")";
-  std::cout << "\n";
-  return kExitSuccess;
+  reply.object()["gallery"] = options.db.string();
+  reply.object()["out"] = out.string();
+  reply.object()["records"] = check.records;
+  reply.object()["key_file"] =
+      store.encrypted() ? nlohmann::json(store.key_file().string()) : nullptr;
+  reply.out() << "exported " << check.records << (check.records == 1 ? " record" : " records")
+              << " to " << out.string();
+  if (store.encrypted()) {
+    reply.out() << " (still encrypted: it needs the key " << store.key_file().string() << ")";
+  }
+  reply.out() << "\n";
+  return reply.Finish(kExitSuccess);
 }
 
 int RunImport(const CommonOptions& options, const std::filesystem::path& in,
               const std::filesystem::path& in_key_file) {
+  Reply reply(options.json, "import");
   GalleryOptions source_options;
   source_options.key_file = in_key_file;
   TemplateStore source(in, TemplateStore::Mode::kReadOnly, source_options);
   TemplateStore store(options.db, TemplateStore::Mode::kCreateIfMissing,
                       GalleryOptionsFor(options));
+  reply.object()["gallery"] = options.db.string();
+  reply.object()["from"] = in.string();
+  reply.object()["imported"] = 0;
   try {
     const int added = store.ImportFrom(source);
-    std::cout << "imported " << added << (added == 1 ? " record" : " records") << " from "
-              << in.string() << " into " << options.db.string() << "\n";
+    reply.object()["imported"] = added;
+    reply.out() << "imported " << added << (added == 1 ? " record" : " records") << " from "
+                << in.string() << " into " << options.db.string() << "\n";
   } catch (const DuplicateRecordError& error) {
-    std::cerr << "ridgeline: refused: " << error.what() << "\n";
-    return kExitNoMatch;
+    reply.Refuse(std::string("refused: ") + error.what());
+    return reply.Finish(kExitNoMatch);
   }
-  return kExitSuccess;
+  return reply.Finish(kExitSuccess);
 }
 
 std::unique_ptr<GalleryCommandLine> AddGalleryCommands(CLI::App& app, CommonOptions& options) {
@@ -230,7 +241,6 @@ std::unique_ptr<GalleryCommandLine> AddGalleryCommands(CLI::App& app, CommonOpti
   app.add_flag("--plaintext", options.plaintext,
                "create a new gallery without encrypting its templates");
   line->check = app.add_subcommand("check", "check every record of the gallery and the file");
-  line->check->add_flag("--json", options.json, "JSON output");
   line->rekey = app.add_subcommand(
       "rekey", "encrypt a plaintext gallery, or re-encrypt an encrypted one with a new key");
   line->rekey->add_option("--new-key-file", line->new_key_file,

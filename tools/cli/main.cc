@@ -192,8 +192,8 @@ int Run(int argc, char** argv) {
     app.parse(argc, argv);
     if (!version && app.get_subcommands().empty()) {
       throw CLI::RequiredError(
-          "a command (enroll, verify, identify, list, delete, extract, "
-          "match, synth, demo or eval)");
+          "a command (enroll, verify, identify, list, delete, check, rekey, export, "
+          "import, extract, match, synth, demo or eval)");
     }
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help();

@@ -71,6 +71,10 @@ void Connection::Execute(const char* sql) {
   }
 }
 
+void Connection::RollbackIfActive() noexcept {
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 Statement Connection::Prepare(const char* sql) { return Statement(db_, sql); }
 
 Statement::Statement(sqlite3* db, const char* sql) : db_(db) {

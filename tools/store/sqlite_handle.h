@@ -35,6 +35,10 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   void Execute(const char* sql);  // one or more statements without results
+  // Ends an open transaction without raising: for error paths, where SQLite may already have
+  // rolled back on its own (a full disk, an I/O error) and a second ROLLBACK would replace the
+  // first error with "no transaction is active".
+  void RollbackIfActive() noexcept;
   Statement Prepare(const char* sql);
   int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
   int Changes() const { return sqlite3_changes(db_); }

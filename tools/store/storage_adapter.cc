@@ -139,9 +139,7 @@ void StorageSession::Rollback() noexcept {
 HRESULT StorageSession::TakeResults(std::vector<StoredRecord> records) {
   const auto damaged = std::stable_partition(
       records.begin(), records.end(), [](const StoredRecord& r) { return r.damage.empty(); });
-  for (auto it = damaged; it != records.end(); ++it) {
-    if (reported_damage_.insert(it->id).second && on_damaged_) on_damaged_(*it);
-  }
+  for (auto it = damaged; it != records.end(); ++it) ReportDamage(*it);
   records.erase(damaged, records.end());
   results_ = std::move(records);
   have_results_ = !results_.empty();

@@ -47,6 +47,10 @@ class StorageSession {
   void OnDamagedRecord(std::function<void(const StoredRecord&)> callback) {
     on_damaged_ = std::move(callback);
   }
+  // Hands a damaged record to the callback unless it was already reported (by id).
+  void ReportDamage(const StoredRecord& record) {
+    if (reported_damage_.insert(record.id).second && on_damaged_) on_damaged_(record);
+  }
 
   // The name AddRecord gives identity when it stores a record for it, in the same transaction,
   // so that a subject's name and template are stored together or not at all.

@@ -196,40 +196,40 @@ void TemplateStore::Open(Mode mode, const GalleryOptions& options) {
 }
 
 void TemplateStore::Initialise(const GalleryOptions& options) {
-  Statement app = db_->Prepare("PRAGMA application_id");
-  app.Step();
-  const int64_t application_id = app.Int(0);
-  app.Run();
-  Statement version = db_->Prepare("PRAGMA user_version");
-  version.Step();
-  int64_t schema_version = version.Int(0);
-  version.Run();
+  int64_t application_id = ReadPragma("application_id");
+  int64_t schema_version = ReadPragma("user_version");
 
   if (application_id == 0) {
-    Statement tables = db_->Prepare("SELECT count(*) FROM sqlite_schema");
-    tables.Step();
-    const int64_t table_count = tables.Int(0);
-    tables.Run();
-    if (table_count != 0) {
-      throw StoreError("a SQLite database of another application, not a ridgeline gallery");
-    }
-    if (read_only_) throw StoreError("an empty file, not a ridgeline gallery");
-    // A new file: WAL must be set outside a transaction, the schema inside one.
-    db_->Execute("PRAGMA journal_mode=WAL");
+    // A new file, or one another process is creating right now. Everything is decided under
+    // the write lock, where what the file holds is read again: racing first enrollments see
+    // either nothing (and one writes the schema) or the whole schema with its application id,
+    // never the tables without the id.
+    if (read_only_) throw StoreError("an empty file, not a ridgeline gallery (yet)");
     db_->Execute("BEGIN IMMEDIATE");
     try {
-      Statement recheck = db_->Prepare("SELECT count(*) FROM sqlite_schema");
-      recheck.Step();
-      const bool still_empty = recheck.Int(0) == 0;
-      recheck.Run();
-      if (still_empty) CreateSchema(options);  // another process may have created it meanwhile
+      application_id = ReadPragma("application_id");
+      Statement tables = db_->Prepare("SELECT count(*) FROM sqlite_schema");
+      tables.Step();
+      const int64_t table_count = tables.Int(0);
+      tables.Run();
+      if (application_id == 0 && table_count != 0) {
+        throw StoreError("a SQLite database of another application, not a ridgeline gallery");
+      }
+      if (application_id == 0) {
+        CreateSchema(options);
+        application_id = kGalleryApplicationId;
+      }
+      schema_version = ReadPragma("user_version");
       db_->Execute("COMMIT");
     } catch (...) {
-      db_->Execute("ROLLBACK");
+      db_->RollbackIfActive();
       throw;
     }
-    schema_version = kGallerySchemaVersion;
-  } else if (application_id != kGalleryApplicationId) {
+    // WAL can only be chosen outside a transaction; it is a property of the file, so setting it
+    // again when another process already did is harmless.
+    db_->Execute("PRAGMA journal_mode=WAL");
+  }
+  if (application_id != kGalleryApplicationId) {
     throw StoreError("a SQLite database of another application, not a ridgeline gallery");
   } else if (schema_version > kGallerySchemaVersion) {
     throw StoreError("the gallery was written by a newer ridgeline (schema " +
@@ -246,6 +246,14 @@ void TemplateStore::Initialise(const GalleryOptions& options) {
   // A committed record must survive the process being killed right after the commit.
   db_->Execute("PRAGMA synchronous=FULL");
   if (schema_version_ >= 2) LoadKey(options);
+}
+
+int64_t TemplateStore::ReadPragma(const char* name) {
+  Statement pragma = db_->Prepare((std::string("PRAGMA ") + name).c_str());
+  pragma.Step();
+  const int64_t value = pragma.Int(0);
+  pragma.Run();
+  return value;
 }
 
 void TemplateStore::CreateSchema(const GalleryOptions& options) {
@@ -304,7 +312,7 @@ void TemplateStore::UpgradeFromVersion1() {
     }
     db_->Execute("COMMIT");
   } catch (...) {
-    db_->Execute("ROLLBACK");
+    db_->RollbackIfActive();
     throw;
   }
 }
@@ -388,7 +396,7 @@ void TemplateStore::Commit() {
 void TemplateStore::Rollback() {
   if (!in_write_) return;
   in_write_ = false;
-  db_->Execute("ROLLBACK");
+  db_->RollbackIfActive();
 }
 
 void TemplateStore::NameSubject(const IdentityBytes& identity, const std::string& name) {

@@ -155,6 +155,7 @@ class TemplateStore {
   void Open(Mode mode, const GalleryOptions& options);
   void Initialise(const GalleryOptions& options);
   void CreateSchema(const GalleryOptions& options);
+  int64_t ReadPragma(const char* name);
   void UpgradeFromVersion1();
   void LoadKey(const GalleryOptions& options);
   void SetInfo(const std::string& key, const std::vector<uint8_t>& value);
