@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include <nlohmann/json.hpp>
 #include "tests/support/shared_data.h"
@@ -35,7 +37,8 @@ std::string Quote(const std::string& text) {
 
 ToolRun RunTool(const std::vector<std::string>& args) {
   std::string command = Quote(RIDGELINE_TOOL_PATH);
-  for (const std::string& arg : args) command += " " + Quote(arg);
+  // Appended piece by piece: g++ 12 at -O3 sees a false overlap in `" " + std::string`.
+  for (const std::string& arg : args) command.append(" ").append(Quote(arg));
   command += " 2>&1";
   ToolRun run;
   FILE* pipe = popen(command.c_str(), "r");
@@ -45,6 +48,37 @@ ToolRun RunTool(const std::vector<std::string>& args) {
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
   const int status = pclose(pipe);
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+// One run with stdout and stderr apart, and environment assignments ("NAME=value") in front.
+struct SplitRun {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+SplitRun RunSplit(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  const fs::path err_file =
+      fs::temp_directory_path() / ("ridgeline_cli_err_" + std::to_string(::getpid()) + ".txt");
+  std::vector<std::string> all = args;
+  all.push_back("2>" + err_file.string());
+  std::string command;
+  for (const std::string& assignment : env) command += assignment + " ";
+  command += Quote(RIDGELINE_TOOL_PATH);
+  for (size_t i = 0; i + 1 < all.size(); ++i) command.append(" ").append(Quote(all[i]));
+  command.append(" ").append(all.back());
+  SplitRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::ifstream err(err_file);
+  run.err.assign(std::istreambuf_iterator<char>(err), {});
+  fs::remove(err_file);
   return run;
 }
 
@@ -101,7 +135,11 @@ TEST_F(RidgelineCommand, UsageErrorsExitTwo) {
       RunTool({"enroll", "--db", Db(), "--subject", "a", "--finger", "toe", "x"});
   EXPECT_EQ(finger.exit_code, 2);
   EXPECT_NE(finger.output.find("right-index"), std::string::npos);
-  EXPECT_EQ(RunTool({"list"}).exit_code, 2);  // no --db
+  EXPECT_EQ(RunTool({"verify", "--level", "8", "--subject", "a", "--finger", "right-index", "x"})
+                .exit_code,
+            2);
+  EXPECT_EQ(RunTool({"identify", "--top", "0", "x.png"}).exit_code, 2);
+  EXPECT_EQ(RunTool({"extract", "--frame", "sensor", "x.png"}).exit_code, 2);
   EXPECT_EQ(RunTool({"--help"}).exit_code, 0);
 }
 
@@ -179,7 +217,7 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
   EXPECT_EQ(RunTool({"enroll", "--db", Db(), "--subject", "alice", "--finger", "right-index",
                      print("101_4")})
                 .exit_code,
-            2);
+            1);
 
   const ToolRun genuine = RunTool(
       {"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("101_4")});
@@ -221,7 +259,8 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
   if (run.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << run.output;
   ASSERT_EQ(run.exit_code, 0) << run.output;
   const auto json = nlohmann::json::parse(run.output.substr(run.output.find('{')));
-  EXPECT_EQ(json["resolution"], 550);
+  EXPECT_EQ(json["frame"], "input");
+  EXPECT_EQ(json["resolution"], 500);
   const int width = json["width"];
   const int height = json["height"];
   ASSERT_GT(json["minutiae"].size(), 0u);
@@ -232,8 +271,11 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
     EXPECT_TRUE(minutia["type"] == "ending" || minutia["type"] == "bifurcation");
   }
   const PrintImage drawn = ReadPrintImage(overlay);
-  EXPECT_EQ(drawn.width, width);
-  EXPECT_EQ(drawn.height, height);
+  const PrintImage input = ReadPrintImage(print);
+  EXPECT_EQ(drawn.width, input.width);  // drawn on the file as given
+  EXPECT_EQ(drawn.height, input.height);
+  EXPECT_EQ(width, input.width);
+  EXPECT_EQ(height, input.height);
   for (const char* stage : {"input.png", "direction_field.png", "foreground.png", "binary.png"}) {
     EXPECT_TRUE(fs::exists(dir_ / "stages" / stage)) << stage;
   }
@@ -304,6 +346,398 @@ TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
   }
   unsetenv("TMPDIR");
   if (ran == 0) GTEST_SKIP() << "no prints, or the adapter does not implement enrollment yet";
+}
+
+}  // namespace
+}  // namespace ridgeline::tools
+
+namespace ridgeline::tools {
+namespace {
+
+// The JSON schema of every command, as the README documents it: field -> the JSON types it may
+// have. Fields outside the list are refused, so the schema cannot drift unnoticed.
+using Fields = std::map<std::string, std::set<std::string>>;
+const std::map<std::string, Fields>& Schema() {
+  static const Fields decision = {{"score", {"number", "null"}},
+                                  {"threshold", {"number"}},
+                                  {"level", {"number"}},
+                                  {"decided_by", {"string"}}};
+  auto with_decision = [&](Fields fields) {
+    fields.insert(decision.begin(), decision.end());
+    return fields;
+  };
+  static const std::map<std::string, Fields> schema = {
+      {"enroll",
+       {{"subject", {"string"}},
+        {"finger", {"string"}},
+        {"gallery", {"string"}},
+        {"enrolled", {"boolean"}},
+        {"impressions", {"number"}},
+        {"reason", {"string", "null"}},
+        {"duplicate_check", {"object", "null"}}}},
+      {"verify", with_decision({{"subject", {"string"}},
+                                {"finger", {"string"}},
+                                {"image", {"string"}},
+                                {"match", {"boolean"}},
+                                {"reason", {"string", "null"}},
+                                {"adapter", {"object"}}})},
+      {"identify", with_decision({{"image", {"string"}},
+                                  {"identified", {"boolean"}},
+                                  {"subject", {"string", "null"}},
+                                  {"finger", {"string", "null"}},
+                                  {"gallery_size", {"number"}},
+                                  {"adapter", {"object"}},
+                                  {"candidates", {"array"}}})},
+      {"match",
+       with_decision({{"probe", {"string"}}, {"reference", {"string"}}, {"match", {"boolean"}}})},
+      {"list", {{"gallery", {"string"}}, {"encrypted", {"boolean"}}, {"records", {"array"}}}},
+      {"check",
+       {{"gallery", {"string"}},
+        {"schema", {"number"}},
+        {"encrypted", {"boolean"}},
+        {"key_file", {"string", "null"}},
+        {"records", {"number"}},
+        {"intact", {"number"}},
+        {"damaged", {"array"}},
+        {"file_faults", {"array"}},
+        {"ok", {"boolean"}}}},
+      {"rekey",
+       {{"gallery", {"string"}}, {"key_file", {"string"}}, {"old_key_file", {"string", "null"}}}},
+      {"export",
+       {{"gallery", {"string"}},
+        {"out", {"string"}},
+        {"records", {"number"}},
+        {"key_file", {"string", "null"}}}},
+      {"import", {{"gallery", {"string"}}, {"from", {"string"}}, {"imported", {"number"}}}},
+      {"delete",
+       {{"subject", {"string"}}, {"finger", {"string", "null"}}, {"deleted", {"number"}}}},
+      {"extract",
+       {{"file", {"string"}},
+        {"frame", {"string"}},
+        {"width", {"number"}},
+        {"height", {"number"}},
+        {"resolution", {"number"}},
+        {"quality", {"number"}},
+        {"boundary_density", {"number"}},
+        {"block_grid", {"object"}},
+        {"minutiae", {"array"}},
+        {"singular_points", {"array"}}}},
+      {"synth",
+       {{"out", {"string"}},
+        {"fingers", {"number"}},
+        {"impressions", {"number"}},
+        {"seed", {"number"}},
+        {"size", {"string"}},
+        {"files", {"number"}}}},
+      {"version", {{"version", {"string"}}, {"template_format", {"object"}}}},
+  };
+  return schema;
+}
+
+// Fields every object may carry, whatever the command.
+const std::set<std::string> kOptionalFields = {"message", "notes", "warnings"};
+// Fields that only some answers of a command carry.
+const std::set<std::string> kSometimesFields = {"adapter", "candidates"};
+
+std::string TypeName(const nlohmann::json& value) {
+  if (value.is_null()) return "null";
+  if (value.is_boolean()) return "boolean";
+  if (value.is_number()) return "number";
+  if (value.is_string()) return "string";
+  if (value.is_array()) return "array";
+  return "object";
+}
+
+// Parses one command's answer (stdout, exit 0 or 1) and checks it against the schema.
+nlohmann::json Answer(const SplitRun& run, const std::string& command) {
+  EXPECT_LE(run.exit_code, 1) << run.out << run.err;
+  nlohmann::json json;
+  try {
+    json = nlohmann::json::parse(run.out);
+  } catch (const nlohmann::json::exception& error) {
+    ADD_FAILURE() << "not one JSON object: " << error.what() << "\n" << run.out;
+    return json;
+  }
+  EXPECT_EQ(json.value("command", ""), command);
+  EXPECT_EQ(json.value("exit_code", -1), run.exit_code);
+  const Fields& fields = Schema().at(command);
+  for (const auto& [name, types] : fields) {
+    if (!json.contains(name)) {
+      if (!kSometimesFields.contains(name)) ADD_FAILURE() << command << ": no field " << name;
+      continue;
+    }
+    EXPECT_TRUE(types.contains(TypeName(json[name])))
+        << command << "." << name << " is a " << TypeName(json[name]);
+  }
+  for (const auto& [name, value] : json.items()) {
+    EXPECT_TRUE(fields.contains(name) || kOptionalFields.contains(name) || name == "command" ||
+                name == "exit_code")
+        << command << ": field " << name << " is not in the schema";
+  }
+  return json;
+}
+
+// Parses the error object on stderr (exit 2, 3 or 4).
+nlohmann::json Error(const SplitRun& run, const std::string& command, int exit_code) {
+  EXPECT_EQ(run.exit_code, exit_code) << run.out << run.err;
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  nlohmann::json json;
+  try {
+    json = nlohmann::json::parse(run.err);
+  } catch (const nlohmann::json::exception& error) {
+    ADD_FAILURE() << "stderr is not one JSON object: " << error.what() << "\n" << run.err;
+    return json;
+  }
+  EXPECT_EQ(json.value("command", ""), command);
+  EXPECT_EQ(json.value("exit_code", -1), exit_code);
+  const std::map<int, std::string> names = {
+      {2, "bad_input"}, {3, "gallery_error"}, {4, "adapter_error"}};
+  EXPECT_EQ(json.value("error", ""), names.at(exit_code));
+  EXPECT_FALSE(json.value("message", "").empty());
+  EXPECT_EQ(json.size(), 4u) << json.dump();
+  return json;
+}
+
+class RidgelineTranscript : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    prints_ = new fs::path(fs::temp_directory_path() /
+                           ("ridgeline_transcript_" + std::to_string(::getpid())));
+    const SplitRun made =
+        RunSplit({"synth", "--out", prints_->string(), "--fingers", "3", "--impressions", "3"});
+    have_prints_ = made.exit_code == 0;
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*prints_);
+    delete prints_;
+  }
+  void SetUp() override {
+    if (!have_prints_) GTEST_SKIP() << "no synthetic prints in this build";
+    db_ = (*prints_ / (std::string("gallery_") +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db"))
+              .string();
+  }
+  static std::string Print(int finger, int impression) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%03d_%02d.png", finger, impression);
+    return (*prints_ / name).string();
+  }
+  SplitRun Json(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--json", "--db", db_});
+    return RunSplit(args);
+  }
+
+  static fs::path* prints_;
+  static bool have_prints_;
+  std::string db_;
+};
+fs::path* RidgelineTranscript::prints_ = nullptr;
+bool RidgelineTranscript::have_prints_ = false;
+
+TEST_F(RidgelineTranscript, GalleryCommandsAnswerWithTheirExitCodesAndSchema) {
+  // enroll: 0, then already enrolled and duplicate alike 1, each with its reason.
+  nlohmann::json json = Answer(
+      Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}), "enroll");
+  EXPECT_EQ(json["enrolled"], true);
+  EXPECT_TRUE(json["duplicate_check"]["score"].is_null());  // nothing stored to compare with
+  json =
+      Answer(Json({"enroll", "--subject", "bob", "--finger", "left-thumb", Print(2, 1)}), "enroll");
+  EXPECT_EQ(json["enrolled"], true);
+  EXPECT_EQ(json["duplicate_check"]["duplicate"], false);
+  EXPECT_LT(json["duplicate_check"]["score"].get<int>(), 325);
+  SplitRun run = Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(3, 1)});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(Answer(run, "enroll")["reason"], "already_enrolled");
+  run = Json({"enroll", "--subject", "mallory", "--finger", "right-index", Print(1, 2)});
+  EXPECT_EQ(run.exit_code, 1);
+  json = Answer(run, "enroll");
+  EXPECT_EQ(json["reason"], "duplicate");
+  EXPECT_EQ(json["duplicate_check"]["duplicate_of"]["subject"], "alice");
+  EXPECT_GE(json["duplicate_check"]["score"].get<int>(), 325);  // a real duplicate, not a guess
+
+  // verify: the decision, its score and threshold; at the default level the adapter's answer
+  // and the engine's score agree.
+  run = Json({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 3)});
+  EXPECT_EQ(run.exit_code, 0);
+  json = Answer(run, "verify");
+  EXPECT_EQ(json["decided_by"], "adapter");
+  EXPECT_GE(json["score"].get<int>(), json["threshold"].get<int>());
+  run = Json({"verify", "--subject", "alice", "--finger", "right-index", Print(2, 2)});
+  EXPECT_EQ(run.exit_code, 1);
+  json = Answer(run, "verify");
+  EXPECT_LT(json["score"].get<int>(), json["threshold"].get<int>());
+  // At level 1 a low impostor score still fails; at level 7 the decision is the engine's.
+  for (const char* level : {"1", "7"}) {
+    run = Json(
+        {"--level", level, "verify", "--subject", "alice", "--finger", "right-index", Print(1, 3)});
+    json = Answer(run, "verify");
+    EXPECT_EQ(json["decided_by"], "engine");
+    EXPECT_EQ(json["match"], json["score"].get<int>() >= json["threshold"].get<int>());
+    EXPECT_EQ(run.exit_code, json["match"] ? 0 : 1);
+  }
+  run = Json({"verify", "--subject", "carol", "--finger", "right-index", Print(1, 3)});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(Answer(run, "verify")["reason"], "not_enrolled");
+
+  // identify: the adapter's answer, and with --top the ranking of every record.
+  run = Json({"identify", Print(2, 3)});
+  EXPECT_EQ(run.exit_code, 0);
+  json = Answer(run, "identify");
+  EXPECT_EQ(json["subject"], "bob");
+  EXPECT_EQ(json["finger"], "left-thumb");
+  EXPECT_GE(json["score"].get<int>(), 325);
+  run = Json({"identify", "--top", "5", Print(1, 3)});
+  EXPECT_EQ(run.exit_code, 0);
+  json = Answer(run, "identify");
+  EXPECT_EQ(json["decided_by"], "engine");
+  ASSERT_EQ(json["candidates"].size(), 2u);  // all the gallery holds
+  EXPECT_EQ(json["candidates"][0]["subject"], "alice");
+  EXPECT_GE(json["candidates"][0]["score"].get<int>(), json["candidates"][1]["score"].get<int>());
+  EXPECT_EQ(json["candidates"][0]["score"], json["score"]);
+  run = Json({"identify", Print(3, 2)});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(Answer(run, "identify")["identified"], false);
+
+  // list, check, export, import, rekey, delete.
+  json = Answer(Json({"list"}), "list");
+  EXPECT_EQ(json["records"].size(), 2u);
+  EXPECT_EQ(json["encrypted"], true);
+  run = Json({"check"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "check")["ok"], true);
+  const std::string copy = db_ + ".copy";
+  run = Json({"export", copy});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "export")["records"], 2);
+  run = RunSplit({"--json", "--db", db_ + ".second", "import", copy});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "import")["imported"], 2);
+  run = RunSplit({"--json", "--db", db_ + ".second", "rekey"});
+  EXPECT_EQ(run.exit_code, 0);
+  const std::string new_key = Answer(run, "rekey")["key_file"];
+  for (const std::string& file : {copy, db_ + ".second", db_ + ".second.key", new_key}) {
+    fs::remove(file);
+  }
+  run = Json({"delete", "--subject", "bob"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "delete")["deleted"], 1);
+  run = Json({"delete", "--subject", "bob"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(Answer(run, "delete")["deleted"], 0);
+
+  // match, version and synth.
+  run = Json({"match", Print(1, 2), Print(1, 1)});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Answer(run, "match")["match"], true);
+  run = Json({"match", Print(1, 2), Print(2, 1)});
+  EXPECT_EQ(run.exit_code, 1);
+  Answer(run, "match");
+  json = Answer(RunSplit({"--version", "--json"}), "version");
+  EXPECT_EQ(json["template_format"]["container_version"], 0);
+  EXPECT_EQ(json["template_format"]["template_type"], 2001);
+  Answer(Json({"synth", "--out", (*prints_ / "more").string(), "--fingers", "1", "--impressions",
+               "1"}),
+         "synth");
+}
+
+TEST_F(RidgelineTranscript, FailuresAreJsonErrorsWithTheirExitCodes) {
+  Error(Json({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 1)}), "verify",
+        3);  // no gallery yet
+  Error(Json({"enroll", "--subject", "alice", "--finger", "toe", Print(1, 1)}), "enroll", 2);
+  Error(Json({"enroll", "--subject", "alice", "--finger", "right-index",
+              (*prints_ / "missing.png").string()}),
+        "enroll", 2);
+  Error(Json({"frobnicate"}), "ridgeline", 2);
+  Error(Json({"--level", "0", "identify", Print(1, 1)}), "identify", 2);
+  Error(Json({"--adapter", "/etc/hostname", "enroll", "--subject", "a", "--finger", "right-index",
+              Print(1, 1)}),
+        "enroll", 4);
+  // Output files that cannot be written are the user's input problem, named, never a raw
+  // library exception.
+  const std::string blocked = (*prints_ / "001_01.png" / "sub").string();  // under a file
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"extract", Print(1, 1), "--overlay", blocked + "/o.png"},
+        std::vector<std::string>{"extract", Print(1, 1), "--stages", blocked},
+        std::vector<std::string>{"synth", "--out", blocked, "--fingers", "1"}}) {
+    const nlohmann::json json = Error(Json(args), args[0], 2);
+    EXPECT_NE(json.value("message", "").find("001_01.png"), std::string::npos) << json.dump();
+    EXPECT_EQ(json.value("message", "").find("filesystem error"), std::string::npos);
+    const SplitRun text = RunSplit(args);
+    EXPECT_EQ(text.exit_code, 2);
+    EXPECT_EQ(text.err.find("filesystem error"), std::string::npos) << text.err;
+  }
+  // A damaged stored template is a gallery error, not a bad capture.
+  ASSERT_EQ(
+      Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}).exit_code, 0);
+  {
+    Connection db(db_, false);
+    db.Execute("UPDATE templates SET template = x'00000000000101d1'");
+  }
+  const nlohmann::json damaged = Error(
+      Json({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}), "verify", 3);
+  EXPECT_NE(damaged.value("message", "").find("damaged"), std::string::npos) << damaged.dump();
+}
+
+TEST_F(RidgelineTranscript, WithoutDbTheGalleryIsPrivateInTheUsersDataFolder) {
+  const fs::path data = *prints_ / "xdg";
+  const std::vector<std::string> env = {"XDG_DATA_HOME=" + Quote(data.string())};
+  EXPECT_EQ(RunSplit({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}, env)
+                .exit_code,
+            0);
+  const fs::path gallery = data / "ridgeline" / "gallery.db";
+  ASSERT_TRUE(fs::exists(gallery));
+  EXPECT_EQ(fs::status(data).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(gallery.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(gallery).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const SplitRun verified =
+      RunSplit({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}, env);
+  EXPECT_EQ(verified.exit_code, 0) << verified.err;
+  EXPECT_NE(RunSplit({"list"}, env).out.find("alice"), std::string::npos);
+}
+
+// extract --frame: the input frame undoes the host's resampling and trimming. A print doubled
+// in size and declared (by --dpi) at 1000 dpi reaches the engine as the same capture, so its
+// minutiae lie at twice the coordinates of the original's.
+TEST_F(RidgelineTranscript, ExtractCoordinatesAreInTheInputFilesPixels) {
+  const PrintImage original = ReadPrintImage(Print(1, 1));
+  std::vector<uint8_t> doubled(original.pixels.size() * 4);
+  for (int y = 0; y < original.height * 2; ++y) {
+    for (int x = 0; x < original.width * 2; ++x) {
+      doubled[static_cast<size_t>(y) * original.width * 2 + x] = original.at(x / 2, y / 2);
+    }
+  }
+  const fs::path big = *prints_ / "doubled.png";
+  WritePng(big, original.width * 2, original.height * 2, 1, doubled);
+  const nlohmann::json small = Answer(RunSplit({"--json", "extract", Print(1, 1)}), "extract");
+  const nlohmann::json large =
+      Answer(RunSplit({"--json", "--dpi", "1000", "extract", big.string()}), "extract");
+  const nlohmann::json engine =
+      Answer(RunSplit({"--json", "extract", "--frame", "engine", Print(1, 1)}), "extract");
+  EXPECT_EQ(small["width"], original.width);
+  EXPECT_EQ(large["width"], original.width * 2);
+  EXPECT_EQ(large["resolution"], 1000);
+  EXPECT_EQ(engine["frame"], "engine");
+  EXPECT_EQ(engine["resolution"], 550);
+  ASSERT_GT(small["minutiae"].size(), 10u);
+  // The same capture reaches the engine, give or take the resampling's rounding: compare the
+  // minutiae both keep by their engine-frame neighbours.
+  int near = 0;
+  for (const auto& a : small["minutiae"]) {
+    bool found = false;
+    for (const auto& b : large["minutiae"]) {
+      found |= std::abs(2 * a["x"].get<int>() - b["x"].get<int>()) <= 6 &&
+               std::abs(2 * a["y"].get<int>() - b["y"].get<int>()) <= 6;
+    }
+    near += found;
+  }
+  EXPECT_GE(near * 10, static_cast<int>(small["minutiae"].size()) * 8);
+  // Every input-frame minutia lies inside the file, and the engine frame is the larger image.
+  for (const auto& m : small["minutiae"]) {
+    EXPECT_TRUE(m["x"].get<int>() >= 0 && m["x"].get<int>() < original.width) << m.dump();
+    EXPECT_TRUE(m["y"].get<int>() >= 0 && m["y"].get<int>() < original.height) << m.dump();
+  }
+  EXPECT_GT(engine["width"].get<int>(), 0);
 }
 
 }  // namespace

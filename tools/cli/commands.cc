@@ -1,19 +1,28 @@
 // enroll, verify, identify, list, delete and match.
 #include "tools/cli/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <nlohmann/json.hpp>
+#include <numeric>
 
-#include "match/match_coord.h"
-#include "tools/cli/engine_view.h"
+#include "tools/cli/comparison.h"
+#include "tools/cli/enrollment_consistency.h"
 #include "tools/cli/workbench.h"
-#include "tools/eval/print_features.h"
 
 namespace ridgeline::tools {
 
+std::string CheckedSubject(const std::string& name) {
+  try {
+    return NormaliseSubjectName(name);
+  } catch (const SubjectNameError& error) {
+    throw InputError(error.what());
+  }
+}
+
 std::string DisplayName(TemplateStore& store, const WINBIO_IDENTITY& identity) {
-  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return *name;
+  if (auto name = store.SubjectName(CanonicalIdentity(identity))) return PrintableText(*name);
   if (identity.Type == WINBIO_ID_TYPE_GUID) {
     const GUID& g = identity.Value.TemplateGuid;
     char text[40];
@@ -37,9 +46,9 @@ int ExitCodeFor(Outcome outcome) {
     case Outcome::kNoMatch:
     case Outcome::kUnknown:
     case Outcome::kDuplicate:
+    case Outcome::kAlreadyStored:
       return kExitNoMatch;
     case Outcome::kBadCapture:
-    case Outcome::kAlreadyStored:
       return kExitBadInput;
     case Outcome::kStorageError:
       return kExitStorage;
@@ -49,216 +58,446 @@ int ExitCodeFor(Outcome outcome) {
   return kExitEngine;
 }
 
-Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions& options) {
+void Fail(const HostResult& result) {
+  throw CommandFailure(ExitCodeFor(result.outcome), result.message);
+}
+
+Capture PrepareWithNotes(const std::filesystem::path& path, const CaptureOptions& options,
+                         Reply& reply) {
   std::vector<std::string> notes;
   Capture capture = PrepareCapture(path, options, &notes);
-  for (const std::string& note : notes) std::cerr << "note: " << note << "\n";
+  for (const std::string& note : notes) reply.Note(note);
   return capture;
 }
 
 namespace {
 
-void CheckSubject(const std::string& subject) {
-  if (subject.empty()) throw InputError("the subject name is empty");
+nlohmann::json ScoreJson(const std::optional<int>& score) {
+  return score ? nlohmann::json(*score) : nlohmann::json(nullptr);
 }
 
-int Report(const HostResult& result) {
-  if (!result.message.empty()) std::cerr << "ridgeline: " << result.message << "\n";
-  return ExitCodeFor(result.outcome);
+// The decision's fields of every JSON object that reports one.
+void AddDecision(nlohmann::json& object, const Decision& decision) {
+  object["score"] = ScoreJson(decision.score);
+  object["threshold"] = decision.threshold;
+  object["level"] = decision.level;
+  object["decided_by"] = decision.decided_by;
+}
+
+// The capture's accepted features for the side comparison, or a failure when the engine in the
+// tool refuses what the adapter would refuse too.
+eval::PrintFeatures ProbeFeatures(const Capture& capture) {
+  eval::PrintFeatures features = AcceptedFeatures(capture);
+  if (!features.probe) {
+    throw CommandFailure(kExitBadInput, capture.name +
+                                            ": the engine could not use this capture (bad "
+                                            "capture): " +
+                                            features.reason);
+  }
+  return features;
+}
+
+// Every record of a gallery with its decoded template. A damaged record stays in the list
+// (so indexes match) with an empty template, which scores 0, and is named once in a warning.
+struct GalleryScan {
+  std::vector<StoredRecord> records;
+  std::vector<DecodedTemplate> templates;
+};
+
+GalleryScan ScanGallery(Workbench& bench, Reply& reply) {
+  TemplateStore& store = bench.store;
+  GalleryScan scan;
+  scan.records = store.QueryAll(kAnySubFactor);
+  scan.templates.resize(scan.records.size());
+  for (size_t i = 0; i < scan.records.size(); ++i) {
+    if (!scan.records[i].damage.empty()) {
+      bench.storage.ReportDamage(scan.records[i]);  // warned once, with the adapter's queries
+    } else if (auto decoded = DecodeStoredTemplate(scan.records[i].template_blob)) {
+      scan.templates[i] = std::move(*decoded);
+    } else {
+      reply.Warn("the stored template of " +
+                 DisplayName(store, IdentityFromBytes(scan.records[i].identity)) + " " +
+                 FingerName(scan.records[i].sub_factor) +
+                 " is damaged and was skipped; delete that finger and enroll it again");
+    }
+  }
+  return scan;
+}
+
+std::string RecordName(TemplateStore& store, const StoredRecord& record) {
+  return record.subject.empty() ? DisplayName(store, IdentityFromBytes(record.identity))
+                                : PrintableText(record.subject);
+}
+
+// The warning for a damaged record a query left out, given to the command's reply.
+void WarnOfDamage(Workbench& bench, Reply& reply) {
+  bench.storage.OnDamagedRecord([&bench, &reply](const StoredRecord& record) {
+    reply.Warn("skipped the damaged record of " + RecordName(bench.store, record) + " " +
+               FingerName(record.sub_factor) + ": " + record.damage + "; run ridgeline check");
+  });
 }
 
 }  // namespace
 
-int RunEnroll(const CommonOptions& options, const std::string& subject, const std::string& finger,
-              const std::vector<std::filesystem::path>& images) {
-  CheckSubject(subject);
+int RunEnroll(const CommonOptions& options, const std::string& subject_arg,
+              const std::string& finger, const std::vector<std::filesystem::path>& images) {
+  Reply reply(options.json, "enroll");
+  const std::string subject = CheckedSubject(subject_arg);
   const uint8_t sub_factor = ParseFinger(finger);
   if (images.empty()) throw InputError("enroll needs at least one image");
   std::vector<Capture> captures;
-  for (const auto& path : images) captures.push_back(PrepareWithNotes(path, options.capture));
+  for (const auto& path : images)
+    captures.push_back(PrepareWithNotes(path, options.capture, reply));
+  nlohmann::json& out = reply.object();
+  out["subject"] = subject;
+  out["finger"] = finger;
+  out["gallery"] = options.db.string();
+  out["enrolled"] = false;
+  out["impressions"] = 0;
+  out["reason"] = nullptr;
+  out["duplicate_check"] = nullptr;
+  if (options.consistency_check) {
+    if (auto disagreement = CheckImpressionsAgree(captures, options.level)) {
+      out["reason"] = "impressions_disagree";
+      reply.Refuse("refused: " + *disagreement +
+                   "; nothing was stored (--no-consistency-check enrolls them anyway)");
+      return reply.Finish(kExitNoMatch);
+    }
+  }
 
   Workbench bench(options, TemplateStore::Mode::kCreateIfMissing);
+  WarnOfDamage(bench, reply);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
-  if (!bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
-    std::cerr << "ridgeline: " << subject << " " << finger << " is already enrolled in "
-              << options.db.string() << "; delete it first to enroll it again\n";
-    return kExitBadInput;
+  const auto existing = bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
+  if (!existing.empty()) {
+    out["reason"] = "already_enrolled";
+    reply.Refuse(PrintableText(subject) + " " + finger + " is already enrolled in " +
+                 options.db.string() +
+                 (existing[0].damage.empty() ? "" : " (its record is damaged)") +
+                 "; delete it first to enroll it again");
+    return reply.Finish(kExitNoMatch);
   }
+
+  // The duplicate check's score, beside the adapter's: each impression's enrolled form against
+  // every stored template, as the adapter's check compares them.
+  const GalleryScan scan = ScanGallery(bench, reply);
+  std::optional<int> best_score;
+  size_t best_record = 0;
+  std::vector<int> best_of_record(scan.records.size(), 0);
+  for (const Capture& capture : captures) {
+    const eval::PrintFeatures features = AcceptedFeatures(capture);
+    if (!features.reference || scan.records.empty()) continue;
+    const std::vector<int> scores = ScoreAll(*features.reference->set(), scan.templates, 0);
+    for (size_t i = 0; i < scores.size(); ++i) {
+      best_of_record[i] = std::max(best_of_record[i], scores[i]);
+      if (!best_score || scores[i] > *best_score) best_score = scores[i], best_record = i;
+    }
+  }
+  auto report_duplicate = [&](const Decision& decision, const std::string& owner,
+                              uint8_t owner_finger) {
+    nlohmann::json check = nlohmann::json::object();
+    AddDecision(check, decision);
+    check["duplicate"] = true;
+    check["duplicate_of"] = {{"subject", owner}, {"finger", FingerName(owner_finger)}};
+    out["duplicate_check"] = check;
+    out["reason"] = "duplicate";
+    reply.Refuse("refused: this finger is already enrolled as " + owner + " " +
+                 FingerName(owner_finger) + " (" + DescribeDecision(decision) +
+                 "); nothing was stored");
+    return reply.Finish(kExitNoMatch);
+  };
+  const int threshold = LevelThreshold(options.level);
+  if (options.level != kDefaultLevel && best_score && *best_score >= threshold) {
+    const StoredRecord& owner = scan.records[best_record];
+    return report_duplicate(Decision{options.level, threshold, best_score, true, "engine"},
+                            RecordName(bench.store, owner), owner.sub_factor);
+  }
+
+  // The name goes in with the template, in the transaction of the duplicate check.
+  bench.storage.NameOnAdd(CanonicalIdentity(identity), subject);
   const HostResult result = bench.host.Enroll(captures, identity, sub_factor);
   if (result.outcome == Outcome::kDuplicate) {
-    std::cerr << "ridgeline: refused: this finger is already enrolled as "
-              << DisplayName(bench.store, result.identity) << " " << FingerName(result.sub_factor)
-              << "\n";
-    return kExitNoMatch;
+    // The adapter refuses at its own level whatever the level asked for; its decision stands.
+    const IdentityBytes owner = CanonicalIdentity(result.identity);
+    std::optional<int> score;
+    for (size_t i = 0; i < scan.records.size(); ++i) {
+      if (scan.records[i].identity == owner && scan.records[i].sub_factor == result.sub_factor) {
+        score = best_of_record[i];
+      }
+    }
+    if (options.level != kDefaultLevel) {
+      reply.Note("at level " + std::to_string(options.level) +
+                 " the engine's comparison finds no duplicate, but the adapter refuses the "
+                 "enrollment by its own duplicate check at level " +
+                 std::to_string(kDefaultLevel));
+    }
+    return report_duplicate(
+        Decision{kDefaultLevel, LevelThreshold(kDefaultLevel), score, true, "adapter"},
+        DisplayName(bench.store, result.identity), result.sub_factor);
   }
-  if (result.outcome != Outcome::kSuccess) return Report(result);
-  bench.store.NameSubject(CanonicalIdentity(identity), subject);
-  std::cout << "enrolled " << subject << " " << finger << " (" << result.impressions
-            << (result.impressions == 1 ? " impression" : " impressions") << ")\n";
-  return kExitSuccess;
+  if (result.outcome == Outcome::kAlreadyStored) {
+    out["reason"] = "already_enrolled";
+    reply.Refuse(PrintableText(subject) + " " + finger + " is already enrolled in " +
+                 options.db.string() + "; delete it first to enroll it again");
+    return reply.Finish(kExitNoMatch);
+  }
+  if (result.outcome != Outcome::kSuccess) Fail(result);
+
+  const Decision check = Decide(options.level, best_score, false);
+  nlohmann::json check_json = nlohmann::json::object();
+  AddDecision(check_json, check);
+  check_json["duplicate"] = false;
+  check_json["closest"] = nullptr;
+  if (best_score) {
+    const StoredRecord& closest = scan.records[best_record];
+    check_json["closest"] = {{"subject", RecordName(bench.store, closest)},
+                             {"finger", FingerName(closest.sub_factor)}};
+  }
+  out["duplicate_check"] = check_json;
+  out["enrolled"] = true;
+  out["impressions"] = result.impressions;
+  reply.out() << "enrolled " << PrintableText(subject) << " " << finger << " ("
+              << result.impressions << (result.impressions == 1 ? " impression" : " impressions")
+              << ")\n"
+              << "duplicate check: "
+              << (best_score ? "closest stored finger " +
+                                   RecordName(bench.store, scan.records[best_record]) + " " +
+                                   FingerName(scan.records[best_record].sub_factor) + ", " +
+                                   DescribeDecision(check)
+                             : "the gallery held no other finger")
+              << "\n";
+  return reply.Finish(kExitSuccess);
 }
 
-int RunVerify(const CommonOptions& options, const std::string& subject, const std::string& finger,
-              const std::filesystem::path& image) {
-  CheckSubject(subject);
+int RunVerify(const CommonOptions& options, const std::string& subject_arg,
+              const std::string& finger, const std::filesystem::path& image) {
+  Reply reply(options.json, "verify");
+  const std::string subject = CheckedSubject(subject_arg);
   const uint8_t sub_factor = ParseFinger(finger);
-  const Capture capture = PrepareWithNotes(image, options.capture);
-  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
+  const Capture capture = PrepareWithNotes(image, options.capture, reply);
+  nlohmann::json& out = reply.object();
+  out["subject"] = subject;
+  out["finger"] = finger;
+  out["image"] = capture.name;
+  out["match"] = false;
+  out["reason"] = nullptr;
+  AddDecision(out,
+              Decision{options.level, LevelThreshold(options.level), std::nullopt, false, "none"});
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
+  WarnOfDamage(bench, reply);
   const WINBIO_IDENTITY identity = SubjectIdentity(subject);
-  if (bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor).empty()) {
-    std::cerr << "ridgeline: " << subject << " has no " << finger << " enrolled in "
-              << options.db.string() << "\n";
-    return kExitNoMatch;
+  const std::vector<StoredRecord> records =
+      bench.store.QueryBySubject(CanonicalIdentity(identity), sub_factor);
+  if (records.empty()) {
+    out["reason"] = "not_enrolled";
+    reply.Refuse(PrintableText(subject) + " has no " + finger + " enrolled in " +
+                 options.db.string());
+    return reply.Finish(kExitNoMatch);
+  }
+  const std::optional<DecodedTemplate> stored =
+      records.front().damage.empty() ? DecodeStoredTemplate(records.front().template_blob)
+                                     : std::nullopt;
+  if (!stored) {
+    const std::string why =
+        records.front().damage.empty() ? "" : " (" + records.front().damage + ")";
+    throw CommandFailure(kExitStorage, "the stored template of " + subject + " " + finger +
+                                           " is damaged" + why +
+                                           "; delete that finger and enroll it again");
   }
   const HostResult result = bench.host.Verify(capture, identity, sub_factor);
-  if (result.outcome == Outcome::kSuccess) {
-    std::cout << "match: " << capture.name << " is " << subject << "'s " << finger << "\n";
-    return kExitSuccess;
+  if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) Fail(result);
+  const eval::PrintFeatures features = AcceptedFeatures(capture);
+  std::optional<int> score;
+  if (features.probe) {
+    const std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    score = BestScore(*features.probe->set(), *stored, *engine);
   }
-  if (result.outcome == Outcome::kNoMatch) {
-    std::cout << "no match: " << capture.name << " is not " << subject << "'s " << finger << "\n";
-    return kExitNoMatch;
-  }
-  return Report(result);
+  const Decision decision = Decide(options.level, score, result.outcome == Outcome::kSuccess);
+  out["match"] = decision.match;
+  AddDecision(out, decision);
+  out["adapter"] = {{"level", kDefaultLevel}, {"match", result.outcome == Outcome::kSuccess}};
+  reply.out() << (decision.match ? "match: " : "no match: ") << capture.name
+              << (decision.match ? " is " : " is not ") << PrintableText(subject) << "'s " << finger
+              << " (" << DescribeDecision(decision) << ")\n";
+  return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
 }
 
-int RunIdentify(const CommonOptions& options, const std::filesystem::path& image) {
-  const Capture capture = PrepareWithNotes(image, options.capture);
-  Workbench bench(options, TemplateStore::Mode::kOpenExisting);
-  const HostResult result = bench.host.Identify(capture);
-  if (result.outcome == Outcome::kSuccess) {
-    std::cout << "identified: " << capture.name << " is "
-              << DisplayName(bench.store, result.identity) << "'s " << FingerName(result.sub_factor)
-              << "\n";
-    return kExitSuccess;
-  }
-  if (result.outcome == Outcome::kUnknown) {
-    std::cout << "unknown: nobody in " << options.db.string() << " matches " << capture.name
-              << "\n";
-    return kExitNoMatch;
-  }
-  return Report(result);
-}
+int RunIdentify(const CommonOptions& options, const std::filesystem::path& image, int top) {
+  Reply reply(options.json, "identify");
+  const Capture capture = PrepareWithNotes(image, options.capture, reply);
+  nlohmann::json& out = reply.object();
+  out["image"] = capture.name;
+  out["identified"] = false;
+  out["subject"] = nullptr;
+  out["finger"] = nullptr;
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
+  WarnOfDamage(bench, reply);
+  const int threshold = LevelThreshold(options.level);
 
-int RunList(const CommonOptions& options) {
-  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
-  const std::vector<StoredRecord> records = store.QueryAll(kAnySubFactor);
-  // The container header's byte 5 counts the impressions merged into the template.
-  auto impressions = [](const StoredRecord& r) {
-    return r.template_blob.size() > 5 ? int{r.template_blob[5]} : 0;
-  };
-  auto name = [&](const StoredRecord& r) {
-    return r.subject.empty() ? DisplayName(store, IdentityFromBytes(r.identity)) : r.subject;
-  };
-  if (options.json) {
-    nlohmann::json out = nlohmann::json::array();
-    for (const StoredRecord& r : records) {
-      out.push_back({{"subject", name(r)},
-                     {"finger", FingerName(r.sub_factor)},
-                     {"sub_factor", r.sub_factor},
-                     {"impressions", impressions(r)},
-                     {"template_bytes", r.template_blob.size()},
-                     {"enrolled", r.created}});
+  // The adapter answers the plain question at its own level; every other answer comes from
+  // the engine's comparison of the probe with the whole gallery.
+  std::optional<HostResult> adapter;
+  if (top == 0) {
+    HostResult result = bench.host.Identify(capture);
+    if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kUnknown) Fail(result);
+    adapter = result;
+  }
+  const eval::PrintFeatures features = ProbeFeatures(capture);
+  const GalleryScan scan = ScanGallery(bench, reply);
+  const std::vector<int> scores = ScoreAll(*features.probe->set(), scan.templates, 0);
+  out["gallery_size"] = scan.records.size();
+
+  std::optional<size_t> chosen;
+  Decision decision{options.level, threshold, std::nullopt, false, "engine"};
+  if (adapter && options.level == kDefaultLevel) {
+    decision.decided_by = "adapter";
+    decision.match = adapter->outcome == Outcome::kSuccess;
+    if (decision.match) {
+      const IdentityBytes who = CanonicalIdentity(adapter->identity);
+      for (size_t i = 0; i < scan.records.size(); ++i) {
+        if (scan.records[i].identity == who && scan.records[i].sub_factor == adapter->sub_factor) {
+          chosen = i;
+        }
+      }
     }
-    std::cout << out.dump(2) << "\n";
-    return kExitSuccess;
+  } else if (adapter) {
+    // The adapter's rule at another level: the first record in gallery order that reaches it.
+    for (size_t i = 0; i < scores.size() && !chosen; ++i) {
+      if (scores[i] >= threshold) chosen = i;
+    }
+    decision.match = chosen.has_value();
   }
-  if (records.empty()) {
-    std::cout << "the gallery " << options.db.string() << " is empty\n";
-    return kExitSuccess;
+  std::vector<size_t> order(scan.records.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  if (!adapter) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return scores[a] > scores[b]; });
+    if (!order.empty() && scores[order.front()] >= threshold) chosen = order.front();
+    decision.match = chosen.has_value();
   }
-  std::cout << std::left << std::setw(24) << "SUBJECT" << std::setw(14) << "FINGER" << std::right
-            << std::setw(12) << "IMPRESSIONS" << std::setw(8) << "BYTES"
-            << "  ENROLLED (UTC)\n";
-  for (const StoredRecord& r : records) {
-    std::cout << std::left << std::setw(24) << name(r) << std::setw(14) << FingerName(r.sub_factor)
-              << std::right << std::setw(12) << impressions(r) << std::setw(8)
-              << r.template_blob.size() << "  " << r.created << "\n";
+  if (chosen) {
+    decision.score = scores[*chosen];
+  } else if (!order.empty()) {
+    decision.score = *std::max_element(scores.begin(), scores.end());
   }
-  std::cout << records.size() << (records.size() == 1 ? " template\n" : " templates\n");
-  return kExitSuccess;
+  AddDecision(out, decision);
+  std::string who;
+  if (decision.match && chosen) {
+    who = RecordName(bench.store, scan.records[*chosen]);
+    out["identified"] = true;
+    out["subject"] = who;
+    out["finger"] = FingerName(scan.records[*chosen].sub_factor);
+  } else if (decision.match) {
+    // The adapter named a record this scan did not find (it changed in between).
+    who = DisplayName(bench.store, adapter->identity);
+    out["identified"] = true;
+    out["subject"] = who;
+    out["finger"] = FingerName(adapter->sub_factor);
+  }
+  if (adapter) {
+    out["adapter"] = {{"level", kDefaultLevel},
+                      {"identified", adapter->outcome == Outcome::kSuccess}};
+  }
+  if (decision.match) {
+    reply.out() << "identified: " << capture.name << " is " << who << "'s "
+                << out["finger"].get<std::string>();
+  } else {
+    reply.out() << "unknown: nobody in " << options.db.string() << " matches " << capture.name;
+  }
+  reply.out() << " (" << (decision.match ? "" : "best ") << DescribeDecision(decision) << ")\n";
+  if (!adapter) {
+    nlohmann::json candidates = nlohmann::json::array();
+    const size_t shown = std::min(order.size(), static_cast<size_t>(top));
+    if (shown > 0) {
+      reply.out() << std::right << std::setw(4) << "RANK" << std::setw(7) << "SCORE"
+                  << "  " << std::left << std::setw(24) << "SUBJECT"
+                  << "FINGER\n";
+    }
+    for (size_t rank = 0; rank < shown; ++rank) {
+      const StoredRecord& record = scan.records[order[rank]];
+      const int score = scores[order[rank]];
+      const std::string name = RecordName(bench.store, record);
+      candidates.push_back({{"rank", rank + 1},
+                            {"subject", name},
+                            {"finger", FingerName(record.sub_factor)},
+                            {"score", score},
+                            {"match", score >= threshold}});
+      reply.out() << std::right << std::setw(4) << rank + 1 << std::setw(7) << score << "  "
+                  << std::left << std::setw(24) << name << FingerName(record.sub_factor)
+                  << (score >= threshold ? "  (match)" : "") << "\n";
+    }
+    out["candidates"] = candidates;
+  }
+  return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
 }
 
-int RunDelete(const CommonOptions& options, const std::string& subject,
+int RunDelete(const CommonOptions& options, const std::string& subject_arg,
               const std::optional<std::string>& finger) {
-  CheckSubject(subject);
+  Reply reply(options.json, "delete");
+  const std::string subject = CheckedSubject(subject_arg);
   std::optional<uint8_t> sub_factor;
   if (finger) sub_factor = ParseFinger(*finger);
-  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting);
+  TemplateStore store(options.db, TemplateStore::Mode::kOpenExisting, GalleryOptionsFor(options));
   const int deleted = store.Delete(CanonicalIdentity(SubjectIdentity(subject)), sub_factor);
+  reply.object()["subject"] = subject;
+  reply.object()["finger"] = finger ? nlohmann::json(*finger) : nlohmann::json(nullptr);
+  reply.object()["deleted"] = deleted;
   if (deleted == 0) {
-    std::cerr << "ridgeline: nothing to delete: " << subject << (finger ? " " + *finger : "")
-              << " is not enrolled in " << options.db.string() << "\n";
-    return kExitNoMatch;
+    reply.Refuse("nothing to delete: " + PrintableText(subject) + (finger ? " " + *finger : "") +
+                 " is not enrolled in " + options.db.string());
+    return reply.Finish(kExitNoMatch);
   }
-  std::cout << "deleted " << deleted << (deleted == 1 ? " template" : " templates") << " of "
-            << subject << "\n";
-  return kExitSuccess;
+  reply.out() << "deleted " << deleted << (deleted == 1 ? " template" : " templates") << " of "
+              << PrintableText(subject) << "\n";
+  return reply.Finish(kExitSuccess);
 }
-
-namespace {
-
-// The adapter's threshold at its default match level.
-constexpr int kMatchThreshold = 325;
-
-// The matcher's score of probe against reference as a verification right after acceptance
-// computes it: the probe's accepted feature set against the reference's template as enrolled
-// (encoded within the 1024-byte budget and decoded), without the rotated retry. Empty when either
-// capture is refused.
-std::optional<int> MatcherScore(const Capture& probe, const Capture& reference) {
-  auto as_grey = [](const Capture& capture) {
-    return eval::GreyImage{capture.image.width, capture.image.height, capture.image.pixels};
-  };
-  const eval::PrintFeatures a = eval::ExtractPrint(as_grey(probe));
-  const eval::PrintFeatures b = eval::ExtractPrint(as_grey(reference));
-  if (!a.probe || !b.reference) return std::nullopt;
-  const MatchWorkPtr work = BuildDefaultMatchWork();
-  if (!work) throw std::bad_alloc();
-  auto match_result = std::make_unique<MatchResult>();
-  return MatchCoord(*a.probe->set(), *b.reference->set(), work.get(), match_result.get());
-}
-
-}  // namespace
 
 int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
              const std::filesystem::path& reference) {
-  const Capture reference_capture = PrepareWithNotes(reference, options.capture);
-  const Capture probe_capture = PrepareWithNotes(probe, options.capture);
+  Reply reply(options.json, "match");
+  const Capture reference_capture = PrepareWithNotes(reference, options.capture, reply);
+  const Capture probe_capture = PrepareWithNotes(probe, options.capture, reply);
   // A private gallery in memory holds the reference for the one comparison.
   CommonOptions private_options = options;
   private_options.db = ":memory:";
+  private_options.plaintext = true;
   Workbench bench(private_options, TemplateStore::Mode::kCreateIfMissing);
   const WINBIO_IDENTITY identity = SubjectIdentity("reference");
   constexpr uint8_t kFinger = 1;
-  const std::optional<int> score = MatcherScore(probe_capture, reference_capture);
-  bool match = false;
+  // The score a verification right after acceptance computes: the probe's accepted feature set
+  // against the reference as enrolled (encoded within the template budget and decoded).
+  const eval::PrintFeatures a = AcceptedFeatures(probe_capture);
+  const eval::PrintFeatures b = AcceptedFeatures(reference_capture);
+  std::optional<int> score;
+  if (a.probe && b.reference) {
+    const std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    score = engine->Compare(*a.probe->set(), *b.reference->set());
+  }
+  Decision decision;
   const HostResult enrolled = bench.host.Enroll({reference_capture}, identity, kFinger);
   if (enrolled.outcome == Outcome::kEngineError && enrolled.hr == E_NOTIMPL && score) {
-    // An adapter without enrollment cannot decide; the matcher's score against the threshold
-    // is the same decision short of the rotated retry.
-    std::cerr << "note: the adapter does not implement enrollment; deciding by the score\n";
-    match = *score >= kMatchThreshold;
+    // An adapter without enrollment cannot decide; the score against the threshold is the same
+    // decision.
+    reply.Note("the adapter does not implement enrollment; deciding by the score");
+    decision = Decide(options.level, score, false);
+    decision.match = *score >= decision.threshold;
+    decision.decided_by = "engine";
   } else {
-    if (enrolled.outcome != Outcome::kSuccess) return Report(enrolled);
+    if (enrolled.outcome != Outcome::kSuccess) Fail(enrolled);
     const HostResult result = bench.host.Verify(probe_capture, identity, kFinger);
-    if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) {
-      return Report(result);
-    }
-    match = result.outcome == Outcome::kSuccess;
+    if (result.outcome != Outcome::kSuccess && result.outcome != Outcome::kNoMatch) Fail(result);
+    decision = Decide(options.level, score, result.outcome == Outcome::kSuccess);
   }
-  if (options.json) {
-    nlohmann::json out = {{"probe", probe.string()},
-                          {"reference", reference.string()},
-                          {"score", score ? nlohmann::json(*score) : nlohmann::json(nullptr)},
-                          {"threshold", kMatchThreshold},
-                          {"match", match}};
-    std::cout << out.dump(2) << "\n";
-  } else {
-    std::cout << (match ? "match" : "no match");
-    if (score) std::cout << ": score " << *score;
-    std::cout << " (threshold " << kMatchThreshold << ")\n";
-  }
-  return match ? kExitSuccess : kExitNoMatch;
+  nlohmann::json& out = reply.object();
+  out["probe"] = probe.string();
+  out["reference"] = reference.string();
+  out["match"] = decision.match;
+  AddDecision(out, decision);
+  reply.out() << (decision.match ? "match" : "no match") << " (" << DescribeDecision(decision)
+              << ")\n";
+  return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
 }
 
 }  // namespace ridgeline::tools

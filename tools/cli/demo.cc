@@ -67,10 +67,23 @@ std::string Percent(int part, int whole) {
 
 int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
   if (demo.enroll_impressions < 1) throw InputError("--enroll-impressions must be at least 1");
+  if (!demo.keep.empty()) {
+    std::error_code error;
+    if (fs::exists(demo.keep, error) && !fs::is_empty(demo.keep, error)) {
+      throw InputError(demo.keep.string() + ": exists and is not empty; --keep names a new folder");
+    }
+    if (!demo.db.empty()) throw InputError("--keep and --db both name where the gallery goes");
+    fs::create_directories(demo.keep, error);
+    if (error) {
+      throw OutputError(demo.keep.string() + ": cannot create the folder (" + error.message() +
+                        ")");
+    }
+  }
   fs::path images = demo.images;
   // Generated prints and the default gallery live in folders made for this run (mkdtemp:
   // private, unpredictable), removed however the demo ends, signals included.
   std::optional<PrivateTempDir> generated;
+  fs::path prints_folder;
   if (images.empty()) {
     if (!SynthAvailable()) {
       throw InputError(
@@ -78,16 +91,21 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
           "FINGER_IMPRESSION, e.g. 101_1.tif)");
     }
     // The default prints: a fixed synthetic set, so every run shows the same table.
-    generated.emplace("ridgeline-demo-prints");
+    if (demo.keep.empty()) {
+      generated.emplace("ridgeline-demo-prints");
+      prints_folder = generated->path();
+    } else {
+      prints_folder = demo.keep / "prints";
+    }
     SynthOptions set;
-    set.out = generated->path();
-    set.out_is_private = true;
+    set.out = prints_folder;
+    set.out_is_private = demo.keep.empty();
     set.fingers = demo.fingers > 0 ? demo.fingers : 10;
     set.impressions = std::max(4, demo.enroll_impressions + 3);
     std::cout << "Prints: " << set.fingers << " synthetic fingers x " << set.impressions
               << " impressions (seed " << set.seed << ")\n";
     WriteSyntheticSet(set);
-    images = generated->path();
+    images = prints_folder;
   }
   auto fingers = CollectPrints(images);
   const size_t needed = static_cast<size_t>(demo.enroll_impressions) + 1;
@@ -102,7 +120,9 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
 
   fs::path db = demo.db;
   std::optional<PrivateTempDir> gallery_folder;
-  if (db.empty()) {
+  if (!demo.keep.empty()) {
+    db = demo.keep / "gallery.db";
+  } else if (db.empty()) {
     gallery_folder.emplace("ridgeline-demo");
     db = gallery_folder->path() / "gallery.db";
   } else if (fs::exists(fs::symlink_status(db))) {  // a dangling link counts as taken
@@ -251,6 +271,14 @@ int RunDemo(const CommonOptions& options, const DemoOptions& demo) {
     if (prepared_notes > 0) {
       std::cout << "  host side:       " << prepared_notes
                 << " captures resampled or trimmed before reaching the engine\n";
+    }
+    if (!demo.keep.empty()) {
+      std::cout << "\nKept: the gallery " << db.string()
+                << (prints_folder.empty() ? "" : " and the prints " + prints_folder.string())
+                << "\n";
+    } else if (gallery_folder.has_value()) {
+      std::cout << "\nThe demo's gallery" << (prints_folder.empty() ? " was" : " and prints were")
+                << " temporary and are deleted now (--keep DIR keeps them)\n";
     }
     if (enrolled_count == 0) exit_code = kExitNoMatch;
   }

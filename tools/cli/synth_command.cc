@@ -4,6 +4,7 @@
 
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
+#include "tools/cli/reply.h"
 #include "tools/fs/safe_files.h"
 
 #ifdef RIDGELINE_HAVE_SYNTH
@@ -44,12 +45,19 @@ void WriteSyntheticSet(const SynthOptions& options) {
 #endif
 }
 
-int RunSynth(const SynthOptions& options) {
+int RunSynth(const SynthOptions& options, bool json) {
+  Reply reply(json, "synth");
   WriteSyntheticSet(options);
-  std::cout << "wrote " << options.fingers * options.impressions << " synthetic prints ("
-            << options.fingers << " fingers x " << options.impressions << " impressions) to "
-            << options.out.string() << "\n";
-  return kExitSuccess;
+  reply.object() = {{"out", options.out.string()},
+                    {"fingers", options.fingers},
+                    {"impressions", options.impressions},
+                    {"seed", options.seed},
+                    {"size", options.size},
+                    {"files", options.fingers * options.impressions}};
+  reply.out() << "wrote " << options.fingers * options.impressions << " synthetic prints ("
+              << options.fingers << " fingers x " << options.impressions << " impressions) to "
+              << options.out.string() << "\n";
+  return reply.Finish(kExitSuccess);
 }
 
 }  // namespace ridgeline::tools

@@ -1,6 +1,7 @@
 #include "tools/eval/eval_command.h"
 
 #include <exception>
+#include <nlohmann/json.hpp>
 
 #include "tools/cli/exit_codes.h"
 #include "tools/eval/eval_summary.h"
@@ -14,8 +15,27 @@ void AddEvalOptions(CLI::App* command, EvalOptions* options) {
   command->add_option("--out", options->out, "folder for scores.csv and report.html");
   command->add_option("--threads", options->threads, "worker threads (default: all cores)")
       ->check(CLI::Range(1, 1024));
-  command->add_flag("--json", options->json, "print the figures as JSON");
 }
+
+namespace {
+
+// The command's error: a line for people, or the JSON error object of every command.
+int Failed(const EvalOptions& options, std::ostream& err, int exit_code,
+           const std::string& message) {
+  if (options.json) {
+    err << nlohmann::json{{"command", "eval"},
+                          {"exit_code", exit_code},
+                          {"error", tools::ExitCodeName(exit_code)},
+                          {"message", message}}
+               .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+        << "\n";
+  } else {
+    err << "ridgeline eval: " << message << "\n";
+  }
+  return exit_code;
+}
+
+}  // namespace
 
 int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& err) {
   try {
@@ -34,7 +54,9 @@ int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& 
       WriteHtmlReport(options.out / "report.html", run, summary);
     }
     if (options.json) {
-      out << SummaryJson(run, summary).dump(2) << "\n";
+      nlohmann::json json = {{"command", "eval"}, {"exit_code", tools::kExitSuccess}};
+      json.update(SummaryJson(run, summary));
+      out << json.dump(2) << "\n";
     } else {
       out << FormatTable(run, summary);
       if (!options.out.empty()) {
@@ -44,11 +66,11 @@ int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& 
     }
     return tools::kExitSuccess;
   } catch (const EvalError& error) {
-    err << "ridgeline eval: " << error.what() << "\n";
-    return tools::kExitBadInput;
+    return Failed(options, err, tools::kExitBadInput, error.what());
+  } catch (const std::bad_alloc&) {
+    return Failed(options, err, tools::kExitEngine, "out of memory");
   } catch (const std::exception& error) {
-    err << "ridgeline eval: " << error.what() << "\n";
-    return tools::kExitEngine;
+    return Failed(options, err, tools::kExitEngine, error.what());
   }
 }
 

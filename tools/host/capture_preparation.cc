@@ -49,14 +49,17 @@ Capture PrepareImage(PrintImage decoded, const std::string& name, const CaptureO
     }
     const std::string before = Size(capture.image);
     capture.image = Resample(capture.image, dpi, kEngineDpi);
+    capture.frame.file_per_capture = static_cast<double>(dpi) / kEngineDpi;
     note("resampled from " + std::to_string(dpi) + " dpi (" + before + ") to 500 dpi (" +
          Size(capture.image) + ")");
   }
   if (options.trim) {
     const std::string before = Size(capture.image);
-    PrintImage trimmed = TrimBackground(capture.image);
-    if (trimmed.width != capture.image.width || trimmed.height != capture.image.height) {
-      capture.image = std::move(trimmed);
+    const TrimBox box = FindPrintBox(capture.image);
+    if (box.width != capture.image.width || box.height != capture.image.height) {
+      capture.image = TrimBackground(capture.image);
+      capture.frame.trim_left = box.left;
+      capture.frame.trim_top = box.top;
       note("trimmed blank margins: " + before + " -> " + Size(capture.image));
     }
   }

@@ -138,6 +138,24 @@ HostResult EngineHost::Enroll(const std::vector<Capture>& captures, const WINBIO
     if (hr == WINBIO_I_MORE_DATA) result.message = "the enrollment needs at least one capture";
     return result;
   }
+  // The duplicate check and the store it clears are one write transaction: another process's
+  // enrollment waits for it, so it cannot store the same finger between our check and our
+  // commit. Every return below ends the transaction (the guard rolls back what was not
+  // committed).
+  try {
+    storage_.BeginWrite();
+  } catch (const StoreError& error) {
+    EndEnrollment();
+    HostResult result;
+    result.outcome = Outcome::kStorageError;
+    result.hr = E_FAIL_RESULT;
+    result.message = std::string("the gallery cannot be written: ") + error.what();
+    return result;
+  }
+  struct WriteGuard {
+    StorageSession& storage;
+    ~WriteGuard() { storage.Rollback(); }
+  } write_guard{storage_};
   WINBIO_IDENTITY duplicate_identity{};
   WINBIO_BIOMETRIC_SUBTYPE duplicate_finger = 0;
   BOOLEAN duplicate = 0;
@@ -169,6 +187,16 @@ HostResult EngineHost::Enroll(const std::vector<Capture>& captures, const WINBIO
   if (FAILED(hr)) {
     EndEnrollment();
     return Failure(hr, "CommitEnrollment", nullptr, 0);
+  }
+  try {
+    storage_.Commit();
+  } catch (const StoreError& error) {
+    EndEnrollment();
+    HostResult result;
+    result.outcome = Outcome::kStorageError;
+    result.hr = E_FAIL_RESULT;
+    result.message = std::string("the gallery could not store the enrollment: ") + error.what();
+    return result;
   }
   engine_.ClearContext(&pipeline_);
   HostResult result;

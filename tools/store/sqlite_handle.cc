@@ -8,10 +8,46 @@ void ThrowIfFailed(sqlite3* db, int code, const std::string& what) {
   throw StoreError(what + ": " + message);
 }
 
-Connection::Connection(const std::string& path, bool create) {
-  const int flags =
-      SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
-  const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+namespace {
+
+// A file name as a SQLite URI path: the characters URIs give a meaning are percent-encoded.
+std::string UriPath(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char kHex[] = "0123456789ABCDEF";
+      const auto byte = static_cast<unsigned char>(c);
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 15];
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
+}  // namespace
+
+Connection::Connection(const std::string& path, Access access) {
+  int flags = SQLITE_OPEN_FULLMUTEX;
+  std::string name = path;
+  switch (access) {
+    case Access::kReadWrite:
+      flags |= SQLITE_OPEN_READWRITE;
+      break;
+    case Access::kCreate:
+      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+      break;
+    case Access::kReadOnly:
+      flags |= SQLITE_OPEN_READONLY;
+      break;
+    case Access::kImmutable:
+      flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+      name = UriPath(path) + "?immutable=1";
+      break;
+  }
+  const int code = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
   if (code != SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
     sqlite3_close(db_);

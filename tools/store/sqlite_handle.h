@@ -23,8 +23,13 @@ class Statement;
 
 class Connection {
  public:
-  // Opens (and, when `create`, creates) the database file. Throws StoreError.
-  Connection(const std::string& path, bool create);
+  enum class Access { kReadWrite, kCreate, kReadOnly, kImmutable };
+  // Opens the database file: read-write; read-write creating it when missing; read-only; or
+  // read-only without any locking, for files on read-only media (no other process may be
+  // writing it). Throws StoreError.
+  Connection(const std::string& path, Access access);
+  Connection(const std::string& path, bool create)
+      : Connection(path, create ? Access::kCreate : Access::kReadWrite) {}
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;

@@ -1,5 +1,6 @@
 #include "tools/store/storage_adapter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -117,7 +118,29 @@ WINBIO_IDENTITY GuidIdentity(const std::array<uint8_t, 16>& uuid) {
   return identity;
 }
 
+void StorageSession::BeginWrite() {
+  results_.clear();
+  have_results_ = false;
+  store_.BeginWrite();
+}
+
+void StorageSession::Commit() { store_.Commit(); }
+
+void StorageSession::Rollback() noexcept {
+  results_.clear();
+  have_results_ = false;
+  try {
+    store_.Rollback();
+  } catch (const StoreError&) {
+    // The connection rolls back by itself when the statement cannot be run.
+  }
+}
+
 HRESULT StorageSession::TakeResults(std::vector<StoredRecord> records) {
+  const auto damaged = std::stable_partition(
+      records.begin(), records.end(), [](const StoredRecord& r) { return r.damage.empty(); });
+  for (auto it = damaged; it != records.end(); ++it) ReportDamage(*it);
+  records.erase(damaged, records.end());
   results_ = std::move(records);
   have_results_ = !results_.empty();
   cursor_ = 0;
@@ -195,11 +218,22 @@ HRESULT StorageSession::AddRecord(const WINBIO_STORAGE_RECORD* record) {
     if (record->PayloadBlob != nullptr) {
       stored.payload.assign(record->PayloadBlob, record->PayloadBlob + record->PayloadBlobSize);
     }
+    // Name and template go in one transaction: the host's, or one of our own.
+    const bool own_transaction = !store_.in_write();
+    if (own_transaction) store_.BeginWrite();
     try {
+      if (!pending_name_.empty() && pending_identity_ == stored.identity) {
+        store_.NameSubject(stored.identity, pending_name_);
+      }
       store_.Add(stored);
+      if (own_transaction) store_.Commit();
     } catch (const DuplicateRecordError& duplicate) {
+      if (own_transaction) store_.Rollback();
       last_error_ = duplicate.what();
       return kStorageDuplicate;
+    } catch (...) {
+      if (own_transaction) store_.Rollback();
+      throw;
     }
     return S_OK;
   });

@@ -9,8 +9,13 @@
 // result set); WINBIO_E_DATABASE_NO_MORE_RECORDS past the last record; kStorageDuplicate when
 // the identity already has a template for that finger; E_FAIL when the database failed, with
 // the reason kept in the session.
+//
+// Damaged records (see TemplateStore) never reach the engine: the session leaves them out of
+// every result set and reports each one once through its damage callback.
 #pragma once
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +43,28 @@ class StorageSession {
   // The reason for the last E_FAIL result, empty when none.
   const std::string& last_error() const { return last_error_; }
 
+  // Called once per damaged record that a query met and left out.
+  void OnDamagedRecord(std::function<void(const StoredRecord&)> callback) {
+    on_damaged_ = std::move(callback);
+  }
+  // Hands a damaged record to the callback unless it was already reported (by id).
+  void ReportDamage(const StoredRecord& record) {
+    if (reported_damage_.insert(record.id).second && on_damaged_) on_damaged_(record);
+  }
+
+  // The name AddRecord gives identity when it stores a record for it, in the same transaction,
+  // so that a subject's name and template are stored together or not at all.
+  void NameOnAdd(const IdentityBytes& identity, const std::string& name) {
+    pending_identity_ = identity;
+    pending_name_ = name;
+  }
+
+  // The store's write transaction (TemplateStore::BeginWrite), held by the host across the
+  // duplicate check and the commit. BeginWrite throws StoreError; Rollback never throws.
+  void BeginWrite();
+  void Commit();
+  void Rollback() noexcept;
+
   // Slot bodies; the C slots find the session through the pipeline and call these.
   HRESULT QueryBySubject(const WINBIO_IDENTITY* identity, WINBIO_BIOMETRIC_SUBTYPE sub_factor);
   HRESULT QueryByContent(WINBIO_BIOMETRIC_SUBTYPE sub_factor);
@@ -56,6 +83,10 @@ class StorageSession {
   size_t cursor_ = 0;
   WINBIO_IDENTITY current_identity_{};
   std::string last_error_;
+  std::function<void(const StoredRecord&)> on_damaged_;
+  std::set<int64_t> reported_damage_;
+  IdentityBytes pending_identity_{};
+  std::string pending_name_;
 };
 
 // The constant table; its slots expect Pipeline->StorageContext to be a StorageSession*.

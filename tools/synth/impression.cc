@@ -47,9 +47,15 @@ constexpr double kBreakStrength = 0.55;
 constexpr double kRimLightening = 0.35;
 // Half width of the ridge-to-valley transition in units of the master's ridge value.
 constexpr double kInkRamp = 0.40;
-constexpr double kSensorNoise = 5.0;  // grey levels, standard deviation
+constexpr double kSensorNoise = 5.0;  // grey levels, standard deviation, on the finger
+// A real sensor's empty glass is light, flat and nearly noiseless; a textured background is
+// taken for skin by the engine's foreground and grows invented ridges there. The background
+// keeps this share of the sensor noise, and the skin darkens the valleys a little so that the
+// finger's soft outline shows.
+constexpr double kBackgroundNoiseShare = 0.15;
 constexpr double kBackgroundCell = 120.0;
-constexpr double kBackgroundWander = 8.0;  // grey levels
+constexpr double kBackgroundWander = 2.0;  // grey levels
+constexpr double kSkinTone = 18.0;         // grey levels
 
 void Require(bool ok, const std::string& message) {
   if (!ok) throw std::invalid_argument("synthetic impression: " + message);
@@ -164,7 +170,7 @@ Image RenderImpression(const Master& master, const ImpressionParams& params, uin
           std::min(std::min(mx, master.width - 1.0 - mx), std::min(my, master.height - 1.0 - my));
       const double contact =
           SmoothStep(1.0, 1.0 - kBorderSoftness, radius) * SmoothStep(0.0, kCanvasFade, edge);
-      double grey = background_grey + kBackgroundWander * background.At(x, y);
+      double grey = background_grey + kBackgroundWander * background.At(x, y) - kSkinTone * contact;
       if (contact > 0.0) {
         const double slip = SmoothStep(kRigidCore, 1.0, radius);
         mx += slip * WaveSum(waves_x, mx, my);
@@ -177,7 +183,8 @@ Image RenderImpression(const Master& master, const ImpressionParams& params, uin
             SmoothStep(local_threshold - kInkRamp, local_threshold + kInkRamp, ridge);
         grey -= (grey - ridge_grey) * contact * ink;
       }
-      grey += params.noise * kSensorNoise * rng.Normal();
+      grey += params.noise * kSensorNoise *
+              (kBackgroundNoiseShare + (1.0 - kBackgroundNoiseShare) * contact) * rng.Normal();
       image.pixels[static_cast<size_t>(y) * params.width + x] =
           static_cast<uint8_t>(RoundToInt(Clamp(grey, 0.0, 255.0)));
     }

@@ -79,5 +79,69 @@ TEST(SynthEngine, DefaultSetMatchesGenuineAndRejectsImpostors) {
   FreeMatchWork(work);
 }
 
+// The engine's foreground on every print of the demo's default set (10 fingers, 4 impressions)
+// covers the drawn finger and little else, and every minutia it keeps lies on it. A textured
+// background is taken for skin and grows invented ridges and minutiae off the print.
+TEST(SynthEngine, ForegroundHugsTheDrawnFingerOnEveryDemoPrint) {
+  constexpr int kBlock = 16;
+  GenerateSet(SetParams{10, 4, 7, 388, 374}, [&](int finger, int impression, const Image& image) {
+    SCOPED_TRACE(ImpressionFileName(finger, impression));
+    const int width = image.width * 550 / 500;
+    const int height = image.height * 550 / 500;
+    GrayImage working = AllocGrayImage(width, height);
+    GrayImage mask = AllocGrayImage(width, height);
+    ASSERT_NE(working, nullptr);
+    ASSERT_NE(mask, nullptr);
+    ASSERT_TRUE(ResampleImage(image.pixels.data(), image.width, image.height, 500, working, width,
+                              height, 550));
+    // The drawn finger, block by block: ridge ink (the background never comes near it).
+    std::vector<bool> drawn((width / kBlock) * (height / kBlock));
+    for (int by = 0; by < height / kBlock; ++by) {
+      for (int bx = 0; bx < width / kBlock; ++bx) {
+        int dark = 0;
+        for (int y = by * kBlock; y < (by + 1) * kBlock; ++y) {
+          for (int x = bx * kBlock; x < (bx + 1) * kBlock; ++x) dark += working[y][x] < 128;
+        }
+        drawn[by * (width / kBlock) + bx] = dark >= 8;
+      }
+    }
+    Features features;
+    ASSERT_TRUE(AllocFeatureRecords(&features.set, &features.summary));
+    EngineParams params;
+    InitEngineParams(&params);
+    params.ExportMask = 1;
+    params.MaskImage = mask;
+    EXPECT_EQ(FeaturesExtractionEx(&params, width, height, working, 100, features.set,
+                                   features.summary, 1024, 3),
+              1);
+    int drawn_blocks = 0, covered = 0, foreground_blocks = 0, spilled = 0;
+    for (int by = 0; by < height / kBlock; ++by) {
+      for (int bx = 0; bx < width / kBlock; ++bx) {
+        int print = 0;
+        for (int y = by * kBlock; y < (by + 1) * kBlock; ++y) {
+          for (int x = bx * kBlock; x < (bx + 1) * kBlock; ++x) print += mask[y][x] == 0;
+        }
+        const bool foreground = print * 2 > kBlock * kBlock;
+        const bool is_drawn = drawn[by * (width / kBlock) + bx];
+        drawn_blocks += is_drawn;
+        covered += is_drawn && foreground;
+        foreground_blocks += foreground;
+        spilled += foreground && !is_drawn;
+      }
+    }
+    ASSERT_GT(drawn_blocks, 0);
+    EXPECT_GE(covered, drawn_blocks * 85 / 100) << covered << " of " << drawn_blocks;
+    EXPECT_LE(spilled, foreground_blocks * 15 / 100) << spilled << " of " << foreground_blocks;
+    for (int i = 0; i < features.set->Count; ++i) {
+      const int x = features.set->X[i] + params.CropX;
+      const int y = features.set->Y[i] + params.CropY;
+      ASSERT_TRUE(x >= 0 && y >= 0 && x < width && y < height);
+      EXPECT_EQ(mask[y][x], 0) << "minutia " << i << " at (" << x << ", " << y << ")";
+    }
+    FreeGrayImage(working);
+    FreeGrayImage(mask);
+  });
+}
+
 }  // namespace
 }  // namespace ridgeline::synth

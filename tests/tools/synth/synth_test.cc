@@ -50,7 +50,7 @@ TEST(SynthDeterminism, SmallPrintMatchesItsPinnedHash) {
   const Master master = GenerateMaster(master_params, 1);
   const Image image = RenderImpression(master, ImpressionParams{64, 64, 20.0, 10.0, 6.0, 1.0}, 2);
   EXPECT_EQ(Fnv1a(master.ridges), 0x7B9154B2B592FA69ull);
-  EXPECT_EQ(Fnv1a(image.pixels), 0xD65F1E76B85A2EB2ull);
+  EXPECT_EQ(Fnv1a(image.pixels), 0x11FE959651B17E10ull);
 }
 
 TEST(SynthDeterminism, SameSeedSameBytesOtherSeedOtherPrint) {
@@ -77,7 +77,7 @@ TEST(SynthDeterminism, SetPrintsComeInOrderAndDoNotDependOnTheSetSize) {
     EXPECT_EQ(image.width, 48);
     EXPECT_EQ(image.height, 40);
   });
-  EXPECT_EQ(Fnv1a(first), 0xED93E2D48DC7BF9Bull);
+  EXPECT_EQ(Fnv1a(first), 0x89D5030D4F7C6A47ull);
   EXPECT_EQ(order, (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}, {2, 1}, {2, 2}}));
 }
 
