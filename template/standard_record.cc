@@ -221,13 +221,19 @@ bool ParseAnsi2004(Parse& p, ByteReader& reader) {
   r.format = RecordFormat::kAnsi378_2004;
   if (!reader.Skip(8) || !ReadU16Be(reader, &short_length)) return p.Fail("header truncated");
   p.length_field = short_length;
-  if (short_length == 0 && !ReadU32Be(reader, &p.length_field)) return p.Fail("header truncated");
+  if (short_length == 0) {
+    if (!ReadU32Be(reader, &p.length_field)) return p.Fail("header truncated");
+    if (p.length_field <= 0xFFFF && !p.lenient) {
+      return p.Fail("the long length form is used for a record under 64 KiB");
+    }
+  }
   if (!ReadU16Be(reader, &r.cbeff_owner) || !ReadU16Be(reader, &r.cbeff_type) ||
       !ReadU16Be(reader, &r.equipment) || !ReadU16Be(reader, &width) ||
       !ReadU16Be(reader, &height) || !ReadU16Be(reader, &xr) || !ReadU16Be(reader, &yr) ||
       !reader.ReadU8(&views) || !reader.ReadU8(&reserved)) {
     return p.Fail("header truncated");
   }
+  if (reserved != 0 && !p.lenient) return p.Fail("the header's reserved byte is not 0");
   FingerView frame;
   frame.width = width, frame.height = height, frame.x_resolution = xr, frame.y_resolution = yr;
   return ParseViews2004(p, reader, views, false, frame);
@@ -243,6 +249,7 @@ bool ParseIso2005(Parse& p, ByteReader& reader) {
       !ReadU16Be(reader, &yr) || !reader.ReadU8(&views) || !reader.ReadU8(&reserved)) {
     return p.Fail("header truncated");
   }
+  if (reserved != 0 && !p.lenient) return p.Fail("the header's reserved byte is not 0");
   FingerView frame;
   frame.width = width, frame.height = height, frame.x_resolution = xr, frame.y_resolution = yr;
   return ParseViews2004(p, reader, views, true, frame);
@@ -263,6 +270,7 @@ bool ParseAnsi2009(Parse& p, ByteReader& reader, RecordFormat format) {
   if (!ReadU16Be(reader, &r.equipment) || !reader.ReadU8(&views) || !reader.ReadU8(&reserved)) {
     return p.Fail("header truncated");
   }
+  if (reserved != 0 && !p.lenient) return p.Fail("the header's reserved byte is not 0");
   for (int v = 0; v < views; ++v) {
     FingerView view;
     QualityBlock q;
@@ -293,6 +301,7 @@ bool ParseIso2011(Parse& p, ByteReader& reader) {
       !ReadU16Be(reader, &representations) || !reader.ReadU8(&r.certified)) {
     return p.Fail("header truncated");
   }
+  if (r.certified > 1 && !p.lenient) return p.Fail("the certification flag is neither 0 nor 1");
   for (int v = 0; v < representations; ++v) {
     const size_t start = reader.offset();
     uint32_t length = 0;
@@ -446,7 +455,7 @@ bool PutExtended(std::vector<uint8_t>& out, const FingerView& view, std::string*
   return true;
 }
 
-bool CheckView(const FingerView& view, std::string* error) {
+bool CheckView(const FingerView& view, bool nibbles, std::string* error) {
   if (view.minutiae.size() > 255) {
     *error = "a view holds at most 255 minutiae, not " + std::to_string(view.minutiae.size());
     return false;
@@ -460,8 +469,13 @@ bool CheckView(const FingerView& view, std::string* error) {
   }
   if (view.width < 0 || view.height < 0 || view.width > 0xFFFF || view.height > 0xFFFF ||
       view.x_resolution < 0 || view.y_resolution < 0 || view.x_resolution > 0xFFFF ||
-      view.y_resolution > 0xFFFF || view.view_number > 15 || view.impression_type > 15) {
-    *error = "a view's size, resolution, view number or impression type does not fit";
+      view.y_resolution > 0xFFFF) {
+    *error = "a view's size or resolution does not fit";
+    return false;
+  }
+  // The 2004/2005 editions pack the view number and impression type in one byte.
+  if (nibbles && (view.view_number > 15 || view.impression_type > 15)) {
+    *error = "a view number or impression type above 15 does not fit this format";
     return false;
   }
   return true;
@@ -621,7 +635,9 @@ bool WriteStandardRecord(const StandardRecord& record, std::vector<uint8_t>* out
     return false;
   }
   for (const FingerView& view : record.views) {
-    if (!CheckView(view, error)) return false;
+    const bool nibbles = record.format == RecordFormat::kAnsi378_2004 ||
+                         record.format == RecordFormat::kIso19794_2_2005;
+    if (!CheckView(view, nibbles, error)) return false;
   }
   std::vector<uint8_t> bytes = {'F', 'M', 'R', 0};
   const FingerView& first = record.views[0];

@@ -9,6 +9,7 @@
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
+#include "tools/cli/template_command.h"
 #include "tools/eval/eval_command.h"
 #include "tools/host/engine_library.h"
 #include "tools/store/sqlite_handle.h"
@@ -81,6 +82,8 @@ int Run(int argc, char** argv) {
   std::string stages;
   extract->add_option("--overlay", overlay, "draw minutiae and singular points into this PNG");
   extract->add_option("--stages", stages, "write the extraction's intermediate maps as PNGs here");
+  TemplateCommands records;
+  auto* record_command = AddTemplateCommands(app, extract, &records);
 
   auto* match = app.add_subcommand("match", "compare two impressions");
   std::string probe;
@@ -128,7 +131,7 @@ int Run(int argc, char** argv) {
   // The adapter reads its trace switch when it is loaded, which happens after this.
   if (trace && std::getenv("RIDGELINE_TRACE") == nullptr) setenv("RIDGELINE_TRACE", "stderr", 1);
   const bool needs_db = !demo->parsed() && !match->parsed() && !extract->parsed() &&
-                        !synth->parsed() && !eval->parsed();
+                        !synth->parsed() && !eval->parsed() && !record_command->parsed();
   if (needs_db && db.empty()) {
     std::cerr << "ridgeline: --db GALLERY is required for this command\n";
     return kExitBadInput;
@@ -141,7 +144,11 @@ int Run(int argc, char** argv) {
   if (identify->parsed()) return RunIdentify(options, image);
   if (list->parsed()) return RunList(options);
   if (remove->parsed()) return RunDelete(options, subject, delete_finger);
+  if (extract->parsed() && !records.export_options.format.empty()) {
+    return RunExtractTemplate(options, image, records.export_options);
+  }
   if (extract->parsed()) return RunExtract(options, image, overlay, stages);
+  if (record_command->parsed()) return RunTemplateCommands(records);
   if (match->parsed()) return RunMatch(options, probe, reference);
   if (eval->parsed()) {
     eval_options.trim = options.capture.trim;

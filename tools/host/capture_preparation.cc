@@ -17,6 +17,8 @@ Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& 
   Capture capture;
   capture.name = path.string();
   capture.image = ReadPrintImage(path);
+  capture.source_width = capture.image.width;
+  capture.source_height = capture.image.height;
   auto note = [&](const std::string& text) {
     if (notes != nullptr) notes->push_back(capture.name + ": " + text);
   };
@@ -29,6 +31,7 @@ Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& 
       dpi = kEngineDpi;
     }
   }
+  if (dpi != 0) capture.source_dpi = dpi;
   if (dpi != 0 && dpi != kEngineDpi) {
     const std::string before = Size(capture.image);
     capture.image = Resample(capture.image, dpi, kEngineDpi);
@@ -37,8 +40,11 @@ Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& 
   }
   if (options.trim) {
     const std::string before = Size(capture.image);
+    const TrimBox box = FindPrintBox(capture.image);
     PrintImage trimmed = TrimBackground(capture.image);
     if (trimmed.width != capture.image.width || trimmed.height != capture.image.height) {
+      capture.trim_left = box.left;
+      capture.trim_top = box.top;
       capture.image = std::move(trimmed);
       note("trimmed blank margins: " + before + " -> " + Size(capture.image));
     }
