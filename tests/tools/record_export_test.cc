@@ -126,7 +126,7 @@ TEST(RecordExportTest, AgreesWithAnotherExtractorsRecordsOfTheSameImages) {
     // ending's direction and 3 pixels back toward a bifurcation's stem), so the pairs spread by
     // about 3 pixels; a trim offset, a resolution slip or a flipped axis moves them by tens of
     // pixels, and a reversed or mirrored angle convention by 90 to 180 degrees.
-    EXPECT_GE(offsets.size() * 2, theirs.views[0].minutiae.size());
+    EXPECT_GE(offsets.size() * 5, theirs.views[0].minutiae.size() * 2);
     EXPECT_LT(Median(offsets), 3.5);
     EXPECT_LT(Median(angles), 15.0);
   }
@@ -283,11 +283,12 @@ TEST(RecordImportTest, AForeignRecordLandsOnTheEngineFrameWithAMapRebuiltFromIts
   EXPECT_GT(rebuilt, 20);
   EXPECT_GT(agree * 10, both * 7) << agree << " of " << both;
   // A damaged engine item is skipped: the standard minutiae are used.
+  const int count = set.Count;
   FingerView damaged = read.views[0];
   damaged.extended.push_back({kRidgelineItem, {kRidgelineItemFormat, 0, 0, 0, 0, 1, 2, 3}});
   ASSERT_TRUE(ImportView(*engine, damaged, &imported, &from_item, &error));
   EXPECT_FALSE(from_item);
-  EXPECT_EQ(imported.set()->Count, set.Count);
+  EXPECT_EQ(imported.set()->Count, count);
 }
 
 }  // namespace
