@@ -18,6 +18,7 @@
 #include "tools/cli/fingers.h"
 #include "tools/cli/gallery_commands.h"
 #include "tools/cli/reply.h"
+#include "tools/cli/template_command.h"
 #include "tools/eval/eval_command.h"
 #include "tools/fs/safe_files.h"
 #include "tools/host/engine_library.h"
@@ -153,6 +154,8 @@ int Run(int argc, char** argv) {
                    "engine's 550-dpi working image")
       ->check(CLI::IsMember({"input", "engine"}))
       ->capture_default_str();
+  TemplateCommands records;
+  auto* record_command = AddTemplateCommands(app, extract, &records);
 
   auto* match = app.add_subcommand("match", "compare two impressions");
   std::string probe;
@@ -222,7 +225,8 @@ int Run(int argc, char** argv) {
   g_trace = trace;
   if (trace && std::getenv("RIDGELINE_TRACE") == nullptr) setenv("RIDGELINE_TRACE", "stderr", 1);
   const bool needs_db = !demo->parsed() && !match->parsed() && !extract->parsed() &&
-                        !synth->parsed() && !eval->parsed() && !convert->parsed();
+                        !synth->parsed() && !eval->parsed() && !convert->parsed() &&
+                        !record_command->parsed();
   if (needs_db && db.empty()) {
     options.db = DefaultGalleryPath();
     if (options.db.empty()) {
@@ -240,10 +244,14 @@ int Run(int argc, char** argv) {
   if (identify->parsed()) return RunIdentify(options, image, top);
   if (list->parsed()) return RunList(options);
   if (remove->parsed()) return RunDelete(options, subject, delete_finger);
+  if (extract->parsed() && !records.export_options.format.empty()) {
+    return RunExtractTemplate(options, image, records.export_options);
+  }
   if (extract->parsed()) {
     extract_options.engine_frame = frame == "engine";
     return RunExtract(options, image, extract_options);
   }
+  if (record_command->parsed()) return RunTemplateCommands(records);
   if (match->parsed()) return RunMatch(options, probe, reference);
   if (convert->parsed()) return RunConvert(convert_options, options.capture.dpi);
   if (eval->parsed()) {

@@ -29,6 +29,14 @@ struct Capture {
   std::string name;  // the file it came from, for messages
   PrintImage image;
   CaptureFrame frame;
+  // Where the image lies in the file's own: its size and resolution, and the margins trimmed
+  // off the left and top after the image was brought to 500 dpi (the same trim as frame's; the
+  // record export reads these).
+  int source_width = 0;
+  int source_height = 0;
+  int source_dpi = 500;
+  int trim_left = 0;
+  int trim_top = 0;
 };
 
 enum class Outcome {

@@ -1,5 +1,8 @@
 #include "tools/store/template_store.h"
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,9 +228,23 @@ void TemplateStore::Initialise(const GalleryOptions& options) {
       db_->RollbackIfActive();
       throw;
     }
-    // WAL can only be chosen outside a transaction; it is a property of the file, so setting it
-    // again when another process already did is harmless.
-    db_->Execute("PRAGMA journal_mode=WAL");
+    // WAL can only be chosen outside a transaction; it is a property of the file, so once some
+    // process chose it nothing is left to do. The switch needs every other connection out of
+    // the file for a moment and SQLite does not wait for that through its busy handler, so a
+    // first enrollment racing others retries it for as long as the busy timeout would wait.
+    for (int attempt = 0;; ++attempt) {
+      Statement mode = db_->Prepare("PRAGMA journal_mode");
+      const bool wal = mode.Step() && mode.Text(0) == "wal";
+      mode.Run();
+      if (wal) break;
+      try {
+        db_->Execute("PRAGMA journal_mode=WAL");
+        break;
+      } catch (const StoreError&) {
+        if (attempt >= 200) throw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
   }
   if (application_id != kGalleryApplicationId) {
     throw StoreError("a SQLite database of another application, not a ridgeline gallery");
