@@ -1,5 +1,7 @@
 #include "tools/host/capture_preparation.h"
 
+#include <utility>
+
 #include "tools/image/background_trim.h"
 #include "tools/image/resolution.h"
 
@@ -14,9 +16,14 @@ std::string Size(const PrintImage& image) {
 
 Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& options,
                        std::vector<std::string>* notes) {
+  return PrepareCapture(ReadPrintImage(path), path.string(), options, notes);
+}
+
+Capture PrepareCapture(PrintImage decoded, std::string name, const CaptureOptions& options,
+                       std::vector<std::string>* notes) {
   Capture capture;
-  capture.name = path.string();
-  capture.image = ReadPrintImage(path);
+  capture.name = std::move(name);
+  capture.image = std::move(decoded);
   auto note = [&](const std::string& text) {
     if (notes != nullptr) notes->push_back(capture.name + ": " + text);
   };
@@ -29,17 +36,33 @@ Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& 
       dpi = kEngineDpi;
     }
   }
+  // A small image declaring a low resolution must not become a huge one: its size at 500 dpi is
+  // checked before anything of that size is allocated.
+  if (dpi > 0 && dpi < kEngineDpi) {
+    const int width = ScaledCaptureSide(capture.image.width, dpi, kEngineDpi);
+    const int height = ScaledCaptureSide(capture.image.height, dpi, kEngineDpi);
+    if (width > kMaxImageSide || height > kMaxImageSide) {
+      throw InputError(capture.name + ": " + Size(capture.image) + " pixels at " +
+                       std::to_string(dpi) + " dpi would be " + std::to_string(width) + " x " +
+                       std::to_string(height) + " at 500 dpi; larger than " +
+                       std::to_string(kMaxImageSide) + " pixels a side is refused");
+    }
+  }
+
   if (dpi != 0 && dpi != kEngineDpi) {
     const std::string before = Size(capture.image);
     capture.image = Resample(capture.image, dpi, kEngineDpi);
+    capture.frame.file_per_capture = static_cast<double>(dpi) / kEngineDpi;
     note("resampled from " + std::to_string(dpi) + " dpi (" + before + ") to 500 dpi (" +
          Size(capture.image) + ")");
   }
   if (options.trim) {
     const std::string before = Size(capture.image);
-    PrintImage trimmed = TrimBackground(capture.image);
-    if (trimmed.width != capture.image.width || trimmed.height != capture.image.height) {
-      capture.image = std::move(trimmed);
+    const TrimBox box = FindPrintBox(capture.image);
+    if (box.width != capture.image.width || box.height != capture.image.height) {
+      capture.image = TrimBackground(capture.image);
+      capture.frame.trim_left = box.left;
+      capture.frame.trim_top = box.top;
       note("trimmed blank margins: " + before + " -> " + Size(capture.image));
     }
   }

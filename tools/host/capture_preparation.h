@@ -25,4 +25,9 @@ constexpr int kMaxEngineSide = 931;
 Capture PrepareCapture(const std::filesystem::path& path, const CaptureOptions& options,
                        std::vector<std::string>* notes);
 
+// The same for an image already decoded (from memory, or handed over by a program); `name` is
+// used in messages.
+Capture PrepareCapture(PrintImage decoded, std::string name, const CaptureOptions& options,
+                       std::vector<std::string>* notes);
+
 }  // namespace ridgeline::tools

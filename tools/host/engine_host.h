@@ -15,10 +15,20 @@
 
 namespace ridgeline::tools {
 
+// Where a capture's pixels lie in the file it came from: the capture is the file resampled to
+// 500 dpi, then trimmed, so capture pixel (x, y) is file pixel
+// ((x + trim_left) * file_per_capture, (y + trim_top) * file_per_capture).
+struct CaptureFrame {
+  double file_per_capture = 1;  // the file's resolution / 500 dpi
+  int trim_left = 0;            // capture pixels, at 500 dpi
+  int trim_top = 0;
+};
+
 // One image ready for the sensor side to hand over: 500 dpi grey, trimmed as asked.
 struct Capture {
   std::string name;  // the file it came from, for messages
   PrintImage image;
+  CaptureFrame frame;
 };
 
 enum class Outcome {

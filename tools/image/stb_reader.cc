@@ -49,6 +49,12 @@ PrintImage DecodeWithStb(std::span<const uint8_t> bytes, const std::string& name
     throw InputError(name + ": unreadable " + format + " (" + stbi_failure_reason() + ")");
   }
   CheckImageSize(width, height, name);
+  // stb fills the pixels a truncated PGM lacks with zeros instead of failing; a binary PGM
+  // holds at least one byte per pixel after its header.
+  if (format == "PGM" && bytes.size() < static_cast<size_t>(width) * height) {
+    throw InputError(name + ": truncated PGM (" + std::to_string(bytes.size()) + " bytes for " +
+                     std::to_string(width) + " x " + std::to_string(height) + " pixels)");
+  }
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(data, length, &width, &height, &channels, 1), stbi_image_free);
   if (!pixels) {
