@@ -335,6 +335,14 @@ std::unique_ptr<Features> FromTemplate(std::span<const uint8_t> bytes) {
   return features;
 }
 
+// Template bytes copied out of a Python object, wiped when the call is done with them.
+struct WipedBytes : std::vector<uint8_t> {
+  WipedBytes() = default;
+  WipedBytes(const WipedBytes&) = delete;
+  WipedBytes& operator=(const WipedBytes&) = delete;
+  ~WipedBytes() { SecureZeroMemory(data(), size()); }
+};
+
 // Features as they are, or template bytes copied for decoding without the GIL.
 const Features* ComparandOf(const py::handle& value, const char* role,
                             std::vector<uint8_t>* bytes) {
@@ -355,7 +363,7 @@ const Features* ComparandOf(const py::handle& value, const char* role,
 
 // The caller's Features stay alive for the call: the arguments hold their Python objects.
 int Compare(const py::object& probe, const py::object& reference) {
-  std::vector<uint8_t> probeBytes, referenceBytes;
+  WipedBytes probeBytes, referenceBytes;
   const Features* p = ComparandOf(probe, "probe", &probeBytes);
   const Features* r = ComparandOf(reference, "reference", &referenceBytes);
   const py::gil_scoped_release release;
