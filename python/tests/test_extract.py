@@ -152,6 +152,21 @@ class TestBadInput:
         assert issubclass(ridgeline.CaptureError, ridgeline.Error)
         assert issubclass(ridgeline.ImageError, ValueError)
 
+    def test_damaged_files_raise_or_extract_never_crash(self, synthetic):
+        data = synthetic["1_1"].read_bytes()
+        rng = np.random.default_rng(5)
+        damaged = [data[:n] for n in range(0, len(data), len(data) // 12)]
+        for _ in range(16):
+            copy = bytearray(data)
+            for position in rng.integers(0, len(copy), 6):
+                copy[position] ^= 0xFF
+            damaged.append(bytes(copy))
+        for image in damaged:
+            try:
+                ridgeline.extract(image)
+            except (ridgeline.ImageError, ridgeline.CaptureError):
+                pass
+
     def test_frame_names(self, synthetic):
         features = ridgeline.extract(synthetic["1_1"])
         with pytest.raises(ValueError):
