@@ -113,5 +113,33 @@ TEST_F(CapturePreparation, SidesOutsideTheEnginesWindowAreRefused) {
             470);
 }
 
+TEST_F(CapturePreparation, DecodedImagesArePreparedLikeFilesAndKeepTheirFrame) {
+  const fs::path path = Platen(400, 300, 100, 50, 200, 200);
+  const Capture from_file = PrepareCapture(path, {}, nullptr);
+  const Capture from_memory = PrepareImage(ReadPrintImage(path), "memory", {}, nullptr);
+  EXPECT_EQ(from_memory.name, "memory");
+  EXPECT_EQ(from_memory.image.pixels, from_file.image.pixels);
+  EXPECT_EQ(from_memory.frame.trim_left, 100 - 16);
+  EXPECT_EQ(from_memory.frame.trim_top, 50 - 16);
+  const Capture doubled = PrepareImage(ReadPrintImage(path), "memory", {.dpi = 1000}, nullptr);
+  EXPECT_DOUBLE_EQ(doubled.frame.file_per_capture, 2.0);
+}
+
+TEST_F(CapturePreparation, LowResolutionThatWouldBlowUpTheImageIsRefusedFirst) {
+  PrintImage image;
+  image.width = image.height = 2000;
+  image.pixels.assign(2000 * 2000, 128);
+  // 2000 pixels at 100 dpi would be 10000 a side at 500 dpi.
+  try {
+    PrepareImage(image, "big", {.dpi = 100}, nullptr);
+    FAIL() << "accepted";
+  } catch (const InputError& error) {
+    EXPECT_NE(std::string(error.what()).find("100 dpi"), std::string::npos) << error.what();
+  }
+  image.width = image.height = 600;
+  image.pixels.assign(600 * 600, 128);
+  EXPECT_THROW(PrepareImage(image, "big", {.dpi = 100, .trim = false}, nullptr), InputError);
+}
+
 }  // namespace
 }  // namespace ridgeline::tools

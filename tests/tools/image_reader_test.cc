@@ -192,6 +192,12 @@ TEST(ImageReader, TruncatedFilesAreRefusedAtEveryLength) {
   }
 }
 
+TEST(ImageReader, PgmMissingPixelsIsRefusedNotFilled) {
+  std::vector<uint8_t> pgm = Pgm(Gradient(40, 30));
+  pgm.resize(pgm.size() - 40);  // the last row
+  EXPECT_THROW(DecodePrintImage(pgm, "short.pgm"), InputError);
+}
+
 TEST(ImageReader, CorruptedBytesAreDecodedOrRefusedNeverReadBeyond) {
   const PrintImage source = Gradient(24, 18);
   const std::vector<std::vector<uint8_t>> files = {

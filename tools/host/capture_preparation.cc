@@ -1,5 +1,7 @@
 #include "tools/host/capture_preparation.h"
 
+#include <utility>
+
 #include "tools/image/background_trim.h"
 #include "tools/image/resolution.h"
 

@@ -1,0 +1,514 @@
+// `import ridgeline`: the engine object for Python programs. Images go through the command-line
+// tool's own readers and capture preparation (resolution, trimming, size limits), so a script sees
+// the same features, scores and decisions as `ridgeline extract` and `ridgeline match`. The GIL is
+// released while an image is decoded, extracted or compared, so a thread pool runs on all cores;
+// each running call borrows an Engine of its own from a pool (an Engine serves one thread).
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/capture_resolution.h"
+#include "engine/engine.h"
+#include "engine/feature_frame.h"
+#include "platform/secure_zero.h"
+#include "template/template_container.h"
+#include "tools/host/capture_preparation.h"
+#include "tools/image/print_image.h"
+
+namespace py = pybind11;
+
+namespace ridgeline::python {
+namespace {
+
+// A capture the engine refused, with the engine's reason.
+struct CaptureFailure {
+  std::string message;
+  std::string reason;  // "image size", "bad capture", "too few minutiae"
+};
+// Template bytes that fail the structural check.
+struct TemplateFailure {
+  std::string message;
+};
+
+// Engines lent to running calls; returned on scope exit. Creating one per call would rebuild
+// the matcher's work area every time.
+class EnginePool {
+ public:
+  class Lease {
+   public:
+    explicit Lease(EnginePool& pool) : pool_(pool), engine_(pool.Take()) {}
+    ~Lease() { pool_.Give(std::move(engine_)); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Engine& operator*() const { return *engine_; }
+    Engine* operator->() const { return engine_.get(); }
+
+   private:
+    EnginePool& pool_;
+    std::unique_ptr<Engine> engine_;
+  };
+
+ private:
+  std::unique_ptr<Engine> Take() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<Engine> engine = std::move(idle_.back());
+        idle_.pop_back();
+        return engine;
+      }
+    }
+    std::unique_ptr<Engine> engine = Engine::Create();
+    if (!engine) throw std::bad_alloc();
+    return engine;
+  }
+  void Give(std::unique_ptr<Engine> engine) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (engine && idle_.size() < kMaxIdle) idle_.push_back(std::move(engine));
+  }
+
+  static constexpr size_t kMaxIdle = 16;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Engine>> idle_;
+};
+
+EnginePool& Pool() {
+  // Never destroyed: threads may still hold leases while the interpreter shuts down.
+  static EnginePool* pool = new EnginePool;
+  return *pool;
+}
+
+// Features of one print: the accepted sample (the probe side of a comparison), the template an
+// enrollment stores of it and that template decoded (the reference side), and where the engine's
+// frame lies in the caller's image.
+struct Features {
+  std::string name;
+  FeaturePair probe;
+  FeaturePair reference;
+  std::vector<uint8_t> template_bytes;
+  int crop_x = 0;
+  int crop_y = 0;
+  bool has_input_frame = false;  // false for features read from a template
+  int ppi = kSensorResolution;   // of the caller's image
+  int trim_left = 0;             // capture pixels cut off by the trimming, at 500 ppi
+  int trim_top = 0;
+
+  Features() = default;
+  Features(const Features&) = delete;
+  Features& operator=(const Features&) = delete;
+  ~Features() { SecureZeroMemory(template_bytes.data(), template_bytes.size()); }
+
+  // One coordinate of the engine frame (crop origin not yet added) in the caller's image.
+  int ToInput(int engine, int crop, int trim) const {
+    const int capture = WorkingToCapture(engine + crop) + trim;
+    return ppi == kSensorResolution ? capture : SourcePosition(capture, ppi, kSensorResolution);
+  }
+};
+
+enum class Frame { kInput, kEngine };
+
+Frame ParseFrame(const std::string& frame) {
+  if (frame == "input") return Frame::kInput;
+  if (frame == "engine") return Frame::kEngine;
+  throw py::value_error("frame must be \"input\" or \"engine\", not \"" + frame + "\"");
+}
+
+py::dtype MinutiaDtype() {
+  py::list fields;
+  fields.append(py::make_tuple("x", "<i4"));
+  fields.append(py::make_tuple("y", "<i4"));
+  fields.append(py::make_tuple("angle", "<i2"));
+  fields.append(py::make_tuple("type", "u1"));
+  fields.append(py::make_tuple("quality", "u1"));
+  return py::dtype::from_args(fields);
+}
+
+py::dtype SingularDtype() {
+  py::list fields;
+  fields.append(py::make_tuple("x", "<i4"));
+  fields.append(py::make_tuple("y", "<i4"));
+  fields.append(py::make_tuple("direction", "<i2"));
+  fields.append(py::make_tuple("type", "i1"));
+  return py::dtype::from_args(fields);
+}
+
+#pragma pack(push, 1)
+struct MinutiaRow {
+  int32_t x, y;
+  int16_t angle;
+  uint8_t type, quality;
+};
+struct SingularRow {
+  int32_t x, y;
+  int16_t direction;
+  int8_t type;
+};
+#pragma pack(pop)
+
+py::array Minutiae(const Features& f, const std::string& frameName) {
+  const bool input = ParseFrame(frameName) == Frame::kInput && f.has_input_frame;
+  const FeatureSet& set = *f.probe.set();
+  py::array out(MinutiaDtype(), py::array::ShapeContainer{static_cast<py::ssize_t>(set.Count)});
+  auto* rows = static_cast<MinutiaRow*>(out.mutable_data());
+  for (int i = 0; i < set.Count; ++i) {
+    rows[i].x = input ? f.ToInput(set.X[i], f.crop_x, f.trim_left) : set.X[i];
+    rows[i].y = input ? f.ToInput(set.Y[i], f.crop_y, f.trim_top) : set.Y[i];
+    rows[i].angle = static_cast<int16_t>(input ? StandardAngle(set.Angle[i]) : set.Angle[i]);
+    rows[i].type = set.Type[i];
+    rows[i].quality = set.Variation[i];
+  }
+  return out;
+}
+
+py::array SingularPoints(const Features& f, const std::string& frameName) {
+  const bool input = ParseFrame(frameName) == Frame::kInput && f.has_input_frame;
+  const FeatureSummary& summary = *f.probe.summary();
+  const int count = std::clamp(summary.Count, 0, kSingularCapacity);
+  py::array out(SingularDtype(), py::array::ShapeContainer{static_cast<py::ssize_t>(count)});
+  auto* rows = static_cast<SingularRow*>(out.mutable_data());
+  for (int i = 0; i < count; ++i) {
+    rows[i].x = input ? f.ToInput(summary.X[i], f.crop_x, f.trim_left) : summary.X[i];
+    rows[i].y = input ? f.ToInput(summary.Y[i], f.crop_y, f.trim_top) : summary.Y[i];
+    rows[i].direction = summary.Direction[i];
+    rows[i].type = static_cast<int8_t>(summary.Type[i]);
+  }
+  return out;
+}
+
+py::array_t<uint8_t> BlockMap(const Features& f) {
+  const FeatureSet& set = *f.probe.set();
+  py::array_t<uint8_t> out(
+      {static_cast<py::ssize_t>(set.BlockRows), static_cast<py::ssize_t>(set.BlockCols)});
+  auto cells = out.mutable_unchecked<2>();
+  for (int r = 0; r < set.BlockRows; ++r) {
+    for (int c = 0; c < set.BlockCols; ++c) cells(r, c) = set.DirectionMap[r][c];
+  }
+  return out;
+}
+
+// The acceptance and the enrollment's template round trip of one prepared capture, as the
+// evaluation and `ridgeline match` do it: one engine carries on from the acceptance to the
+// encoding, as one context. Runs without the GIL.
+std::unique_ptr<Features> AcceptCapture(const tools::Capture& capture) {
+  auto features = std::make_unique<Features>();
+  features->name = capture.name;
+  EnginePool::Lease engine(Pool());
+  AcceptedSample sample;
+  const AcceptStatus status =
+      engine->Accept(capture.image.pixels, capture.image.width, capture.image.height, &sample);
+  switch (status) {
+    case AcceptStatus::kAccepted:
+      break;
+    case AcceptStatus::kOutOfMemory:
+      throw std::bad_alloc();
+    case AcceptStatus::kSizeRefused:
+      throw CaptureFailure{capture.name + ": " + std::to_string(capture.image.width) + " x " +
+                               std::to_string(capture.image.height) +
+                               " pixels at 500 ppi: " + AcceptStatusText(status),
+                           "image size"};
+    case AcceptStatus::kBadCapture:
+      throw CaptureFailure{capture.name + ": bad capture: " + AcceptStatusText(status),
+                           "bad capture"};
+    case AcceptStatus::kTooFewMinutiae:
+      throw CaptureFailure{capture.name + ": no usable fingerprint found (" +
+                               std::to_string(sample.features.set()->Count) +
+                               " minutiae on usable ridge area, too few)",
+                           "too few minutiae"};
+  }
+  EncodedTemplate encoded = engine->EncodeTemplate(sample.features);
+  if (encoded.bytes.empty() || !engine->DecodeTemplate(encoded.bytes, &features->reference)) {
+    SecureZeroMemory(encoded.bytes.data(), encoded.bytes.size());
+    throw CaptureFailure{capture.name + ": no usable fingerprint found (nothing to store)",
+                         "too few minutiae"};
+  }
+  features->template_bytes = std::move(encoded.bytes);
+  features->probe = std::move(sample.features);
+  features->crop_x = sample.crop_x;
+  features->crop_y = sample.crop_y;
+  features->has_input_frame = true;
+  features->ppi = static_cast<int>(std::lround(kSensorResolution * capture.frame.file_per_capture));
+  features->trim_left = capture.frame.trim_left;
+  features->trim_top = capture.frame.trim_top;
+  return features;
+}
+
+// What the caller's image is: decoded pixels, file bytes or a path.
+struct ImageSource {
+  std::optional<tools::PrintImage> pixels;
+  std::vector<uint8_t> bytes;
+  std::optional<std::filesystem::path> path;
+  std::string name;
+};
+
+ImageSource SourceOf(const py::handle& image) {
+  ImageSource source;
+  if (py::isinstance<py::array>(image)) {
+    const py::array array = py::reinterpret_borrow<py::array>(image);
+    if (!array.dtype().is(py::dtype::of<uint8_t>())) {
+      throw py::type_error("image array must have dtype uint8 (8-bit grey), not " +
+                           std::string(py::str(array.dtype())));
+    }
+    if (array.ndim() != 2) {
+      throw py::type_error("image array must be 2-D (rows x columns of grey), not " +
+                           std::to_string(array.ndim()) + "-D");
+    }
+    source.name = "<array>";
+    tools::CheckImageSize(static_cast<int>(std::min<py::ssize_t>(array.shape(1), 1 << 30)),
+                          static_cast<int>(std::min<py::ssize_t>(array.shape(0), 1 << 30)),
+                          source.name);
+    tools::PrintImage decoded;
+    decoded.width = static_cast<int>(array.shape(1));
+    decoded.height = static_cast<int>(array.shape(0));
+    decoded.format = "array";
+    decoded.pixels.resize(static_cast<size_t>(decoded.width) * decoded.height);
+    const auto view = py::reinterpret_borrow<py::array_t<uint8_t>>(array).unchecked<2>();
+    for (int y = 0; y < decoded.height; ++y) {
+      for (int x = 0; x < decoded.width; ++x) {
+        decoded.pixels[static_cast<size_t>(y) * decoded.width + x] = view(y, x);
+      }
+    }
+    source.pixels = std::move(decoded);
+  } else if (py::isinstance<py::bytes>(image) || py::isinstance<py::bytearray>(image) ||
+             py::isinstance<py::memoryview>(image)) {
+    const py::buffer_info info = py::reinterpret_borrow<py::buffer>(image).request();
+    if (info.ndim != 1 || info.itemsize != 1 || info.strides[0] != 1) {
+      throw py::type_error("image bytes must be a flat byte buffer");
+    }
+    const auto* data = static_cast<const uint8_t*>(info.ptr);
+    source.bytes.assign(data, data + info.size);
+    source.name = "<bytes>";
+  } else if (py::isinstance<py::str>(image) || py::hasattr(image, "__fspath__")) {
+    const std::string path = py::str(py::module_::import("os").attr("fspath")(image));
+    source.path = std::filesystem::path(path);
+    source.name = path;
+  } else {
+    throw py::type_error(
+        "image must be a 2-D numpy.uint8 array, a path or the bytes of an image file, not " +
+        std::string(py::str(py::type::handle_of(image).attr("__name__"))));
+  }
+  return source;
+}
+
+std::unique_ptr<Features> Extract(const py::object& image, std::optional<int> ppi, bool trim) {
+  if (ppi && (*ppi < kMinCaptureResolution || *ppi > kMaxCaptureResolution)) {
+    throw py::value_error("ppi must be " + std::to_string(kMinCaptureResolution) + " to " +
+                          std::to_string(kMaxCaptureResolution) + ", not " + std::to_string(*ppi));
+  }
+  ImageSource source = SourceOf(image);
+  tools::CaptureOptions options;
+  options.dpi = ppi.value_or(source.pixels ? kSensorResolution : 0);
+  options.trim = trim;
+  const py::gil_scoped_release release;
+  tools::PrintImage decoded = source.pixels ? std::move(*source.pixels)
+                              : source.path ? tools::ReadPrintImage(*source.path)
+                                            : tools::DecodePrintImage(source.bytes, source.name);
+  SecureZeroMemory(source.bytes.data(), source.bytes.size());
+  const tools::Capture capture =
+      tools::PrepareImage(std::move(decoded), source.name, options, nullptr);
+  return AcceptCapture(capture);
+}
+
+// Template bytes as features (reference and probe alike), after the structural check.
+std::unique_ptr<Features> FromTemplate(std::span<const uint8_t> bytes) {
+  if (!CheckMinutiaTemplate(bytes)) {
+    throw TemplateFailure{"not a well-formed template (" + std::to_string(bytes.size()) +
+                          " bytes)"};
+  }
+  auto features = std::make_unique<Features>();
+  features->name = "<template>";
+  EnginePool::Lease engine(Pool());
+  if (!engine->DecodeTemplate(bytes, &features->probe)) throw std::bad_alloc();
+  features->template_bytes.assign(bytes.begin(), bytes.end());
+  // A template is what a reference is compared as already; the probe side reads the same set.
+  if (!engine->DecodeTemplate(bytes, &features->reference)) throw std::bad_alloc();
+  return features;
+}
+
+// Template bytes copied out of a Python object, wiped when the call is done with them.
+struct WipedBytes : std::vector<uint8_t> {
+  WipedBytes() = default;
+  WipedBytes(const WipedBytes&) = delete;
+  WipedBytes& operator=(const WipedBytes&) = delete;
+  ~WipedBytes() { SecureZeroMemory(data(), size()); }
+};
+
+// Features as they are, or template bytes copied for decoding without the GIL.
+const Features* ComparandOf(const py::handle& value, const char* role,
+                            std::vector<uint8_t>* bytes) {
+  if (py::isinstance<Features>(value)) return &value.cast<const Features&>();
+  if (py::isinstance<py::bytes>(value) || py::isinstance<py::bytearray>(value) ||
+      py::isinstance<py::memoryview>(value)) {
+    const py::buffer_info info = py::reinterpret_borrow<py::buffer>(value).request();
+    if (info.ndim != 1 || info.itemsize != 1 || info.strides[0] != 1) {
+      throw py::type_error(std::string(role) + " bytes must be a flat byte buffer");
+    }
+    const auto* data = static_cast<const uint8_t*>(info.ptr);
+    bytes->assign(data, data + info.size);
+    return nullptr;
+  }
+  throw py::type_error(std::string(role) + " must be Features or template bytes, not " +
+                       std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+}
+
+// The caller's Features stay alive for the call: the arguments hold their Python objects.
+int Compare(const py::object& probe, const py::object& reference) {
+  WipedBytes probeBytes, referenceBytes;
+  const Features* p = ComparandOf(probe, "probe", &probeBytes);
+  const Features* r = ComparandOf(reference, "reference", &referenceBytes);
+  const py::gil_scoped_release release;
+  std::unique_ptr<Features> probeOwned, referenceOwned;
+  if (p == nullptr) p = (probeOwned = FromTemplate(probeBytes)).get();
+  if (r == nullptr) r = (referenceOwned = FromTemplate(referenceBytes)).get();
+  EnginePool::Lease engine(Pool());
+  // The probe as accepted against the reference as enrolled: what a verification scores.
+  return engine->Compare(*p->probe.set(), *r->reference.set());
+}
+
+py::object MakeException(py::module_& m, const char* name, py::handle base, const char* doc) {
+  const std::string qualified = std::string("ridgeline.") + name;
+  PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base.ptr(), nullptr);
+  if (type == nullptr) throw py::error_already_set();
+  py::object object = py::reinterpret_steal<py::object>(type);
+  m.attr(name) = object;
+  return object;
+}
+
+}  // namespace
+}  // namespace ridgeline::python
+
+PYBIND11_MODULE(ridgeline, m) {
+  using namespace ridgeline::python;
+  namespace rl = ridgeline;
+  m.doc() =
+      "Fingerprint feature extraction and matching.\n\n"
+      "extract() reads an image (numpy array, path or file bytes) and returns its Features;\n"
+      "compare() scores a probe against a reference; matches() decides at a match level.\n"
+      "Images are read, resampled to 500 ppi and trimmed exactly as the `ridgeline` command\n"
+      "does, so scores and decisions equal the command's.";
+
+  const py::object error =
+      MakeException(m, "Error", PyExc_Exception, "Base class of the errors ridgeline raises.");
+  const py::object imageError =
+      MakeException(m, "ImageError", py::make_tuple(error, py::handle(PyExc_ValueError)),
+                    "The image cannot be read, or its size is outside what the engine takes.");
+  const py::object captureError =
+      MakeException(m, "CaptureError", py::make_tuple(error, py::handle(PyExc_ValueError)),
+                    "The engine refused the capture; `reason` says why (\"image size\",\n"
+                    "\"bad capture\" or \"too few minutiae\").");
+  const py::object templateError =
+      MakeException(m, "TemplateError", py::make_tuple(error, py::handle(PyExc_ValueError)),
+                    "Template bytes that are not a well-formed template.");
+
+  static PyObject* imageType = imageError.ptr();
+  static PyObject* captureType = captureError.ptr();
+  static PyObject* templateType = templateError.ptr();
+  Py_INCREF(imageType);
+  Py_INCREF(captureType);
+  Py_INCREF(templateType);
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const CaptureFailure& failure) {
+      py::object exception = py::reinterpret_borrow<py::object>(captureType)(failure.message);
+      exception.attr("reason") = failure.reason;
+      PyErr_SetObject(captureType, exception.ptr());
+    } catch (const TemplateFailure& failure) {
+      PyErr_SetString(templateType, failure.message.c_str());
+    } catch (const rl::tools::InputError& failure) {
+      PyErr_SetString(imageType, failure.what());
+    }
+  });
+
+  m.attr("__version__") = RIDGELINE_VERSION;
+  m.attr("ENDING") = 0;
+  m.attr("BIFURCATION") = 1;
+  m.attr("DEFAULT_LEVEL") = static_cast<int>(rl::kDefaultMatchLevel);
+
+  py::class_<Features>(m, "Features",
+                       "The features of one print, from extract() or a template (read_template).\n"
+                       "Coordinates are pixels of the image given to extract() (\"input\" frame)\n"
+                       "or of the engine's 550-ppi working image (\"engine\" frame).")
+      .def_property_readonly(
+          "minutiae", [](const Features& f) { return Minutiae(f, "input"); },
+          "Structured array (x, y, angle, type, quality) in the input image's pixels; angle in\n"
+          "degrees counter-clockwise from the x axis (y down), type 0 ending / 1 bifurcation.")
+      .def_property_readonly(
+          "singular_points", [](const Features& f) { return SingularPoints(f, "input"); },
+          "Structured array (x, y, direction, type) of cores and deltas, input image pixels.")
+      .def("get_minutiae", &Minutiae, py::arg("frame") = "input",
+           "The minutiae in the frame asked for: \"input\" (the image given to extract) or\n"
+           "\"engine\" (the working image less the template crop, angles as the engine keeps\n"
+           "them: 0 points to -x, 90 to +y). Features read from a template have only the engine\n"
+           "frame.")
+      .def("get_singular_points", &SingularPoints, py::arg("frame") = "input",
+           "The singular points in the frame asked for (see get_minutiae).")
+      .def_property_readonly(
+          "quality", [](const Features& f) { return int{f.probe.summary()->Quality}; },
+          "The extraction's quality score, 0..100.")
+      .def_property_readonly("block_map", &BlockMap,
+                             "The block direction map, rows x columns of 16-pixel blocks of the\n"
+                             "working image: direction codes of 1.5 degrees; 120 and above mark\n"
+                             "undefined or background blocks.")
+      .def_property_readonly(
+          "name", [](const Features& f) { return f.name; },
+          "Where the features came from, for messages.")
+      .def(
+          "template",
+          [](const Features& f) {
+            return py::bytes(reinterpret_cast<const char*>(f.template_bytes.data()),
+                             f.template_bytes.size());
+          },
+          "The compact template an enrollment stores of this print, as bytes.")
+      .def("__len__", [](const Features& f) { return f.probe.set()->Count; })
+      .def("__repr__", [](const Features& f) {
+        return "<ridgeline.Features " + f.name + ": " + std::to_string(f.probe.set()->Count) +
+               " minutiae, quality " + std::to_string(int{f.probe.summary()->Quality}) + ">";
+      });
+
+  m.def("extract", &Extract, py::arg("image"), py::arg("ppi") = py::none(), py::arg("trim") = true,
+        "extract(image, ppi=None, trim=True) -> Features\n\n"
+        "Reads a fingerprint image and extracts its features.\n\n"
+        "image: a 2-D numpy.uint8 array (rows of grey, 0 black), a path, or the bytes of a\n"
+        "    PNG, BMP, PGM, JPEG, TIFF or ANSI/INCITS 381 file.\n"
+        "ppi: the image's resolution in pixels per inch (100..5000). None takes what the file\n"
+        "    declares, else 500; an array is taken as 500 ppi unless given.\n"
+        "trim: crop blank light margins first, as the `ridgeline` command does.\n\n"
+        "Raises ImageError for an unreadable image, CaptureError when the engine refuses the\n"
+        "capture (see its `reason`), ValueError for a ppi out of range. Releases the GIL.");
+  m.def(
+      "read_template",
+      [](const py::bytes& bytes) {
+        const std::string data = bytes;
+        auto features =
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        return FromTemplate(features);
+      },
+      py::arg("template"),
+      "read_template(template: bytes) -> Features\n\n"
+      "Checks and decodes stored template bytes. Raises TemplateError when malformed.");
+  m.def("compare", &Compare, py::arg("probe"), py::arg("reference"),
+        "compare(probe, reference) -> int\n\n"
+        "The matcher's score, 0..9999, of probe against reference; each is Features or\n"
+        "template bytes. A reference from extract() is compared as an enrollment stores it\n"
+        "(its template), the probe as extracted: the score a verification computes.\n"
+        "Raises TemplateError for malformed template bytes. Releases the GIL.");
+  m.def(
+      "threshold", [](int level) { return rl::Engine::Threshold(level); }, py::arg("level"),
+      "threshold(level) -> int\n\nThe score a match needs at a match level (clamped to 1..7;\n"
+      "higher levels are stricter).");
+  m.def(
+      "matches", [](int score, int level) { return rl::Engine::Matches(score, level); },
+      py::arg("score"), py::arg("level") = static_cast<int>(rl::kDefaultMatchLevel),
+      "matches(score, level=4) -> bool\n\nWhether a score reaches the threshold of the level.");
+}
