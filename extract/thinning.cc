@@ -3,6 +3,9 @@
 
 #include <bit>
 #include <cassert>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "extract/neighbour_codes.h"
 
@@ -25,22 +28,44 @@ constexpr std::array<uint8_t, 44> kThinCodesB = {
     159, 191, 192, 193, 195, 208, 216, 224, 225, 227, 240, 248, 252, 254};
 
 // One sub-step: every black pixel off the frame whose code in `from` is in `table` becomes
-// white in `to`; all other pixels off the frame are copied. Returns the number deleted.
+// white in `to`; all other pixels off the frame are copied. Rows with active[y] == 0 are left
+// alone (the caller knows `to` already holds their result); changed[y] is set for the rows
+// where a pixel was deleted. Returns the number deleted.
 int ThinSubStep(int width, int height, const uint8_t* const* from, GrayImage to,
-                const std::array<uint8_t, 256>& table) {
+                const std::array<uint8_t, 256>& table, const uint8_t* active, uint8_t* changed) {
   int deleted = 0;
+  const size_t inner = static_cast<size_t>(width - 2);
   for (int y = 1; y < height - 1; ++y) {
+    changed[y] = 0;
+    if (active[y] == 0) continue;
     const uint8_t* source = from[y];
     uint8_t* out = to[y];
+    std::memcpy(out + 1, source + 1, inner);
+    int row_deleted = 0;
     for (int x = 1; x < width - 1; ++x) {
-      out[x] = source[x];
       if (source[x] == kBlack && table[static_cast<size_t>(NeighbourCode(from, x, y))] == kDelete) {
         out[x] = kWhite;
-        ++deleted;
+        ++row_deleted;
       }
     }
+    changed[y] = row_deleted != 0 ? 1 : 0;
+    deleted += row_deleted;
   }
   return deleted;
+}
+
+// Which rows sub-step s has to visit. It reads what sub-step s - 1 wrote and writes over what
+// sub-step s - 2 wrote, with the table sub-step s - 2 used. A row whose three-row neighbourhood
+// changed in neither s - 1 nor s - 2 sees the very pixels s - 2 saw and deleted nothing then, so
+// it deletes nothing now and the buffer already holds its result. The first two sub-steps have
+// no such history and visit every row.
+void MarkActiveRows(int height, const uint8_t* last, const uint8_t* before_last, uint8_t* active) {
+  for (int y = 1; y < height - 1; ++y) {
+    active[y] = (last[y - 1] | last[y] | last[y + 1] | before_last[y - 1] | before_last[y] |
+                 before_last[y + 1]) != 0
+                    ? 1
+                    : 0;
+  }
 }
 
 }  // namespace
@@ -52,6 +77,18 @@ int ThinRidges(int width, int height, GrayImage image) {
   assert(width > 0 && height > 0);
   GrayImage working = AllocGrayImage(width, height);
   if (working == nullptr) return -1;
+  // changed[0 or 1][y]: the last sub-step A or B deleted a pixel of row y (frame rows never
+  // change). Before the first sub-step both read as "changed", so the first two visit every row.
+  std::vector<uint8_t> history;
+  try {
+    history.assign(3 * static_cast<size_t>(height), 1);
+  } catch (const std::bad_alloc&) {
+    FreeGrayImage(working);
+    return -1;
+  }
+  uint8_t* changed[2] = {history.data(), history.data() + height};
+  uint8_t* active = history.data() + 2 * static_cast<size_t>(height);
+  changed[0][0] = changed[0][height - 1] = changed[1][0] = changed[1][height - 1] = 0;
 
   // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones.
   for (int y = 1; y < height - 1; ++y) {
@@ -76,8 +113,11 @@ int ThinRidges(int width, int height, GrayImage image) {
   int iterations = 0;
   int deleted = 0;
   do {
-    deleted = ThinSubStep(width, height, image, working, kThinTableA);
-    deleted += ThinSubStep(width, height, working, image, kThinTableB);
+    // Sub-step A writes over changed[0] (the previous A), reading what B changed last.
+    MarkActiveRows(height, changed[1], changed[0], active);
+    deleted = ThinSubStep(width, height, image, working, kThinTableA, active, changed[0]);
+    MarkActiveRows(height, changed[0], changed[1], active);
+    deleted += ThinSubStep(width, height, working, image, kThinTableB, active, changed[1]);
     ++iterations;
   } while (deleted > 0);
 
