@@ -165,13 +165,6 @@ TEST_P(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
   }
   const fs::path database = testing::SharedDir() / "data" / GetParam();
   if (!fs::is_directory(database)) GTEST_SKIP() << "no print database at " << database;
-  // While sample acceptance or the extraction is a stand-in no capture yields a current sample:
-  // there is nothing to measure.
-  ServicePipeline probe;
-  if (Capture(probe, ImpressionPath(database, kFirstFinger, 1), WINBIO_PURPOSE_ENROLL) != S_OK) {
-    GTEST_SKIP() << "the first print of " << database
-                 << " yields no current sample: acceptance or extraction not in place";
-  }
 
   const Figures f = RunDatabase(database);
   std::printf(
@@ -186,6 +179,17 @@ TEST_P(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
   RecordProperty("impostor_accept_percent",
                  std::to_string(Percent(f.impostor_accepts, f.impostor_attempts)));
   EXPECT_EQ(f.self_matches, f.enrolled) << "an enrolled capture failed to verify";
+  // Floors a little under what the engine reaches on every one of these databases (at least 9 of
+  // 10 enrolled, 64 % genuine accepts on the hardest, no impostor accepted), so a round that
+  // enrolls or matches nothing cannot pass.
+  EXPECT_GE(f.enrolled, 9);
+  EXPECT_GE(f.genuine_attempts, 60);
+  EXPECT_GE(Percent(f.genuine_accepts, f.genuine_attempts), 60.0);
+  EXPECT_EQ(f.impostor_accepts, 0);
+  EXPECT_GE(f.impostor_attempts, 400);
+  EXPECT_GE(f.identified_right, f.captures / 2);
+  EXPECT_LE(f.identified_wrong, 1);
+  EXPECT_EQ(f.false_duplicates, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedDatabases, RealPrints, ::testing::ValuesIn(kDatabases),
