@@ -10,8 +10,6 @@
 #include <new>
 #include <vector>
 
-#include "core/exact_divider.h"
-
 namespace ridgeline {
 
 // row[x] = the sum of column[c] over c = x - radius .. x + radius clipped to 0 .. width - 1, as a
@@ -100,8 +98,6 @@ class WindowSums {
       for (size_t x = 0; x < w; ++x) column_sum_[x] -= old[x];
     }
     rows_in_ = last_needed - std::max(y - radius_, 0) + 1;
-    whole_ = ExactDivider(static_cast<uint32_t>((2 * radius_ + 1) * rows_in_));
-    whole_exact_ = sizeof(T) == 1 && whole_.exact_below_256_times();
 
     SumAlongRow(column_sum_.data(), width_, radius_, row_sum_.data());
   }
@@ -109,14 +105,8 @@ class WindowSums {
   // Window sum and in-image pixel count at column x of the row last slid to.
   int32_t Sum(int x) const { return row_sum_[static_cast<size_t>(x)]; }
   int32_t Count(int x) const { return columns_in_[static_cast<size_t>(x)] * rows_in_; }
-  // The truncated mean of the in-image pixels of the window. A window wholly inside the row
-  // holds (2 radius + 1) x rows_in 8-bit pixels: its divisor is the row's, a multiplication.
-  int32_t Mean(int x) const {
-    if (whole_exact_ && x >= radius_ && x < width_ - radius_) {
-      return static_cast<int32_t>(whole_.Divide(static_cast<uint32_t>(Sum(x))));
-    }
-    return Sum(x) / Count(x);
-  }
+  // The truncated mean of the in-image pixels of the window.
+  int32_t Mean(int x) const { return Sum(x) / Count(x); }
 
  private:
   int width_ = 0;
@@ -124,8 +114,6 @@ class WindowSums {
   int radius_ = 0;
   int next_row_ = 0;  // the next source row to enter the column sums
   int32_t rows_in_ = 0;
-  ExactDivider whole_{1};
-  bool whole_exact_ = false;  // pixel sums of 8 bits whose whole-window division is exact
   std::vector<int32_t> column_sum_;
   std::vector<int32_t> row_sum_;
   std::vector<int32_t> columns_in_;
