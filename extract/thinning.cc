@@ -76,12 +76,29 @@ constexpr std::array<uint8_t, kBlocks> kNeighbourBlocks = [] {
   return blocks;
 }();
 
-// columns[x] = the column bits of pixel x of row y (0 < y < height - 1).
+// Bit 7 of each byte of v set where that byte is 0. (b & 0x7F) + 0x7F reaches bit 7 unless the
+// low seven bits are 0, and never carries into the next byte; or-ing b adds its own bit 7.
+inline uint64_t ZeroBytes(uint64_t v) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  return ~(((v & kLow7) + kLow7) | v) & kHigh;
+}
+
+// columns[x] = the column bits of pixel x of row y (0 < y < height - 1), eight pixels a word.
 void ColumnBits(const uint8_t* const* image, int width, int y, uint8_t* columns) {
   const uint8_t* above = image[y - 1];
   const uint8_t* row = image[y];
   const uint8_t* below = image[y + 1];
-  for (int x = 0; x < width; ++x) {
+  int x = 0;
+  for (; x + 8 <= width; x += 8) {
+    uint64_t a, r, b;
+    std::memcpy(&a, above + x, 8);
+    std::memcpy(&r, row + x, 8);
+    std::memcpy(&b, below + x, 8);
+    const uint64_t bits = (ZeroBytes(a) >> 7) | (ZeroBytes(r) >> 6) | (ZeroBytes(b) >> 5);
+    std::memcpy(columns + x, &bits, 8);
+  }
+  for (; x < width; ++x) {
     columns[x] = static_cast<uint8_t>((above[x] == 0 ? 1 : 0) | (row[x] == 0 ? 2 : 0) |
                                       (below[x] == 0 ? 4 : 0));
   }
