@@ -7,6 +7,7 @@
 
 #include "template/template_layout.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/convert_command.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/fingers.h"
 #include "tools/eval/eval_command.h"
@@ -22,9 +23,9 @@ constexpr const char* kFooter =
 nothing found; 2 bad input or usage (unreadable image, bad capture); 3 gallery (storage) error;
 4 the engine adapter could not be loaded or failed.
 
-Images: PNG, BMP, binary PGM, JPEG, TIFF, ANSI INCITS 381 finger image records. Each is taken
-as 500 dpi unless the file declares another resolution or --dpi gives one (then it is resampled
-to 500 dpi), and blank light margins are trimmed unless --no-trim is given.)";
+Images: PNG, BMP, binary PGM, JPEG, TIFF, WSQ, ANSI INCITS 381 finger image records. Each is
+taken as 500 dpi unless the file declares another resolution or --dpi gives one (then it is
+resampled to 500 dpi), and blank light margins are trimmed unless --no-trim is given.)";
 
 int Run(int argc, char** argv) {
   CLI::App app{"ridgeline: fingerprint enrollment, verification and identification"};
@@ -115,6 +116,9 @@ int Run(int argc, char** argv) {
   ridgeline::eval::EvalOptions eval_options;
   ridgeline::eval::AddEvalOptions(eval, &eval_options);
 
+  ConvertOptions convert_options;
+  auto* convert = AddConvertCommand(app, &convert_options);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -128,7 +132,7 @@ int Run(int argc, char** argv) {
   // The adapter reads its trace switch when it is loaded, which happens after this.
   if (trace && std::getenv("RIDGELINE_TRACE") == nullptr) setenv("RIDGELINE_TRACE", "stderr", 1);
   const bool needs_db = !demo->parsed() && !match->parsed() && !extract->parsed() &&
-                        !synth->parsed() && !eval->parsed();
+                        !synth->parsed() && !eval->parsed() && !convert->parsed();
   if (needs_db && db.empty()) {
     std::cerr << "ridgeline: --db GALLERY is required for this command\n";
     return kExitBadInput;
@@ -143,6 +147,7 @@ int Run(int argc, char** argv) {
   if (remove->parsed()) return RunDelete(options, subject, delete_finger);
   if (extract->parsed()) return RunExtract(options, image, overlay, stages);
   if (match->parsed()) return RunMatch(options, probe, reference);
+  if (convert->parsed()) return RunConvert(convert_options, options.capture.dpi);
   if (eval->parsed()) {
     eval_options.trim = options.capture.trim;
     eval_options.dpi = options.capture.dpi;

@@ -5,12 +5,14 @@
 #include <optional>
 
 #include "tools/image/print_image.h"
+#include "tools/image/wsq_decoder.h"
 
 namespace ridgeline::tools {
 namespace {
 
 constexpr size_t kGeneralHeaderBytes = 36;
 constexpr size_t kImageHeaderBytes = 14;
+constexpr uint32_t kCompressionWsq = 2;
 
 // A cursor over untrusted bytes; every read fails past the end instead of reading beyond it.
 class BigEndianReader {
@@ -36,6 +38,31 @@ class BigEndianReader {
   size_t at_ = 0;
 };
 
+int DeclaredDpi(uint32_t scale_units, uint32_t dpi) {
+  if (scale_units == 1) return static_cast<int>(dpi);
+  if (scale_units == 2) return static_cast<int>((dpi * 254 + 50) / 100);
+  return 0;
+}
+
+// A WSQ-compressed image block: the WSQ file fills the block after its header, and its size must
+// be the one the header gives.
+PrintImage DecodeAnsi381Wsq(std::span<const uint8_t> rest, uint32_t block_length, int width,
+                            int height, uint32_t scale_units, uint32_t dpi,
+                            const std::string& name) {
+  if (block_length < kImageHeaderBytes || block_length - kImageHeaderBytes > rest.size()) {
+    throw InputError(name + ": the ANSI INCITS 381 image block runs past the end of the record");
+  }
+  PrintImage image = DecodeWsq(rest.first(block_length - kImageHeaderBytes), name);
+  if (image.width != width || image.height != height) {
+    throw InputError(name + ": the ANSI INCITS 381 record says " + std::to_string(width) + " x " +
+                     std::to_string(height) + " pixels but its WSQ image has " +
+                     std::to_string(image.width) + " x " + std::to_string(image.height));
+  }
+  image.format = "ANSI-381";
+  image.declared_dpi = DeclaredDpi(scale_units, dpi);
+  return image;
+}
+
 }  // namespace
 
 PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name) {
@@ -60,10 +87,11 @@ PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name
   const uint32_t compression = *in.Read(1);
   in.Skip(2);  // reserved
   if (finger_count == 0) throw InputError(name + ": the ANSI INCITS 381 record holds no image");
-  if (compression != 0) {
+  if (compression != 0 && compression != kCompressionWsq) {
     throw InputError(name + ": the ANSI INCITS 381 record is compressed (algorithm " +
                      std::to_string(compression) +
-                     "); only uncompressed records are supported, convert it to PNG first");
+                     "); only uncompressed and WSQ records are supported, convert it to PNG "
+                     "first");
   }
   if (pixel_depth != 8) {
     throw InputError(name + ": the ANSI INCITS 381 record has " + std::to_string(pixel_depth) +
@@ -75,6 +103,10 @@ PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name
   const int height = static_cast<int>(*in.Read(2));
   in.Skip(1);  // reserved
   CheckImageSize(width, height, name);
+  if (compression == kCompressionWsq) {
+    return DecodeAnsi381Wsq(bytes.subspan(in.position()), block_length, width, height, scale_units,
+                            image_dpi_x, name);
+  }
   const size_t pixel_bytes = static_cast<size_t>(width) * height;
   if (block_length < kImageHeaderBytes + pixel_bytes) {
     throw InputError(name + ": the ANSI INCITS 381 image block is shorter than its " +

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "tools/image/print_image.h"
+#include "tools/image/wsq_decoder.h"
 
 namespace ridgeline::tools {
 namespace {
@@ -35,12 +36,13 @@ PrintImage DecodePrintImage(std::span<const uint8_t> bytes, const std::string& n
   if (StartsWith(bytes, "BM", 2)) return DecodeWithStb(bytes, name, "BMP");
   if (StartsWith(bytes, "\xFF\xD8\xFF", 3)) return DecodeWithStb(bytes, name, "JPEG");
   if (StartsWith(bytes, "P5", 2)) return DecodeWithStb(bytes, name, "PGM");
+  if (StartsLikeWsq(bytes)) return DecodeWsq(bytes, name);
   if (StartsWith(bytes, "P2", 2)) {
     throw InputError(name + ": plain-text PGM (P2) is not supported; save it as binary PGM (P5)");
   }
   throw InputError(name +
-                   ": not a recognised image (expected PNG, BMP, PGM, JPEG, TIFF or an ANSI "
-                   "INCITS 381 finger image record)");
+                   ": not a recognised image (expected PNG, BMP, PGM, JPEG, TIFF, WSQ or an "
+                   "ANSI INCITS 381 finger image record)");
 }
 
 PrintImage ReadPrintImage(const std::filesystem::path& path) {

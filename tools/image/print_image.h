@@ -24,7 +24,7 @@ struct PrintImage {
   int height = 0;
   std::vector<uint8_t> pixels;  // width x height bytes
   int declared_dpi = 0;         // horizontal resolution from the file; 0 when it declares none
-  std::string format;           // "PNG", "BMP", "PGM", "JPEG", "TIFF", "ANSI-381"
+  std::string format;           // "PNG", "BMP", "PGM", "JPEG", "TIFF", "WSQ", "ANSI-381"
 
   uint8_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
@@ -34,7 +34,7 @@ struct PrintImage {
 constexpr int kMaxImageSide = 4000;
 constexpr uintmax_t kMaxImageFileBytes = 64u << 20;
 
-// Reads a PNG, BMP, PGM, JPEG, TIFF or ANSI INCITS 381 finger image record, recognised by its
+// Reads a PNG, BMP, PGM, JPEG, TIFF, WSQ or ANSI INCITS 381 finger image record, recognised by its
 // leading bytes (not its name), and converts it to 8-bit grey.
 PrintImage ReadPrintImage(const std::filesystem::path& path);
 

@@ -1,0 +1,70 @@
+#include "tools/image/image_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+namespace ridgeline::tools {
+
+std::optional<ImageFileFormat> ImageFormatNamed(const std::string& name) {
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "pgm") return ImageFileFormat::kPgm;
+  if (lower == "png") return ImageFileFormat::kPng;
+  if (lower == "wsq") return ImageFileFormat::kWsq;
+  return std::nullopt;
+}
+
+std::optional<ImageFileFormat> ImageFormatOf(const std::filesystem::path& path) {
+  const std::string extension = path.extension().string();
+  if (extension.size() < 2) return std::nullopt;
+  return ImageFormatNamed(extension.substr(1));
+}
+
+std::vector<uint8_t> EncodePgm(const PrintImage& image) {
+  const std::string header =
+      "P5\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+  std::vector<uint8_t> out(header.begin(), header.end());
+  out.insert(out.end(), image.pixels.begin(), image.pixels.end());
+  return out;
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  const std::string name = path.string();
+  auto fail = [&](const std::string& what) {
+    return InputError(name + ": cannot write the file (" + what + ")");
+  };
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw fail("it is a directory");
+  const std::filesystem::path directory =
+      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  // mkstemp creates the file new (never through an existing name) with mode 0600.
+  std::string temporary = (directory / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) throw fail(std::strerror(errno));
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string reason = std::strerror(errno);
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      throw fail(reason);
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 || std::rename(temporary.c_str(), name.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::unlink(temporary.c_str());
+    throw fail(reason);
+  }
+}
+
+}  // namespace ridgeline::tools
