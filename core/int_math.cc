@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/exact_divider.h"
+
 namespace ridgeline {
 
 const uint8_t kArctanTable[50][50] = {
@@ -247,22 +249,41 @@ bool BoxMean(int width, int height, GrayImage image, int radius) {
     const int bottom = y + radius >= height ? height - 1 : y + radius;
     const int rows_in = bottom - top + 1;
 
-    // Running row sum over column sums x - radius .. x + radius clipped to the image.
+    // Running row sum over column sums x - radius .. x + radius clipped to the image. Where the
+    // window lies wholly inside the row the divisor is the same for every pixel and the
+    // division is a multiplication.
     int32_t sum = 0;
     int right = 0;  // the next column to enter the running sum
     for (; right < width && right < radius; ++right) sum += column_sum[static_cast<size_t>(right)];
     uint8_t* out = image[y];
-    for (int x = 0; x < width; ++x) {
-      if (right < width && right <= x + radius) {
-        sum += column_sum[static_cast<size_t>(right)];
-        ++right;
+    const int whole_first = radius;
+    const int whole_end = width - radius;  // columns whole_first .. whole_end - 1
+    const ExactDivider whole(static_cast<uint32_t>((2 * radius + 1) * rows_in));
+    int x = 0;
+    auto clipped = [&](int end) {
+      for (; x < end; ++x) {
+        if (right < width && right <= x + radius) {
+          sum += column_sum[static_cast<size_t>(right)];
+          ++right;
+        }
+        const int gone = x - radius - 1;
+        if (gone >= 0) sum -= column_sum[static_cast<size_t>(gone)];
+        const int left = x - radius < 0 ? 0 : x - radius;
+        const int last = x + radius >= width ? width - 1 : x + radius;
+        out[x] = static_cast<uint8_t>(sum / ((last - left + 1) * rows_in));
       }
-      const int gone = x - radius - 1;
-      if (gone >= 0) sum -= column_sum[static_cast<size_t>(gone)];
-      const int left = x - radius < 0 ? 0 : x - radius;
-      const int last = x + radius >= width ? width - 1 : x + radius;
-      out[x] = static_cast<uint8_t>(sum / ((last - left + 1) * rows_in));
+    };
+    if (whole_end > whole_first && whole.exact_below_256_times()) {
+      clipped(whole_first);
+      // Here right == x + radius and column x - radius - 1 (if any) is still in the sum.
+      for (; x < whole_end; ++x) {
+        sum += column_sum[static_cast<size_t>(x + radius)];
+        if (x - radius - 1 >= 0) sum -= column_sum[static_cast<size_t>(x - radius - 1)];
+        out[x] = static_cast<uint8_t>(whole.Divide(static_cast<uint32_t>(sum)));
+      }
+      right = whole_end + radius;
     }
+    clipped(width);
   }
   return true;
 }

@@ -204,6 +204,12 @@ bool RefreshDirections(const EngineParams* params, int width, int height,
   assert(params != nullptr && singularPoints != nullptr);
   GradientWindows gradients;
   if (!gradients.Init(width, height, radius)) return false;
+  // Anisotropies run 0 .. 255 (an unusual window could fall outside): the level of each,
+  // worked out once.
+  std::array<uint8_t, kNoDirectionAnisotropy + 1> level_of{};
+  for (int a = 0; a <= kNoDirectionAnisotropy; ++a) {
+    level_of[static_cast<size_t>(a)] = static_cast<uint8_t>(SmoothLevel(*params, a));
+  }
   for (int y = 0; y < height; ++y) {
     gradients.Slide(y, [&](int r) { return image[r]; });
     for (int x = 0; x < width; ++x) {
@@ -214,7 +220,10 @@ bool RefreshDirections(const EngineParams* params, int width, int height,
       uint8_t& level = levelMap[y][x];
       level &= static_cast<uint8_t>(~kLevelBits);
       if (background != 0 || NearSingularPoint(*singularPoints, x, y)) continue;
-      level |= static_cast<uint8_t>(SmoothLevel(*params, estimate.anisotropy));
+      const int32_t a = estimate.anisotropy;
+      level |= a >= 0 && a <= kNoDirectionAnisotropy
+                   ? level_of[static_cast<size_t>(a)]
+                   : static_cast<uint8_t>(SmoothLevel(*params, a));
     }
   }
   return true;

@@ -39,9 +39,9 @@ bool SmoothingWindow::Init(int width, int height, int below) {
     assert(k.tap_count <= kFlatTaps);
     flat.centre = k.centre;
     for (int t = 0; t < kFlatTaps; ++t) {
-      flat.taps[t] = t < k.tap_count
-                         ? FlatTap{k.taps[t].dy * width + k.taps[t].dx, k.taps[t].weight}
-                         : FlatTap{0, 0};
+      flat.taps[t] = t < k.tap_count ? FlatTap{k.taps[t].dy * width + k.taps[t].dx,
+                                               k.taps[t].weight, k.taps[t].dy, k.taps[t].dx}
+                                     : FlatTap{0, 0, 0, 0};
     }
   }
   return true;
@@ -78,18 +78,23 @@ uint8_t SmoothingWindow::BoxMean3AtBorder(int x) const {
 }
 
 // Near the border each pixel of a tap counts only inside the image, and the mean divides by
-// the weights that counted.
+// the weights that counted. The window's rows lie in consecutive slots one stride apart, so an
+// inside tap is read at its flat offset; padding taps weigh 0 and add nothing.
 uint8_t SmoothingWindow::SmoothAtBorder(int x, int code) const {
-  const OrientedKernel& k = KernelOf(code);
-  int32_t acc = int32_t{k.centre} * Row(y_)[x];
+  const FlatKernel& k = flat_kernels_[static_cast<size_t>(code)];
+  const uint8_t* p = centre_ + x;
+  int32_t acc = k.centre * p[0];
   int32_t total = k.centre;
-  for (int t = 0; t < k.tap_count; ++t) {
-    const KernelTap& tap = k.taps[t];
-    for (int side = -1; side <= 1; side += 2) {
-      const int px = x + side * tap.dx;
-      const int py = y_ + side * tap.dy;
-      if (py < 0 || py >= height_ || px < 0 || px >= width_) continue;
-      acc += tap.weight * Row(py)[px];
+  const auto width = static_cast<unsigned>(width_);
+  const auto height = static_cast<unsigned>(height_);
+  for (int t = 0; t < kFlatTaps; ++t) {
+    const FlatTap& tap = k.taps[t];
+    if (static_cast<unsigned>(y_ - tap.dy) < height && static_cast<unsigned>(x - tap.dx) < width) {
+      acc += tap.weight * p[-tap.offset];
+      total += tap.weight;
+    }
+    if (static_cast<unsigned>(y_ + tap.dy) < height && static_cast<unsigned>(x + tap.dx) < width) {
+      acc += tap.weight * p[tap.offset];
       total += tap.weight;
     }
   }

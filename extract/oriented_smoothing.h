@@ -62,11 +62,14 @@ class SmoothingWindow {
 
  private:
   // A kernel with each tap (dy, dx) turned into the offset dy x stride + dx, padded with taps
-  // of weight 0 to the largest tap count so that the interior loop has a fixed length.
+  // of weight 0 on the centre pixel to the largest tap count so that the loops have a fixed
+  // length. The border path keeps (dy, dx) to clip the taps to the image.
   static constexpr int kFlatTaps = 15;
   struct FlatTap {
     int32_t offset;
     int32_t weight;
+    int16_t dy;
+    int16_t dx;
   };
   struct FlatKernel {
     int32_t centre;

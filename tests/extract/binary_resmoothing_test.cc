@@ -1,6 +1,8 @@
 #include "extract/binary_resmoothing.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -121,6 +123,60 @@ TEST(RefreshDirections, KeepsBackgroundAndSparesSingularPoints) {
   }
   EXPECT_EQ(level.at(12, 12) & 7, 0);  // squared distance 8
   EXPECT_EQ(level.at(13, 10) & 7, 4);  // squared distance 9
+}
+
+// The direction and anisotropy of pixel (x, y) summed the long way: the four gradients of every
+// pixel of its window clipped to the image, the frame's gradients being 0.
+DirectionEstimate DirectEstimate(const TestImage& img, int x, int y, int radius) {
+  const int w = img.width(), h = img.height();
+  const GrayImage p = img.get();
+  int32_t g[4] = {0, 0, 0, 0};
+  for (int yy = std::max(y - radius, 1); yy <= std::min(y + radius, h - 2); ++yy) {
+    for (int xx = std::max(x - radius, 1); xx <= std::min(x + radius, w - 2); ++xx) {
+      const int c = p[yy][xx];
+      auto d = [&](int dy1, int dx1, int dy2, int dx2) {
+        return std::abs(c - p[yy + dy1][xx + dx1]) + std::abs(c - p[yy + dy2][xx + dx2]);
+      };
+      g[0] += d(0, -1, 0, 1);
+      g[1] += d(-1, -1, 1, 1);
+      g[2] += d(-1, 0, 1, 0);
+      g[3] += d(1, -1, -1, 1);
+    }
+  }
+  return EstimateDirection(g[0], g[1], g[2], g[3]);
+}
+
+TEST(RefreshDirections, LevelsFollowTheAnisotropyOfEachWindowUnderAnySettings) {
+  std::mt19937 rng(23);
+  for (int trial = 0; trial < 12; ++trial) {
+    EngineParams params = Defaults();
+    params.AnisotropyLow = static_cast<int32_t>(rng() % 120);
+    params.AnisotropyHigh = params.AnisotropyLow + static_cast<int32_t>(rng() % 200) - 20;
+    params.SmoothLevelScale = static_cast<int32_t>(rng() % 9);
+    params.SmoothLevelBase = static_cast<int32_t>(rng() % 5) - 1;
+    const int w = 8 + static_cast<int>(rng() % 30), h = 8 + static_cast<int>(rng() % 30);
+    const int radius = 1 + static_cast<int>(rng() % 5);
+    // Stripes with noise: anisotropies from near 0 to 255.
+    const int period = 3 + static_cast<int>(rng() % 6);
+    TestImage image(w, h, [&](int x, int y) {
+      const int stripe = ((x + trial * y) / period) % 2 == 0 ? 40 : 210;
+      return static_cast<uint8_t>(std::clamp(stripe + static_cast<int>(rng() % 90) - 45, 0, 255));
+    });
+    TestImage direction(w, h,
+                        [&](int, int) { return static_cast<uint8_t>(rng() % 4 == 0 ? 0x80 : 0); });
+    TestImage level(w, h, 0xF8);
+    const SingularPointList none{};
+    ASSERT_TRUE(
+        RefreshDirections(&params, w, h, image.get(), direction.get(), level.get(), &none, radius));
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const DirectionEstimate e = DirectEstimate(image, x, y, radius);
+        ASSERT_EQ(direction.at(x, y) & kCodeMask, e.code) << x << "," << y;
+        const int want = (direction.at(x, y) & 0x80) != 0 ? 0 : SmoothLevel(params, e.anisotropy);
+        ASSERT_EQ(level.at(x, y), 0xF8 | want) << "trial " << trial << " at " << x << "," << y;
+      }
+    }
+  }
 }
 
 TEST(ReSmoothBinary, NoPassesOrFlatImageLeaveItUnchanged) {

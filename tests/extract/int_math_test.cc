@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/exact_divider.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {
@@ -102,10 +103,35 @@ TEST(BoxMean, CornerDividesByInImagePixels) {
   EXPECT_EQ(b.at(16, 16), 200 * 289 / (33 * 33));
 }
 
+TEST(ExactDivider, EqualsDivisionOverThePixelSumRange) {
+  // Hardest numerators: q d + d - 1 (largest remainder) and the top 255 d, for every divisor a
+  // window mean can have up to radius 16 and a sample beyond.
+  for (uint32_t d = 1; d <= 4104; d += d < 1200 ? 1 : 97) {
+    const ExactDivider divider(d);
+    ASSERT_TRUE(divider.exact_below_256_times()) << d;
+    for (uint32_t q = 0; q < 255; ++q) {
+      ASSERT_EQ(divider.Divide(q * d), q) << d;
+      ASSERT_EQ(divider.Divide(q * d + d - 1), q) << d;
+    }
+    ASSERT_EQ(divider.Divide(255 * d), 255u) << d;
+  }
+  EXPECT_TRUE(ExactDivider(4104).exact_below_256_times());
+  EXPECT_FALSE(ExactDivider(4105).exact_below_256_times());
+  EXPECT_FALSE(ExactDivider(0).exact_below_256_times());
+}
+
 TEST(BoxMean, MatchesDirectWindowMeanIncludingSmallImages) {
-  for (auto [w, h, r] : {std::tuple{23, 19, 1}, {23, 19, 4}, {7, 30, 16}, {1, 1, 3}, {5, 2, 16}}) {
+  for (auto [w, h, r] : {std::tuple{23, 19, 1},
+                         {23, 19, 4},
+                         {7, 30, 16},
+                         {1, 1, 3},
+                         {5, 2, 16},
+                         {80, 70, 16},
+                         {40, 36, 0},
+                         {34, 34, 16}}) {
     auto pattern = [](int x, int y) {
-      return static_cast<uint8_t>((x * 37 + y * 91 + x * y) % 256);
+      // Saturated patches reach the largest window sums.
+      return static_cast<uint8_t>((x / 9 + y / 7) % 3 == 0 ? 255 : (x * 37 + y * 91 + x * y) % 256);
     };
     TestImage src(w, h, pattern);
     TestImage out(w, h, pattern);
