@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <numeric>
 
 #include "template/big_endian.h"
@@ -45,14 +46,15 @@ void RebuildBlockMap(FeatureSet* set) {
       for (int i = 0; i < set->Count; ++i) {
         const double d = std::hypot(set->X[i] - cx, set->Y[i] - cy);
         if (d > kMapRadius) continue;
-        const double theta = (((-set->Angle[i]) % 180 + 180) % 180) * M_PI / 90.0;  // doubled
+        const double theta =
+            (((-set->Angle[i]) % 180 + 180) % 180) * std::numbers::pi / 90.0;  // doubled
         const double w = 1.0 / (d + 16.0);
         sx += w * std::cos(theta);
         sy += w * std::sin(theta);
         any = true;
       }
       if (!any || std::hypot(sx, sy) < 1e-9) continue;
-      double degrees = std::atan2(sy, sx) * 90.0 / M_PI;  // halved back
+      double degrees = std::atan2(sy, sx) * 90.0 / std::numbers::pi;  // halved back
       if (degrees < 0) degrees += 180;
       set->DirectionMap[r][c] =
           static_cast<uint8_t>(static_cast<int>(std::lround(degrees / 1.5)) % 120);
