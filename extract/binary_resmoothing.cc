@@ -316,11 +316,15 @@ bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* d
       // A pixel of level 0 keeps its value; the others are smoothed and lose one level.
       uint8_t still_due = 0;
       for (int x = 0; x < width; ++x) {
-        const uint8_t level = levels[x] & kLevelBits;
-        row_codes[x] = level == 0 ? SmoothingWindow::kKeep : dir[x] & kCodeMask;
-        const auto lowered = static_cast<uint8_t>(levels[x] - (level == 0 ? 0 : 1));
+        // Branch-free, for the vectoriser: kKeep is all ones, so or-ing it in keeps the pixel.
+        const uint8_t raw = levels[x];
+        const auto active = static_cast<uint8_t>((raw & kLevelBits) != 0 ? 1 : 0);
+        const auto keep = static_cast<uint8_t>(active - 1);  // 0xFF on level 0, else 0
+        static_assert(SmoothingWindow::kKeep == 0xFF);
+        row_codes[x] = static_cast<uint8_t>((dir[x] & kCodeMask) | keep);
+        const auto lowered = static_cast<uint8_t>(raw - active);
         levels[x] = lowered;
-        still_due |= lowered & kLevelBits;
+        still_due = static_cast<uint8_t>(still_due | (lowered & kLevelBits));
       }
       window.SmoothRow(row_codes, image[y]);
       due = due || still_due != 0;

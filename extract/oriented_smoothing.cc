@@ -193,9 +193,17 @@ void SmoothingWindow::SmoothRun(int x, int end, int code, uint8_t* __restrict ou
 
 void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
   // Runs of one code, as a smooth direction field gives them, go through the block forms.
+  // Runs are found eight codes at a time where they are long.
+  auto eight = [&](int at) {
+    uint64_t word;
+    std::memcpy(&word, codes + at, sizeof word);
+    return word;
+  };
   for (int x = 0; x < width_;) {
     const uint8_t code = codes[x];
+    const uint64_t repeated = uint64_t{code} * 0x0101010101010101u;
     int end = x + 1;
+    while (end + 8 <= width_ && eight(end) == repeated) end += 8;
     while (end < width_ && codes[end] == code) ++end;
     if (code != kKeep) SmoothRun(x, end, code, out);
     x = end;
