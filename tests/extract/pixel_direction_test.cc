@@ -37,7 +37,7 @@ DirectionEstimate DirectEstimate(const TestImage& img, int x, int y, int hw, int
   }
   const int64_t area = (2 * hw + 1) * (2 * hw + 1);
   int64_t v[4] = {s0, s30 * 71 / 100, s60, s90 * 71 / 100};
-  if (n != area)
+  if (n != area && n != 0)  // a window with no pixel off the frame keeps its zeros
     for (int64_t& value : v) value = area * value / n;
   return DirectionFromVariations(v[0], v[1], v[2], v[3], 2 * area * contrast);
 }
