@@ -696,6 +696,91 @@ TEST_F(RidgelineTranscript, WithoutDbTheGalleryIsPrivateInTheUsersDataFolder) {
   EXPECT_NE(RunSplit({"list"}, env).out.find("alice"), std::string::npos);
 }
 
+// rekey, export and import: each answer in its documented fields, with the keys named as the
+// README says (null for plaintext), new files never written over (exit 2), a refused import
+// answering with exit 1, and a missing gallery exit 3.
+TEST_F(RidgelineTranscript, RekeyExportAndImportAnswerInTheSchemaWithTheirExitCodes) {
+  ASSERT_EQ(
+      Json({"--plaintext", "enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)})
+          .exit_code,
+      0);
+  const std::string plain_copy = db_ + ".plain";
+  SplitRun run = Json({"export", plain_copy});
+  EXPECT_EQ(run.exit_code, 0);
+  nlohmann::json json = Answer(run, "export");
+  EXPECT_EQ(json["gallery"], db_);
+  EXPECT_EQ(json["out"], plain_copy);
+  EXPECT_EQ(json["records"], 1);
+  EXPECT_TRUE(json["key_file"].is_null());
+  const auto copy_size = fs::file_size(plain_copy);
+  Error(Json({"export", plain_copy}), "export", 2);
+  EXPECT_EQ(fs::file_size(plain_copy), copy_size);
+  Error(Json({"export", db_ + ".no-folder/copy.db"}), "export", 2);
+
+  run = Json({"rekey"});
+  EXPECT_EQ(run.exit_code, 0);
+  json = Answer(run, "rekey");
+  EXPECT_EQ(json["gallery"], db_);
+  EXPECT_EQ(json["key_file"], db_ + ".key");
+  EXPECT_TRUE(json["old_key_file"].is_null());
+  Error(Json({"rekey", "--new-key-file", plain_copy}), "rekey", 2);
+  EXPECT_EQ(fs::file_size(plain_copy), copy_size);  // not overwritten by a key
+  const std::string second_key = db_ + ".key2";
+  json = Answer(Json({"rekey", "--new-key-file", second_key}), "rekey");
+  EXPECT_EQ(json["key_file"], second_key);
+  EXPECT_EQ(json["old_key_file"], db_ + ".key");
+  const std::string sealed_copy = db_ + ".sealed";
+  json = Answer(Json({"export", sealed_copy}), "export");
+  EXPECT_EQ(json["key_file"], second_key);  // the key the copy needs
+
+  const std::string other = db_ + ".other";
+  run = RunSplit({"--json", "--db", other, "import", plain_copy});
+  EXPECT_EQ(run.exit_code, 0);
+  json = Answer(run, "import");
+  EXPECT_EQ(json["gallery"], other);
+  EXPECT_EQ(json["from"], plain_copy);
+  EXPECT_EQ(json["imported"], 1);
+  run = RunSplit({"--json", "--db", other, "import", sealed_copy});  // alice is there already
+  EXPECT_EQ(run.exit_code, 1);
+  json = Answer(run, "import");
+  EXPECT_EQ(json["imported"], 0);
+  EXPECT_NE(json.value("message", "").find("alice"), std::string::npos) << json.dump();
+  const std::string never = db_ + ".never";
+  Error(RunSplit({"--json", "--db", never, "import", db_ + ".missing"}), "import", 3);
+  EXPECT_FALSE(fs::exists(never));
+  Error(RunSplit({"--json", "--db", db_ + ".missing", "rekey"}), "rekey", 3);
+  Error(RunSplit({"--json", "--db", db_ + ".missing", "export", db_ + ".out"}), "export", 3);
+  for (const std::string& file :
+       {plain_copy, sealed_copy, other, other + ".key", db_ + ".key", second_key}) {
+    fs::remove(file);
+  }
+}
+
+// import, like enroll, may create the default gallery: its folders private, nothing made when
+// the import fails.
+TEST_F(RidgelineTranscript, ImportIntoTheDefaultGalleryMakesItsFolderPrivately) {
+  ASSERT_EQ(
+      Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}).exit_code, 0);
+  const fs::path data = *prints_ / "xdg-import";
+  const std::vector<std::string> env = {"XDG_DATA_HOME=" + Quote(data.string())};
+  EXPECT_EQ(RunSplit({"import", db_ + ".missing"}, env).exit_code, 3);
+  EXPECT_FALSE(fs::exists(data));
+  const SplitRun run = RunSplit({"--json", "import", db_}, env);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const fs::path gallery = data / "ridgeline" / "gallery.db";
+  const nlohmann::json json = Answer(run, "import");
+  EXPECT_EQ(json["gallery"], gallery.string());
+  EXPECT_EQ(json["imported"], 1);
+  EXPECT_EQ(fs::status(data).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(gallery.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(gallery).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const SplitRun verified =
+      RunSplit({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}, env);
+  EXPECT_EQ(verified.exit_code, 0) << verified.err;
+  fs::remove_all(data);
+}
+
 // extract --frame: the input frame undoes the host's resampling and trimming. A print doubled
 // in size and declared (by --dpi) at 1000 dpi reaches the engine as the same capture, so its
 // minutiae lie at twice the coordinates of the original's.

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "tools/cli/default_gallery.h"
 #include "tools/cli/reply.h"
 #include "tools/cli/workbench.h"
+#include "tools/fs/safe_files.h"
 
 namespace ridgeline::tools {
 namespace {
@@ -31,6 +33,21 @@ std::string DeleteAdvice(TemplateStore& store, const StoredRecord& record) {
   return "delete it (ridgeline delete --db " + store.path().string() + " --subject '" +
          PrintableText(record.subject) + "' --finger " + FingerName(record.sub_factor) +
          ") and enroll that finger again";
+}
+
+// rekey's new key and export's copy are new files: an existing name or a missing folder is the
+// user's output problem (exit 2), told before the gallery is touched.
+void RequireNewFile(const std::filesystem::path& file, const std::string& what) {
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
+    throw OutputError(file.string() + ": already exists; " + what + " writes a new file");
+  }
+  const std::filesystem::path folder =
+      file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(folder, error)) {
+    throw OutputError(file.string() + ": cannot be written (" + folder.string() +
+                      " is not a folder)");
+  }
 }
 
 }  // namespace
@@ -172,6 +189,7 @@ int RunRekey(const CommonOptions& options, const std::filesystem::path& new_key_
       target = store.key_file().string() + "." + std::to_string(seconds.count());
     }
   }
+  RequireNewFile(target, "rekey");
   const bool was_encrypted = store.encrypted();
   const std::filesystem::path old_key = store.key_file();
   store.Rekey(target);
@@ -189,6 +207,7 @@ int RunRekey(const CommonOptions& options, const std::filesystem::path& new_key_
 
 int RunExport(const CommonOptions& options, const std::filesystem::path& out) {
   Reply reply(options.json, "export");
+  RequireNewFile(out, "export");
   TemplateStore store(options.db, TemplateStore::Mode::kReadOnly, GalleryOptionsFor(options));
   const GalleryCheck check = store.Check();
   if (!check.damaged.empty()) {
@@ -216,6 +235,9 @@ int RunImport(const CommonOptions& options, const std::filesystem::path& in,
   GalleryOptions source_options;
   source_options.key_file = in_key_file;
   TemplateStore source(in, TemplateStore::Mode::kReadOnly, source_options);
+  // Like enroll, import may create the gallery: its folder (the default one included) is made
+  // private, and only once the source has opened, so a failed import leaves no empty folder.
+  PrepareGalleryFolder(options.db);
   TemplateStore store(options.db, TemplateStore::Mode::kCreateIfMissing,
                       GalleryOptionsFor(options));
   reply.object()["gallery"] = options.db.string();

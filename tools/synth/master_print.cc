@@ -16,14 +16,20 @@ namespace {
 constexpr int kMinMasterSide = 96;
 constexpr int kMaxMasterSide = 2048;
 constexpr int kMaxGrowthRounds = 64;
-constexpr double kMinMeanPeriod = 8.4;
-constexpr double kMaxMeanPeriod = 9.8;
+constexpr double kMinMeanPeriod = 8.0;
+constexpr double kMaxMeanPeriod = 10.4;
 // Space between the finger ellipse and the canvas edge, pixels.
 constexpr double kFingerMargin = 10.0;
 constexpr double kMinFingerScale = 0.88;
-// Slow wander of the ridge direction (radians) and relative wander of the period.
-constexpr double kDirectionWander = 0.40;
+// Wander of the ridge direction (radians), drawn per finger, on two scales: the class model
+// alone gives every finger of a class nearly the same direction field, and the matcher weighs
+// agreement of direction fields, so fingers that differ in their minutiae only would still score
+// alike. Real fingers of one class differ visibly in how their ridges flow.
+constexpr double kMinDirectionWander = 0.55;
+constexpr double kMaxDirectionWander = 0.85;
 constexpr double kDirectionWanderCell = 70.0;
+constexpr double kBroadWander = 0.45;
+constexpr double kBroadWanderCell = 170.0;
 constexpr double kPeriodWander = 0.10;
 constexpr double kPeriodWanderCell = 90.0;
 // Ridges widen towards the finger's edge: period grows by this fraction from core to rim.
@@ -161,7 +167,9 @@ Master GenerateMaster(const MasterParams& params, uint64_t seed) {
   const double arch_height = master.semi_axis_y * rng.Uniform(0.25, 0.45);
   const double mean_period =
       params.mean_period != 0.0 ? params.mean_period : rng.Uniform(kMinMeanPeriod, kMaxMeanPeriod);
+  const double direction_wander_strength = rng.Uniform(kMinDirectionWander, kMaxDirectionWander);
   const SmoothNoise direction_wander(rng, params.width, params.height, kDirectionWanderCell);
+  const SmoothNoise broad_wander(rng, params.width, params.height, kBroadWanderCell);
   const SmoothNoise period_wander(rng, params.width, params.height, kPeriodWanderCell);
 
   const size_t pixels = static_cast<size_t>(params.width) * params.height;
@@ -178,7 +186,8 @@ Master GenerateMaster(const MasterParams& params, uint64_t seed) {
       const double direction =
           FoldDirection(ModelDirection(master.singular_points, cx, cy, master.semi_axis_x,
                                        master.semi_axis_y, arch_height, x, y) +
-                        kDirectionWander * direction_wander.At(x, y));
+                        direction_wander_strength * direction_wander.At(x, y) +
+                        kBroadWander * broad_wander.At(x, y));
       const double dx = (x - cx) / master.semi_axis_x;
       const double dy = (y - cy) / master.semi_axis_y;
       const double rim = Clamp(std::sqrt(dx * dx + dy * dy), 0.0, 1.0);

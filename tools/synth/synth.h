@@ -44,7 +44,7 @@ struct MasterParams {
   int width = 280;
   int height = 460;
   FingerClass finger_class = FingerClass::kRandom;
-  // Mean ridge period in pixels; 0 draws one in [8.4, 9.8]. Allowed 6..13 otherwise.
+  // Mean ridge period in pixels; 0 draws one in [8.0, 10.4]. Allowed 6..13 otherwise.
   double mean_period = 0.0;
   // Rounds of oriented filtering that grow the ridges; 1..64.
   int growth_rounds = 18;

@@ -49,8 +49,8 @@ TEST(SynthDeterminism, SmallPrintMatchesItsPinnedHash) {
   master_params.growth_rounds = 8;
   const Master master = GenerateMaster(master_params, 1);
   const Image image = RenderImpression(master, ImpressionParams{64, 64, 20.0, 10.0, 6.0, 1.0}, 2);
-  EXPECT_EQ(Fnv1a(master.ridges), 0x7B9154B2B592FA69ull);
-  EXPECT_EQ(Fnv1a(image.pixels), 0x11FE959651B17E10ull);
+  EXPECT_EQ(Fnv1a(master.ridges), 0x399E748D9DFD22E6ull);
+  EXPECT_EQ(Fnv1a(image.pixels), 0x1F4B17F01EFA4819ull);
 }
 
 TEST(SynthDeterminism, SameSeedSameBytesOtherSeedOtherPrint) {
@@ -77,7 +77,7 @@ TEST(SynthDeterminism, SetPrintsComeInOrderAndDoNotDependOnTheSetSize) {
     EXPECT_EQ(image.width, 48);
     EXPECT_EQ(image.height, 40);
   });
-  EXPECT_EQ(Fnv1a(first), 0x89D5030D4F7C6A47ull);
+  EXPECT_EQ(Fnv1a(first), 0xFBBE580BA2545C2Eull);
   EXPECT_EQ(order, (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}, {2, 1}, {2, 2}}));
 }
 
