@@ -23,6 +23,7 @@
 #include "engine/engine.h"
 #include "engine/feature_frame.h"
 #include "engine/record_export.h"
+#include "image/print_image.h"
 #include "platform/secure_zero.h"
 #include "template/standard_record.h"
 #include "template/template_container.h"
@@ -31,7 +32,6 @@
 #include "tools/cli/gallery_operations.h"
 #include "tools/cli/workbench.h"
 #include "tools/host/capture_preparation.h"
-#include "tools/image/print_image.h"
 
 namespace py = pybind11;
 
