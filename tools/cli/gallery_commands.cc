@@ -6,17 +6,13 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/cli/default_gallery.h"
+#include "tools/cli/gallery_operations.h"
 #include "tools/cli/reply.h"
 #include "tools/cli/workbench.h"
 #include "tools/fs/safe_files.h"
 
 namespace ridgeline::tools {
 namespace {
-
-// The container header's byte 5 counts the impressions merged into the template.
-int Impressions(const StoredRecord& record) {
-  return record.template_blob.size() > 5 ? int{record.template_blob[5]} : 0;
-}
 
 std::string RightAligned(const std::string& text, size_t width) {
   const size_t have = DisplayWidth(text);
@@ -52,45 +48,14 @@ void RequireNewFile(const std::filesystem::path& file, const std::string& what) 
 
 }  // namespace
 
-GalleryOptions GalleryOptionsFor(const CommonOptions& options) {
-  GalleryOptions gallery;
-  gallery.key_file = options.key_file;
-  if (gallery.key_file.empty()) {
-    if (const char* from_environment = std::getenv("RIDGELINE_KEY_FILE")) {
-      gallery.key_file = from_environment;
-    }
-  }
-  gallery.encrypt_new = !options.plaintext;
-  return gallery;
-}
-
-void WarnDamagedRecord(TemplateStore& store, const StoredRecord& record) {
-  std::cerr << "ridgeline: warning: skipped the damaged record of " << RecordName(store, record)
-            << " " << FingerName(record.sub_factor) << ": " << record.damage
-            << "; run ridgeline check\n";
-}
-
 int RunList(const CommonOptions& options) {
   Reply reply(options.json, "list");
-  TemplateStore store(options.db, TemplateStore::Mode::kReadOnly, GalleryOptionsFor(options));
-  const std::vector<StoredRecord> records = store.QueryAll(kAnySubFactor);
+  const GalleryListing listing = ListGallery(options);
+  const auto& records = listing.records;
   const auto damaged = std::count_if(records.begin(), records.end(),
-                                     [](const StoredRecord& r) { return !r.damage.empty(); });
-  nlohmann::json rows = nlohmann::json::array();
-  for (const StoredRecord& r : records) {
-    rows.push_back(
-        {{"subject", RecordName(store, r)},
-         {"finger", FingerName(r.sub_factor)},
-         {"sub_factor", r.sub_factor},
-         {"impressions", Impressions(r)},
-         {"template_bytes", r.template_blob.size()},
-         {"enrolled", r.created},
-         {"damaged", !r.damage.empty()},
-         {"problem", r.damage.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.damage)}});
-  }
+                                     [](const ListedRecord& r) { return !r.damage.empty(); });
+  reply.object().update(ListJson(listing));
   reply.object()["gallery"] = options.db.string();
-  reply.object()["encrypted"] = store.encrypted();
-  reply.object()["records"] = rows;
   if (records.empty()) {
     reply.out() << "the gallery " << options.db.string() << " is empty\n";
     return reply.Finish(kExitSuccess);
@@ -102,12 +67,12 @@ int RunList(const CommonOptions& options) {
   size_t subject_width = DisplayWidth(header.subject);
   size_t finger_width = DisplayWidth(header.finger);
   std::vector<Row> table;
-  for (const StoredRecord& r : records) {
+  for (const ListedRecord& r : records) {
     const bool intact = r.damage.empty();
-    Row row{RecordName(store, r),
-            FingerName(r.sub_factor),
-            intact ? std::to_string(Impressions(r)) : "-",
-            intact ? std::to_string(r.template_blob.size()) : "-",
+    Row row{r.who.subject,
+            r.who.finger,
+            intact ? std::to_string(r.impressions) : "-",
+            intact ? std::to_string(r.template_bytes) : "-",
             r.created,
             intact ? "" : "  DAMAGED: " + r.damage};
     subject_width = std::max(subject_width, DisplayWidth(row.subject));
