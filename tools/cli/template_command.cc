@@ -67,14 +67,19 @@ std::vector<uint8_t> ReadRecordFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-StandardRecord LoadRecord(const std::filesystem::path& path, bool warn) {
+StandardRecord LoadRecord(const std::filesystem::path& path, std::vector<std::string>* notes) {
   const std::vector<uint8_t> bytes = ReadRecordFile(path);
   StandardRecord record;
   std::string error;
-  std::vector<std::string> notes;
-  if (!ReadStandardRecord(bytes, RecordReadMode::kLenient, &record, &error, &notes)) {
+  if (!ReadStandardRecord(bytes, RecordReadMode::kLenient, &record, &error, notes)) {
     throw InputError(path.string() + ": " + error);
   }
+  return record;
+}
+
+StandardRecord LoadRecord(const std::filesystem::path& path, bool warn) {
+  std::vector<std::string> notes;
+  StandardRecord record = LoadRecord(path, &notes);
   if (warn) {
     for (const std::string& note : notes)
       std::cerr << "ridgeline: " << path.string() << ": " << note << "\n";
