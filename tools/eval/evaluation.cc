@@ -100,8 +100,8 @@ EvalRun RunEvaluation(const EvalOptions& options) {
           } catch (const tools::InputError& error) {
             throw EvalError(error.what());
           }
-          sources[static_cast<size_t>(index)] = {capture.source_width, capture.source_height,
-                                                 capture.source_dpi};
+          sources[static_cast<size_t>(index)] = {
+              capture.frame.source_width, capture.frame.source_height, capture.frame.source_dpi};
           print = ExtractPrint(GreyImage{capture.image.width, capture.image.height,
                                          std::move(capture.image.pixels)});
         } else {

@@ -32,11 +32,11 @@ void WriteRecord(const std::filesystem::path& print, const std::filesystem::path
       AcceptStatus::kAccepted);
   RecordExportOptions options;
   options.format = RecordFormat::kAnsi378_2009;
-  options.frame.ppi = capture.source_dpi;
-  options.frame.trim_x = capture.trim_left;
-  options.frame.trim_y = capture.trim_top;
-  options.input_width = capture.source_width;
-  options.input_height = capture.source_height;
+  options.frame.ppi = capture.frame.source_dpi;
+  options.frame.trim_x = capture.frame.trim_left;
+  options.frame.trim_y = capture.frame.trim_top;
+  options.input_width = capture.frame.source_width;
+  options.input_height = capture.frame.source_height;
   options.engine_item = engine_item;
   StandardRecord record;
   RecordExportReport report;
@@ -98,7 +98,9 @@ TEST_F(RecordReferences, ForeignRecordsAreImportedAndMissingOnesScoreZero) {
   int genuine_best = 0, impostor_best = 0;
   for (size_t i = 0; i < run.comparisons.size(); ++i) {
     const Comparison& c = run.comparisons[i];
-    if (c.reference == 3) EXPECT_EQ(run.scores[i], 0) << i;  // 2_1 has no record
+    if (c.reference == 3) {
+      EXPECT_EQ(run.scores[i], 0) << i;  // 2_1 has no record
+    }
     (c.genuine ? genuine_best : impostor_best) =
         std::max(c.genuine ? genuine_best : impostor_best, run.scores[i]);
   }
