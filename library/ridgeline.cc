@@ -333,11 +333,12 @@ rl_status rl_record_export(rl_engine* engine, const rl_features* features, rl_re
   const ridgeline::FeatureSet& set = *features->features.set();
   if (set.Count <= 0) return RL_E_TOO_FEW_MINUTIAE;
   try {
-    // ExportRecord takes a sample: a copy of the features with their crop origin.
+    // ExportRecord takes a sample: a copy of the features with their crop origin (a deep copy:
+    // a feature set owns its minutia arrays).
     ridgeline::AcceptedSample sample;
     sample.features = ridgeline::FeaturePair(/*allocate=*/true);
     if (sample.features.null()) return RL_E_OUT_OF_MEMORY;
-    *sample.features.set() = set;
+    ridgeline::CopyFeatureSet(sample.features.set(), &set);
     *sample.features.summary() = *features->features.summary();
     ridgeline::RecordExportOptions export_options;
     export_options.format = record_format;

@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct ToolRun {
   int exit_code = -1;
   std::string out;  // stdout; stderr goes to err
   std::string err;
@@ -36,9 +36,9 @@ class RecordMatch : public ::testing::Test {
   }
   ~RecordMatch() override { fs::remove_all(dir_); }
 
-  Run Tool(const std::string& args) {
+  ToolRun Tool(const std::string& args) {
     const fs::path err = dir_ / "stderr.txt";
-    Run run;
+    ToolRun run;
     const std::string command = std::string("'") + RIDGELINE_TOOL_PATH + "' --db '" +
                                 (dir_ / "gallery.db").string() + "' --plaintext " + args + " 2>'" +
                                 err.string() + "'";
@@ -55,7 +55,7 @@ class RecordMatch : public ::testing::Test {
   }
   // `match --json` and its score (-1 when there is none).
   nlohmann::json Match(const fs::path& probe, const fs::path& reference) {
-    const Run run = Tool("match --json '" + probe.string() + "' '" + reference.string() + "'");
+    const ToolRun run = Tool("match --json '" + probe.string() + "' '" + reference.string() + "'");
     EXPECT_TRUE(run.exit_code == 0 || run.exit_code == 1) << run.out << run.err;
     return nlohmann::json::parse(run.out, nullptr, false);
   }
@@ -114,7 +114,7 @@ TEST_F(RecordMatch, ForeignRecordsMatchByContentOnEitherSideAndDamageIsRefused) 
   std::ofstream(dir_ / "cut.iso", std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
-  Run run = Tool("match '" + (dir_ / "cut.iso").string() + "' '" + a.string() + "'");
+  ToolRun run = Tool("match '" + (dir_ / "cut.iso").string() + "' '" + a.string() + "'");
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.err.find("truncated"), std::string::npos) << run.err;
   // Several views: the best pair of views counts (the matching finger is the second view).
@@ -163,7 +163,7 @@ TEST_F(RecordMatch, OurRecordsScoreAsTheirImagesInMatchAndIdentify) {
   // identify --top with a record as the probe ranks the right finger first.
   ASSERT_EQ(Tool("enroll --subject one --finger right-index '" + p1.string() + "'").exit_code, 0);
   ASSERT_EQ(Tool("enroll --subject two --finger right-index '" + q1.string() + "'").exit_code, 0);
-  Run run = Tool("identify --json --top 2 '" + r2.string() + "'");
+  ToolRun run = Tool("identify --json --top 2 '" + r2.string() + "'");
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   nlohmann::json identified = nlohmann::json::parse(run.out);
   EXPECT_EQ(identified["subject"], "one");
