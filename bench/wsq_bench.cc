@@ -7,10 +7,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "image/wsq_decoder.h"
+#include "image/wsq_encoder.h"
 #include "tests/support/shared_data.h"
 #include "tools/image/resolution.h"
-#include "tools/image/wsq_decoder.h"
-#include "tools/image/wsq_encoder.h"
 
 namespace ridgeline::tools {
 namespace {

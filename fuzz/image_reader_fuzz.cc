@@ -12,8 +12,8 @@
 #include <iterator>
 #include <span>
 
+#include "image/print_image.h"
 #include "tools/host/capture_preparation.h"
-#include "tools/image/print_image.h"
 
 namespace {
 

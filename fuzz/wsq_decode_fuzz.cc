@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "tools/image/wsq_decoder.h"
+#include "image/wsq_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {

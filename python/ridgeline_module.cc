@@ -21,10 +21,10 @@
 #include "engine/capture_resolution.h"
 #include "engine/engine.h"
 #include "engine/feature_frame.h"
+#include "image/print_image.h"
 #include "platform/secure_zero.h"
 #include "template/template_container.h"
 #include "tools/host/capture_preparation.h"
-#include "tools/image/print_image.h"
 
 namespace py = pybind11;
 

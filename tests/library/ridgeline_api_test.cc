@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "image/print_image.h"
 #include "ridgeline/ridgeline.h"
 #include "tests/support/shared_data.h"
 #include "tools/eval/print_features.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline {
 namespace {

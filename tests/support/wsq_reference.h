@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "image/print_image.h"
 #include "tests/support/shared_data.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline::testing {
 

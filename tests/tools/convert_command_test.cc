@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "image/wsq_decoder.h"
 #include "tests/support/wsq_reference.h"
 #include "tools/image/image_writer.h"
 #include "tools/image/png_writer.h"
-#include "tools/image/wsq_decoder.h"
 
 namespace ridgeline::tools {
 namespace {

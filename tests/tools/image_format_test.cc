@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "image/print_image.h"
 #include "tests/support/image_encoders.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline::tools {
 namespace {

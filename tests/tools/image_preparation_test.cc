@@ -6,9 +6,9 @@
 
 #include "extract/check_image.h"
 #include "extract/resample_image.h"
+#include "image/print_image.h"
 #include "tests/support/shared_data.h"
 #include "tools/image/background_trim.h"
-#include "tools/image/print_image.h"
 #include "tools/image/resolution.h"
 
 namespace ridgeline::tools {

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "image/print_image.h"
 #include "tests/support/image_encoders.h"
 #include "tests/support/shared_data.h"
 #include "tools/image/png_writer.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline::tools {
 namespace {

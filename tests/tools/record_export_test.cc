@@ -12,9 +12,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "image/print_image.h"
 #include "tests/support/shared_data.h"
 #include "tools/image/background_trim.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline {
 namespace {

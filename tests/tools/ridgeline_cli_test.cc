@@ -15,8 +15,8 @@
 #include <nlohmann/json.hpp>
 #include "tests/support/shared_data.h"
 
+#include "image/print_image.h"
 #include "tools/image/png_writer.h"
-#include "tools/image/print_image.h"
 #include "tools/store/sqlite_handle.h"
 
 namespace ridgeline::tools {

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <random>
 
+#include "image/wsq_decoder.h"
+#include "image/wsq_encoder.h"
+#include "image/wsq_subbands.h"
+#include "image/wsq_transform.h"
 #include "tests/support/wsq_reference.h"
-#include "tools/image/wsq_decoder.h"
-#include "tools/image/wsq_encoder.h"
-#include "tools/image/wsq_subbands.h"
-#include "tools/image/wsq_transform.h"
 
 namespace ridgeline::tools {
 namespace {

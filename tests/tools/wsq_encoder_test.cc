@@ -6,9 +6,9 @@
 #include <cmath>
 #include <string>
 
+#include "image/wsq_decoder.h"
+#include "image/wsq_encoder.h"
 #include "tests/support/wsq_reference.h"
-#include "tools/image/wsq_decoder.h"
-#include "tools/image/wsq_encoder.h"
 
 namespace ridgeline::tools {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <iostream>
 
+#include "image/wsq_encoder.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/image/image_writer.h"
 #include "tools/image/png_writer.h"
-#include "tools/image/wsq_encoder.h"
 
 namespace ridgeline::tools {
 

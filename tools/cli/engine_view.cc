@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
 namespace ridgeline::tools {
 

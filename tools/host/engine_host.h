@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "image/print_image.h"
 #include "platform/winbio_types.h"
 #include "tools/host/engine_library.h"
-#include "tools/image/print_image.h"
 #include "tools/store/storage_adapter.h"
 
 namespace ridgeline::tools {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/print_image.h"
 #include "platform/winbio_types.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline::tools {
 

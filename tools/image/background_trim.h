@@ -3,7 +3,7 @@
 // all light background, keeping a margin, and never removes a row or column that carries print.
 #pragma once
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
 namespace ridgeline::tools {
 

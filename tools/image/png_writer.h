@@ -1,10 +1,11 @@
-// Writing 8-bit grey and RGB pictures as PNG (overlays, stage maps, test fixtures).
+// Writing 8-bit grey and RGB pictures as PNG files (overlays, stage maps, test fixtures).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <vector>
+
+#include "image/png_encoder.h"
 
 namespace ridgeline::tools {
 
@@ -13,9 +14,5 @@ namespace ridgeline::tools {
 // width x height x channels bytes, channels 1 (grey) or 3 (RGB).
 void WritePng(const std::filesystem::path& path, int width, int height, int channels,
               std::span<const uint8_t> pixels);
-
-// The same into memory.
-std::vector<uint8_t> EncodePng(int width, int height, int channels,
-                               std::span<const uint8_t> pixels);
 
 }  // namespace ridgeline::tools

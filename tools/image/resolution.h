@@ -4,7 +4,7 @@
 
 #include "engine/capture_resolution.h"
 #include "engine/engine_settings.h"
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
 namespace ridgeline::tools {
 

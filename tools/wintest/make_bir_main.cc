@@ -10,7 +10,7 @@
 #include <exception>
 #include <string>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 #include "tools/wintest/bir_record.h"
 
 int main(int argc, char** argv) {

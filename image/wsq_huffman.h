@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-namespace ridgeline::tools::wsq {
+namespace ridgeline::image::wsq {
 
 constexpr int kMaxCodeLength = 16;
 constexpr size_t kMaxTableValues = 256;
@@ -61,4 +61,4 @@ size_t DecodeBlock(std::span<const uint8_t> bytes, size_t start, const HuffmanTa
 // codes never consist of 1-bits only. REQUIRES: at least one non-zero frequency.
 HuffmanTable OptimalHuffmanTable(const std::array<uint32_t, 256>& frequencies);
 
-}  // namespace ridgeline::tools::wsq
+}  // namespace ridgeline::image::wsq

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 
 // A file that cannot be used as a fingerprint image: the tool reports it and exits with 2.
 class InputError : public std::runtime_error {
@@ -58,4 +58,10 @@ PrintImage DecodeJpeg2000(std::span<const uint8_t> bytes, const std::string& nam
 // Checks a decoded size against the limits; throws InputError naming the file otherwise.
 void CheckImageSize(int width, int height, const std::string& name);
 
+}  // namespace ridgeline::image
+
+// The tools (the command, the host, the evaluation) read and write images through this layer
+// and use its names as their own.
+namespace ridgeline::tools {
+using namespace ridgeline::image;
 }  // namespace ridgeline::tools

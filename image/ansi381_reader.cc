@@ -7,10 +7,10 @@
 // read; its data may be uncompressed 8-bit grey or a JPEG, JPEG 2000 or PNG file.
 #include <optional>
 
-#include "tools/image/print_image.h"
-#include "tools/image/wsq_decoder.h"
+#include "image/print_image.h"
+#include "image/wsq_decoder.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 constexpr size_t kAnsiHeaderBytes = 36;
@@ -143,4 +143,4 @@ PrintImage DecodeAnsi381(std::span<const uint8_t> bytes, const std::string& name
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "tools/image/byte_cursor.h"
-#include "tools/image/print_image.h"
+#include "image/byte_cursor.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 constexpr size_t kFileHeaderBytes = 14;
@@ -172,4 +172,4 @@ PrintImage DecodeBmp(std::span<const uint8_t> bytes, const std::string& name) {
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

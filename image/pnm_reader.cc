@@ -6,9 +6,9 @@
 #include <cctype>
 #include <limits>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 constexpr uint32_t kMaxMaxval = 65535;
@@ -106,4 +106,4 @@ PrintImage DecodePnm(std::span<const uint8_t> bytes, const std::string& name) {
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -2,7 +2,7 @@
 // -128..128; after the decomposition each subband's variance (over a central window, which
 // leaves out the borders a print rarely fills) decides its bin width so that the total rate
 // meets the target; subbands whose share would not be worth its bits get no bits at all.
-#include "tools/image/wsq_encoder.h"
+#include "image/wsq_encoder.h"
 
 #include <algorithm>
 #include <array>
@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/image/wsq_huffman.h"
-#include "tools/image/wsq_subbands.h"
-#include "tools/image/wsq_transform.h"
+#include "image/wsq_huffman.h"
+#include "image/wsq_subbands.h"
+#include "image/wsq_transform.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 using wsq::kCodedSubbands;
@@ -426,4 +426,4 @@ std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi)
   return out.Take();
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -3,17 +3,17 @@
 // and scale), then blocks of entropy-coded coefficients each behind a block header, and the
 // end-of-image marker. Coefficients of all blocks form one stream that is dealt out to the
 // coded subbands in order; the size and the quantization table decide how many there must be.
-#include "tools/image/wsq_decoder.h"
+#include "image/wsq_decoder.h"
 
 #include <array>
 #include <optional>
 #include <vector>
 
-#include "tools/image/wsq_huffman.h"
-#include "tools/image/wsq_subbands.h"
-#include "tools/image/wsq_transform.h"
+#include "image/wsq_huffman.h"
+#include "image/wsq_subbands.h"
+#include "image/wsq_transform.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 using wsq::kCodedSubbands;
@@ -360,4 +360,4 @@ PrintImage DecodeWsq(std::span<const uint8_t> bytes, const std::string& name) {
   }
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

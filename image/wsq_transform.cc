@@ -1,12 +1,12 @@
 // One-dimensional synthesis and analysis of a line, applied along the columns and rows of every
 // split step. Lines are copied out, their two halves extended by symmetric reflection into
 // padded buffers, filtered without bounds checks in the loop, and written back.
-#include "tools/image/wsq_transform.h"
+#include "image/wsq_transform.h"
 
 #include <algorithm>
 #include <cassert>
 
-namespace ridgeline::tools::wsq {
+namespace ridgeline::image::wsq {
 namespace {
 
 int FloorDiv2(int n) { return n >= 0 ? n / 2 : -((1 - n) / 2); }
@@ -287,4 +287,4 @@ void Decompose(std::span<float> plane, int width, const Geometry& geometry,
   }
 }
 
-}  // namespace ridgeline::tools::wsq
+}  // namespace ridgeline::image::wsq

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 
 // The bit rate the quantizer aims at, in bits per pixel. As usual for WSQ, files come out
 // smaller than the rate suggests (about 0.5 to 0.7 bits per pixel for 0.75) because the
@@ -23,4 +23,4 @@ constexpr double kMaxWsqBitrate = 8.0;
 // empty image, a side above 65535 or a bit rate outside kMinWsqBitrate .. kMaxWsqBitrate.
 std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi);
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

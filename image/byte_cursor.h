@@ -7,7 +7,7 @@
 #include <optional>
 #include <span>
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 
 class LittleEndianCursor {
  public:
@@ -34,4 +34,4 @@ class LittleEndianCursor {
   size_t at_ = 0;
 };
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -3,11 +3,11 @@
 // the first part, 'b' the second. Halving n samples gives ceil(n/2) lowpass and floor(n/2)
 // highpass samples; a segment that is itself a second part is inverted and keeps its highpass
 // part first.
-#include "tools/image/wsq_subbands.h"
+#include "image/wsq_subbands.h"
 
 #include <cassert>
 
-namespace ridgeline::tools::wsq {
+namespace ridgeline::image::wsq {
 namespace {
 
 struct Paths {
@@ -84,4 +84,4 @@ Geometry ComputeGeometry(int width, int height) {
   return geometry;
 }
 
-}  // namespace ridgeline::tools::wsq
+}  // namespace ridgeline::image::wsq

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 struct MemoryStream {
@@ -202,4 +202,4 @@ PrintImage DecodeJpeg2000(std::span<const uint8_t> bytes, const std::string& nam
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -5,7 +5,7 @@
 
 #include <array>
 
-namespace ridgeline::tools::wsq {
+namespace ridgeline::image::wsq {
 
 constexpr int kNodes = 20;
 constexpr int kSubbands = 64;
@@ -40,4 +40,4 @@ struct Geometry {
 // REQUIRES: width >= 1, height >= 1. Short sides give empty rectangles, never negative ones.
 Geometry ComputeGeometry(int width, int height);
 
-}  // namespace ridgeline::tools::wsq
+}  // namespace ridgeline::image::wsq

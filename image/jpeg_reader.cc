@@ -12,9 +12,9 @@
 // After <cstdio>: jpeglib.h uses size_t and FILE without declaring them.
 #include <jpeglib.h>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 // A progressive JPEG can hold any number of scans, each a pass over the whole image; a tiny
@@ -113,4 +113,4 @@ PrintImage DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name) {
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 uint32_t ReadBigEndian32(const uint8_t* p) {
@@ -68,4 +68,4 @@ PrintImage DecodePng(std::span<const uint8_t> bytes, const std::string& name) {
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

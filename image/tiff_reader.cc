@@ -9,9 +9,9 @@
 #include <cstring>
 #include <memory>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 // libtiff reads through these callbacks; the cursor never moves past the end of the bytes.
@@ -131,4 +131,4 @@ PrintImage DecodeTiff(std::span<const uint8_t> bytes, const std::string& name) {
   return image;
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

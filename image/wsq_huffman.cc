@@ -2,15 +2,15 @@
 // and the first code of length l + 1 is (last code of length l + 1) x 2. Entropy-coded data is
 // packed most significant bit first; a data byte 0xFF is followed by a stuffed 0x00, so 0xFF
 // followed by anything else is a marker, which ends the block.
-#include "tools/image/wsq_huffman.h"
+#include "image/wsq_huffman.h"
 
 #include <algorithm>
 #include <cassert>
 #include <string>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools::wsq {
+namespace ridgeline::image::wsq {
 namespace {
 
 bool IsRestartMarker(uint8_t code) { return code >= 0xB0 && code <= 0xB7; }
@@ -251,4 +251,4 @@ HuffmanTable OptimalHuffmanTable(const std::array<uint32_t, 256>& frequencies) {
   return table;
 }
 
-}  // namespace ridgeline::tools::wsq
+}  // namespace ridgeline::image::wsq

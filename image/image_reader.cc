@@ -2,10 +2,10 @@
 #include <cstring>
 #include <fstream>
 
-#include "tools/image/print_image.h"
-#include "tools/image/wsq_decoder.h"
+#include "image/print_image.h"
+#include "image/wsq_decoder.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 namespace {
 
 bool StartsWith(std::span<const uint8_t> bytes, const char* magic, size_t length) {
@@ -71,4 +71,4 @@ PrintImage ReadPrintImage(const std::filesystem::path& path) {
   return DecodePrintImage(bytes, name);
 }
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image

@@ -11,9 +11,9 @@
 #include <span>
 #include <vector>
 
-#include "tools/image/wsq_subbands.h"
+#include "image/wsq_subbands.h"
 
-namespace ridgeline::tools::wsq {
+namespace ridgeline::image::wsq {
 
 // Both filters of a bank have the same parity: all odd (symmetric) or all even (lowpass
 // symmetric, highpass antisymmetric). Taps are stored whole, index 0 first.
@@ -40,4 +40,4 @@ void Reconstruct(std::span<float> plane, int width, const Geometry& geometry,
 void Decompose(std::span<float> plane, int width, const Geometry& geometry,
                const FilterBank& analysis);
 
-}  // namespace ridgeline::tools::wsq
+}  // namespace ridgeline::image::wsq

@@ -7,9 +7,9 @@
 #include <span>
 #include <string>
 
-#include "tools/image/print_image.h"
+#include "image/print_image.h"
 
-namespace ridgeline::tools {
+namespace ridgeline::image {
 
 // True when bytes start with the WSQ start-of-image marker (0xFF 0xA0).
 bool StartsLikeWsq(std::span<const uint8_t> bytes);
@@ -18,4 +18,4 @@ bool StartsLikeWsq(std::span<const uint8_t> bytes);
 // checked, and a damaged file throws InputError naming `name` and the fault.
 PrintImage DecodeWsq(std::span<const uint8_t> bytes, const std::string& name);
 
-}  // namespace ridgeline::tools
+}  // namespace ridgeline::image
