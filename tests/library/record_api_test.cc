@@ -8,11 +8,11 @@
 #include <random>
 #include <vector>
 
+#include "image/print_image.h"
 #include "ridgeline/ridgeline.h"
 #include "ridgeline/ridgeline.hpp"
 #include "template/standard_record.h"
 #include "tests/support/shared_data.h"
-#include "tools/image/print_image.h"
 
 namespace ridgeline {
 namespace {
