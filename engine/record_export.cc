@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <numeric>
 
+#include "core/int_math.h"
+#include "match/int_trig.h"
 #include "template/big_endian.h"
 
 namespace ridgeline {
@@ -33,31 +34,39 @@ int NotReported(RecordFormat format) {
 // the matcher weighs its score by how well the two maps agree and scores 0 without any ridge
 // block. Each block within kMapRadius pixels of a minutia gets the mean ridge orientation of the
 // minutiae around it (doubled angles, nearer ones weigh more); the others stay without ridges.
-// A block's direction in degrees is the minutia angle's mirror, (-angle) mod 180, in 1.5-degree
-// codes.
+// A block's direction is the minutia angle's mirror, (-angle) mod 180 degrees, in 1.5-degree
+// codes. Integer arithmetic throughout, as everywhere in the engine: the weights are
+// kMapWeight / (distance + 16), the doubled angles go through the matcher's 1024-scaled tables
+// and the mean's bearing through its arctangent table (whole degrees of the doubled angle, so
+// half a degree of orientation).
 constexpr int kMapRadius = 48;
+constexpr int kMapWeight = 4096;
+// Bearing() scales one component by 1024 in an int: the sums are halved below this first.
+constexpr int64_t kBearingLimit = int64_t{1} << 20;
 
 void RebuildBlockMap(FeatureSet* set) {
   for (int r = 0; r < set->BlockRows; ++r) {
     for (int c = 0; c < set->BlockCols; ++c) {
       const int cx = 16 * c + 8, cy = 16 * r + 8;
-      double sx = 0, sy = 0;
-      bool any = false;
+      int64_t sx = 0, sy = 0;
       for (int i = 0; i < set->Count; ++i) {
-        const double d = std::hypot(set->X[i] - cx, set->Y[i] - cy);
-        if (d > kMapRadius) continue;
-        const double theta =
-            (((-set->Angle[i]) % 180 + 180) % 180) * std::numbers::pi / 90.0;  // doubled
-        const double w = 1.0 / (d + 16.0);
-        sx += w * std::cos(theta);
-        sy += w * std::sin(theta);
-        any = true;
+        const int dx = set->X[i] - cx, dy = set->Y[i] - cy;
+        const int64_t square = int64_t{dx} * dx + int64_t{dy} * dy;
+        if (square > kMapRadius * kMapRadius) continue;
+        const int d = IntSqrt(square);
+        const int doubled = 2 * (((-set->Angle[i]) % 180 + 180) % 180);  // 0..358
+        const int w = kMapWeight / (d + 16);
+        sx += int64_t{w} * kCosTable[doubled];
+        sy += int64_t{w} * kSinTable[doubled];
       }
-      if (!any || std::hypot(sx, sy) < 1e-9) continue;
-      double degrees = std::atan2(sy, sx) * 90.0 / std::numbers::pi;  // halved back
-      if (degrees < 0) degrees += 180;
-      set->DirectionMap[r][c] =
-          static_cast<uint8_t>(static_cast<int>(std::lround(degrees / 1.5)) % 120);
+      while (sx >= kBearingLimit || sx <= -kBearingLimit || sy >= kBearingLimit ||
+             sy <= -kBearingLimit) {
+        sx /= 2;
+        sy /= 2;
+      }
+      if (sx == 0 && sy == 0) continue;  // no minutia near, or their orientations cancel
+      const int bearing = Bearing(static_cast<int>(sx), static_cast<int>(sy));  // 0..360
+      set->DirectionMap[r][c] = static_cast<uint8_t>(((bearing + 1) / 3) % 120);
     }
   }
 }

@@ -3,13 +3,16 @@
 #include "ridgeline/ridgeline.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/capture_resolution.h"
 #include "engine/engine.h"
 #include "engine/feature_frame.h"
+#include "engine/record_export.h"
 #include "platform/secure_zero.h"
 #include "template/template_container.h"
 #include "template/template_layout.h"
@@ -24,6 +27,8 @@ struct rl_features {
   int crop_y = 0;
   bool has_input_frame = false;  // false for features decoded from a template
   int ppi = ridgeline::kSensorResolution;
+  int input_width = 0;  // the image given to rl_extract (0 without an input frame)
+  int input_height = 0;
 };
 
 namespace {
@@ -59,6 +64,31 @@ void Place(const rl_features& f, rl_frame frame, int x, int y, int32_t* out_x, i
 
 bool ValidFrame(rl_frame frame) { return frame == RL_FRAME_INPUT || frame == RL_FRAME_ENGINE; }
 
+bool RecordFormatOf(rl_record_format format, ridgeline::RecordFormat* out) {
+  switch (format) {
+    case RL_RECORD_ISO19794_2_2005:
+      *out = ridgeline::RecordFormat::kIso19794_2_2005;
+      return true;
+    case RL_RECORD_ISO19794_2_2011:
+      *out = ridgeline::RecordFormat::kIso19794_2_2011;
+      return true;
+    case RL_RECORD_ANSI378_2004:
+      *out = ridgeline::RecordFormat::kAnsi378_2004;
+      return true;
+    case RL_RECORD_ANSI378_2009:
+      *out = ridgeline::RecordFormat::kAnsi378_2009;
+      return true;
+  }
+  return false;
+}
+
+// Reads a record as the library's callers get it: leniently, the slips of real writers accepted.
+bool ReadRecord(const uint8_t* bytes, size_t size, ridgeline::StandardRecord* record) {
+  std::string error;
+  return ridgeline::ReadStandardRecord(std::span<const uint8_t>(bytes, size),
+                                       ridgeline::RecordReadMode::kLenient, record, &error);
+}
+
 }  // namespace
 
 extern "C" {
@@ -87,6 +117,10 @@ const char* rl_status_message(rl_status status) {
       return "the output buffer is too small";
     case RL_E_RESOLUTION:
       return "resolution outside 100..5000 pixels per inch";
+    case RL_E_BAD_RECORD:
+      return "not a readable minutiae record, or no such finger view in it";
+    case RL_E_RECORD_CAP:
+      return "no record fits within the size cap";
   }
   return "unknown status";
 }
@@ -154,6 +188,8 @@ rl_status rl_extract(rl_engine* engine, const uint8_t* pixels, int32_t width, in
     handle->crop_y = sample.crop_y;
     handle->has_input_frame = true;
     handle->ppi = ppi;
+    handle->input_width = width;
+    handle->input_height = height;
     *features = handle;
     return RL_OK;
   } catch (const std::bad_alloc&) {
@@ -274,6 +310,108 @@ rl_status rl_template_decode(rl_engine* engine, const uint8_t* bytes, size_t siz
   }
   *features = handle;
   return RL_OK;
+}
+
+rl_record_options rl_record_options_default(void) {
+  rl_record_options options{};
+  options.engine_item = 1;
+  return options;
+}
+
+rl_status rl_record_export(rl_engine* engine, const rl_features* features, rl_record_format format,
+                           const rl_record_options* options, uint8_t* buffer, size_t capacity,
+                           size_t* size) {
+  if (size != nullptr) *size = 0;
+  ridgeline::RecordFormat record_format;
+  const rl_record_options chosen = options != nullptr ? *options : rl_record_options_default();
+  if (engine == nullptr || features == nullptr || size == nullptr ||
+      (buffer == nullptr && capacity > 0) || !RecordFormatOf(format, &record_format) ||
+      chosen.finger_position < 0 || chosen.finger_position > 10 || chosen.impression_type < 0 ||
+      chosen.impression_type > 255) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  const ridgeline::FeatureSet& set = *features->features.set();
+  if (set.Count <= 0) return RL_E_TOO_FEW_MINUTIAE;
+  try {
+    // ExportRecord takes a sample: a copy of the features with their crop origin (a deep copy:
+    // a feature set owns its minutia arrays).
+    ridgeline::AcceptedSample sample;
+    sample.features = ridgeline::FeaturePair(/*allocate=*/true);
+    if (sample.features.null()) return RL_E_OUT_OF_MEMORY;
+    ridgeline::CopyFeatureSet(sample.features.set(), &set);
+    *sample.features.summary() = *features->features.summary();
+    ridgeline::RecordExportOptions export_options;
+    export_options.format = record_format;
+    if (features->has_input_frame) {
+      sample.crop_x = features->crop_x;
+      sample.crop_y = features->crop_y;
+      export_options.frame.ppi = features->ppi;
+      export_options.input_width = features->input_width;
+      export_options.input_height = features->input_height;
+    } else {
+      export_options.frame.ppi = ridgeline::kSensorResolution;
+      export_options.input_width = ridgeline::WorkingToCapture(set.BlockCols * 16);
+      export_options.input_height = ridgeline::WorkingToCapture(set.BlockRows * 16);
+    }
+    export_options.finger_position = static_cast<uint8_t>(chosen.finger_position);
+    export_options.impression_type = static_cast<uint8_t>(chosen.impression_type);
+    export_options.engine_item = chosen.engine_item != 0;
+    export_options.max_bytes = chosen.max_bytes;
+    ridgeline::StandardRecord record;
+    ridgeline::RecordExportReport report;
+    std::string error;
+    std::vector<uint8_t> bytes;
+    if (!ridgeline::ExportRecord(*engine->engine, sample, export_options, &record, &report,
+                                 &error)) {
+      return chosen.max_bytes != 0 ? RL_E_RECORD_CAP : RL_E_INVALID_ARGUMENT;
+    }
+    if (!ridgeline::WriteStandardRecord(record, &bytes, &error)) return RL_E_INVALID_ARGUMENT;
+    *size = bytes.size();
+    rl_status status = RL_E_BUFFER_TOO_SMALL;
+    if (capacity >= bytes.size()) {
+      std::copy(bytes.begin(), bytes.end(), buffer);
+      status = RL_OK;
+    }
+    SecureZeroMemory(bytes.data(), bytes.size());
+    return status;
+  } catch (const std::bad_alloc&) {
+    return RL_E_OUT_OF_MEMORY;
+  }
+}
+
+rl_status rl_record_view_count(const uint8_t* bytes, size_t size, size_t* views) {
+  if (views != nullptr) *views = 0;
+  if (bytes == nullptr || views == nullptr) return RL_E_INVALID_ARGUMENT;
+  try {
+    ridgeline::StandardRecord record;
+    if (!ReadRecord(bytes, size, &record)) return RL_E_BAD_RECORD;
+    *views = record.views.size();
+    return RL_OK;
+  } catch (const std::bad_alloc&) {
+    return RL_E_OUT_OF_MEMORY;
+  }
+}
+
+rl_status rl_record_import(rl_engine* engine, const uint8_t* bytes, size_t size, size_t view,
+                           rl_features** features) {
+  if (features != nullptr) *features = nullptr;
+  if (engine == nullptr || bytes == nullptr || features == nullptr) return RL_E_INVALID_ARGUMENT;
+  try {
+    ridgeline::StandardRecord record;
+    if (!ReadRecord(bytes, size, &record) || view >= record.views.size()) return RL_E_BAD_RECORD;
+    auto handle = std::make_unique<rl_features>();
+    bool from_item = false;
+    std::string error;
+    if (!ridgeline::ImportView(*engine->engine, record.views[view], &handle->features, &from_item,
+                               &error)) {
+      return handle->features.null() && error == "out of memory" ? RL_E_OUT_OF_MEMORY
+                                                                 : RL_E_BAD_RECORD;
+    }
+    *features = handle.release();
+    return RL_OK;
+  } catch (const std::bad_alloc&) {
+    return RL_E_OUT_OF_MEMORY;
+  }
 }
 
 rl_status rl_compare(rl_engine* engine, const rl_features* probe, const rl_features* reference,

@@ -248,9 +248,9 @@ std::unique_ptr<Features> AcceptCapture(const tools::Capture& capture) {
   features->ppi = static_cast<int>(std::lround(kSensorResolution * capture.frame.file_per_capture));
   features->trim_left = capture.frame.trim_left;
   features->trim_top = capture.frame.trim_top;
-  features->source_width = capture.source_width;
-  features->source_height = capture.source_height;
-  features->source_dpi = capture.source_dpi;
+  features->source_width = capture.frame.source_width;
+  features->source_height = capture.frame.source_height;
+  features->source_dpi = capture.frame.source_dpi;
   return features;
 }
 

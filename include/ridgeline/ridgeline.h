@@ -43,7 +43,9 @@ typedef enum rl_status {
   RL_E_TOO_FEW_MINUTIAE = 5, /* the extraction kept fewer minutiae than a template needs */
   RL_E_BAD_TEMPLATE = 6,     /* the bytes are not a well-formed compact template */
   RL_E_BUFFER_TOO_SMALL = 7, /* the output buffer is too small; the size needed is returned */
-  RL_E_RESOLUTION = 8        /* a resolution outside 100..5000 pixels per inch */
+  RL_E_RESOLUTION = 8,       /* a resolution outside 100..5000 pixels per inch */
+  RL_E_BAD_RECORD = 9,       /* the bytes are not a readable minutiae record, or lack the view */
+  RL_E_RECORD_CAP = 10       /* no record fits within the size cap asked for */
 } rl_status;
 
 /* Coordinates of minutiae and singular points. */
@@ -124,6 +126,52 @@ RL_API rl_status rl_template_check(const uint8_t* bytes, size_t size);
 /* Checks and decodes a compact template into new features (in the engine frame). */
 RL_API rl_status rl_template_decode(rl_engine* engine, const uint8_t* bytes, size_t size,
                                     rl_features** features);
+
+/* Standard finger minutiae records. Formats are told apart by content when read; these are the
+ * ones written. */
+typedef enum rl_record_format {
+  RL_RECORD_ISO19794_2_2005 = 0, /* ISO/IEC 19794-2:2005, the record format */
+  RL_RECORD_ISO19794_2_2011 = 1, /* ISO/IEC 19794-2:2011 */
+  RL_RECORD_ANSI378_2004 = 2,    /* ANSI INCITS 378-2004 */
+  RL_RECORD_ANSI378_2009 = 3     /* ANSI INCITS 378-2009 */
+} rl_record_format;
+
+typedef struct rl_record_options {
+  int32_t finger_position; /* 0 unknown, 1 right thumb .. 10 left little */
+  int32_t impression_type; /* 0 live-scan plain, as the standards number them */
+  /* Nonzero: add the engine's own extended-data item (the compact template), with which the
+   * record compares exactly like the template; other readers skip it. */
+  int32_t engine_item;
+  size_t max_bytes; /* 0: no cap; else minutiae (the engine's item first) are left out to fit */
+} rl_record_options;
+
+/* The defaults: finger unknown, live-scan plain, with the engine's item, no cap. */
+RL_API rl_record_options rl_record_options_default(void);
+
+/* Writes features as a one-view record in the given format. Features from rl_extract are written
+ * in the pixels of the image given to it (its size and resolution declared, the resolution in
+ * pixels per centimetre); features decoded from a template or imported from a record have no
+ * such image and are written in the frame of a 500-ppi capture of the engine's working area.
+ * Angles follow the standard convention (as rl_minutia's in RL_FRAME_INPUT); minutia quality is
+ * "not reported". options may be null for the defaults. *size receives the record's size;
+ * RL_E_BUFFER_TOO_SMALL when capacity is smaller (nothing written), RL_E_RECORD_CAP when
+ * max_bytes leaves no room for a record, RL_E_TOO_FEW_MINUTIAE when the features hold none. */
+RL_API rl_status rl_record_export(rl_engine* engine, const rl_features* features,
+                                  rl_record_format format, const rl_record_options* options,
+                                  uint8_t* buffer, size_t capacity, size_t* size);
+
+/* Reads a record (ISO/IEC 19794-2:2005 or :2011, ANSI INCITS 378-2004 or -2009, told apart by
+ * their structure; the known slips of real writers accepted) and reports its number of finger
+ * views in *views. RL_E_BAD_RECORD when the bytes are not a readable record. */
+RL_API rl_status rl_record_view_count(const uint8_t* bytes, size_t size, size_t* views);
+
+/* Imports view number `view` (0-based, in stored order) of a record as new features in the
+ * engine frame, ready for rl_compare. A record carrying the engine's item gives exactly the
+ * template's features; any other is rebuilt from its standard fields (no singular points, a
+ * block map estimated from the minutiae; see the README). RL_E_BAD_RECORD when the bytes are not
+ * a readable record or hold no such view. */
+RL_API rl_status rl_record_import(rl_engine* engine, const uint8_t* bytes, size_t size, size_t view,
+                                  rl_features** features);
 
 /* Scores probe against reference, 0..9999 (higher is more alike). */
 RL_API rl_status rl_compare(rl_engine* engine, const rl_features* probe,

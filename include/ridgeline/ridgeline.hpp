@@ -88,6 +88,33 @@ class Engine {
     return Features(features);
   }
 
+  // A standard minutiae record of features (see rl_record_export).
+  std::vector<uint8_t> export_record(
+      const Features& features, rl_record_format format = RL_RECORD_ISO19794_2_2005,
+      const rl_record_options& options = rl_record_options_default()) {
+    size_t size = 0;
+    const rl_status status =
+        rl_record_export(handle_.get(), features.get(), format, &options, nullptr, 0, &size);
+    if (status != RL_E_BUFFER_TOO_SMALL) Check(status);
+    std::vector<uint8_t> bytes(size);
+    Check(rl_record_export(handle_.get(), features.get(), format, &options, bytes.data(),
+                           bytes.size(), &size));
+    bytes.resize(size);
+    return bytes;
+  }
+
+  // The number of finger views of a record, and one of them as features.
+  static size_t record_views(std::span<const uint8_t> bytes) {
+    size_t views = 0;
+    Check(rl_record_view_count(bytes.data(), bytes.size(), &views));
+    return views;
+  }
+  Features import_record(std::span<const uint8_t> bytes, size_t view = 0) {
+    rl_features* features = nullptr;
+    Check(rl_record_import(handle_.get(), bytes.data(), bytes.size(), view, &features));
+    return Features(features);
+  }
+
   int compare(const Features& probe, const Features& reference) {
     int32_t score = 0;
     Check(rl_compare(handle_.get(), probe.get(), reference.get(), &score));

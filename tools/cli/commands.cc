@@ -7,8 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 
+#include "engine/record_export.h"
 #include "tools/cli/comparison.h"
 #include "tools/cli/gallery_operations.h"
+#include "tools/cli/template_command.h"
 #include "tools/cli/workbench.h"
 
 namespace ridgeline::tools {
@@ -27,6 +29,55 @@ namespace {
 OperationLog LogTo(Reply& reply) {
   return {[&reply](const std::string& text) { reply.Note(text); },
           [&reply](const std::string& text) { reply.Warn(text); }};
+}
+
+// A standard minutiae record on one side of a comparison: each finger view imported for the
+// matcher (the engine's own item when the record carries it, else the standard fields). A view
+// that cannot be imported is skipped with a warning; none at all is bad input.
+struct RecordSide {
+  std::vector<eval::FeatureRecords> views;
+  int with_engine_item = 0;
+  std::string format;
+};
+
+RecordSide ImportRecordFile(const std::filesystem::path& path, Reply& reply) {
+  std::vector<std::string> notes;
+  const StandardRecord record = LoadRecord(path, &notes);
+  for (const std::string& note : notes) reply.Note(path.string() + ": " + note);
+  const std::unique_ptr<Engine> engine = Engine::Create();
+  if (!engine) throw std::bad_alloc();
+  RecordSide side;
+  side.format = RecordFormatName(record.format);
+  std::string why = "it holds no finger view";
+  for (size_t i = 0; i < record.views.size(); ++i) {
+    eval::FeatureRecords features;
+    bool from_item = false;
+    if (ImportView(*engine, record.views[i], &features, &from_item, &why)) {
+      side.views.push_back(std::move(features));
+      side.with_engine_item += from_item ? 1 : 0;
+    } else {
+      reply.Warn(path.string() + ": view " + std::to_string(i) + " left out: " + why);
+    }
+  }
+  if (side.views.empty()) {
+    throw InputError(path.string() + ": no finger view of the record can be compared (" + why +
+                     ")");
+  }
+  return side;
+}
+
+// What the reply says of a side that is a record, in the text and the JSON.
+void DescribeRecordSide(const std::filesystem::path& path, const RecordSide& side, Reply& reply,
+                        nlohmann::json* json) {
+  *json = {{"file", path.string()},
+           {"format", side.format},
+           {"views", side.views.size()},
+           {"with_engine_item", side.with_engine_item}};
+  if (side.with_engine_item < static_cast<int>(side.views.size())) {
+    reply.Note(path.string() +
+               ": compared from its standard fields (no block direction map of "
+               "its own; see the README)");
+  }
 }
 
 }  // namespace
@@ -86,17 +137,35 @@ int RunVerify(const CommonOptions& options, const std::string& subject_arg,
 
 int RunIdentify(const CommonOptions& options, const std::filesystem::path& image, int top) {
   Reply reply(options.json, "identify");
-  const Capture capture = PrepareWithNotes(image, options.capture, reply);
-  const IdentifyResult result = IdentifyPrint(options, capture, top, LogTo(reply));
+  // A standard record is told by its content; it never reaches the adapter, which takes images.
+  IdentifyResult result;
+  std::string probe_name;
+  nlohmann::json record_json;
+  if (LooksLikeRecord(image)) {
+    const RecordSide side = ImportRecordFile(image, reply);
+    DescribeRecordSide(image, side, reply, &record_json);
+    if (top == 0) {
+      reply.Note(
+          "a standard record does not go through the adapter: the engine's comparison "
+          "decides (the best-scoring stored finger)");
+    }
+    result = IdentifyViews(options, side.views, top, LogTo(reply));
+    probe_name = image.string();
+  } else {
+    const Capture capture = PrepareWithNotes(image, options.capture, reply);
+    result = IdentifyPrint(options, capture, top, LogTo(reply));
+    probe_name = capture.name;
+  }
   nlohmann::json& out = reply.object();
   out.update(IdentifyJson(result));
-  out["image"] = capture.name;
+  out["image"] = probe_name;
+  if (!record_json.is_null()) out["record"] = record_json;
   const Decision& decision = result.decision;
   if (decision.match) {
-    reply.out() << "identified: " << capture.name << " is " << result.who.subject << "'s "
+    reply.out() << "identified: " << probe_name << " is " << result.who.subject << "'s "
                 << result.who.finger;
   } else {
-    reply.out() << "unknown: nobody in " << options.db.string() << " matches " << capture.name;
+    reply.out() << "unknown: nobody in " << options.db.string() << " matches " << probe_name;
   }
   reply.out() << " (" << (decision.match ? "" : "best ") << DescribeDecision(decision) << ")\n";
   if (!result.candidates.empty()) {
@@ -133,8 +202,65 @@ int RunDelete(const CommonOptions& options, const std::string& subject_arg,
   return reply.Finish(kExitSuccess);
 }
 
+namespace {
+
+// `match` with a standard record on either side (or both): the engine's comparison of every
+// probe view with every reference view, the best score counting, decided against the level's
+// threshold. An image side is accepted (and, as the reference, enrolled) as in a plain match.
+int MatchWithRecords(const CommonOptions& options, const std::filesystem::path& probe,
+                     const std::filesystem::path& reference, bool probe_is_record,
+                     bool reference_is_record) {
+  Reply reply(options.json, "match");
+  nlohmann::json& out = reply.object();
+  out["probe"] = probe.string();
+  out["reference"] = reference.string();
+  std::vector<eval::FeatureRecords> references;
+  std::vector<eval::FeatureRecords> probes;
+  if (reference_is_record) {
+    RecordSide side = ImportRecordFile(reference, reply);
+    DescribeRecordSide(reference, side, reply, &out["reference_record"]);
+    references = std::move(side.views);
+  } else {
+    const Capture capture = PrepareWithNotes(reference, options.capture, reply);
+    eval::PrintFeatures features = ProbeFeatures(capture);
+    references.push_back(std::move(*features.reference));
+  }
+  if (probe_is_record) {
+    RecordSide side = ImportRecordFile(probe, reply);
+    DescribeRecordSide(probe, side, reply, &out["probe_record"]);
+    probes = std::move(side.views);
+  } else {
+    const Capture capture = PrepareWithNotes(probe, options.capture, reply);
+    eval::PrintFeatures features = ProbeFeatures(capture);
+    probes.push_back(std::move(*features.probe));
+  }
+  const std::unique_ptr<Engine> engine = Engine::Create();
+  if (!engine) throw std::bad_alloc();
+  int best = 0;
+  for (const eval::FeatureRecords& p : probes) {
+    for (const eval::FeatureRecords& r : references) {
+      best = std::max(best, engine->Compare(*p.set(), *r.set()));
+    }
+  }
+  reply.Note("a standard record does not go through the adapter: the engine's comparison decides");
+  Decision decision{options.level, LevelThreshold(options.level), best, false, "engine"};
+  decision.match = ReachesThreshold(best, decision.threshold);
+  out["match"] = decision.match;
+  AddDecision(out, decision);
+  reply.out() << (decision.match ? "match" : "no match") << " (" << DescribeDecision(decision)
+              << ")\n";
+  return reply.Finish(decision.match ? kExitSuccess : kExitNoMatch);
+}
+
+}  // namespace
+
 int RunMatch(const CommonOptions& options, const std::filesystem::path& probe,
              const std::filesystem::path& reference) {
+  const bool probe_is_record = LooksLikeRecord(probe);
+  const bool reference_is_record = LooksLikeRecord(reference);
+  if (probe_is_record || reference_is_record) {
+    return MatchWithRecords(options, probe, reference, probe_is_record, reference_is_record);
+  }
   Reply reply(options.json, "match");
   const Capture reference_capture = PrepareWithNotes(reference, options.capture, reply);
   const Capture probe_capture = PrepareWithNotes(probe, options.capture, reply);

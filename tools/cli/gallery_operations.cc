@@ -74,6 +74,17 @@ GalleryOptions GalleryOptionsFor(const CommonOptions& options) {
   return gallery;
 }
 
+eval::PrintFeatures ProbeFeatures(const Capture& capture) {
+  eval::PrintFeatures features = AcceptedFeatures(capture);
+  if (!features.probe) {
+    throw CommandFailure(kExitBadInput, capture.name +
+                                            ": the engine could not use this capture (bad "
+                                            "capture): " +
+                                            features.reason);
+  }
+  return features;
+}
+
 namespace {
 
 std::string RecordName(TemplateStore& store, const StoredRecord& record) {
@@ -88,19 +99,6 @@ FingerRef RefOf(TemplateStore& store, const StoredRecord& record) {
 // The container header's byte 5 counts the impressions merged into the template.
 int Impressions(const StoredRecord& record) {
   return record.template_blob.size() > 5 ? int{record.template_blob[5]} : 0;
-}
-
-// The capture's accepted features for the side comparison, or a failure when the engine in the
-// tool refuses what the adapter would refuse too.
-eval::PrintFeatures ProbeFeatures(const Capture& capture) {
-  eval::PrintFeatures features = AcceptedFeatures(capture);
-  if (!features.probe) {
-    throw CommandFailure(kExitBadInput, capture.name +
-                                            ": the engine could not use this capture (bad "
-                                            "capture): " +
-                                            features.reason);
-  }
-  return features;
 }
 
 // Every record of a gallery with its decoded template. A damaged record stays in the list
@@ -288,23 +286,14 @@ VerifyResult VerifyFinger(const CommonOptions& options, const std::string& subje
   return result;
 }
 
-IdentifyResult IdentifyPrint(const CommonOptions& options, const Capture& capture, int top,
-                             const OperationLog& log) {
-  Workbench bench(options, TemplateStore::Mode::kReadOnly);
-  WarnOfDamage(bench, log);
-  const int threshold = LevelThreshold(options.level);
+namespace {
 
-  // The adapter answers the plain question at its own level; every other answer comes from
-  // the engine's comparison of the probe with the whole gallery.
-  std::optional<HostResult> adapter;
-  if (top == 0) {
-    HostResult answer = bench.host.Identify(capture);
-    if (answer.outcome != Outcome::kSuccess && answer.outcome != Outcome::kUnknown) Fail(answer);
-    adapter = answer;
-  }
-  const eval::PrintFeatures features = ProbeFeatures(capture);
-  const GalleryScan scan = ScanGallery(bench, log);
-  const std::vector<int> scores = ScoreAll(*features.probe->set(), scan.templates, 0);
+// The identification's answer from the gallery's scores (one per scanned record, in storage
+// order) and, when it was asked, the adapter's own answer.
+IdentifyResult AnswerIdentification(const CommonOptions& options, Workbench& bench,
+                                    const GalleryScan& scan, const std::vector<int>& scores,
+                                    const std::optional<HostResult>& adapter, int top) {
+  const int threshold = LevelThreshold(options.level);
   IdentifyResult result;
   result.gallery_size = scan.records.size();
 
@@ -361,6 +350,40 @@ IdentifyResult IdentifyPrint(const CommonOptions& options, const Capture& captur
     }
   }
   return result;
+}
+
+}  // namespace
+
+IdentifyResult IdentifyPrint(const CommonOptions& options, const Capture& capture, int top,
+                             const OperationLog& log) {
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
+  WarnOfDamage(bench, log);
+  // The adapter answers the plain question at its own level; every other answer comes from
+  // the engine's comparison of the probe with the whole gallery.
+  std::optional<HostResult> adapter;
+  if (top == 0) {
+    HostResult answer = bench.host.Identify(capture);
+    if (answer.outcome != Outcome::kSuccess && answer.outcome != Outcome::kUnknown) Fail(answer);
+    adapter = answer;
+  }
+  const eval::PrintFeatures features = ProbeFeatures(capture);
+  const GalleryScan scan = ScanGallery(bench, log);
+  return AnswerIdentification(options, bench, scan,
+                              ScoreAll(*features.probe->set(), scan.templates, 0), adapter, top);
+}
+
+IdentifyResult IdentifyViews(const CommonOptions& options,
+                             const std::vector<eval::FeatureRecords>& views, int top,
+                             const OperationLog& log) {
+  Workbench bench(options, TemplateStore::Mode::kReadOnly);
+  WarnOfDamage(bench, log);
+  const GalleryScan scan = ScanGallery(bench, log);
+  std::vector<int> scores(scan.templates.size(), 0);
+  for (const eval::FeatureRecords& view : views) {
+    const std::vector<int> view_scores = ScoreAll(*view.set(), scan.templates, 0);
+    for (size_t i = 0; i < scores.size(); ++i) scores[i] = std::max(scores[i], view_scores[i]);
+  }
+  return AnswerIdentification(options, bench, scan, scores, std::nullopt, top);
 }
 
 GalleryListing ListGallery(const CommonOptions& options) {

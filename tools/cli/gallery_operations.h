@@ -81,6 +81,17 @@ struct IdentifyResult {
 IdentifyResult IdentifyPrint(const CommonOptions& options, const Capture& capture, int top,
                              const OperationLog& log);
 
+// The same for a probe given as the finger views of a standard record: never the adapter's
+// answer (it takes images), a stored finger scoring the best of the views. REQUIRES: views not
+// empty.
+IdentifyResult IdentifyViews(const CommonOptions& options,
+                             const std::vector<eval::FeatureRecords>& views, int top,
+                             const OperationLog& log);
+
+// The capture's accepted features for a comparison in the tool, or CommandFailure (exit 2) when
+// the engine refuses what the adapter would refuse too.
+eval::PrintFeatures ProbeFeatures(const Capture& capture);
+
 struct ListedRecord {
   FingerRef who;
   uint8_t sub_factor = 0;

@@ -67,14 +67,19 @@ std::vector<uint8_t> ReadRecordFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-StandardRecord LoadRecord(const std::filesystem::path& path, bool warn) {
+StandardRecord LoadRecord(const std::filesystem::path& path, std::vector<std::string>* notes) {
   const std::vector<uint8_t> bytes = ReadRecordFile(path);
   StandardRecord record;
   std::string error;
-  std::vector<std::string> notes;
-  if (!ReadStandardRecord(bytes, RecordReadMode::kLenient, &record, &error, &notes)) {
+  if (!ReadStandardRecord(bytes, RecordReadMode::kLenient, &record, &error, notes)) {
     throw InputError(path.string() + ": " + error);
   }
+  return record;
+}
+
+StandardRecord LoadRecord(const std::filesystem::path& path, bool warn) {
+  std::vector<std::string> notes;
+  StandardRecord record = LoadRecord(path, &notes);
   if (warn) {
     for (const std::string& note : notes)
       std::cerr << "ridgeline: " << path.string() << ": " << note << "\n";
@@ -108,11 +113,11 @@ int RunExtractTemplate(const CommonOptions& options, const std::filesystem::path
   }
   RecordExportOptions export_options;
   export_options.format = format;
-  export_options.frame.ppi = capture.source_dpi;
-  export_options.frame.trim_x = capture.trim_left;
-  export_options.frame.trim_y = capture.trim_top;
-  export_options.input_width = capture.source_width;
-  export_options.input_height = capture.source_height;
+  export_options.frame.ppi = capture.frame.source_dpi;
+  export_options.frame.trim_x = capture.frame.trim_left;
+  export_options.frame.trim_y = capture.frame.trim_top;
+  export_options.input_width = capture.frame.source_width;
+  export_options.input_height = capture.frame.source_height;
   export_options.finger_position = finger;
   export_options.engine_item = !request.no_engine_item;
   export_options.max_bytes = request.max_bytes;

@@ -26,6 +26,8 @@ int RunTemplateConvert(const std::filesystem::path& in, const std::string& to,
 // Reads a record leniently (each accepted slip printed to stderr when warn is set). Throws
 // InputError for a file that is not a readable record.
 StandardRecord LoadRecord(const std::filesystem::path& path, bool warn);
+// The same, each accepted slip appended to *notes instead.
+StandardRecord LoadRecord(const std::filesystem::path& path, std::vector<std::string>* notes);
 // Whether the file starts as a finger minutiae record does.
 bool LooksLikeRecord(const std::filesystem::path& path);
 // The record in another format (angles, "not reported" qualities and core/delta data adapted).

@@ -15,6 +15,12 @@ void AddEvalOptions(CLI::App* command, EvalOptions* options) {
   command->add_option("--out", options->out, "folder for scores.csv and report.html");
   command->add_option("--threads", options->threads, "worker threads (default: all cores)")
       ->check(CLI::Range(1, 1024));
+  command->add_option("--reference-records", options->reference_records,
+                      "folder of minutiae records (ISO 19794-2, ANSI 378) used as the references, "
+                      "one per print named like it (101_1.iso for 101_1.tif)");
+  command->add_flag("--records-resized", options->records_resized,
+                    "the records were made from the prints resized to the records' declared size "
+                    "without keeping the aspect ratio: map them back to each print");
 }
 
 namespace {
@@ -47,7 +53,17 @@ int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& 
                         ")");
       }
     }
+    if (options.records_resized && options.reference_records.empty()) {
+      throw EvalError("--records-resized needs --reference-records DIR");
+    }
     const EvalRun run = RunEvaluation(options);
+    if (!run.reference_records.empty()) {
+      err << "references: " << run.records_imported << " of " << run.prints.size()
+          << " prints from records in " << run.reference_records.string() << " ("
+          << run.records_with_item << " with the engine's own item)\n";
+      for (const std::string& problem : run.record_problems)
+        err << "  no reference: " << problem << "\n";
+    }
     const EvalSummary summary = Summarize(run);
     if (!options.out.empty()) {
       WriteScoresCsv(options.out / "scores.csv", run);
@@ -56,6 +72,13 @@ int RunEvalCommand(const EvalOptions& options, std::ostream& out, std::ostream& 
     if (options.json) {
       nlohmann::json json = {{"command", "eval"}, {"exit_code", tools::kExitSuccess}};
       json.update(SummaryJson(run, summary));
+      if (!run.reference_records.empty()) {
+        json["reference_records"] = {{"folder", run.reference_records.string()},
+                                     {"resized", options.records_resized},
+                                     {"imported", run.records_imported},
+                                     {"with_engine_item", run.records_with_item},
+                                     {"problems", run.record_problems}};
+      }
       out << json.dump(2) << "\n";
     } else {
       out << FormatTable(run, summary);

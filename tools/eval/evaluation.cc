@@ -12,6 +12,7 @@
 
 #include "tools/eval/parallel_for.h"
 #include "tools/eval/progress_bar.h"
+#include "tools/eval/record_references.h"
 #include "tools/host/capture_preparation.h"
 
 namespace ridgeline::eval {
@@ -64,9 +65,7 @@ GreyImage ReadCapture(const std::filesystem::path& path, bool trim, int dpi) {
 }
 
 int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, Engine& engine) {
-  if (reference.status != PrintStatus::kAccepted || probe.status != PrintStatus::kAccepted) {
-    return 0;
-  }
+  if (probe.status != PrintStatus::kAccepted || !probe.probe || !reference.reference) return 0;
   return engine.Compare(*probe.probe->set(), *reference.reference->set());
 }
 
@@ -83,13 +82,32 @@ EvalRun RunEvaluation(const EvalOptions& options) {
   const int comparison_count = static_cast<int>(run.comparisons.size());
 
   run.features.resize(run.prints.size());
+  const bool records = !options.reference_records.empty();
+  std::map<std::pair<long, long>, std::filesystem::path> record_files;
+  if (records) record_files = ListRecordFiles(options.reference_records);
+  run.reference_records = options.reference_records;
+  std::vector<PrintSource> sources(run.prints.size());
   {
     ProgressBar progress("extraction", print_count, options.progress);
     ParallelFor(print_count, run.threads, [&](int, int index) {
       PrintFeatures& print = run.features[static_cast<size_t>(index)];
       try {
-        print = ExtractPrint(
-            ReadCapture(run.prints[static_cast<size_t>(index)].path, run.trim, run.dpi));
+        if (records) {
+          tools::Capture capture;
+          try {
+            capture = tools::PrepareCapture(run.prints[static_cast<size_t>(index)].path,
+                                            {run.dpi, run.trim}, nullptr);
+          } catch (const tools::InputError& error) {
+            throw EvalError(error.what());
+          }
+          sources[static_cast<size_t>(index)] = {
+              capture.frame.source_width, capture.frame.source_height, capture.frame.source_dpi};
+          print = ExtractPrint(GreyImage{capture.image.width, capture.image.height,
+                                         std::move(capture.image.pixels)});
+        } else {
+          print = ExtractPrint(
+              ReadCapture(run.prints[static_cast<size_t>(index)].path, run.trim, run.dpi));
+        }
       } catch (const EvalError& error) {
         print = PrintFeatures{};
         print.status = PrintStatus::kUnusableFile;
@@ -97,6 +115,44 @@ EvalRun RunEvaluation(const EvalOptions& options) {
       }
       progress.Advance();
     });
+  }
+  if (records) {
+    // The references are the records, whatever the extraction made of the prints themselves.
+    std::vector<RecordReference> imported(run.prints.size());
+    ProgressBar progress("records", print_count, options.progress);
+    std::vector<std::unique_ptr<Engine>> engines;
+    for (int i = 0; i < std::max(1, std::min(run.threads, print_count)); ++i) {
+      engines.push_back(Engine::Create());
+      if (!engines.back()) throw std::bad_alloc();
+    }
+    ParallelFor(print_count, run.threads, [&](int worker, int index) {
+      const PrintFile& print = run.prints[static_cast<size_t>(index)];
+      RecordReference& reference = imported[static_cast<size_t>(index)];
+      const auto file = record_files.find({print.name.finger, print.name.impression});
+      if (file == record_files.end()) {
+        reference.problem =
+            print.path.filename().string() + ": no record in " + options.reference_records.string();
+      } else if (options.records_resized && sources[static_cast<size_t>(index)].width == 0) {
+        reference.problem = print.path.filename().string() +
+                            ": the print's size is unknown, so its record cannot be unresized";
+      } else {
+        reference = ImportRecordReference(file->second, options.records_resized,
+                                          sources[static_cast<size_t>(index)], *engines[worker]);
+      }
+      progress.Advance();
+    });
+    progress.Finish();
+    for (size_t i = 0; i < imported.size(); ++i) {
+      PrintFeatures& print = run.features[i];
+      print.reference = std::move(imported[i].features);
+      print.reference_crop_x = print.reference_crop_y = 0;
+      if (print.reference) {
+        ++run.records_imported;
+        if (imported[i].from_item) ++run.records_with_item;
+      } else {
+        run.record_problems.push_back(imported[i].problem);
+      }
+    }
   }
 
   run.scores.assign(run.comparisons.size(), 0);

@@ -23,6 +23,12 @@ struct EvalOptions {
   bool trim = true;           // trim blank borders as the host's capture side does
   int dpi = 0;                // the images' resolution; 0 trusts what each file declares
   bool progress = true;       // progress bars on stderr
+  // References from standard minutiae records in this folder instead of the prints' own
+  // templates (see record_references.h for the naming); empty: the prints' own.
+  std::filesystem::path reference_records;
+  // The records describe the prints resized to the records' declared size without keeping the
+  // aspect ratio: bring them back to each print's size and resolution before importing.
+  bool records_resized = false;
 };
 
 struct EvalRun {
@@ -34,6 +40,12 @@ struct EvalRun {
   std::vector<PrintFeatures> features;  // one per print, same order
   std::vector<Comparison> comparisons;
   std::vector<int> scores;  // one per comparison, same order
+  // With reference records: the folder, how many prints got a usable record (how many of them
+  // with the engine's own item), and one line per print without one.
+  std::filesystem::path reference_records;
+  int records_imported = 0;
+  int records_with_item = 0;
+  std::vector<std::string> record_problems;
   // Comparisons per second: a timed pass over the first comparisons on one thread, and the whole
   // list on all threads.
   double one_thread_rate = 0;
@@ -52,7 +64,8 @@ GreyImage ReadCapture(const std::filesystem::path& path, bool trim, int dpi);
 // Runs the whole protocol. Throws EvalError for a folder without prints.
 EvalRun RunEvaluation(const EvalOptions& options);
 
-// The MatchCoord score of one comparison: 0 when either print was refused.
+// The MatchCoord score of one comparison: 0 when the probe was refused or the reference has no
+// features (a refused print, or a reference record that could not be imported).
 // REQUIRES: work built for 250 minutiae and 64 x 64 blocks per side.
 int ScoreComparison(const PrintFeatures& reference, const PrintFeatures& probe, Engine& engine);
 

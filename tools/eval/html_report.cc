@@ -294,7 +294,7 @@ std::string WorstNonMatches(const EvalRun& run) {
   for (size_t i = 0; i < run.comparisons.size(); ++i) {
     const Comparison& c = run.comparisons[i];
     if (!c.genuine || run.scores[i] >= threshold) continue;
-    if (Accepted(run, c.reference) && Accepted(run, c.probe)) {
+    if (run.features[static_cast<size_t>(c.reference)].reference && Accepted(run, c.probe)) {
       misses.push_back(i);
     } else {
       ++refused_misses;

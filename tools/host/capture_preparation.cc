@@ -24,8 +24,8 @@ Capture PrepareImage(PrintImage decoded, const std::string& name, const CaptureO
   Capture capture;
   capture.name = name;
   capture.image = std::move(decoded);
-  capture.source_width = capture.image.width;
-  capture.source_height = capture.image.height;
+  capture.frame.source_width = capture.image.width;
+  capture.frame.source_height = capture.image.height;
   auto note = [&](const std::string& text) {
     if (notes != nullptr) notes->push_back(capture.name + ": " + text);
   };
@@ -38,7 +38,7 @@ Capture PrepareImage(PrintImage decoded, const std::string& name, const CaptureO
       dpi = kEngineDpi;
     }
   }
-  if (dpi != 0) capture.source_dpi = dpi;
+  if (dpi != 0) capture.frame.source_dpi = dpi;
   const bool resampled = dpi != 0 && dpi != kEngineDpi;
   if (resampled) {
     // The resampled size is bounded like a decoded one, and before the resampling allocates
@@ -65,8 +65,6 @@ Capture PrepareImage(PrintImage decoded, const std::string& name, const CaptureO
       capture.image = TrimBackground(capture.image);
       capture.frame.trim_left = box.left;
       capture.frame.trim_top = box.top;
-      capture.trim_left = box.left;
-      capture.trim_top = box.top;
       note("trimmed blank margins: " + before + " -> " + Size(capture.image));
     }
   }

@@ -22,21 +22,17 @@ struct CaptureFrame {
   double file_per_capture = 1;  // the file's resolution / 500 dpi
   int trim_left = 0;            // capture pixels, at 500 dpi
   int trim_top = 0;
+  // The file's own image: its size, and the resolution it was taken at (declared, or --dpi).
+  int source_width = 0;
+  int source_height = 0;
+  int source_dpi = 500;
 };
 
 // One image ready for the sensor side to hand over: 500 dpi grey, trimmed as asked.
 struct Capture {
   std::string name;  // the file it came from, for messages
   PrintImage image;
-  CaptureFrame frame;
-  // Where the image lies in the file's own: its size and resolution, and the margins trimmed
-  // off the left and top after the image was brought to 500 dpi (the same trim as frame's; the
-  // record export reads these).
-  int source_width = 0;
-  int source_height = 0;
-  int source_dpi = 500;
-  int trim_left = 0;
-  int trim_top = 0;
+  CaptureFrame frame;  // where the image lies in the file's own
 };
 
 enum class Outcome {
