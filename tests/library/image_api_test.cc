@@ -151,7 +151,6 @@ TEST(ImageApi, RefusesBadArgumentsAndDamagedFiles) {
   }
   EXPECT_EQ(out.data, nullptr);
   EXPECT_EQ(out.size, 0u);
-  EXPECT_STRNE(rl_status_message(RL_E_BAD_IMAGE), "unknown status");
   rl_image_free(nullptr, 10);  // does nothing
 
   try {
