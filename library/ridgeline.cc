@@ -324,8 +324,8 @@ int32_t rl_matches(int32_t score, int32_t level) {
 rl_status rl_image_decode(const uint8_t* bytes, size_t size, uint8_t** pixels, int32_t* width,
                           int32_t* height, int32_t* ppi) {
   if (pixels != nullptr) *pixels = nullptr;
-  if (bytes == nullptr || pixels == nullptr || width == nullptr || height == nullptr ||
-      ppi == nullptr) {
+  if ((bytes == nullptr && size > 0) || pixels == nullptr || width == nullptr ||
+      height == nullptr || ppi == nullptr) {
     return RL_E_INVALID_ARGUMENT;
   }
   PrintImage image;
@@ -345,7 +345,7 @@ rl_status rl_image_convert(const uint8_t* bytes, size_t size, rl_image_format to
                            uint8_t** out, size_t* out_size) {
   if (out != nullptr) *out = nullptr;
   if (out_size != nullptr) *out_size = 0;
-  if (bytes == nullptr || out == nullptr || out_size == nullptr ||
+  if ((bytes == nullptr && size > 0) || out == nullptr || out_size == nullptr ||
       (to != RL_IMAGE_PGM && to != RL_IMAGE_PNG && to != RL_IMAGE_WSQ)) {
     return RL_E_INVALID_ARGUMENT;
   }

@@ -151,7 +151,8 @@ typedef enum rl_image_format {
  * ready for rl_extract. *ppi receives the resolution the file declares, 0 when it declares none.
  * On RL_OK *pixels is a new buffer of width x height bytes, released with rl_image_free.
  * RL_E_BAD_IMAGE for bytes of no known format, a damaged file or one larger than 4000 pixels a
- * side; RL_E_IMAGE_SIZE for a file over 64 MiB. */
+ * side (an empty file, bytes null with size 0, among them); RL_E_IMAGE_SIZE for a file over
+ * 64 MiB. */
 RL_API rl_status rl_image_decode(const uint8_t* bytes, size_t size, uint8_t** pixels,
                                  int32_t* width, int32_t* height, int32_t* ppi);
 
