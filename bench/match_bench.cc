@@ -25,12 +25,14 @@ using testing::Motion;
 using testing::OwnedMatchWork;
 using testing::TestFeatureSet;
 
-void RunPair(benchmark::State& state, const FeatureSet& a, const FeatureSet& b) {
+// prepared: the probe's tables are built once, as an identification builds them.
+void RunPair(benchmark::State& state, const FeatureSet& a, const FeatureSet& b,
+             bool prepared = false) {
   OwnedMatchWork work;
   MatchResult result{};
-  int score = 0;
+  int score = MatchCoord(a, b, work.get(), &result);
   for (auto _ : state) {
-    score = MatchCoord(a, b, work.get(), &result);
+    score = MatchCoord(a, b, work.get(), &result, /*rebuildA=*/!prepared);
     benchmark::DoNotOptimize(score);
   }
   state.counters["score"] = score;
@@ -59,6 +61,22 @@ void BM_MatchCoordImpostor(benchmark::State& state) {
   RunPair(state, *a, *b);
 }
 BENCHMARK(BM_MatchCoordImpostor)->Args({40, 24})->Args({80, 24})->Args({250, 60});
+
+// The probe's tables built once: what each comparison of an identification costs.
+void BM_MatchCoordPreparedProbe(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const bool genuine = state.range(1) != 0;
+  TestFeatureSet a(24, 28);
+  MakeSyntheticPrint(5, count, 24, 28, 12, &a);
+  TestFeatureSet b(24, 28);
+  if (genuine) {
+    MakeMovedCopy(*a, Motion{17, 9, -7, 6, 2, 5}, &b);
+  } else {
+    MakeSyntheticPrint(77, count, 24, 28, 12, &b);
+  }
+  RunPair(state, *a, *b, /*prepared=*/true);
+}
+BENCHMARK(BM_MatchCoordPreparedProbe)->Args({40, 1})->Args({80, 1})->Args({40, 0})->Args({80, 0});
 
 #ifdef RIDGELINE_BENCH_RECORDED_PRINTS
 // All ordered (probe, reference) pairs of the recorded prints, one comparison per iteration.

@@ -1,7 +1,9 @@
 #include "core/int_math.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/exact_divider.h"
@@ -288,6 +290,59 @@ bool BoxMean(int width, int height, GrayImage image, int radius) {
   return true;
 }
 
-bool BoxMean3(int width, int height, GrayImage image) { return BoxMean(width, height, image, 1); }
+namespace {
+
+// out[x] = (column[x - 1] + column[x] + column[x + 1]) / divisor for x = 1 .. width - 2, one
+// loop per divisor so that each division by a constant vectorises.
+template <uint16_t kDivisor>
+void Mean3AlongRow(const uint16_t* __restrict column, int width, uint8_t* __restrict out) {
+  for (int x = 1; x < width - 1; ++x) {
+    out[x] = static_cast<uint8_t>(static_cast<uint16_t>(column[x - 1] + column[x] + column[x + 1]) /
+                                  kDivisor);
+  }
+}
+
+}  // namespace
+
+// The 3 x 3 case on its own: the column sums of three rows fit 16 bits, and the divisor is 9
+// inside, 6 on the first and last rows, so each row is a few vectorised loops. Images
+// narrower or lower than 3 pixels take the general path.
+bool BoxMean3(int width, int height, GrayImage image) {
+  if (width < 3 || height < 3) return BoxMean(width, height, image, 1);
+  const size_t w = static_cast<size_t>(width);
+  std::vector<uint8_t> rows;
+  std::vector<uint16_t> column_sum;
+  try {
+    rows.assign(3 * w, 0);
+    column_sum.assign(w, 0);
+  } catch (...) {
+    return false;
+  }
+  // The unfiltered rows y - 1 and y (row y + 1 is still unfiltered in the image), and a row of
+  // zeros standing for the rows off the image.
+  uint8_t* above = rows.data();
+  uint8_t* current = rows.data() + w;
+  const uint8_t* zeros = rows.data() + 2 * w;
+  uint16_t* __restrict column = column_sum.data();
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(current, image[y], w);
+    const uint8_t* __restrict up = y > 0 ? above : zeros;
+    const uint8_t* __restrict mid = current;
+    const uint8_t* __restrict down = y + 1 < height ? image[y + 1] : zeros;
+    for (size_t x = 0; x < w; ++x) column[x] = static_cast<uint16_t>(up[x] + mid[x] + down[x]);
+    const int rows_in = (y > 0 ? 1 : 0) + 1 + (y + 1 < height ? 1 : 0);  // 2 or 3
+    uint8_t* out = image[y];
+    if (rows_in == 3) {
+      Mean3AlongRow<9>(column, width, out);
+    } else {
+      Mean3AlongRow<6>(column, width, out);
+    }
+    const int edge = 2 * rows_in;
+    out[0] = static_cast<uint8_t>((column[0] + column[1]) / edge);
+    out[w - 1] = static_cast<uint8_t>((column[w - 2] + column[w - 1]) / edge);
+    std::swap(above, current);
+  }
+  return true;
+}
 
 }  // namespace ridgeline

@@ -124,7 +124,19 @@ bool Engine::DecodeTemplate(std::span<const uint8_t> minutiaTemplate, FeaturePai
 int Engine::Compare(const FeatureSet& probe, const FeatureSet& reference) {
   if (probe.Count < kMinComparableMinutiae || reference.Count < kMinComparableMinutiae) return 0;
   MatchResult result;
+  tables_of_ = 0;
   return MatchCoord(probe, reference, work_.get(), &result, /*rebuildA=*/true);
+}
+
+int Engine::Compare(const PreparedProbe& probe, const FeatureSet& reference) {
+  // Below the smallest comparable set MatchCoord would return before building any table.
+  if (probe.set().Count < kMinComparableMinutiae || reference.Count < kMinComparableMinutiae) {
+    return 0;
+  }
+  const bool rebuild = tables_of_ != probe.id_;
+  tables_of_ = probe.id_;
+  MatchResult result;
+  return MatchCoord(probe.set(), reference, work_.get(), &result, rebuild);
 }
 
 }  // namespace ridgeline

@@ -85,6 +85,23 @@ class Engine {
   // kMinComparableMinutiae minutiae score 0.
   int Compare(const FeatureSet& probe, const FeatureSet& reference);
 
+  // A probe compared with many references on one engine: the matcher builds the probe's tables
+  // on the first comparison and reuses them while no other probe has been compared on that
+  // engine in between (then they are built again). Scores are those of Compare.
+  class PreparedProbe {
+   public:
+    const FeatureSet& set() const { return *probe_; }
+
+   private:
+    friend class Engine;
+    PreparedProbe(const FeatureSet* probe, uint64_t id) : probe_(probe), id_(id) {}
+    const FeatureSet* probe_;
+    uint64_t id_;
+  };
+  // REQUIRES: probe outlives the returned object and is not changed while it is used.
+  PreparedProbe Prepare(const FeatureSet& probe) { return PreparedProbe(&probe, ++last_probe_id_); }
+  int Compare(const PreparedProbe& probe, const FeatureSet& reference);
+
   // The threshold of a match level (clamped to 1..7) and the decision at that level.
   static int Threshold(int level) {
     return MatchThreshold(static_cast<uint8_t>(level < 0 ? 0 : level > 255 ? 255 : level));
@@ -96,6 +113,8 @@ class Engine {
 
   EngineParams params_{};
   MatchWorkPtr work_;
+  uint64_t last_probe_id_ = 0;
+  uint64_t tables_of_ = 0;  // the prepared probe whose tables the work area holds, 0 for none
 };
 
 }  // namespace ridgeline

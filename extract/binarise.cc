@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdint>
+#include <new>
+#include <vector>
 
 #include "core/constants.h"
+#include "core/exact_divider.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -58,8 +62,9 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
     const uint8_t* source = ring.Row(y);
     uint8_t* out = image[y];
     for (int x = 0; x < width; ++x) {
-      const int32_t mean = windows[static_cast<size_t>(choose_window(x, y))].Mean(x);
-      out[x] = source[x] >= mean ? kWhite : kBlack;
+      // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
+      const WindowSums<>& window = windows[static_cast<size_t>(choose_window(x, y))];
+      out[x] = int64_t{source[x] + 1} * window.Count(x) > window.Sum(x) ? kWhite : kBlack;
     }
   }
   return true;
@@ -92,10 +97,30 @@ bool PreBinarize(const EngineParams* params, int width, int height, const uint8_
     large_window.Slide(y, ring_row);
     const uint8_t* source = ring.Row(y);
     uint8_t* row = out[y];
-    for (int x = 0; x < width; ++x) {
+    auto at_border = [&](int x) {
       const int32_t threshold = (large_window.Mean(x) + small_window.Mean(x)) / 2;
       row[x] = source[x] >= threshold ? kWhite : kBlack;
+    };
+    // Between the columns where either window is clipped, each window's count is that of the
+    // row, and its mean a multiplication.
+    const int inner_begin = std::min(reach, width);
+    const int inner_end = std::max(width - reach, inner_begin);
+    int x = 0;
+    for (; x < inner_begin; ++x) at_border(x);
+    if (inner_end > inner_begin) {
+      const ExactDivider small_divider(static_cast<uint32_t>(small_window.Count(inner_begin)));
+      const ExactDivider large_divider(static_cast<uint32_t>(large_window.Count(inner_begin)));
+      if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
+        for (; x < inner_end; ++x) {
+          const uint32_t small_mean =
+              small_divider.Divide(static_cast<uint32_t>(small_window.Sum(x)));
+          const uint32_t large_mean =
+              large_divider.Divide(static_cast<uint32_t>(large_window.Sum(x)));
+          row[x] = uint32_t{source[x]} >= (large_mean + small_mean) / 2 ? kWhite : kBlack;
+        }
+      }
     }
+    for (; x < width; ++x) at_border(x);
   }
   return true;
 }
@@ -116,6 +141,12 @@ bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
       !boundary.Init(width, height, radius)) {
     return false;
   }
+  std::vector<uint16_t> column;
+  try {
+    column.resize(static_cast<size_t>(width));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 
   int binary_loaded = 0;
   auto make_indicator_row = [&](int r) {
@@ -131,12 +162,16 @@ bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
     const uint8_t* middle = binary_ring.Row(r);
     const uint8_t* below = binary_ring.Row(r + 1);
     const uint8_t* direction = directionImage[r];
+    // Three-row sums of each column, then the 3 x 3 blocks from them: both passes branch-free.
+    uint16_t* __restrict sums = column.data();
+    for (int x = 0; x < width; ++x) {
+      sums[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
+    }
     for (int x = 1; x < width - 1; ++x) {
-      if (!IsForeground(direction[x])) continue;
-      is_foreground[x] = 1;
-      int block = 0;
-      for (int dx = -1; dx <= 1; ++dx) block += above[x + dx] + middle[x + dx] + below[x + dx];
-      is_boundary[x] = (block != 0 && block != kAllWhiteBlock) ? 1 : 0;
+      const uint8_t counted = (direction[x] & kBackgroundBit) == 0 ? 1 : 0;
+      const int block = sums[x - 1] + sums[x] + sums[x + 1];
+      is_foreground[x] = counted;
+      is_boundary[x] = counted & (block != 0 && block != kAllWhiteBlock ? 1 : 0);
     }
   };
 
@@ -189,19 +224,28 @@ bool LocalMeanBinarize(int width, int height, GrayImage image, int radius) {
 bool MajorityFilter(int width, int height, GrayImage image) {
   assert(width > 0 && height > 0);
   if (width >= 3 && height >= 3) {
-    RowRing<> ring;  // unfiltered rows y - 1 .. y + 1
+    RowRing<> ring;                // unfiltered rows y - 1 .. y + 1
+    std::vector<uint16_t> column;  // the three-row sum of each column
     if (!ring.Init(width, 3)) return false;
+    try {
+      column.resize(static_cast<size_t>(width));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
     ring.Load(0, image[0]);
     ring.Load(1, image[1]);
+    uint16_t* __restrict sums = column.data();
     for (int y = 1; y < height - 1; ++y) {
       ring.Load(y + 1, image[y + 1]);
       const uint8_t* above = ring.Row(y - 1);
       const uint8_t* middle = ring.Row(y);
       const uint8_t* below = ring.Row(y + 1);
-      uint8_t* out = image[y];
+      uint8_t* __restrict out = image[y];
+      for (int x = 0; x < width; ++x) {
+        sums[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
+      }
       for (int x = 1; x < width - 1; ++x) {
-        int block = 0;
-        for (int dx = -1; dx <= 1; ++dx) block += above[x + dx] + middle[x + dx] + below[x + dx];
+        const int block = sums[x - 1] + sums[x] + sums[x + 1];
         out[x] = block >= kMajorityWhiteSum ? kWhite : kBlack;
       }
     }

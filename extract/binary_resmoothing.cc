@@ -75,6 +75,52 @@ inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t
   return {static_cast<uint8_t>(code), anisotropy};
 }
 
+// Estimate's code for a row of pixels, written without branches so that the loop vectorises:
+// the sector choice becomes selects (the same strict comparisons, so the same tie rule), and
+// the division by n, the one step with no vector instruction for integers, is done in double.
+// That is exact: the numerator and n are integers below 2^53, so a whole quotient comes out
+// whole, and any other lies at least 1 / |n| from the next whole number while the rounding
+// moves it by under |quotient| 2^-53, far less.
+void EstimateCodes(const int32_t* __restrict horizontal, const int32_t* __restrict diagonal1,
+                   const int32_t* __restrict vertical, const int32_t* __restrict diagonal2,
+                   int count, uint8_t* __restrict codes) {
+  for (int i = 0; i < count; ++i) {
+    const int32_t h = horizontal[i];
+    const int32_t v = vertical[i];
+    // Sums are below 2^24, so the products fit and unsigned division gives the same quotient.
+    const auto d1 =
+        static_cast<int32_t>(static_cast<uint32_t>(diagonal1[i]) * kDiagonalScale / 100u);
+    const auto d2 =
+        static_cast<int32_t>(static_cast<uint32_t>(diagonal2[i]) * kDiagonalScale / 100u);
+    const int32_t most = std::max(std::max(h, d1), std::max(v, d2));
+    // numerator = 3 (p - s) - q + r of the chosen sector, as in Estimate.
+    int32_t base = 45;
+    int32_t pair = v + d1;
+    int32_t numerator = 3 * (d2 - h) - d1 + v;
+    const bool second = v + d2 < pair;
+    base = second ? 75 : base;
+    pair = second ? v + d2 : pair;
+    numerator = second ? 3 * (h - d1) - v + d2 : numerator;
+    const bool third = h + d2 < pair;
+    base = third ? 105 : base;
+    pair = third ? h + d2 : pair;
+    numerator = third ? 3 * (d1 - v) - d2 + h : numerator;
+    const bool fourth = h + d1 < pair;
+    base = fourth ? 15 : base;
+    numerator = fourth ? 3 * (v - d2) - h + d1 : numerator;
+
+    const int32_t n = h + v + d1 + d2 - 4 * most;  // <= 0
+    // n == 0 (no direction) divides by -1 instead, and its quotient is not used.
+    const auto divisor = static_cast<double>(n - (n == 0 ? 1 : 0));
+    const auto offset =
+        static_cast<int32_t>(static_cast<double>(numerator * kSectorHalf) / divisor);
+    int32_t code = base + offset;
+    code = code == kDirectionSteps ? 0 : code;
+    code = n == 0 ? kNoDirection : code;
+    codes[i] = static_cast<uint8_t>(code);
+  }
+}
+
 // The four gradient sums over the (2 radius + 1)^2 window of each pixel of one row, slid down
 // the image row by row. Only pixels off the frame have gradients; the rest contribute 0.
 class GradientWindows {
@@ -103,6 +149,12 @@ class GradientWindows {
     for (int g = 0; g < kGradients; ++g) {
       sums_[g].Slide(y, [&](int r) { return rings_[g].Row(r); });
     }
+  }
+
+  // The direction codes of every pixel of the row last slid to.
+  void Codes(uint8_t* codes) const {
+    EstimateCodes(sums_[kHorizontal].Sums(), sums_[kDiagonal1].Sums(), sums_[kVertical].Sums(),
+                  sums_[kDiagonal2].Sums(), width_, codes);
   }
 
   // The direction of the window of pixel x of the row last slid to.
@@ -160,6 +212,12 @@ DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32
   return Estimate(horizontal, diagonal1, vertical, diagonal2);
 }
 
+void EstimateDirectionCodes(const int32_t* horizontal, const int32_t* diagonal1,
+                            const int32_t* vertical, const int32_t* diagonal2, int count,
+                            uint8_t* codes) {
+  EstimateCodes(horizontal, diagonal1, vertical, diagonal2, count, codes);
+}
+
 int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
   const int32_t high = params.AnisotropyHigh;
   const int32_t low = params.AnisotropyLow;
@@ -183,6 +241,12 @@ bool ReSmoothBinary(const EngineParams* params, int width, int height, GrayImage
   // only the image as it was at its start.
   SmoothingWindow window;
   GradientWindows gradients;
+  std::vector<uint8_t> codes;
+  try {
+    codes.resize(static_cast<size_t>(width));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   for (int pass = 0; pass < params->BinarySmoothPasses; ++pass) {
     if (!window.Init(width, height, std::max(kKernelReach, radius + 1)) ||
         !gradients.Init(width, height, radius)) {
@@ -191,8 +255,8 @@ bool ReSmoothBinary(const EngineParams* params, int width, int height, GrayImage
     for (int y = 0; y < height; ++y) {
       window.Advance(image, y);
       gradients.Slide(y, [&](int r) { return window.Row(r); });
-      uint8_t* out = image[y];
-      for (int x = 0; x < width; ++x) out[x] = window.Smooth(x, gradients.At(x).code);
+      gradients.Codes(codes.data());
+      window.SmoothRow(codes.data(), image[y]);
     }
   }
   return true;
@@ -235,20 +299,35 @@ bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* d
   // Each pass smooths only the pixels with a round due, reading the image as it was at the
   // start of the pass, and lowers their level by one; at most 7 passes do any work.
   SmoothingWindow window;
+  std::vector<uint8_t> codes;
+  try {
+    codes.resize(static_cast<size_t>(width));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  uint8_t* __restrict row_codes = codes.data();
   for (bool due = true; due;) {
     if (!window.Init(width, height)) return false;
     due = false;
     for (int y = 0; y < height; ++y) {
       window.Advance(image, y);
-      const uint8_t* dir = directionImage[y];
-      uint8_t* levels = levelMap[y];
-      uint8_t* out = image[y];
+      const uint8_t* __restrict dir = directionImage[y];
+      uint8_t* __restrict levels = levelMap[y];
+      // A pixel of level 0 keeps its value; the others are smoothed and lose one level.
+      uint8_t still_due = 0;
       for (int x = 0; x < width; ++x) {
-        if ((levels[x] & kLevelBits) == 0) continue;
-        out[x] = window.Smooth(x, dir[x] & kCodeMask);
-        --levels[x];
-        due = due || (levels[x] & kLevelBits) != 0;
+        // Branch-free, for the vectoriser: kKeep is all ones, so or-ing it in keeps the pixel.
+        const uint8_t raw = levels[x];
+        const auto active = static_cast<uint8_t>((raw & kLevelBits) != 0 ? 1 : 0);
+        const auto keep = static_cast<uint8_t>(active - 1);  // 0xFF on level 0, else 0
+        static_assert(SmoothingWindow::kKeep == 0xFF);
+        row_codes[x] = static_cast<uint8_t>((dir[x] & kCodeMask) | keep);
+        const auto lowered = static_cast<uint8_t>(raw - active);
+        levels[x] = lowered;
+        still_due = static_cast<uint8_t>(still_due | (lowered & kLevelBits));
       }
+      window.SmoothRow(row_codes, image[y]);
+      due = due || still_due != 0;
     }
   }
   return true;

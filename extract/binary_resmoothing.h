@@ -27,6 +27,13 @@ struct DirectionEstimate {
 DirectionEstimate EstimateDirection(int32_t horizontal, int32_t diagonal1, int32_t vertical,
                                     int32_t diagonal2);
 
+// codes[i] = EstimateDirection(horizontal[i], diagonal1[i], vertical[i], diagonal2[i]).code
+// for i < count, for whole rows of window sums at once.
+// REQUIRES: every sum >= 0 and below 2^24.
+void EstimateDirectionCodes(const int32_t* horizontal, const int32_t* diagonal1,
+                            const int32_t* vertical, const int32_t* diagonal2, int count,
+                            uint8_t* codes);
+
 // Smoothing rounds of a foreground pixel of the given anisotropy: SmoothLevelBase plus
 // SmoothLevelScale x (min(A, AnisotropyHigh) - AnisotropyLow) / (AnisotropyHigh -
 // AnisotropyLow) rounded half up (nothing below AnisotropyLow), kept within 0..7.

@@ -67,14 +67,21 @@ void SumBlocks(int width, int height, const uint8_t* const* image, int block_siz
       const int x_begin = bx == 0 ? 1 : bx * block_size;
       int x_end = (bx + 1) * block_size;  // exclusive
       if (x_end > width - 1) x_end = width - 1;
-      VariationSums& s = block_row[bx];
+      // Sums of one block's row in locals: stores through the block would have to be redone
+      // after every pixel, as the byte rows may alias them.
+      int32_t v0 = 0, v30 = 0, v60 = 0, v90 = 0;
       for (int x = x_begin; x < x_end; ++x) {
         const int p = row[x];
-        s.v0 += Diff(p, row[x - 1]) + Diff(p, row[x + 1]);
-        s.v30 += Diff(p, up[x - 1]) + Diff(p, down[x + 1]);
-        s.v60 += Diff(p, up[x]) + Diff(p, down[x]);
-        s.v90 += Diff(p, down[x - 1]) + Diff(p, up[x + 1]);
+        v0 += Diff(p, row[x - 1]) + Diff(p, row[x + 1]);
+        v30 += Diff(p, up[x - 1]) + Diff(p, down[x + 1]);
+        v60 += Diff(p, up[x]) + Diff(p, down[x]);
+        v90 += Diff(p, down[x - 1]) + Diff(p, up[x + 1]);
       }
+      VariationSums& s = block_row[bx];
+      s.v0 += v0;
+      s.v30 += v30;
+      s.v60 += v60;
+      s.v90 += v90;
       if (x_end > x_begin) s.n += x_end - x_begin;
     }
   }

@@ -1,23 +1,41 @@
 #include "extract/contrast_stretch.h"
 
+#include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <vector>
+
+#include "core/exact_divider.h"
+#include "extract/window_sums.h"
 
 namespace ridgeline {
 namespace {
 
 constexpr int kWhite = 255;
 
-// The stretched value of s for the band lo .. hi; an empty band leaves s as it is.
-uint8_t Stretch(int s, int mean, int deviation) {
+// ceil(2^32 / d) for the band widths d = 1 .. 255: (n m) >> 32 is n / d for every n <= 255 d,
+// as 255 d^2 < 2^32 (see core/exact_divider.h).
+constexpr std::array<uint64_t, 256> MakeBandReciprocals() {
+  std::array<uint64_t, 256> table{};
+  for (uint64_t d = 1; d < 256; ++d) table[d] = ((uint64_t{1} << 32) + d - 1) / d;
+  return table;
+}
+constexpr std::array<uint64_t, 256> kBandReciprocal = MakeBandReciprocals();
+
+// The stretched value of s for the band lo .. hi (an empty band leaves s as it is), the division
+// by the band width done as a multiplication: the band lies in 0 .. 255 and (s - lo) 255 <
+// 255 (hi - lo) inside it.
+inline uint8_t StretchByReciprocal(int s, int mean, int deviation) {
   const int lo = mean - deviation < 0 ? 0 : mean - deviation;
   const int hi = mean + deviation > kWhite ? kWhite : mean + deviation;
   if (lo == hi) return static_cast<uint8_t>(s);
   if (s <= lo) return 0;
   if (s >= hi) return kWhite;
-  return static_cast<uint8_t>((s - lo) * kWhite / (hi - lo));
+  const uint64_t n = static_cast<uint64_t>((s - lo) * kWhite);
+  return static_cast<uint8_t>((n * kBandReciprocal[static_cast<size_t>(hi - lo)]) >> 32);
 }
 
 }  // namespace
@@ -32,9 +50,11 @@ bool ContrastStretch(int width, int height, const uint8_t* const* source, GrayIm
   // row are overwritten by its output before the row leaves the column sums.
   std::vector<uint8_t> ring;
   std::vector<int32_t> column_sum;
+  std::vector<int32_t> row_sum;
   try {
     ring.resize(static_cast<size_t>(ring_rows) * w);
     column_sum.assign(w, 0);
+    row_sum.assign(w, 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -64,20 +84,31 @@ bool ContrastStretch(int width, int height, const uint8_t* const* source, GrayIm
     const int bottom = y + radius >= height ? height - 1 : y + radius;
     const int rows_in = bottom - top + 1;
 
-    // Running row sum over column sums x - radius .. x + radius clipped to the image.
-    int32_t sum = 0;
-    int right = 0;
-    for (; right < width && right < radius; ++right) sum += column_sum[static_cast<size_t>(right)];
+    // Window sums over column sums x - radius .. x + radius clipped to the image; where the
+    // window spans whole rows of 2 radius + 1 columns, its count is the row's full count.
+    SumAlongRow(column_sum.data(), width, radius, row_sum.data());
     const uint8_t* src = source[y];
     uint8_t* out = meanImage[y];
-    for (int x = 0; x < width; ++x) {
-      if (right < width && right <= x + radius) sum += column_sum[static_cast<size_t>(right++)];
-      if (x - radius - 1 >= 0) sum -= column_sum[static_cast<size_t>(x - radius - 1)];
+    auto at_border = [&](int x) {
       const int left = x - radius < 0 ? 0 : x - radius;
       const int last = x + radius >= width ? width - 1 : x + radius;
-      const int deviation = sum / ((last - left + 1) * rows_in);
-      out[x] = Stretch(src[x], out[x], deviation);
+      const int deviation = row_sum[static_cast<size_t>(x)] / ((last - left + 1) * rows_in);
+      out[x] = StretchByReciprocal(src[x], out[x], deviation);
+    };
+    const int inner_begin = std::min(radius, width);
+    const int inner_end = std::max(width - radius, inner_begin);
+    const uint32_t full = static_cast<uint32_t>((2 * radius + 1) * rows_in);
+    const ExactDivider divider(full);
+    int x = 0;
+    for (; x < inner_begin; ++x) at_border(x);
+    if (divider.exact_below_256_times()) {
+      for (; x < inner_end; ++x) {
+        const int deviation = static_cast<int>(
+            divider.Divide(static_cast<uint32_t>(row_sum[static_cast<size_t>(x)])));
+        out[x] = StretchByReciprocal(src[x], out[x], deviation);
+      }
     }
+    for (; x < width; ++x) at_border(x);
   }
   return true;
 }

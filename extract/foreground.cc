@@ -1,12 +1,14 @@
 #include "extract/foreground.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstddef>
 #include <new>
 #include <vector>
 
 #include "core/constants.h"
+#include "extract/window_sums.h"
 
 namespace ridgeline {
 namespace {
@@ -14,14 +16,33 @@ namespace {
 constexpr int kSingularKeepDistanceSquared = 256;  // pixels within 16 of a singular point stay
 constexpr uint8_t kNoForegroundIsotropy = 255;
 
-bool NearSingularPoint(const SingularPointList& points, int count, int x, int y) {
-  for (int i = 0; i < count; ++i) {
-    const int dx = points.X[i] - x;
-    const int dy = points.Y[i] - y;
-    if (dx * dx + dy * dy < kSingularKeepDistanceSquared) return true;
+// The singular points whose keep-circle reaches one row: for each, its column and the squared
+// column distance below which a pixel of the row is within the circle.
+struct RowPoints {
+  int count = 0;
+  std::array<int, kSingularCapacity> x{};
+  std::array<int, kSingularCapacity> reach2{};
+
+  void Select(const SingularPointList& points, int point_count, int y) {
+    count = 0;
+    for (int i = 0; i < point_count; ++i) {
+      const int dy = points.Y[i] - y;
+      // dx^2 + dy^2 < 256 exactly when dx^2 < 256 - dy^2.
+      if (dy * dy < kSingularKeepDistanceSquared) {
+        x[static_cast<size_t>(count)] = points.X[i];
+        reach2[static_cast<size_t>(count)] = kSingularKeepDistanceSquared - dy * dy;
+        ++count;
+      }
+    }
   }
-  return false;
-}
+  bool Near(int column) const {
+    for (int i = 0; i < count; ++i) {
+      const int dx = x[static_cast<size_t>(i)] - column;
+      if (dx * dx < reach2[static_cast<size_t>(i)]) return true;
+    }
+    return false;
+  }
+};
 
 }  // namespace
 
@@ -37,8 +58,11 @@ std::optional<uint8_t> MarkForeground(const EngineParams& params, int width, int
   if (width <= 0 || height <= 0) return kNoForegroundIsotropy;
 
   std::vector<int32_t> column_count;
+  std::vector<int32_t> usable_row;
+  RowPoints near;
   try {
     column_count.assign(static_cast<size_t>(width), 0);
+    usable_row.assign(static_cast<size_t>(width), 0);
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
@@ -58,16 +82,13 @@ std::optional<uint8_t> MarkForeground(const EngineParams& params, int width, int
     if (next_row < height && next_row <= y + hw) count_row(next_row++, +1);
     if (y - hw - 1 >= 0) count_row(y - hw - 1, -1);
 
-    // Running count over the columns x - hw .. x + hw clipped to the image.
-    int usable = 0;
-    int right = 0;
-    for (; right < width && right < hw; ++right) usable += column_count[static_cast<size_t>(right)];
+    // Counts over the columns x - hw .. x + hw clipped to the image.
+    SumAlongRow(column_count.data(), width, hw, usable_row.data());
+    near.Select(singularPoints, point_count, y);
     const uint8_t* iso = isotropyImage[y];
     uint8_t* dir = directionImage[y];
     for (int x = 0; x < width; ++x) {
-      if (right < width && right <= x + hw) usable += column_count[static_cast<size_t>(right++)];
-      if (x - hw - 1 >= 0) usable -= column_count[static_cast<size_t>(x - hw - 1)];
-      if (usable > usable_needed || NearSingularPoint(singularPoints, point_count, x, y)) {
+      if (usable_row[static_cast<size_t>(x)] > usable_needed || near.Near(x)) {
         foreground_sum += iso[x];
         ++foreground_count;
       } else {

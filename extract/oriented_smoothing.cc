@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace ridgeline {
 namespace {
@@ -14,6 +16,20 @@ namespace {
 const OrientedKernel& KernelOf(int code) {
   return kOrientedKernelTable[static_cast<size_t>(code >= kDirectionSteps ? code - kDirectionSteps
                                                                           : code)];
+}
+
+// acc[j] += w1 (a1[j] + b1[j]) + w2 (a2[j] + b2[j]) for j < 8 vectors, on 16-bit operands so
+// that each product is one widening multiplication; the trip count is a whole number of
+// vectors, so the vectoriser's scalar remainder never runs.
+void AddTapPair(const uint16_t* __restrict a1, const uint16_t* __restrict b1, uint16_t w1,
+                const uint16_t* __restrict a2, const uint16_t* __restrict b2, uint16_t w2,
+                uint32_t* __restrict acc, int vectors) {
+  const int n = vectors * 8;
+  for (int j = 0; j < n; ++j) {
+    const auto pair1 = static_cast<uint16_t>(a1[j] + b1[j]);
+    const auto pair2 = static_cast<uint16_t>(a2[j] + b2[j]);
+    acc[j] += uint32_t{w1} * uint32_t{pair1} + uint32_t{w2} * uint32_t{pair2};
+  }
 }
 
 }  // namespace
@@ -29,6 +45,7 @@ bool SmoothingWindow::Init(int width, int height, int below) {
   stride_ = width;
   try {
     data_.assign(2 * static_cast<size_t>(slots_) * static_cast<size_t>(width), 0);
+    data16_.assign(data_.size(), 0);
     flat_kernels_.resize(kNoDirection);
   } catch (const std::bad_alloc&) {
     return false;
@@ -38,10 +55,15 @@ bool SmoothingWindow::Init(int width, int height, int below) {
     FlatKernel& flat = flat_kernels_[static_cast<size_t>(code)];
     assert(k.tap_count <= kFlatTaps);
     flat.centre = k.centre;
+    flat.tap_count = k.tap_count;
+    flat.reach_x = 0;
+    flat.reach_y = 0;
     for (int t = 0; t < kFlatTaps; ++t) {
       flat.taps[t] = t < k.tap_count ? FlatTap{k.taps[t].dy * width + k.taps[t].dx,
                                                k.taps[t].weight, k.taps[t].dy, k.taps[t].dx}
                                      : FlatTap{0, 0, 0, 0};
+      flat.reach_x = std::max(flat.reach_x, std::abs(int32_t{flat.taps[t].dx}));
+      flat.reach_y = std::max(flat.reach_y, std::abs(int32_t{flat.taps[t].dy}));
     }
   }
   return true;
@@ -53,15 +75,20 @@ void SmoothingWindow::Advance(const uint8_t* const* image, int y) {
   // Row r lives in slots r mod n and r mod n + n.
   auto slot = [&](int r) { return ((r % slots_) + slots_) % slots_; };
   for (; next_row_ < height_ && next_row_ <= y + below_; ++next_row_) {
-    uint8_t* first = data_.data() + static_cast<size_t>(slot(next_row_)) * w;
+    const size_t at = static_cast<size_t>(slot(next_row_)) * w;
+    uint8_t* first = data_.data() + at;
     std::memcpy(first, image[next_row_], w);
     std::memcpy(first + static_cast<size_t>(slots_) * w, first, w);
+    uint16_t* __restrict first16 = data16_.data() + at;
+    for (size_t x = 0; x < w; ++x) first16[x] = first[x];
+    std::memcpy(first16 + static_cast<size_t>(slots_) * w, first16, w * sizeof(uint16_t));
   }
   y_ = y;
   // Rows y - 6 .. y + below fill the slots from that of row y - 6 on, without wrapping.
-  centre_ = data_.data() + static_cast<size_t>(slot(y - kKernelReach) + kKernelReach) * w;
+  const size_t centre = static_cast<size_t>(slot(y - kKernelReach) + kKernelReach) * w;
+  centre_ = data_.data() + centre;
+  centre16_ = data16_.data() + centre;
   interior_row_ = y >= 1 && y <= height_ - 2;
-  kernel_rows_ = y >= kKernelReach && y < height_ - kKernelReach;
 }
 
 uint8_t SmoothingWindow::BoxMean3AtBorder(int x) const {
@@ -101,15 +128,103 @@ uint8_t SmoothingWindow::SmoothAtBorder(int x, int code) const {
   return static_cast<uint8_t>(acc / total);
 }
 
+// The block forms below compute, for every pixel of the block, the same sums as Smooth in the
+// same integer types, so they agree with it bit for bit; the loops over the 16 pixels have a
+// fixed length and no branch, for the vectoriser.
+// The block forms compute, for each of n pixels (a whole number of vectors), the same sums as
+// Smooth; loops of that length with no branch are what the vectoriser takes. The final division
+// is done in double, which vectorises: the sum and kKernelSum are integers below 2^53, so a
+// whole quotient comes out whole and any other stays clear of the next whole number.
+void SmoothingWindow::KernelBlock(int x0, int code, int n, uint8_t* __restrict value) const {
+  const FlatKernel& k = flat_kernels_[static_cast<size_t>(code)];
+  const uint16_t* __restrict p = centre16_ + x0;
+  // Every product and the total stay below kKernelSum x 255 < 2^25.
+  uint32_t acc[kBlockLanes];
+  const auto centre = static_cast<uint16_t>(k.centre);
+  for (int j = 0; j < n; ++j) acc[j] = uint32_t{centre} * p[j];
+  // Taps past tap_count weigh 0 on the centre pixel, so an odd count rounds up harmlessly.
+  for (int t = 0; t < k.tap_count; t += 2) {
+    const FlatTap& t1 = k.taps[t];
+    const FlatTap& t2 = k.taps[std::min(t + 1, kFlatTaps - 1)];
+    const uint16_t w2 = t + 1 < kFlatTaps ? static_cast<uint16_t>(t2.weight) : uint16_t{0};
+    AddTapPair(p - t1.offset, p + t1.offset, static_cast<uint16_t>(t1.weight), p - t2.offset,
+               p + t2.offset, w2, acc, n / kVectorLanes);
+  }
+  for (int j = 0; j < n; ++j) {
+    value[j] = static_cast<uint8_t>(
+        static_cast<int32_t>(static_cast<double>(acc[j]) / static_cast<double>(kKernelSum)));
+  }
+}
+
+void SmoothingWindow::Mean3Block(int x0, int n, uint8_t* __restrict value) const {
+  const uint16_t* __restrict p = centre16_ + x0;
+  const uint16_t* __restrict up = p - stride_;
+  const uint16_t* __restrict down = p + stride_;
+  for (int j = 0; j < n; ++j) {
+    const auto sum = static_cast<uint16_t>(up[j - 1] + up[j] + up[j + 1] + p[j - 1] + p[j] +
+                                           p[j + 1] + down[j - 1] + down[j] + down[j + 1]);
+    value[j] = static_cast<uint8_t>(sum / 9);
+  }
+}
+
+void SmoothingWindow::SmoothRun(int x, int end, int code, uint8_t* __restrict out) const {
+  // A block of n pixels at x needs columns x - kKernelReach .. x + n - 1 + kKernelReach; the
+  // kernel also every tap row, the 3 x 3 mean rows y - 1 .. y + 1.
+  const bool rows_inside =
+      code == kNoDirection ? interior_row_ : RowsInside(flat_kernels_[static_cast<size_t>(code)]);
+  if (rows_inside && end - x >= kMinRunPixels) {
+    for (; x < std::min(kKernelReach, end); ++x) out[x] = Smooth(x, code);
+    while (end - x >= kMinRunPixels) {
+      const int lanes = std::min(end - x, kBlockLanes);
+      const int n = (lanes + kVectorLanes - 1) / kVectorLanes * kVectorLanes;
+      if (x + n > width_ - kKernelReach) break;
+      uint8_t value[kBlockLanes];
+      if (code == kNoDirection) {
+        Mean3Block(x, n, value);
+      } else {
+        KernelBlock(x, code, n, value);
+      }
+      std::memcpy(out + x, value, static_cast<size_t>(lanes));
+      x += lanes;
+    }
+  }
+  for (; x < end; ++x) out[x] = Smooth(x, code);
+}
+
+void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
+  // Runs of one code, as a smooth direction field gives them, go through the block forms.
+  // Runs are found eight codes at a time where they are long.
+  auto eight = [&](int at) {
+    uint64_t word;
+    std::memcpy(&word, codes + at, sizeof word);
+    return word;
+  };
+  for (int x = 0; x < width_;) {
+    const uint8_t code = codes[x];
+    const uint64_t repeated = uint64_t{code} * 0x0101010101010101u;
+    int end = x + 1;
+    while (end + 8 <= width_ && eight(end) == repeated) end += 8;
+    while (end < width_ && codes[end] == code) ++end;
+    if (code != kKeep) SmoothRun(x, end, code, out);
+    x = end;
+  }
+}
+
 bool OrientedSmooth(int width, int height, GrayImage image, const uint8_t* const* directionImage) {
   if (width <= 0 || height <= 0) return true;
   SmoothingWindow window;
+  std::vector<uint8_t> codes;
+  try {
+    codes.resize(static_cast<size_t>(width));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   if (!window.Init(width, height)) return false;
   for (int y = 0; y < height; ++y) {
     window.Advance(image, y);
     const uint8_t* dir = directionImage[y];
-    uint8_t* out = image[y];
-    for (int x = 0; x < width; ++x) out[x] = window.Smooth(x, dir[x] & kCodeMask);
+    for (int x = 0; x < width; ++x) codes[static_cast<size_t>(x)] = dir[x] & kCodeMask;
+    window.SmoothRow(codes.data(), image[y]);
   }
   return true;
 }

@@ -48,17 +48,25 @@ class SmoothingWindow {
       const int sum = up[-1] + up[0] + up[1] + p[-1] + p[0] + p[1] + down[-1] + down[0] + down[1];
       return static_cast<uint8_t>(sum / 9);
     }
-    if (!kernel_rows_ || x < kKernelReach || x >= width_ - kKernelReach) {
-      return SmoothAtBorder(x, code);
-    }
-    // Every tap lies inside the image: the weights sum to kKernelSum.
     const FlatKernel& k = flat_kernels_[static_cast<size_t>(code)];
+    if (!Inside(k, x)) return SmoothAtBorder(x, code);
+    // Every tap lies inside the image: the weights sum to kKernelSum.
+
     int32_t acc = k.centre * p[0];
     for (int t = 0; t < kFlatTaps; ++t) {
       acc += k.taps[t].weight * (p[-k.taps[t].offset] + p[k.taps[t].offset]);
     }
     return static_cast<uint8_t>(acc / kKernelSum);
   }
+
+  // A code that SmoothRow leaves the pixel of alone.
+  static constexpr uint8_t kKeep = 0xFF;
+
+  // out[x] = Smooth(x, codes[x]) for every pixel x of the row being filtered whose code is not
+  // kKeep; the other pixels of out are not written. Runs of pixels with one code are smoothed
+  // kBlockLanes at a time with one fixed kernel across the block.
+  // REQUIRES: codes 0..127 or kKeep; out does not overlap the window.
+  void SmoothRow(const uint8_t* codes, uint8_t* out) const;
 
  private:
   // A kernel with each tap (dy, dx) turned into the offset dy x stride + dx, padded with taps
@@ -73,10 +81,29 @@ class SmoothingWindow {
   };
   struct FlatKernel {
     int32_t centre;
+    int32_t tap_count;  // taps past it weigh 0
+    int32_t reach_x;    // the largest |dx| and |dy| of its taps
+    int32_t reach_y;
     FlatTap taps[kFlatTaps];
   };
 
+  // True when every tap of k around pixel x of the row being filtered lies in the image.
+  bool Inside(const FlatKernel& k, int x) const {
+    return RowsInside(k) && x >= k.reach_x && x < width_ - k.reach_x;
+  }
+  bool RowsInside(const FlatKernel& k) const { return y_ >= k.reach_y && y_ < height_ - k.reach_y; }
+
+  // Blocks are whole vectors of 16-bit pixels, up to kBlockLanes of them at once.
+  static constexpr int kVectorLanes = 8;
+  static constexpr int kBlockLanes = 64;
+  // Shorter runs of a code are cheaper pixel by pixel.
+  static constexpr int kMinRunPixels = 2;
+
   uint8_t BoxMean3AtBorder(int x) const;
+  // out[x .. end - 1] along one code.
+  void SmoothRun(int x, int end, int code, uint8_t* out) const;
+  void KernelBlock(int x0, int code, int n, uint8_t* value) const;
+  void Mean3Block(int x0, int n, uint8_t* value) const;
   uint8_t SmoothAtBorder(int x, int code) const;
 
   int width_ = 0;
@@ -86,10 +113,13 @@ class SmoothingWindow {
   int next_row_ = 0;
   int y_ = 0;
   bool interior_row_ = false;  // rows 1 .. height - 2: the 3 x 3 block is inside
-  bool kernel_rows_ = false;   // rows 6 .. height - 7: every tap row is inside
   std::ptrdiff_t stride_ = 0;
   const uint8_t* centre_ = nullptr;  // the copy of row y
   std::vector<uint8_t> data_;
+  // The same rows widened to 16 bits, in the same slots: the block forms read whole vectors of
+  // 8 pixels from them without widening each tap again.
+  const uint16_t* centre16_ = nullptr;
+  std::vector<uint16_t> data16_;
   std::vector<FlatKernel> flat_kernels_;  // codes 0 .. 126
 };
 

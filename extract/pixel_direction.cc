@@ -14,10 +14,8 @@
 namespace ridgeline {
 namespace {
 
-constexpr int kDiagonalNumerator = 71;  // diagonal steps are sqrt(2) long: scale by 71 / 100
-constexpr int kDiagonalDenominator = 100;
-
-int Diff(int a, int b) { return a > b ? a - b : b - a; }
+constexpr unsigned kDiagonalNumerator = 71;  // diagonal steps are sqrt(2) long: scale by 71 / 100
+constexpr unsigned kDiagonalDenominator = 100;
 
 // The four variations summed over some rows or windows, one entry per image column.
 struct VariationSums {
@@ -30,22 +28,97 @@ struct VariationSums {
   }
 };
 
-// Adds (sign +1) or removes (sign -1) the variations of row y, read from copies of rows
-// y - 1, y, y + 1, for the columns 1 .. width - 2; one variation per loop.
-void AccumulateRow(const uint8_t* up, const uint8_t* row, const uint8_t* down, int width, int sign,
-                   VariationSums& sums) {
-  // sum[x] += sign * (|row[x] - a[x + da]| + |row[x] - b[x + db]|)
-  auto accumulate = [&](std::vector<int32_t>& sum, const uint8_t* a, int da, const uint8_t* b,
-                        int db) {
-    int32_t* out = sum.data();
+// The four variations of pixel x of the row `row` between `up` and `down`, each at most 510.
+// The differences are taken on bytes (the larger minus the smaller) and summed in 16 bits, so
+// that the vectorised loops work on 16 and 8 lanes rather than 4.
+struct PixelVariations {
+  uint16_t v0, v30, v60, v90;
+};
+inline uint8_t ByteDiff(uint8_t a, uint8_t b) {
+  return static_cast<uint8_t>(std::max(a, b) - std::min(a, b));
+}
+inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const uint8_t* down,
+                                    int x) {
+  const uint8_t p = row[x];
+  return {static_cast<uint16_t>(ByteDiff(p, row[x - 1]) + ByteDiff(p, row[x + 1])),
+          static_cast<uint16_t>(ByteDiff(p, up[x - 1]) + ByteDiff(p, down[x + 1])),
+          static_cast<uint16_t>(ByteDiff(p, up[x]) + ByteDiff(p, down[x])),
+          static_cast<uint16_t>(ByteDiff(p, down[x - 1]) + ByteDiff(p, up[x + 1]))};
+}
+
+// Adds the variations of row e (between rows eu and ed) to the column sums of columns
+// 1 .. width - 2 and, when l is given, removes those of row l (between lu and ld): one pass over
+// the columns for all four sums, which the compiler vectorises.
+void SlideRow(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+              const uint8_t* l, const uint8_t* ld, int width, VariationSums& sums) {
+  int32_t* __restrict s0 = sums.v0.data();
+  int32_t* __restrict s30 = sums.v30.data();
+  int32_t* __restrict s60 = sums.v60.data();
+  int32_t* __restrict s90 = sums.v90.data();
+  if (l == nullptr) {
     for (int x = 1; x <= width - 2; ++x) {
-      out[x] += sign * (Diff(row[x], a[x + da]) + Diff(row[x], b[x + db]));
+      const PixelVariations in = VariationsAt(eu, e, ed, x);
+      s0[x] += in.v0;
+      s30[x] += in.v30;
+      s60[x] += in.v60;
+      s90[x] += in.v90;
     }
-  };
-  accumulate(sums.v0, row, -1, row, +1);
-  accumulate(sums.v30, up, -1, down, +1);
-  accumulate(sums.v60, up, 0, down, 0);
-  accumulate(sums.v90, down, -1, up, +1);
+    return;
+  }
+  for (int x = 1; x <= width - 2; ++x) {
+    const PixelVariations in = VariationsAt(eu, e, ed, x);
+    const PixelVariations out = VariationsAt(lu, l, ld, x);
+    s0[x] += static_cast<int16_t>(in.v0 - out.v0);
+    s30[x] += static_cast<int16_t>(in.v30 - out.v30);
+    s60[x] += static_cast<int16_t>(in.v60 - out.v60);
+    s90[x] += static_cast<int16_t>(in.v90 - out.v90);
+  }
+}
+
+void RemoveRow(const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
+               VariationSums& sums) {
+  int32_t* __restrict s0 = sums.v0.data();
+  int32_t* __restrict s30 = sums.v30.data();
+  int32_t* __restrict s60 = sums.v60.data();
+  int32_t* __restrict s90 = sums.v90.data();
+  for (int x = 1; x <= width - 2; ++x) {
+    const PixelVariations out = VariationsAt(lu, l, ld, x);
+    s0[x] -= out.v0;
+    s30[x] -= out.v30;
+    s60[x] -= out.v60;
+    s90[x] -= out.v90;
+  }
+}
+
+// The estimates of one row from its window sums in 32-bit arithmetic: the same expressions as
+// the general path, for windows whose sums fit (see `narrow` below).
+void EstimateRow32(const VariationSums& window, const int32_t* columns_in, int rows_in,
+                   int32_t area, int32_t threshold, int width, uint8_t* __restrict dir_out,
+                   uint8_t* __restrict iso_out) {
+  const int32_t* w0 = window.v0.data();
+  const int32_t* w30 = window.v30.data();
+  const int32_t* w60 = window.v60.data();
+  const int32_t* w90 = window.v90.data();
+  for (int x = 0; x < width; ++x) {
+    const int32_t n = rows_in * columns_in[x];
+    int32_t v0 = w0[x];
+    int32_t v60 = w60[x];
+    // The sums are never negative: divided unsigned, which is cheaper and the same.
+    int32_t v30 = static_cast<int32_t>(static_cast<uint32_t>(w30[x]) * kDiagonalNumerator /
+                                       kDiagonalDenominator);
+    int32_t v90 = static_cast<int32_t>(static_cast<uint32_t>(w90[x]) * kDiagonalNumerator /
+                                       kDiagonalDenominator);
+    if (n != area && n != 0) {
+      // A window clipped at the border counts as if it were whole.
+      v0 = area * v0 / n;
+      v30 = area * v30 / n;
+      v60 = area * v60 / n;
+      v90 = area * v90 / n;
+    }
+    const DirectionEstimate e = DirectionFromVariations32(v0, v30, v60, v90, threshold);
+    dir_out[x] = e.code;
+    iso_out[x] = e.isotropy;
+  }
 }
 
 // Number of indices of first .. last that lie in 1 .. size - 2.
@@ -69,6 +142,10 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
   // Rows y - hw - 2 .. y + hw + 1: the window, the neighbours of its edge rows for the row
   // entering and the row leaving.
   const int ring_rows = 2 * hw + 4;
+  // Windows up to 45 x 45 pixels (all the pipeline uses) keep every sum, scaled or not, and
+  // every intermediate of the estimate within 32 bits: a clipped window's sums are at most
+  // n x 510, scaled by area / n.
+  const bool narrow = area * area * 510 <= INT32_MAX && area * 510 <= kMaxVariation32;
   const size_t w = static_cast<size_t>(width);
 
   std::vector<uint8_t> ring;
@@ -92,18 +169,24 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
   for (int y = 0; y < height; ++y) {
     // Column sums hold the non-border rows y - hw .. y + hw; each entering row needs its lower
     // neighbour copied, and the row leaving still has its upper neighbour in the ring.
+    // The last row to enter is added together with the row leaving, in one pass.
     const int last_in = std::min(y + hw, height - 2);
+    const int leaving = y - hw - 1;
+    const bool leaves = leaving >= 1 && leaving <= height - 2;
     for (; next_enter <= last_in; ++next_enter) {
       for (; next_copy <= next_enter + 1; ++next_copy) {
         std::memcpy(ring_row(next_copy), image[next_copy], w);
       }
-      AccumulateRow(ring_row(next_enter - 1), ring_row(next_enter), ring_row(next_enter + 1), width,
-                    +1, sums);
+      const bool fuse = leaves && next_enter == last_in;
+      SlideRow(ring_row(next_enter - 1), ring_row(next_enter), ring_row(next_enter + 1),
+               fuse ? ring_row(leaving - 1) : nullptr, fuse ? ring_row(leaving) : nullptr,
+               fuse ? ring_row(leaving + 1) : nullptr, width, sums);
+      if (fuse) break;
     }
-    const int leaving = y - hw - 1;
-    if (leaving >= 1 && leaving <= height - 2) {
-      AccumulateRow(ring_row(leaving - 1), ring_row(leaving), ring_row(leaving + 1), width, -1,
-                    sums);
+    if (leaves && next_enter == last_in) {
+      ++next_enter;  // entered with the leaving row
+    } else if (leaves) {
+      RemoveRow(ring_row(leaving - 1), ring_row(leaving), ring_row(leaving + 1), width, sums);
     }
     // Row y itself must be in the ring before it is overwritten (short images enter no rows).
     for (; next_copy <= y; ++next_copy) std::memcpy(ring_row(next_copy), image[next_copy], w);
@@ -117,6 +200,12 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
     SumAlongRow(sums.v90.data(), width, hw, window.v90.data());
     uint8_t* iso_out = image[y];
     uint8_t* dir_out = directionImage[y];
+    if (narrow) {
+      EstimateRow32(window, columns_in.data(), rows_in, static_cast<int32_t>(area),
+                    static_cast<int32_t>(std::clamp<int64_t>(threshold, INT32_MIN, INT32_MAX)),
+                    width, dir_out, iso_out);
+      continue;
+    }
     for (int x = 0; x < width; ++x) {
       const size_t i = static_cast<size_t>(x);
       const int64_t n = int64_t{rows_in} * columns_in[i];

@@ -104,6 +104,8 @@ class WindowSums {
 
   // Window sum and in-image pixel count at column x of the row last slid to.
   int32_t Sum(int x) const { return row_sum_[static_cast<size_t>(x)]; }
+  // The window sums of the whole row last slid to.
+  const int32_t* Sums() const { return row_sum_.data(); }
   int32_t Count(int x) const { return columns_in_[static_cast<size_t>(x)] * rows_in_; }
   // The truncated mean of the in-image pixels of the window.
   int32_t Mean(int x) const { return Sum(x) / Count(x); }

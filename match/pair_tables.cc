@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 
 #include "core/int_math.h"
@@ -46,6 +47,17 @@ void CopyMinutiae(const FeatureSet& set, PairTables* t) {
   }
 }
 
+// The floor of sqrt(dx^2 + dy^2), the value IntSqrt gives. Below 2^52 the double square root,
+// correctly rounded, never crosses the next integer, so its truncation is already exact; the
+// two corrections keep the result exact whatever the rounding mode.
+int PairDistance(int dx, int dy) {
+  const int64_t n = static_cast<int64_t>(dx) * dx + static_cast<int64_t>(dy) * dy;
+  auto root = static_cast<int64_t>(std::sqrt(static_cast<double>(n)));
+  root -= root * root > n;
+  root += (root + 1) * (root + 1) <= n;
+  return static_cast<int>(root);
+}
+
 // Distance, bearing and relative direction for every ordered pair. The entry (k, j) is derived
 // from (j, k): the reverse bearing is the forward one +/- 180 in 0..359, so a forward bearing of
 // 360 reverses to 180 and two minutiae on one spot read 0 forward and 180 back.
@@ -58,8 +70,7 @@ void FillPairMatrices(PairTables* t) {
     for (int k = j + 1; k < n; ++k) {
       const int dx = t->x[k] - t->x[j];
       const int dy = t->y[k] - t->y[j];
-      const auto d = static_cast<int16_t>(
-          IntSqrt(static_cast<int64_t>(dx) * dx + static_cast<int64_t>(dy) * dy));
+      const auto d = static_cast<int16_t>(PairDistance(dx, dy));
       t->distance[j][k] = d;
       t->distance[k][j] = d;
       const int bearing = Bearing(dx, dy);

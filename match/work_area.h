@@ -19,6 +19,7 @@ constexpr int32_t kPairSentinel = 30000;  // distance after the last pair of a l
 constexpr int kMaxPairDistance = 1024;    // pairs this long or longer are not listed
 constexpr uint8_t kEmptyBlock = 255;      // block map value in degrees of a block without ridges
 constexpr int kVariationWeights = 256;    // one weight per byte difference of Variation
+constexpr int kKeepPadding = 8;           // zero bytes after a window's marks, read as one word
 
 // One minutia pair j < k of a side, listed by length.
 struct MinutiaPair {
@@ -82,9 +83,10 @@ struct MatchWork {
   CrossTables cross;
 
   // Pair voting.
-  int32_t votes[kMatchCapacity][kMatchCapacity];  // V[i][k]
-  int16_t best_b[kMatchCapacity];                 // B index voted best per A minutia
-  int16_t best_votes[kMatchCapacity];             // its vote count, held in 16 bits
+  uint8_t pair_keep[kPairListCapacity + kKeepPadding];  // marks of one B window, then zeros
+  int32_t votes[kMatchCapacity][kMatchCapacity];        // V[i][k]
+  int16_t best_b[kMatchCapacity];                       // B index voted best per A minutia
+  int16_t best_votes[kMatchCapacity];                   // its vote count, held in 16 bits
   int16_t rank[kMatchCapacity];
   Anchor anchors[kMatchCapacity];  // by votes descending, ties by A index
 

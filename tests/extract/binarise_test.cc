@@ -27,6 +27,26 @@ int NaiveMean(const TestImage& image, int x, int y, int r) {
   return sum / count;
 }
 
+// The boundary density map at (x, y), counted pixel by pixel.
+int PlainDensity(const TestImage& binary, const TestImage& direction, int x, int y, int radius) {
+  const int w = binary.width();
+  const int h = binary.height();
+  int counted = 0;
+  int boundary = 0;
+  for (int j = std::max(1, y - radius); j <= std::min(h - 2, y + radius); ++j) {
+    for (int i = std::max(1, x - radius); i <= std::min(w - 2, x + radius); ++i) {
+      if (direction.get()[j][i] & 0x80) continue;
+      ++counted;
+      int block = 0;
+      for (int dj = -1; dj <= 1; ++dj)
+        for (int di = -1; di <= 1; ++di) block += binary.get()[j + dj][i + di];
+      if (block != 0 && block != 9 * 255) ++boundary;
+    }
+  }
+  const int factor = kBoundaryDirectionFactor[direction.get()[y][x] & 0x7F];
+  return counted == 0 ? 0 : boundary * 255 / counted * factor / 100;
+}
+
 uint8_t RandomByte(std::mt19937& rng) { return static_cast<uint8_t>(rng() & 0xFF); }
 
 TEST(Binarise, UniformImageBinarisesToWhite) {
@@ -111,21 +131,7 @@ TEST(BoundaryDensity, MapMatchesPlainCountsAndScalesByDirection) {
   ASSERT_TRUE(MakeBoundaryDensityMap(w, h, map.get(), direction.get(), radius));
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      int counted = 0;
-      int boundary = 0;
-      for (int j = std::max(1, y - radius); j <= std::min(h - 2, y + radius); ++j) {
-        for (int i = std::max(1, x - radius); i <= std::min(w - 2, x + radius); ++i) {
-          if (direction.at(i, j) & 0x80) continue;
-          ++counted;
-          int block = 0;
-          for (int dj = -1; dj <= 1; ++dj)
-            for (int di = -1; di <= 1; ++di) block += binary.at(i + di, j + dj);
-          if (block != 0 && block != 9 * 255) ++boundary;
-        }
-      }
-      const int factor = kBoundaryDirectionFactor[direction.at(x, y) & 0x7F];
-      const int want = counted == 0 ? 0 : boundary * 255 / counted * factor / 100;
-      ASSERT_EQ(map.at(x, y), want) << x << "," << y;
+      ASSERT_EQ(map.at(x, y), PlainDensity(binary, direction, x, y, radius)) << x << "," << y;
       if ((direction.at(x, y) & 0x7F) == 127) {
         ASSERT_EQ(map.at(x, y), 0);
       }
@@ -213,6 +219,57 @@ TEST(WhitenBackground, WhitensOnlyPixelsWithTheBackgroundBit) {
   EXPECT_EQ(image.at(1, 0), 0);
   EXPECT_EQ(image.at(2, 0), 255);
   EXPECT_EQ(image.at(3, 0), 0);
+}
+
+// The division-free comparisons, the multiplied means between the clipped columns and the
+// branch-free block sums against the plain forms: widths equal to a window (one unclipped
+// column), narrower and wider than the windows and no multiple of a vector; images of only 0
+// and 255 (means and thresholds land exactly on pixel values), flat blocks and random bytes.
+TEST(Binarise, OddSizesAndExtremeImagesMatchPlainForms) {
+  const EngineParams params = DefaultEngineParams();
+  std::mt19937 rng(29);
+  const std::pair<int, int> shapes[] = {{15, 9}, {16, 33}, {37, 5}, {64, 3}, {3, 64}, {67, 41}};
+  for (int kind = 0; kind < 3; ++kind) {
+    for (auto [w, h] : shapes) {
+      auto pixel = [&](int x, int y) -> uint8_t {
+        if (kind == 0) return rng() % 2 ? 255 : 0;
+        if (kind == 1) return ((x / 4 + y / 3) % 3) * 127;
+        return RandomByte(rng);
+      };
+      TestImage source(w, h, pixel);
+      TestImage map(w, h, [&](int, int) { return RandomByte(rng); });
+      TestImage direction(w, h, [&](int, int) -> uint8_t {
+        const uint32_t r = rng() % 150;
+        return r < 120 ? static_cast<uint8_t>(r) : r < 135 ? 127 : 0x80 | 60;
+      });
+      TestImage pre(w, h);
+      TestImage adaptive(w, h, [&](int x, int y) { return source.at(x, y); });
+      TestImage majority(w, h, [&](int x, int y) { return source.at(x, y); });
+      TestImage density(w, h, [&](int x, int y) { return source.at(x, y); });
+      ASSERT_TRUE(PreBinarize(&params, w, h, source.get(), pre.get()));
+      ASSERT_TRUE(AdaptiveBinarize(&params, w, h, adaptive.get(), map.get()));
+      ASSERT_TRUE(MajorityFilter(w, h, majority.get()));
+      ASSERT_TRUE(MakeBoundaryDensityMap(w, h, density.get(), direction.get(), 16));
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          const int p = source.at(x, y);
+          const int t = (NaiveMean(source, x, y, 7) + NaiveMean(source, x, y, 3)) / 2;
+          ASSERT_EQ(pre.at(x, y), p >= t ? 255 : 0) << w << "x" << h << " at " << x << "," << y;
+          const int v = map.at(x, y);
+          const int r = v >= params.ClarityHigh ? 3 : v >= params.ClarityLow ? 5 : 7;
+          ASSERT_EQ(adaptive.at(x, y), p >= NaiveMean(source, x, y, r) ? 255 : 0);
+          int block = 0;
+          if (x > 0 && y > 0 && x < w - 1 && y < h - 1) {
+            for (int j = -1; j <= 1; ++j)
+              for (int i = -1; i <= 1; ++i) block += source.at(x + i, y + j);
+          }
+          const bool frame = x == 0 || y == 0 || x == w - 1 || y == h - 1;
+          ASSERT_EQ(majority.at(x, y), frame || block >= 1152 ? 255 : 0) << x << "," << y;
+          ASSERT_EQ(density.at(x, y), PlainDensity(source, direction, x, y, 16)) << x << "," << y;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "extract/contrast_stretch.h"
 
+#include <functional>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -67,6 +68,35 @@ TEST(ContrastStretch, MatchesDirectWindowAtEveryPixel) {
       for (int x = 0; x < w; ++x)
         ASSERT_EQ(mean.at(x, y), DirectStretch(source, reference, x, y, r))
             << w << "x" << h << " r" << r << " at " << x << "," << y;
+  }
+}
+
+// The multiplied divisions (the window mean between the clipped columns, the band width
+// everywhere): images only 0 and 255 and means at the ends of the range, widths of one and two
+// unclipped columns (33 and 34 for radius 16), and widths that are no multiple of a vector.
+TEST(ContrastStretch, ExtremeImagesMatchDirectWindow) {
+  auto binary = [](uint32_t seed) {
+    return [noise = Noise(seed)](int x, int y) -> uint8_t { return noise(x, y) < 128 ? 0 : 255; };
+  };
+  struct Case {
+    int w, h, r;
+    std::function<uint8_t(int, int)> source, mean;
+  };
+  const Case cases[] = {
+      {33, 35, 16, binary(1), binary(2)},
+      {34, 20, 16, binary(3), Noise(4)},
+      {50, 37, 16, Noise(5), [](int, int) -> uint8_t { return 255; }},
+      {67, 9, 2, binary(6), [](int x, int) -> uint8_t { return x % 2 ? 0 : 255; }},
+      {35, 40, 16, [](int x, int y) -> uint8_t { return (x + y) % 2 ? 255 : 0; }, Noise(8)}};
+  for (const Case& c : cases) {
+    TestImage source(c.w, c.h, c.source);
+    TestImage mean(c.w, c.h, c.mean);
+    TestImage reference(c.w, c.h, c.mean);
+    ASSERT_TRUE(ContrastStretch(c.w, c.h, source.get(), mean.get(), c.r));
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x)
+        ASSERT_EQ(mean.at(x, y), DirectStretch(source, reference, x, y, c.r))
+            << c.w << "x" << c.h << " r" << c.r << " at " << x << "," << y;
   }
 }
 

@@ -1,5 +1,9 @@
 #include "extract/direction_from_variations.h"
 
+#include <array>
+#include <cstdint>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "core/constants.h"
@@ -48,6 +52,41 @@ TEST(DirectionFromVariations, LowContrastKeepsCodeButIsUnusable) {
   const DirectionEstimate dull = DirectionFromVariations(1000, 300, 0, 300, 1000);
   EXPECT_EQ(dull.code, 60);  // threshold == Vmax is already too little contrast
   EXPECT_EQ(dull.isotropy, 255);
+}
+
+// The 32-bit form inlined into the pixel loops must give the general form's bytes for every
+// input it accepts: all small quadruples (every tie and every pair choice), random ones up to
+// its limit, and quadruples near the limit where a wider intermediate would be needed if the
+// bounds argued in the header were wrong.
+TEST(DirectionFromVariations32, AgreesWithTheGeneralForm) {
+  auto expect_same = [](int32_t a, int32_t b, int32_t c, int32_t d, int32_t threshold) {
+    const DirectionEstimate want = DirectionFromVariations(a, b, c, d, threshold);
+    const DirectionEstimate got = DirectionFromVariations32(a, b, c, d, threshold);
+    ASSERT_EQ(got.code, want.code) << a << " " << b << " " << c << " " << d << " " << threshold;
+    ASSERT_EQ(got.isotropy, want.isotropy)
+        << a << " " << b << " " << c << " " << d << " " << threshold;
+  };
+  for (int32_t a = 0; a < 9; ++a)
+    for (int32_t b = 0; b < 9; ++b)
+      for (int32_t c = 0; c < 9; ++c)
+        for (int32_t d = 0; d < 9; ++d)
+          for (int32_t threshold : {-1, 0, 4, 8}) expect_same(a, b, c, d, threshold);
+
+  std::mt19937 rng(20);
+  const std::array<int32_t, 4> limits = {1000, 320000, 4000000, kMaxVariation32};
+  for (int trial = 0; trial < 200000; ++trial) {
+    const int32_t limit = limits[static_cast<size_t>(trial) % limits.size()];
+    std::uniform_int_distribution<int32_t> value(0, limit);
+    std::array<int32_t, 4> v = {value(rng), value(rng), value(rng), value(rng)};
+    if (trial % 5 == 0) v[rng() % 4] = v[rng() % 4];  // ties
+    if (trial % 7 == 0) v[rng() % 4] = limit;         // the largest value
+    if (trial % 11 == 0) v[rng() % 4] = 0;            // a perfectly smooth direction
+    expect_same(v[0], v[1], v[2], v[3], value(rng));
+  }
+  expect_same(kMaxVariation32, 0, kMaxVariation32, 0, 0);
+  expect_same(0, kMaxVariation32, 0, kMaxVariation32, 0);
+  expect_same(kMaxVariation32, kMaxVariation32, 0, 0, INT32_MAX);
+  expect_same(0, 1, kMaxVariation32, kMaxVariation32 - 1, INT32_MIN);
 }
 
 }  // namespace

@@ -1,5 +1,11 @@
 #include "extract/foreground.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "core/constants.h"
@@ -73,6 +79,50 @@ TEST(MarkForeground, MeanIsotropyAveragesTheForegroundOnly) {
   EXPECT_FALSE(IsBackground(direction, 20, 20));
   EXPECT_TRUE(IsBackground(direction, 99, 20));
   EXPECT_EQ(*mean, 10);  // truncated mean of 10s and 11s
+}
+
+// The row sums and the per-row choice of singular points against a direct count of every
+// window and every point: random isotropy, points inside, on and beyond the image's edges,
+// windows larger than the image.
+TEST(MarkForeground, MatchesDirectWindowsAndDistances) {
+  const EngineParams params = DefaultEngineParams();
+  std::mt19937 rng(31);
+  for (auto [w, h, hw] : {std::tuple{61, 47, 16}, {17, 70, 16}, {33, 9, 4}, {5, 5, 16}}) {
+    TestImage isotropy(w, h, [&](int, int) -> uint8_t {
+      return rng() % 3 == 0 ? 255 : static_cast<uint8_t>(rng() % 256);
+    });
+    TestImage direction(w, h, [&](int, int) { return static_cast<uint8_t>(rng() % 120); });
+    TestImage before(w, h, [&](int x, int y) { return direction.at(x, y); });
+    const SingularPointList points =
+        Points({{w / 2, h / 2}, {0, h - 1}, {w + 10, 3}, {-15, -15}, {3, h + 15}});
+    const std::optional<uint8_t> mean =
+        MarkForeground(params, w, h, direction.get(), isotropy.get(), points, hw);
+    ASSERT_TRUE(mean.has_value());
+    int64_t sum = 0;
+    int64_t count = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        int usable = 0;
+        for (int j = std::max(0, y - hw); j <= std::min(h - 1, y + hw); ++j)
+          for (int i = std::max(0, x - hw); i <= std::min(w - 1, x + hw); ++i)
+            usable += isotropy.at(i, j) < params.IsotropyLimit;
+        bool near = false;
+        for (int k = 0; k < points.Count; ++k) {
+          const int dx = points.X[k] - x;
+          const int dy = points.Y[k] - y;
+          near = near || dx * dx + dy * dy < 256;
+        }
+        const bool foreground = usable > (2 * hw + 1) * (2 * hw + 1) / 2 || near;
+        ASSERT_EQ(direction.at(x, y), foreground ? before.at(x, y) : before.at(x, y) | 0x80)
+            << w << "x" << h << " at " << x << "," << y;
+        if (foreground) {
+          sum += isotropy.at(x, y);
+          ++count;
+        }
+      }
+    }
+    EXPECT_EQ(*mean, count == 0 ? 255 : sum / count);
+  }
 }
 
 }  // namespace

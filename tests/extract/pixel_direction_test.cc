@@ -1,5 +1,6 @@
 #include "extract/pixel_direction.h"
 
+#include <functional>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@ DirectionEstimate DirectEstimate(const TestImage& img, int x, int y, int hw, int
   }
   const int64_t area = (2 * hw + 1) * (2 * hw + 1);
   int64_t v[4] = {s0, s30 * 71 / 100, s60, s90 * 71 / 100};
-  if (n != area)
+  if (n != area && n != 0)  // a window with no pixel off the frame keeps its zeros
     for (int64_t& value : v) value = area * value / n;
   return DirectionFromVariations(v[0], v[1], v[2], v[3], 2 * area * contrast);
 }
@@ -82,6 +83,43 @@ TEST(EstimatePixelDirections, MatchesDirectWindowsAtEveryPixel) {
         ASSERT_EQ(image.at(x, y), want.isotropy) << w << "x" << h << " at " << x << "," << y;
       }
     }
+  }
+}
+
+// The row pass that enters and leaves rows together and the 32-bit estimate, on images one to
+// three pixels wide or high (no pixel off the frame), widths that are no multiple of a vector,
+// windows from 0 to 12 and one of 49 x 49 (too large for 32 bits), and the largest variations a
+// byte image has (a 0 / 255 checkerboard).
+TEST(EstimatePixelDirections, OddSizesAndExtremeImagesMatchDirectWindows) {
+  const std::function<uint8_t(int, int)> patterns[] = {
+      Noise(5), [](int x, int y) { return static_cast<uint8_t>((x + y) % 2 ? 255 : 0); },
+      [](int x, int) { return static_cast<uint8_t>(x % 3 == 0 ? 255 : 0); },
+      [](int, int) { return uint8_t{255}; }};
+  const std::tuple<int, int, int> shapes[] = {{1, 1, 12},  {2, 7, 1},   {3, 3, 0},
+                                              {7, 2, 3},   {17, 4, 12}, {33, 30, 12},
+                                              {29, 53, 5}, {19, 21, 1}, {30, 26, 24}};
+  int pattern_index = 0;
+  for (const auto& pattern : patterns) {
+    for (auto [w, h, hw] : shapes) {
+      for (int contrast : {0, 23}) {
+        TestImage source(w, h, pattern);
+        TestImage image(w, h, pattern);
+        TestImage direction(w, h);
+        ASSERT_TRUE(EstimatePixelDirections(w, h, image.get(), direction.get(), hw, contrast));
+        for (int y = 0; y < h; ++y) {
+          for (int x = 0; x < w; ++x) {
+            const DirectionEstimate want = DirectEstimate(source, x, y, hw, contrast);
+            ASSERT_EQ(direction.at(x, y), want.code)
+                << "pattern " << pattern_index << " " << w << "x" << h << " hw " << hw << " at "
+                << x << "," << y;
+            ASSERT_EQ(image.at(x, y), want.isotropy)
+                << "pattern " << pattern_index << " " << w << "x" << h << " hw " << hw << " at "
+                << x << "," << y;
+          }
+        }
+      }
+    }
+    ++pattern_index;
   }
 }
 

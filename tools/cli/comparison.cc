@@ -58,10 +58,17 @@ std::vector<int> ScoreAll(const FeatureSet& probe, std::span<const DecodedTempla
     engines.push_back(Engine::Create());
     if (!engines.back()) throw std::bad_alloc();
   }
+  // Each worker's engine builds the probe's matcher tables once, for all its comparisons.
+  std::vector<Engine::PreparedProbe> prepared;
+  for (const auto& engine : engines) prepared.push_back(engine->Prepare(probe));
   std::vector<int> scores(references.size(), 0);
   eval::ParallelFor(static_cast<int>(references.size()), threads, [&](int worker, int index) {
-    scores[static_cast<size_t>(index)] =
-        BestScore(probe, references[static_cast<size_t>(index)], *engines[worker]);
+    const auto w = static_cast<size_t>(worker);
+    int best = 0;
+    for (const eval::FeatureRecords& entry : references[static_cast<size_t>(index)]) {
+      best = std::max(best, engines[w]->Compare(prepared[w], *entry.set()));
+    }
+    scores[static_cast<size_t>(index)] = best;
   });
   return scores;
 }

@@ -1,0 +1,63 @@
+// The row form of the direction estimate (EstimateDirectionCodes, branch-free with a division in
+// double) against the pixel form (EstimateDirection) it must equal code for code.
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "extract/binary_resmoothing.h"
+
+namespace ridgeline {
+namespace {
+
+void ExpectCodesAgree(const std::vector<int32_t>& h, const std::vector<int32_t>& d1,
+                      const std::vector<int32_t>& v, const std::vector<int32_t>& d2) {
+  const int count = static_cast<int>(h.size());
+  std::vector<uint8_t> codes(h.size(), 200);
+  EstimateDirectionCodes(h.data(), d1.data(), v.data(), d2.data(), count, codes.data());
+  for (size_t i = 0; i < h.size(); ++i) {
+    ASSERT_EQ(codes[i], EstimateDirection(h[i], d1[i], v[i], d2[i]).code)
+        << "sums " << h[i] << " " << d1[i] << " " << v[i] << " " << d2[i];
+  }
+}
+
+TEST(DirectionCodes, RowFormEqualsThePixelFormOnRandomSums) {
+  std::mt19937 rng(7);
+  // Small ranges make ties between the four sums and between sector pairs common; the large
+  // one reaches the sums of a 25 x 25 window of 8-bit gradients and past them.
+  for (int range : {1, 3, 10, 255, 5000, 318750, (1 << 24) - 1}) {
+    std::uniform_int_distribution<int32_t> sum(0, range);
+    for (int count : {1, 7, 8, 13, 61}) {
+      std::vector<int32_t> h, d1, v, d2;
+      for (int i = 0; i < count * 40; ++i) {
+        h.push_back(sum(rng));
+        d1.push_back(sum(rng));
+        v.push_back(sum(rng));
+        d2.push_back(sum(rng));
+      }
+      ExpectCodesAgree(h, d1, v, d2);
+    }
+  }
+}
+
+TEST(DirectionCodes, RowFormEqualsThePixelFormOnEdgeCases) {
+  // All equal (no direction), one sum alone, the wrap of code 120 to 0, and scaled diagonals
+  // that tie with the straight sums only after the 71 / 100 scaling.
+  const std::vector<int32_t> h = {0, 5, 0, 100, 0, 71, 100, 1 << 20, 0, 7};
+  const std::vector<int32_t> d1 = {0, 5, 9, 100, 100, 100, 0, 0, 1 << 23, 0};
+  const std::vector<int32_t> v = {0, 5, 0, 0, 71, 71, 100, 1 << 20, 0, 7};
+  const std::vector<int32_t> d2 = {0, 5, 0, 100, 100, 0, 141, 1 << 21, 0, 10};
+  ExpectCodesAgree(h, d1, v, d2);
+  // Every combination of four small sums.
+  std::vector<int32_t> a, b, c, d;
+  for (int i = 0; i < 6 * 6 * 6 * 6; ++i) {
+    a.push_back(i % 6 * 40);
+    b.push_back(i / 6 % 6 * 57);
+    c.push_back(i / 36 % 6 * 40);
+    d.push_back(i / 216 * 57);
+  }
+  ExpectCodesAgree(a, b, c, d);
+}
+
+}  // namespace
+}  // namespace ridgeline

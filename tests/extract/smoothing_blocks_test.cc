@@ -1,0 +1,143 @@
+// The block path of the oriented smoothing (SmoothingWindow::SmoothRow) against its pixel-by-pixel
+// reference (SmoothingWindow::Smooth), on random images of awkward sizes and on the recorded
+// images and direction fields of the golden prints.
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/constants.h"
+#include "extract/oriented_smoothing.h"
+#include "tests/support/images.h"
+#include "tests/support/shared_data.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::TestImage;
+
+// Filters every row of image along codes both ways and expects the same bytes; kKeep pixels
+// must stay as they were.
+void ExpectRowsAgree(int w, int h, const uint8_t* const* image, const uint8_t* const* codes,
+                     const std::string& what) {
+  SmoothingWindow window;
+  ASSERT_TRUE(window.Init(w, h));
+  std::vector<uint8_t> expected(static_cast<size_t>(w));
+  std::vector<uint8_t> got(static_cast<size_t>(w));
+  for (int y = 0; y < h; ++y) {
+    window.Advance(image, y);
+    for (int x = 0; x < w; ++x) {
+      const uint8_t code = codes[y][x];
+      const uint8_t before = static_cast<uint8_t>(255 - image[y][x]);
+      expected[static_cast<size_t>(x)] =
+          code == SmoothingWindow::kKeep ? before : window.Smooth(x, code);
+      got[static_cast<size_t>(x)] = before;
+    }
+    window.SmoothRow(codes[y], got.data());
+    for (int x = 0; x < w; ++x) {
+      ASSERT_EQ(got[static_cast<size_t>(x)], expected[static_cast<size_t>(x)])
+          << what << " " << w << "x" << h << " at " << x << "," << y << " code "
+          << int{codes[y][x]};
+    }
+  }
+}
+
+// Codes in runs of random length, as a smooth direction field gives them, with the no-direction
+// code, the out-of-range codes 120..126 and untouched pixels among them.
+void FillRuns(TestImage& codes, std::mt19937& rng, int longest_run) {
+  std::uniform_int_distribution<int> run(1, longest_run);
+  std::uniform_int_distribution<int> pick(0, 140);
+  for (int y = 0; y < codes.height(); ++y) {
+    for (int x = 0; x < codes.width();) {
+      const int v = pick(rng);
+      const uint8_t code = v < 128   ? static_cast<uint8_t>(v)
+                           : v < 134 ? kNoDirection
+                                     : SmoothingWindow::kKeep;
+      for (int n = run(rng); n > 0 && x < codes.width(); --n, ++x) codes.at(x, y) = code;
+    }
+  }
+}
+
+TEST(SmoothingBlocks, AgreeWithThePixelRuleOnRandomImagesOfOddSizes) {
+  std::mt19937 rng(20);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const std::pair<int, int> sizes[] = {{29, 17}, {45, 31},  {28, 13}, {61, 9},
+                                       {23, 23}, {100, 20}, {33, 5},  {12, 40}};
+  for (const auto& [w, h] : sizes) {
+    for (int fill = 0; fill < 4; ++fill) {
+      // Noise, the extremes and a 0 / 255 checkerboard (the binary image of the re-smoothing).
+      TestImage image(w, h, [&](int x, int y) -> uint8_t {
+        switch (fill) {
+          case 0:
+            return static_cast<uint8_t>(byte(rng));
+          case 1:
+            return 0;
+          case 2:
+            return 255;
+          default:
+            return ((x / 2 + y) % 2) != 0 ? 255 : 0;
+        }
+      });
+      for (int longest : {1, 6, 40}) {
+        TestImage codes(w, h);
+        FillRuns(codes, rng, longest);
+        ExpectRowsAgree(w, h, image.get(), codes.get(),
+                        "fill " + std::to_string(fill) + " runs " + std::to_string(longest));
+      }
+      for (uint8_t single : {uint8_t{0}, uint8_t{30}, uint8_t{60}, uint8_t{119}, kNoDirection}) {
+        TestImage codes(w, h, single);
+        ExpectRowsAgree(w, h, image.get(), codes.get(), "code " + std::to_string(single));
+      }
+    }
+  }
+}
+
+// A binary PGM (P5, maxval 255) without comments, as the golden vectors are written.
+std::unique_ptr<TestImage> ReadPgm(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int w = 0, h = 0, maxval = 0;
+  if (!(in >> magic >> w >> h >> maxval) || magic != "P5" || maxval != 255 || w <= 0 || h <= 0) {
+    return nullptr;
+  }
+  in.get();
+  std::vector<char> bytes(static_cast<size_t>(w) * static_cast<size_t>(h));
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return nullptr;
+  return std::make_unique<TestImage>(w, h, [&](int x, int y) {
+    return static_cast<uint8_t>(
+        bytes[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)]);
+  });
+}
+
+TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
+  if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(testing::GoldenDir() / "cases")) {
+    // The grey image with the spread block directions, the smoothed input with the pixel
+    // directions, and the binary image with the refreshed directions.
+    const std::pair<const char*, const char*> pairs[] = {
+        {"04_stretched.pgm", "12_spread_direction_image.pgm"},
+        {"20d_first_binary.pgm", "18_direction_image.pgm"},
+        {"20e_resmoothed.pgm", "20f_direction_image.pgm"}};
+    for (const auto& [image_name, direction_name] : pairs) {
+      const auto image = ReadPgm(entry.path() / image_name);
+      auto codes = ReadPgm(entry.path() / direction_name);
+      if (!image || !codes) continue;
+      ASSERT_EQ(image->width(), codes->width());
+      ASSERT_EQ(image->height(), codes->height());
+      for (int y = 0; y < codes->height(); ++y)
+        for (int x = 0; x < codes->width(); ++x) codes->at(x, y) &= kCodeMask;
+      ExpectRowsAgree(image->width(), image->height(), image->get(), codes->get(),
+                      entry.path().filename().string() + " " + image_name);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0);
+}
+
+}  // namespace
+}  // namespace ridgeline

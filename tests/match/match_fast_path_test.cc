@@ -1,0 +1,224 @@
+// The matcher's fast paths against their plain scalar forms: pair voting that marks a B window
+// on 16-bit lanes first, pair distances from the double square root; and a comparison that
+// allocates nothing.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/int_math.h"
+#include "engine/engine.h"
+#include "match/cross_tables.h"
+#include "match/match_coord.h"
+#include "match/pair_tables.h"
+#include "match/pair_voting.h"
+#include "match/score.h"
+#include "tests/support/allocation_counter.h"
+#include "tests/support/features.h"
+#include "tests/support/match_work.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::AllocationCount;
+using testing::MakeMovedCopy;
+using testing::MakeSyntheticPrint;
+using testing::Motion;
+using testing::OwnedMatchWork;
+using testing::TestFeatureSet;
+using testing::TestMinutia;
+
+uint32_t Next(uint32_t* state) {
+  *state = *state * 1664525u + 1013904223u;
+  return *state >> 8;
+}
+
+// count minutiae anywhere in 0..extent on both axes, some on one spot, some on the edges.
+void RandomSet(uint32_t seed, int count, int extent, TestFeatureSet* set) {
+  uint32_t state = seed;
+  for (int j = 0; j < count; ++j) {
+    TestMinutia m{static_cast<int>(Next(&state) % static_cast<uint32_t>(extent + 1)),
+                  static_cast<int>(Next(&state) % static_cast<uint32_t>(extent + 1)),
+                  static_cast<int>(Next(&state) % 360), static_cast<int>(Next(&state) % 256),
+                  static_cast<int>(Next(&state) % 2)};
+    if (j % 17 == 5) m.x = m.y = 0;
+    if (j % 23 == 7) m.x = extent;
+    const int last = set->count() - 1;
+    if (j % 29 == 3 && last >= 0) {  // a minutia on the spot of the one before
+      m.x = (**set).X[last];
+      m.y = (**set).Y[last];
+    }
+    set->Add(m);
+  }
+}
+
+// The votes as the plain loop counts them: each A pair against every B pair of its window,
+// every test in turn.
+std::vector<int32_t> ReferenceVotes(const MatchWork& work) {
+  const MatchParams& p = work.params;
+  const PairTables& a = work.a;
+  const PairTables& b = work.b;
+  const CrossTables& x = work.cross;
+  std::vector<int32_t> votes(static_cast<size_t>(kMatchCapacity) * kMatchCapacity, 0);
+  int last_a = a.pair_count - 1;
+  int last_b = b.pair_count - 1;
+  TrimPairLists(a, b, &last_a, &last_b);
+  int start = 0;
+  for (int pa = 0; pa <= last_a; ++pa) {
+    const int length = a.pairs[pa].distance;
+    while (b.pairs[start].distance < length - p.DistanceTolerance) ++start;
+    if (start > last_b) break;
+    const int j1 = a.pairs[pa].Low();
+    const int j2 = a.pairs[pa].High();
+    for (int pb = start; b.pairs[pb].distance <= length + p.DistanceTolerance; ++pb) {
+      if (!WithinAngle(b.pair_relative[pb] - a.pair_relative[pa], p.AngleTolerance)) continue;
+      int theta = b.pair_bearing[pb] - a.pair_bearing[pa];
+      if (theta < 0) theta += 360;
+      if (theta > p.MaxRotation && theta < 360 - p.MaxRotation) continue;
+      const int k1 = b.pairs[pb].Low();
+      const int k2 = b.pairs[pb].High();
+      if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) continue;
+      if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
+          !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
+        continue;
+      }
+      ++votes[static_cast<size_t>(j1 * kMatchCapacity + k1)];
+      ++votes[static_cast<size_t>(j2 * kMatchCapacity + k2)];
+    }
+  }
+  return votes;
+}
+
+void ExpectVotesAsReference(const FeatureSet& a, const FeatureSet& b, const MatchParams& params) {
+  OwnedMatchWork work(params);
+  BuildPairTables(work.get(), MatchSide::kA, a);
+  BuildPairTables(work.get(), MatchSide::kB, b);
+  BuildCrossTables(work.get());
+  PairVote(work.get());
+  const std::vector<int32_t> expected = ReferenceVotes(*work.get());
+  for (int i = 0; i < work->a.count; ++i) {
+    for (int k = 0; k < work->b.count; ++k) {
+      ASSERT_EQ(work->votes[i][k], expected[static_cast<size_t>(i * kMatchCapacity + k)])
+          << "A " << i << ", B " << k;
+    }
+  }
+}
+
+TEST(MatchFastPath, PairVotesEqualThePlainLoopOnRandomAndMovedSets) {
+  const int counts[] = {4, 9, 40, 61, 80, 127, 250};
+  for (int n : counts) {
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+      SCOPED_TRACE(::testing::Message() << n << " minutiae, seed " << seed);
+      TestFeatureSet a;
+      TestFeatureSet b;
+      // Small extents crowd many pairs into each length: long windows; large ones give short.
+      RandomSet(seed, n, seed % 2 ? 1023 : 200, &a);
+      RandomSet(seed + 100, n + static_cast<int>(seed), seed % 2 ? 1023 : 150, &b);
+      ExpectVotesAsReference(*a, *b, OwnedMatchWork::DefaultParams());
+      TestFeatureSet moved(24, 28);
+      MakeMovedCopy(*a, Motion{static_cast<int>(seed * 7), 5, -3, 5, 2, seed}, &moved);
+      ExpectVotesAsReference(*a, *moved, OwnedMatchWork::DefaultParams());
+    }
+  }
+}
+
+TEST(MatchFastPath, PairVotesEqualThePlainLoopAtExtremeTolerances) {
+  TestFeatureSet a;
+  TestFeatureSet b;
+  RandomSet(7, 90, 300, &a);
+  RandomSet(8, 70, 300, &b);
+  // Angle tolerances and rotations at and beyond the ends of the 16-bit lanes' clamped range.
+  const int tolerances[] = {-5, -1, 0, 1, 20, 179, 180, 359, 360, 400};
+  const int rotations[] = {-3, -1, 0, 90, 180, 359, 360, 361, 500};
+  for (int tolerance : tolerances) {
+    for (int rotation : rotations) {
+      SCOPED_TRACE(::testing::Message() << "tolerance " << tolerance << ", rotation " << rotation);
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.AngleTolerance = tolerance;
+      params.MaxRotation = rotation;
+      params.DistanceTolerance = rotation % 2 ? 30 : 7;
+      ExpectVotesAsReference(*a, *b, params);
+    }
+  }
+}
+
+TEST(MatchFastPath, PairDistancesAreIntegerSquareRoots) {
+  TestFeatureSet set(64, 64);
+  // Corners and edges of the coordinate range, then random points; the 16-bit extremes give
+  // sums of squares past 2^32.
+  const int fixed[][2] = {{0, 0},     {1023, 1023}, {0, 1023},   {1023, 0},      {1, 1},
+                          {32767, 0}, {-32768, 0},  {0, -32768}, {32767, 32767}, {-32768, -32768}};
+  for (const auto& p : fixed) set.Add({p[0], p[1], 0});
+  RandomSet(3, 240, 1023, &set);
+  OwnedMatchWork work;
+  BuildPairTables(work.get(), MatchSide::kA, *set);
+  const FeatureSet& s = *set;
+  for (int j = 0; j < work->a.count; ++j) {
+    for (int k = 0; k < work->a.count; ++k) {
+      const int64_t dx = s.X[k] - s.X[j];
+      const int64_t dy = s.Y[k] - s.Y[j];
+      ASSERT_EQ(work->a.distance[j][k], static_cast<int16_t>(IntSqrt(dx * dx + dy * dy)))
+          << j << ", " << k;
+    }
+  }
+}
+
+TEST(MatchFastPath, AComparisonAllocatesNothing) {
+  TestFeatureSet a(24, 28);
+  MakeSyntheticPrint(5, 80, 24, 28, 12, &a);
+  TestFeatureSet genuine(24, 28);
+  MakeMovedCopy(*a, Motion{17, 9, -7, 6, 2, 5}, &genuine);
+  TestFeatureSet impostor(24, 28);
+  MakeSyntheticPrint(77, 60, 24, 28, 12, &impostor);
+  OwnedMatchWork work;
+  MatchResult result{};
+  const long before = AllocationCount();
+  const int same = MatchCoord(*a, *genuine, work.get(), &result);
+  const int other = MatchCoord(*a, *impostor, work.get(), &result);
+  const int again = MatchCoord(*a, *impostor, work.get(), &result, /*rebuildA=*/false);
+  EXPECT_EQ(AllocationCount(), before);
+  EXPECT_GT(same, 1000);
+  EXPECT_EQ(again, other);  // the probe's tables reused give the same score
+}
+
+TEST(MatchFastPath, PreparedProbesScoreAsPlainComparisonsWhateverTheOrder) {
+  TestFeatureSet p1(24, 28);
+  MakeSyntheticPrint(5, 70, 24, 28, 12, &p1);
+  TestFeatureSet p2(24, 28);
+  MakeSyntheticPrint(9, 50, 24, 28, 12, &p2);
+  TestFeatureSet tiny(24, 28);
+  MakeSyntheticPrint(11, 3, 24, 28, 12, &tiny);
+  std::vector<std::unique_ptr<TestFeatureSet>> references;
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    references.push_back(std::make_unique<TestFeatureSet>(24, 28));
+    const FeatureSet& source = seed % 2 ? *p1 : *p2;
+    MakeMovedCopy(source, Motion{static_cast<int>(seed) * 9, 4, -6, 5, 2, seed},
+                  references.back().get());
+  }
+  references.push_back(std::make_unique<TestFeatureSet>(24, 28));
+  MakeSyntheticPrint(11, 3, 24, 28, 12, references.back().get());  // too small: scores 0
+
+  auto plain = Engine::Create();
+  auto engine = Engine::Create();
+  ASSERT_TRUE(plain && engine);
+  const Engine::PreparedProbe first = engine->Prepare(*p1);
+  const Engine::PreparedProbe second = engine->Prepare(*p2);
+  const Engine::PreparedProbe small = engine->Prepare(*tiny);
+  // Prepared probes alternate with each other and with plain comparisons on the same engine,
+  // so stale tables would show as a wrong score.
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& reference : references) {
+      const FeatureSet& r = **reference;
+      EXPECT_EQ(engine->Compare(first, r), plain->Compare(*p1, r));
+      EXPECT_EQ(engine->Compare(first, r), plain->Compare(*p1, r));
+      EXPECT_EQ(engine->Compare(second, r), plain->Compare(*p2, r));
+      EXPECT_EQ(engine->Compare(small, r), 0);
+      EXPECT_EQ(engine->Compare(*p2, r), plain->Compare(*p2, r));
+      EXPECT_EQ(engine->Compare(second, r), plain->Compare(*p2, r));
+    }
+  }
+  EXPECT_GT(engine->Compare(first, **references[0]), 1000);
+}
+
+}  // namespace
+}  // namespace ridgeline
