@@ -9,13 +9,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
-    const ridgeline::tools::PrintImage image =
-        ridgeline::tools::DecodeWsq(std::span<const uint8_t>(data, size), "fuzz.wsq");
+    const ridgeline::image::PrintImage image =
+        ridgeline::image::DecodeWsq(std::span<const uint8_t>(data, size), "fuzz.wsq");
     if (image.width <= 0 || image.height <= 0 ||
         image.pixels.size() != static_cast<size_t>(image.width) * image.height) {
       std::abort();
     }
-  } catch (const ridgeline::tools::InputError&) {
+  } catch (const ridgeline::image::InputError&) {
   }
   return 0;
 }

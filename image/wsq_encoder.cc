@@ -312,21 +312,22 @@ std::string Nistcom(int width, int height, int ppi, double bitrate) {
          "\nLOSSY 1\nCOLORSPACE GRAY\nCOMPRESSION WSQ\nWSQ_BITRATE " + rate;
 }
 
-}  // namespace
+// What the quantization works on: the image's wavelet subbands and their variances, computed
+// once however many quantizations the rate control tries.
+struct Analysis {
+  int width = 0;
+  int height = 0;
+  float shift = 0.0f;
+  float scale = 1.0f;
+  wsq::Geometry geometry;
+  std::vector<float> plane;
+  std::array<float, kSubbands> variance{};
+};
 
-std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi) {
-  const int width = image.width;
-  const int height = image.height;
-  if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
-      image.pixels.size() != static_cast<size_t>(width) * height) {
-    throw InputError("WSQ holds images of 1 to 65535 pixels a side, not " + std::to_string(width) +
-                     " x " + std::to_string(height));
-  }
-  if (!(bitrate >= kMinWsqBitrate && bitrate <= kMaxWsqBitrate)) {
-    throw InputError("the WSQ bit rate must lie between 0.1 and 8 bits per pixel");
-  }
-  const float rate = static_cast<float>(bitrate);
-
+Analysis Analyse(const PrintImage& image) {
+  Analysis a;
+  a.width = image.width;
+  a.height = image.height;
   // Shift to mean zero and scale so that the extreme pixel lands at +-128.
   uint64_t sum = 0;
   uint8_t lowest = 255;
@@ -336,28 +337,38 @@ std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi)
     lowest = std::min(lowest, p);
     highest = std::max(highest, p);
   }
-  const float shift = static_cast<float>(sum) / static_cast<float>(image.pixels.size());
-  float scale = std::max(shift - lowest, highest - shift) / 128.0f;
-  if (scale == 0.0f) scale = 1.0f;  // a flat image
-  std::vector<float> plane(image.pixels.size());
-  for (size_t i = 0; i < plane.size(); ++i) {
-    plane[i] = (static_cast<float>(image.pixels[i]) - shift) / scale;
+  a.shift = static_cast<float>(sum) / static_cast<float>(image.pixels.size());
+  a.scale = std::max(a.shift - lowest, highest - a.shift) / 128.0f;
+  if (a.scale == 0.0f) a.scale = 1.0f;  // a flat image
+  a.plane.resize(image.pixels.size());
+  for (size_t i = 0; i < a.plane.size(); ++i) {
+    a.plane[i] = (static_cast<float>(image.pixels[i]) - a.shift) / a.scale;
   }
 
-  const wsq::Geometry geometry = wsq::ComputeGeometry(width, height);
-  wsq::Decompose(plane, width, geometry, AnalysisFilters());
+  a.geometry = wsq::ComputeGeometry(a.width, a.height);
+  wsq::Decompose(a.plane, a.width, a.geometry, AnalysisFilters());
 
-  std::array<float, kSubbands> variance{};
   float lowest_bands = 0.0f;
   for (int k = 0; k < 4; ++k) {
-    variance[k] = Variance(plane, width, geometry.subbands[k], true);
-    lowest_bands += variance[k];
+    a.variance[k] = Variance(a.plane, a.width, a.geometry.subbands[k], true);
+    lowest_bands += a.variance[k];
   }
   const bool flat = lowest_bands < kFlatImageVariance;
   for (int k = flat ? 0 : 4; k < kCodedSubbands; ++k) {
-    variance[k] = Variance(plane, width, geometry.subbands[k], !flat);
+    a.variance[k] = Variance(a.plane, a.width, a.geometry.subbands[k], !flat);
   }
-  BinWidths bins = AllocateBits(variance, rate);
+  return a;
+}
+
+// One whole file with the bins the allocation gives for allocation_rate; the comment records
+// comment_rate (what the caller asked for).
+std::vector<uint8_t> Encode(const Analysis& a, float allocation_rate, double comment_rate,
+                            int ppi) {
+  const int width = a.width;
+  const int height = a.height;
+  const wsq::Geometry& geometry = a.geometry;
+  const std::vector<float>& plane = a.plane;
+  BinWidths bins = AllocateBits(a.variance, allocation_rate);
   FitSixteenBits(plane, width, geometry, &bins);
 
   std::array<std::vector<int32_t>, 3> blocks;
@@ -379,7 +390,7 @@ std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi)
 
   ByteWriter out;
   out.Marker(0xA0);
-  const std::string comment = Nistcom(width, height, ppi, bitrate);
+  const std::string comment = Nistcom(width, height, ppi, comment_rate);
   size_t start = out.BeginSegment(0xA8);
   for (char c : comment) out.U8(static_cast<uint8_t>(c));
   out.EndSegment(start);
@@ -411,8 +422,8 @@ std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi)
   out.U8(255);  // white
   out.U16(static_cast<uint32_t>(height));
   out.U16(static_cast<uint32_t>(width));
-  out.Scaled(shift, 65535.0, false);
-  out.Scaled(scale, 65535.0, false);
+  out.Scaled(a.shift, 65535.0, false);
+  out.Scaled(a.scale, 65535.0, false);
   out.U8(2);  // encoder number
   out.U16(0);
   out.EndSegment(start);
@@ -424,6 +435,89 @@ std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi)
   WriteBlock(out, 1, second_table, symbols[2]);
   out.Marker(0xA1);
   return out.Take();
+}
+
+// Rate control. The allocation's rate drives the common factor of every bin width, and the file
+// grows with it (nearly monotonically; a subband joining the coded set makes a small step). So
+// the allocation rate is searched, geometrically, for the largest file that does not exceed the
+// target size; the search stops once a file lies within kRateTolerance below the target. When
+// even the coarsest quantization overshoots (a tiny image whose tables alone exceed the budget)
+// the smallest file is returned; when even the finest falls short, the largest.
+constexpr double kRateTolerance = 0.02;
+constexpr float kMinAllocationRate = 0.01f;
+// Far above any useful target; keeps the allocation's 2^(rate / share) finite.
+constexpr float kMaxAllocationRate = 2.0f * static_cast<float>(kMaxWsqBitrate);
+constexpr int kRateSearchSteps = 24;
+
+std::vector<uint8_t> EncodeAtFileSize(const Analysis& a, double bitrate, int ppi) {
+  const double target = bitrate * static_cast<double>(a.width) * a.height / 8.0;
+  std::vector<uint8_t> best;      // the largest file within the target
+  std::vector<uint8_t> smallest;  // kept while nothing fits
+  auto fits = [&](float rate) {
+    std::vector<uint8_t> file = Encode(a, rate, bitrate, ppi);
+    const bool within = static_cast<double>(file.size()) <= target;
+    if (within && file.size() > best.size()) best = file;
+    if (!within && (smallest.empty() || file.size() < smallest.size())) smallest = file;
+    return within;
+  };
+  auto close_enough = [&] {
+    return !best.empty() && static_cast<double>(best.size()) >= (1.0 - kRateTolerance) * target;
+  };
+  // Bracket the target between a rate whose file fits (low) and one whose file does not (high),
+  // starting from the rate asked for, which usually undershoots.
+  float low = 0.0f;
+  float high = 0.0f;
+  float rate = static_cast<float>(bitrate);
+  if (fits(rate)) {
+    low = rate;
+    while (!close_enough()) {
+      rate = std::min(rate * 1.5f, kMaxAllocationRate);
+      if (!fits(rate)) {
+        high = rate;
+        break;
+      }
+      low = rate;
+      if (rate == kMaxAllocationRate) return best;
+    }
+  } else {
+    high = rate;
+    for (;;) {
+      rate = std::max(rate / 1.5f, kMinAllocationRate);
+      if (fits(rate)) {
+        low = rate;
+        break;
+      }
+      high = rate;
+      if (rate == kMinAllocationRate) return smallest;
+    }
+  }
+  for (int step = 0; step < kRateSearchSteps && high > 0.0f && !close_enough(); ++step) {
+    const float middle = std::sqrt(low * high);
+    if (middle <= low || middle >= high) break;
+    (fits(middle) ? low : high) = middle;
+  }
+  return best;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeWsq(const PrintImage& image, double bitrate, int ppi,
+                               WsqRateControl control) {
+  const int width = image.width;
+  const int height = image.height;
+  if (width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
+      image.pixels.size() != static_cast<size_t>(width) * height) {
+    throw InputError("WSQ holds images of 1 to 65535 pixels a side, not " + std::to_string(width) +
+                     " x " + std::to_string(height));
+  }
+  if (!(bitrate >= kMinWsqBitrate && bitrate <= kMaxWsqBitrate)) {
+    throw InputError("the WSQ bit rate must lie between 0.1 and 8 bits per pixel");
+  }
+  const Analysis analysis = Analyse(image);
+  if (control == WsqRateControl::kReference) {
+    return Encode(analysis, static_cast<float>(bitrate), bitrate, ppi);
+  }
+  return EncodeAtFileSize(analysis, bitrate, ppi);
 }
 
 }  // namespace ridgeline::image

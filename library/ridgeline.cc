@@ -3,6 +3,8 @@
 #include "ridgeline/ridgeline.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <exception>
 #include <memory>
 #include <new>
 #include <span>
@@ -13,6 +15,10 @@
 #include "engine/engine.h"
 #include "engine/feature_frame.h"
 #include "engine/record_export.h"
+#include "image/image_format.h"
+#include "image/png_encoder.h"
+#include "image/print_image.h"
+#include "image/wsq_encoder.h"
 #include "platform/secure_zero.h"
 #include "template/template_container.h"
 #include "template/template_layout.h"
@@ -89,6 +95,28 @@ bool ReadRecord(const uint8_t* bytes, size_t size, ridgeline::StandardRecord* re
                                        ridgeline::RecordReadMode::kLenient, record, &error);
 }
 
+using ridgeline::image::PrintImage;
+
+// Reads an image file from memory into *image; the status says why not.
+rl_status ReadImage(const uint8_t* bytes, size_t size, PrintImage* image) {
+  if (size > ridgeline::image::kMaxImageFileBytes) return RL_E_IMAGE_SIZE;
+  try {
+    *image = ridgeline::image::DecodePrintImage(std::span<const uint8_t>(bytes, size), "image");
+    return RL_OK;
+  } catch (const std::bad_alloc&) {
+    return RL_E_OUT_OF_MEMORY;
+  } catch (const std::exception&) {
+    return RL_E_BAD_IMAGE;
+  }
+}
+
+// A copy in memory the caller releases with rl_image_free; null when none can be had.
+uint8_t* CopyOut(const std::vector<uint8_t>& bytes) {
+  auto* copy = static_cast<uint8_t*>(std::malloc(std::max<size_t>(bytes.size(), 1)));
+  if (copy != nullptr) std::copy(bytes.begin(), bytes.end(), copy);
+  return copy;
+}
+
 }  // namespace
 
 extern "C" {
@@ -121,6 +149,8 @@ const char* rl_status_message(rl_status status) {
       return "not a readable minutiae record, or no such finger view in it";
     case RL_E_RECORD_CAP:
       return "no record fits within the size cap";
+    case RL_E_BAD_IMAGE:
+      return "not an image file of a known format, or a damaged one";
   }
   return "unknown status";
 }
@@ -427,6 +457,79 @@ int32_t rl_threshold(int32_t level) { return ridgeline::Engine::Threshold(level)
 
 int32_t rl_matches(int32_t score, int32_t level) {
   return ridgeline::Engine::Matches(score, level) ? 1 : 0;
+}
+
+rl_status rl_image_decode(const uint8_t* bytes, size_t size, uint8_t** pixels, int32_t* width,
+                          int32_t* height, int32_t* ppi) {
+  if (pixels != nullptr) *pixels = nullptr;
+  if ((bytes == nullptr && size > 0) || pixels == nullptr || width == nullptr ||
+      height == nullptr || ppi == nullptr) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  PrintImage image;
+  const rl_status status = ReadImage(bytes, size, &image);
+  if (status != RL_OK) return status;
+  uint8_t* copy = CopyOut(image.pixels);
+  SecureZeroMemory(image.pixels.data(), image.pixels.size());
+  if (copy == nullptr) return RL_E_OUT_OF_MEMORY;
+  *pixels = copy;
+  *width = image.width;
+  *height = image.height;
+  *ppi = image.declared_dpi;
+  return RL_OK;
+}
+
+rl_status rl_image_convert(const uint8_t* bytes, size_t size, rl_image_format to, double bitrate,
+                           uint8_t** out, size_t* out_size) {
+  if (out != nullptr) *out = nullptr;
+  if (out_size != nullptr) *out_size = 0;
+  if ((bytes == nullptr && size > 0) || out == nullptr || out_size == nullptr ||
+      (to != RL_IMAGE_PGM && to != RL_IMAGE_PNG && to != RL_IMAGE_WSQ)) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  if (to == RL_IMAGE_WSQ && !(bitrate >= ridgeline::image::kMinWsqBitrate &&
+                              bitrate <= ridgeline::image::kMaxWsqBitrate)) {
+    return RL_E_INVALID_ARGUMENT;
+  }
+  PrintImage image;
+  rl_status status = ReadImage(bytes, size, &image);
+  if (status != RL_OK) return status;
+  std::vector<uint8_t> file;
+  try {
+    switch (to) {
+      case RL_IMAGE_PGM:
+        file = ridgeline::image::EncodePgm(image);
+        break;
+      case RL_IMAGE_PNG:
+        file = ridgeline::image::EncodePng(image.width, image.height, 1, image.pixels);
+        break;
+      case RL_IMAGE_WSQ:
+        file = ridgeline::image::EncodeWsq(image, bitrate,
+                                           image.declared_dpi > 0 ? image.declared_dpi : -1);
+        break;
+    }
+  } catch (const std::bad_alloc&) {
+    status = RL_E_OUT_OF_MEMORY;
+  } catch (const std::exception&) {
+    status = RL_E_IMAGE_SIZE;  // the encoders refuse only sizes their format cannot hold
+  }
+  SecureZeroMemory(image.pixels.data(), image.pixels.size());
+  if (status == RL_OK) {
+    *out = CopyOut(file);
+    if (*out == nullptr) {
+      status = RL_E_OUT_OF_MEMORY;
+    } else {
+      *out_size = file.size();
+    }
+  }
+  if (!file.empty()) SecureZeroMemory(file.data(), file.size());
+  return status;
+}
+
+void rl_image_free(uint8_t* bytes, size_t size) {
+  if (bytes == nullptr) return;
+  if (size > 0) SecureZeroMemory(bytes, size);
+  std::free(bytes);
 }
 
 void rl_wipe(void* memory, size_t size) {

@@ -5,6 +5,10 @@
  * compact template of at most 1024 bytes, checks and decodes such templates, and scores one set
  * of features against another (0..9999); a match level (1..7) selects the score a match needs.
  *
+ * It also reads fingerprint image files held in memory (PNG, BMP, PGM/PPM, JPEG, JPEG 2000, TIFF,
+ * WSQ and ANSI INCITS 381 / ISO/IEC 19794-4 finger image records, told apart by their bytes) and
+ * writes them as PGM, PNG or WSQ.
+ *
  * Memory: every handle is created by an rl_*_create / rl_extract / rl_template_decode call and
  * released by the matching rl_*_destroy, which wipes what it held (features are biometric data).
  * Buffers passed in are only read during the call; nothing keeps a pointer to them.
@@ -45,7 +49,8 @@ typedef enum rl_status {
   RL_E_BUFFER_TOO_SMALL = 7, /* the output buffer is too small; the size needed is returned */
   RL_E_RESOLUTION = 8,       /* a resolution outside 100..5000 pixels per inch */
   RL_E_BAD_RECORD = 9,       /* the bytes are not a readable minutiae record, or lack the view */
-  RL_E_RECORD_CAP = 10       /* no record fits within the size cap asked for */
+  RL_E_RECORD_CAP = 10,      /* no record fits within the size cap asked for */
+  RL_E_BAD_IMAGE = 11        /* not an image file of a known format, or a damaged one */
 } rl_status;
 
 /* Coordinates of minutiae and singular points. */
@@ -182,6 +187,35 @@ RL_API rl_status rl_compare(rl_engine* engine, const rl_features* probe,
 RL_API int32_t rl_threshold(int32_t level);
 /* 1 when score reaches the threshold of level, else 0. */
 RL_API int32_t rl_matches(int32_t score, int32_t level);
+
+/* Image files the library writes. */
+typedef enum rl_image_format {
+  RL_IMAGE_PGM = 0, /* binary grey map (P5) */
+  RL_IMAGE_PNG = 1, /* 8-bit grey PNG */
+  RL_IMAGE_WSQ = 2  /* WSQ-compressed grey-scale fingerprint image */
+} rl_image_format;
+
+/* Decodes an image file of size bytes into 8-bit grey pixels, width bytes a row, top row first,
+ * ready for rl_extract. *ppi receives the resolution the file declares, 0 when it declares none.
+ * On RL_OK *pixels is a new buffer of width x height bytes, released with rl_image_free.
+ * RL_E_BAD_IMAGE for bytes of no known format, a damaged file or one larger than 4000 pixels a
+ * side (an empty file, bytes null with size 0, among them); RL_E_IMAGE_SIZE for a file over
+ * 64 MiB. */
+RL_API rl_status rl_image_decode(const uint8_t* bytes, size_t size, uint8_t** pixels,
+                                 int32_t* width, int32_t* height, int32_t* ppi);
+
+/* Converts an image file of size bytes (any format rl_image_decode reads) into a file of format
+ * `to` with the same pixels in 8-bit grey (neither resampled nor trimmed). bitrate, for WSQ only,
+ * is the file's size in bits per pixel, 0.1..8 (0.75 is usual; 2.25 keeps more detail); the WSQ
+ * comment records it and the resolution the input declares. On RL_OK *out is a new buffer of
+ * *out_size bytes, released with rl_image_free. Errors as for rl_image_decode;
+ * RL_E_INVALID_ARGUMENT for an unknown format or a WSQ bit rate outside 0.1..8. */
+RL_API rl_status rl_image_convert(const uint8_t* bytes, size_t size, rl_image_format to,
+                                  double bitrate, uint8_t** out, size_t* out_size);
+
+/* Wipes and releases a buffer of size bytes made by rl_image_decode or rl_image_convert. Null
+ * does nothing. */
+RL_API void rl_image_free(uint8_t* buffer, size_t size);
 
 /* Overwrites size bytes at memory with zeros in a way the compiler keeps. */
 RL_API void rl_wipe(void* memory, size_t size);

@@ -131,6 +131,48 @@ class Engine {
   std::unique_ptr<rl_engine, Deleter> handle_;
 };
 
+// An image file decoded into 8-bit grey pixels, width bytes a row; ppi 0 when the file declares
+// no resolution.
+struct Image {
+  int width = 0;
+  int height = 0;
+  int ppi = 0;
+  std::vector<uint8_t> pixels;
+};
+
+namespace detail {
+// Copies a buffer made by the library and releases it (wiped) whatever happens.
+inline std::vector<uint8_t> TakeBuffer(uint8_t* buffer, size_t size) {
+  struct Release {
+    uint8_t* buffer;
+    size_t size;
+    ~Release() { rl_image_free(buffer, size); }
+  } release{buffer, size};
+  return std::vector<uint8_t>(buffer, buffer + size);
+}
+}  // namespace detail
+
+// Reads an image file held in memory (see rl_image_decode).
+inline Image decode_image(std::span<const uint8_t> bytes) {
+  uint8_t* pixels = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t ppi = 0;
+  Check(rl_image_decode(bytes.data(), bytes.size(), &pixels, &width, &height, &ppi));
+  Image image{width, height, ppi, {}};
+  image.pixels = detail::TakeBuffer(pixels, static_cast<size_t>(width) * height);
+  return image;
+}
+
+// Writes an image file held in memory as PGM, PNG or WSQ (see rl_image_convert).
+inline std::vector<uint8_t> convert_image(std::span<const uint8_t> bytes, rl_image_format to,
+                                          double bitrate = 0.75) {
+  uint8_t* out = nullptr;
+  size_t size = 0;
+  Check(rl_image_convert(bytes.data(), bytes.size(), to, bitrate, &out, &size));
+  return detail::TakeBuffer(out, size);
+}
+
 }  // namespace ridgeline
 
 #endif  // RIDGELINE_RIDGELINE_HPP_

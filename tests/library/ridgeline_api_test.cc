@@ -144,7 +144,7 @@ TEST(RidgelineApi, RefusesBadArgumentsAndImagesWithoutAllocatingForThem) {
   int32_t score = -1;
   EXPECT_EQ(rl_compare(e.engine, nullptr, nullptr, &score), RL_E_INVALID_ARGUMENT);
   EXPECT_EQ(rl_engine_create(nullptr), RL_E_INVALID_ARGUMENT);
-  for (int s = RL_OK; s <= RL_E_RESOLUTION; ++s) {
+  for (int s = RL_OK; s <= RL_E_BAD_IMAGE; ++s) {
     EXPECT_STRNE(rl_status_message(static_cast<rl_status>(s)), "unknown status");
   }
 }

@@ -111,6 +111,15 @@ TEST(ConvertCommand, ConvertsBetweenPngWsqAndPgm) {
     worst = std::max(worst, std::abs(int{decoded.pixels[i]} - int{image.pixels[i]}));
   }
   EXPECT_LT(worst, 40);
+  // The file meets the bit rate; the reference quantization stays below it.
+  const double bpp = 8.0 * static_cast<double>(wsq.size()) / (300 * 280);
+  EXPECT_LE(bpp, 2.25);
+  EXPECT_GE(bpp, 0.9 * 2.25);
+  ASSERT_EQ(Tool("convert " + a + ".png -o " + a +
+                 "-ref.wsq --bitrate 2.25 "
+                 "--reference-quantisation"),
+            0);
+  EXPECT_LT(testing::ReadBytes(a + "-ref.wsq").size(), wsq.size());
 
   ASSERT_EQ(Tool("convert " + a + ".wsq -o " + a + ".pgm"), 0);
   EXPECT_EQ(ReadPrintImage(a + ".pgm").pixels, decoded.pixels);

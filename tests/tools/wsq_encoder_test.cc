@@ -49,7 +49,8 @@ TEST(WsqEncoder, ReferenceInputsEncodeToTheReferenceFiles) {
     for (int y = 0; y < ref.height; ++y)
       for (int x = 0; x < ref.width; ++x)
         input.pixels.push_back(print.at(ref.crop_x + x, ref.crop_y + y));
-    const std::vector<uint8_t> ours = EncodeWsq(input, ref.bitrate, ref.ppi);
+    const std::vector<uint8_t> ours =
+        EncodeWsq(input, ref.bitrate, ref.ppi, WsqRateControl::kReference);
     const std::vector<uint8_t> theirs = testing::ReadBytes(WsqReferenceDir() / ref.file);
     const double our_psnr = Psnr(DecodeWsq(ours, "ours").pixels, input.pixels);
     const double their_psnr = Psnr(DecodeWsq(theirs, "theirs").pixels, input.pixels);

@@ -16,9 +16,11 @@ CLI::App* AddConvertCommand(CLI::App& app, ConvertOptions* options) {
   convert->add_option("-o,--output", options->output, "the file to write")->required();
   convert->add_option("--to", options->to, "pgm, png or wsq (default: from the output's name)")
       ->check(CLI::IsMember({"pgm", "png", "wsq"}, CLI::ignore_case));
-  convert->add_option("--bitrate", options->bitrate, "WSQ bit rate in bits per pixel")
+  convert->add_option("--bitrate", options->bitrate, "WSQ file size in bits per pixel")
       ->capture_default_str()
       ->check(CLI::Range(kMinWsqBitrate, kMaxWsqBitrate));
+  convert->add_flag("--reference-quantisation", options->reference_quantisation,
+                    "WSQ: quantise as other encoders do (files smaller than the bit rate)");
   return convert;
 }
 
@@ -41,13 +43,20 @@ int RunConvert(const ConvertOptions& options, int dpi) {
       break;
     case ImageFileFormat::kWsq: {
       const int ppi = dpi != 0 ? dpi : image.declared_dpi;
-      bytes = EncodeWsq(image, options.bitrate, ppi > 0 ? ppi : -1);
+      bytes = EncodeWsq(
+          image, options.bitrate, ppi > 0 ? ppi : -1,
+          options.reference_quantisation ? WsqRateControl::kReference : WsqRateControl::kFileSize);
       break;
     }
   }
   WriteFileAtomically(options.output, bytes);
   std::cout << options.output << ": " << image.width << " x " << image.height << " pixels, "
-            << bytes.size() << " bytes\n";
+            << bytes.size() << " bytes";
+  if (*format == ImageFileFormat::kWsq) {
+    std::cout << " (" << 8.0 * static_cast<double>(bytes.size()) / image.pixels.size()
+              << " bits/pixel)";
+  }
+  std::cout << "\n";
   return kExitSuccess;
 }
 

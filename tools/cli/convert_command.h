@@ -1,6 +1,7 @@
 // `ridgeline convert IN -o OUT [--to pgm|png|wsq] [--bitrate R]`: any image the tool reads,
 // written as binary PGM, PNG or WSQ. The pixels are kept as they are (no resampling, no
-// trimming); a WSQ file records the resolution the input declared (or --dpi gave).
+// trimming); a WSQ file records the resolution the input declared (or --dpi gave), and its size
+// meets --bitrate unless --reference-quantisation asks for the usual allocation alone.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -14,6 +15,7 @@ struct ConvertOptions {
   std::string output;
   std::string to;  // empty: from the output's extension
   double bitrate = 0.75;
+  bool reference_quantisation = false;  // WSQ: the usual allocation, not the file size
 };
 
 // Adds the subcommand and its options to app.
