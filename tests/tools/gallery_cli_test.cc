@@ -234,7 +234,8 @@ TEST_F(GalleryCommand, KeylessGalleryIsRefusedAndRekeyExportImportRoundTrip) {
   EXPECT_TRUE(fs::exists(plain + ".key"));
   const std::string copy = (dir_ / "copy.db").string();
   EXPECT_EQ(Tool({"--db", plain, "export", copy}).exit_code, 0);
-  EXPECT_EQ(Tool({"--db", plain, "export", copy}).exit_code, 3);  // never overwrites
+  EXPECT_EQ(Tool({"--db", plain, "export", copy}).exit_code,
+            2);  // never overwrites: an output problem
   EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "import", copy}).exit_code, 0);
   EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "import", copy}).exit_code, 1);
   EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "verify", "--subject", "bob", "--finger",
