@@ -4,7 +4,8 @@
 
 namespace ridgeline::testing {
 
-// Allocations through the replaceable operator new (plain and array) since the program started.
+// Allocations through the replaceable operator new (plain and array) since the program started;
+// -1 when they are not counted (under AddressSanitizer, which owns operator new).
 long AllocationCount();
 
 }  // namespace ridgeline::testing
