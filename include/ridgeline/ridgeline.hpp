@@ -12,6 +12,9 @@
 #include "ridgeline/ridgeline.h"
 
 namespace ridgeline {
+// The wrapper's names carry an inline namespace of their own, so that a program that also links
+// code with other ridgeline:: classes of the same names never has two definitions of one symbol.
+inline namespace cpp_api {
 
 class Error : public std::runtime_error {
  public:
@@ -173,6 +176,7 @@ inline std::vector<uint8_t> convert_image(std::span<const uint8_t> bytes, rl_ima
   return detail::TakeBuffer(out, size);
 }
 
+}  // namespace cpp_api
 }  // namespace ridgeline
 
 #endif  // RIDGELINE_RIDGELINE_HPP_

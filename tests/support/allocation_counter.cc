@@ -15,13 +15,13 @@
 #define RIDGELINE_ASAN 1
 #endif
 
+// AddressSanitizer keeps its own operator new and checks that each block is released by the
+// matching form; a replacement here would pair its blocks with free. Under it nothing is counted.
+#ifndef RIDGELINE_ASAN
 namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace
 
-// AddressSanitizer keeps its own operator new and checks that each block is released by the
-// matching form; a replacement here would pair its blocks with free. Under it nothing is counted.
-#ifndef RIDGELINE_ASAN
 void* operator new(std::size_t size) {
   ++g_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
