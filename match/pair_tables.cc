@@ -3,6 +3,7 @@
 #include "match/pair_tables.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstring>
@@ -58,10 +59,101 @@ int PairDistance(int dx, int dy) {
   return static_cast<int>(root);
 }
 
+constexpr int kRowCoordinateLimit = 1023;  // the row form below is exact for 0..1023
+
+// True when every coordinate lies in 0..1023 (what extraction and stored templates give): then
+// every square sum stays below 2^21 and every bearing quotient below 2^20, where the single
+// precision forms of the rows are exact.
+bool CoordinatesWithinRowRange(const PairTables& t) {
+  bool outside = false;
+  for (int j = 0; j < t.count; ++j) {
+    outside |= (t.x[j] < 0) | (t.x[j] > kRowCoordinateLimit) | (t.y[j] < 0) |
+               (t.y[j] > kRowCoordinateLimit);
+  }
+  return !outside;
+}
+
+// The pairs (r, c) of row r with c > r, on vector lanes, and their entries (c, r) below the
+// diagonal, with the values the pair-by-pair form gives (which stays for coordinates outside
+// 0..1023). The entry (c, r) is derived from (r, c): the reverse bearing is the forward one
+// +/- 180 in 0..359 (a forward 360 reverses to 180, two minutiae on one spot read 0 forward and
+// 180 back), the reverse relative direction 360 - relative, and 0 for 0.
+//  - distance: floor(sqrt(dx^2 + dy^2)) in single precision: dx, dy and the sum of squares
+//    (below 2^21) are exact in a float; the truncated root is corrected by one either way,
+//    the squares of the candidates (below 2^22) again exact, so the result is the integer root.
+//  - bearing index: floor(1024 min / max) of |dx|, |dy| as a single precision quotient. The
+//    numerator is below 2^20 and the quotient at most 1024, so its rounding error is below
+//    2^-14 while a quotient that is not whole lies at least 1/max >= 2^-10 from the next
+//    integer: truncation gives the integer quotient.
+// The arctangent lookup between the two vector passes is a gather, left to a scalar loop, and
+// so are the strided writes below the diagonal.
+void FillPairRow(int r, PairTables* t) {
+  const int first = r + 1;
+  const int width = t->count - first;
+  const int16_t* __restrict xs = t->x + first;
+  const int16_t* __restrict ys = t->y + first;
+  const int16_t* __restrict directions = t->direction + first;
+  int16_t* __restrict distance = t->distance[r] + first;
+  int16_t* __restrict relative = t->relative[r] + first;
+  int16_t* __restrict bearing = t->bearing[r] + first;
+  const int x_r = t->x[r];
+  const int y_r = t->y[r];
+  const int direction_r = t->direction[r];
+  const auto xf = static_cast<float>(x_r);
+  const auto yf = static_cast<float>(y_r);
+  int32_t quotient[kMatchCapacity];
+  int16_t arctan[kMatchCapacity];
+  int16_t reverse_bearing[kMatchCapacity];
+  int16_t reverse_relative[kMatchCapacity];
+
+  for (int c = 0; c < width; ++c) {
+    const float dx = static_cast<float>(xs[c]) - xf;
+    const float dy = static_cast<float>(ys[c]) - yf;
+    const float square = dx * dx + dy * dy;
+    const auto root = static_cast<int32_t>(std::sqrt(square));
+    const auto rf = static_cast<float>(root);
+    // Comparisons turned into integers, not selects between floats: the vectoriser takes those.
+    const int32_t below = rf * rf > square;
+    const int32_t above = (rf + 1.0f) * (rf + 1.0f) <= square;
+    distance[c] = static_cast<int16_t>(root - below + above);
+    const int32_t ix = xs[c] - x_r;
+    const int32_t iy = ys[c] - y_r;
+    const int32_t m = ix < 0 ? -ix : ix;
+    const int32_t q = iy < 0 ? -iy : iy;
+    const int32_t smaller = m < q ? m : q;
+    const int32_t larger = m < q ? q : m;
+    quotient[c] = static_cast<int32_t>(static_cast<float>(smaller * kTrigScale) /
+                                       static_cast<float>(larger > 0 ? larger : 1));
+  }
+  for (int c = 0; c < width; ++c) arctan[c] = kBearingArctan[quotient[c]];
+  for (int c = 0; c < width; ++c) {
+    const int dx = xs[c] - x_r;
+    const int dy = ys[c] - y_r;
+    const int m = dx < 0 ? -dx : dx;
+    const int q = dy < 0 ? -dy : dy;
+    const int folded = m < q ? 90 - arctan[c] : arctan[c];
+    const int right = dy >= 0 ? folded : kDegreesPerTurn - folded;
+    const int left = dy >= 0 ? 180 - folded : 180 + folded;
+    const int forward = dx >= 0 ? right : left;
+    bearing[c] = static_cast<int16_t>(forward);
+    reverse_bearing[c] = static_cast<int16_t>(forward < 180 ? forward + 180 : forward - 180);
+    int turn = directions[c] - direction_r;
+    turn += turn < 0 ? kDegreesPerTurn : 0;
+    relative[c] = static_cast<int16_t>(turn);
+    reverse_relative[c] = static_cast<int16_t>(turn == 0 ? 0 : kDegreesPerTurn - turn);
+  }
+  for (int c = 0; c < width; ++c) {
+    t->distance[first + c][r] = distance[c];
+    t->bearing[first + c][r] = reverse_bearing[c];
+    t->relative[first + c][r] = reverse_relative[c];
+  }
+}
+
 // Distance, bearing and relative direction for every ordered pair. The entry (k, j) is derived
 // from (j, k): the reverse bearing is the forward one +/- 180 in 0..359, so a forward bearing of
-// 360 reverses to 180 and two minutiae on one spot read 0 forward and 180 back.
-void FillPairMatrices(PairTables* t) {
+// 360 reverses to 180 and two minutiae on one spot read 0 forward and 180 back. This pair-by-pair
+// form serves coordinates outside 0..1023, which the row form does not cover.
+void FillPairMatricesByPair(PairTables* t) {
   const int n = t->count;
   for (int j = 0; j < n; ++j) {
     t->distance[j][j] = 0;
@@ -84,23 +176,52 @@ void FillPairMatrices(PairTables* t) {
   }
 }
 
+void FillPairMatrices(PairTables* t) {
+  if (!CoordinatesWithinRowRange(*t)) {
+    FillPairMatricesByPair(t);
+    return;
+  }
+  for (int r = 0; r < t->count; ++r) {
+    t->distance[r][r] = 0;
+    t->bearing[r][r] = 0;
+    t->relative[r][r] = 0;
+    FillPairRow(r, t);
+  }
+}
+
+// Every other minutia within the radius, ascending. A row's neighbours are marked on vector
+// lanes first, then the few marked columns are found eight at a time from a word of marks.
 void FillNeighbours(int radius, PairTables* t) {
   const int n = t->count;
+  // Distances are never negative, so the clamped radius decides every one as the radius does.
+  const auto limit = static_cast<int16_t>(std::clamp(radius, -1, 32767));
+  uint8_t marks[kMatchCapacity + kKeepPadding];
   for (int j = 0; j < n; ++j) {
+    const int16_t* __restrict distance = t->distance[j];
+    for (int k = 0; k < n; ++k) marks[k] = static_cast<uint8_t>(distance[k] <= limit);
+    marks[j] = 0;
+    std::memset(marks + n, 0, kKeepPadding);
+    uint8_t* neighbours = t->neighbours[j];
     int count = 0;
-    for (int k = 0; k < n; ++k) {
-      if (k != j && t->distance[j][k] <= radius)
-        t->neighbours[j][count++] = static_cast<uint8_t>(k);
+    for (int q = 0; q < n; q += kKeepPadding) {
+      uint64_t word;
+      std::memcpy(&word, marks + q, sizeof word);
+      while (word != 0) {
+        neighbours[count++] = static_cast<uint8_t>(q + std::countr_zero(word) / 8);
+        word &= word - 1;
+      }
     }
     t->neighbour_count[j] = static_cast<uint8_t>(count);
   }
 }
 
 // Pairs j < k with min_distance < d < 1024, by length; a counting sort over the lengths keeps
-// pairs of equal length in order of j, then k. The sentinel follows the last pair.
-void FillPairList(int min_distance, int32_t* histogram, PairTables* t) {
+// pairs of equal length in order of j, then k. The sentinel follows the last pair. The counts
+// become the list's length ends as the pairs are placed.
+void FillPairList(int min_distance, PairTables* t) {
   const int n = t->count;
   const int low = std::max(min_distance + 1, 0);
+  int32_t* histogram = t->length_end;
   std::memset(histogram, 0, sizeof(int32_t) * kMaxPairDistance);
   for (int j = 0; j < n; ++j) {
     for (int k = j + 1; k < n; ++k) {
@@ -125,6 +246,7 @@ void FillPairList(int min_distance, int32_t* histogram, PairTables* t) {
       t->pair_bearing[slot] = t->bearing[j][k];
     }
   }
+  // Each slot counter now stands after its length's last pair: the length ends.
   t->pairs[start] = {kPairSentinel, 0};
 }
 
@@ -138,7 +260,7 @@ void BuildPairTables(MatchWork* work, MatchSide side, const FeatureSet& set) {
   CopyMinutiae(set, t);
   FillPairMatrices(t);
   FillNeighbours(work->params.NeighbourRadius, t);
-  FillPairList(work->params.MinPairDistance, work->distance_histogram, t);
+  FillPairList(work->params.MinPairDistance, t);
 }
 
 }  // namespace ridgeline

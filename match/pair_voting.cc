@@ -21,16 +21,19 @@ namespace {
 // directions are 0..359 and bearings 0..360, so every difference fits 16 bits; the limits are
 // clamped to a range that decides every such difference as the unclamped ones do, so the loop
 // runs on 16-bit lanes.
+// The window is marked in whole blocks of kMarkBlock pairs, so the loop has no scalar tail; the
+// marks past n are overwritten by the caller.
 void MarkAngularAgreement(const int16_t* __restrict relative, const int16_t* __restrict bearing,
                           int n, int relative_a, int bearing_a, int angle_tolerance,
                           int max_rotation, uint8_t* __restrict keep) {
+  const int whole = (n + kMarkBlock - 1) / kMarkBlock * kMarkBlock;
   const auto tolerance = static_cast<int16_t>(std::clamp(angle_tolerance, -1, kDegreesPerTurn));
   const auto rotation = static_cast<int16_t>(std::clamp(max_rotation, -1, kDegreesPerTurn + 1));
   const auto far_tolerance = static_cast<int16_t>(kDegreesPerTurn - tolerance);
   const auto far_rotation = static_cast<int16_t>(kDegreesPerTurn - rotation);
   const auto rel_a = static_cast<int16_t>(relative_a);
   const auto bear_a = static_cast<int16_t>(bearing_a);
-  for (int q = 0; q < n; ++q) {
+  for (int q = 0; q < whole; ++q) {
     const auto difference = static_cast<int16_t>(relative[q] - rel_a);
     const auto magnitude = static_cast<int16_t>(difference < 0 ? -difference : difference);
     auto theta = static_cast<int16_t>(bearing[q] - bear_a);
@@ -119,23 +122,26 @@ void CountVotes(MatchWork* work) {
 
 // Each A minutia's best B partner (the first of the row's largest votes, so B index 0 for a row
 // of zeros), then the anchor list in rank order: more votes first, equal votes by A index.
+// The row's largest vote is found first (a reduction over the lanes), then its first place.
+// Ranks count the better entries before and after i in two reductions: ties rank by A index.
 void RankAnchors(MatchWork* work) {
   const int na = work->a.count;
   const int nb = work->b.count;
   for (int i = 0; i < na; ++i) {
+    const int32_t* __restrict row = work->votes[i];
+    int32_t largest = row[0];
+    for (int k = 1; k < nb; ++k) largest = row[k] > largest ? row[k] : largest;
     int best = 0;
-    for (int k = 1; k < nb; ++k) {
-      if (work->votes[i][k] > work->votes[i][best]) best = k;
-    }
+    while (row[best] != largest) ++best;
     work->best_b[i] = static_cast<int16_t>(best);
-    work->best_votes[i] = static_cast<int16_t>(work->votes[i][best]);
+    work->best_votes[i] = static_cast<int16_t>(largest);
   }
+  const int16_t* __restrict best_votes = work->best_votes;
   for (int i = 0; i < na; ++i) {
-    const int votes = work->best_votes[i];
+    const int votes = best_votes[i];
     int rank = 0;
-    for (int j = 0; j < na; ++j) {
-      rank += work->best_votes[j] > votes || (work->best_votes[j] == votes && j < i);
-    }
+    for (int j = 0; j < i; ++j) rank += best_votes[j] >= votes;
+    for (int j = i + 1; j < na; ++j) rank += best_votes[j] > votes;
     work->rank[i] = static_cast<int16_t>(rank);
     work->anchors[rank] = {static_cast<uint8_t>(i), static_cast<uint8_t>(work->best_b[i]), votes};
   }
@@ -143,12 +149,15 @@ void RankAnchors(MatchWork* work) {
 
 }  // namespace
 
+// Each round drops the pairs of at least the longest kept length at once: the kept pairs shorter
+// than `longest` are those before length_end[longest - 1] (the lists are sorted by length), and
+// longest - 1 lies within 100 .. 1022 here.
 void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* last_b) {
   while (*last_a * *last_b > kMaxPairProducts) {
     const int longest = std::max(a.pairs[*last_a].distance, b.pairs[*last_b].distance);
     if (longest <= kTrimFloor) break;
-    while (*last_a >= 0 && a.pairs[*last_a].distance >= longest) --*last_a;
-    while (*last_b >= 0 && b.pairs[*last_b].distance >= longest) --*last_b;
+    *last_a = std::min(*last_a, a.length_end[longest - 1] - 1);
+    *last_b = std::min(*last_b, b.length_end[longest - 1] - 1);
   }
 }
 

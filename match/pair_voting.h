@@ -13,7 +13,8 @@ constexpr int kTrimFloor = 100;           // pixels; pairs no longer than this a
 // Bounds the voting work: while last_a x last_b (the indices of the last pairs taken from each
 // list) exceeds kMaxPairProducts, drops from the end of both lists every pair at least as long as
 // the longer of the two last pairs, unless that is at most kTrimFloor. A list may end up empty
-// (index -1), never shorter.
+// (index -1), never shorter. REQUIRES: both lists sorted by length with their length_end filled,
+// as BuildPairTables leaves them.
 void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* last_b);
 
 // Fills work->votes and the anchor list work->anchors (one entry per A minutia) from the

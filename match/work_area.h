@@ -20,6 +20,7 @@ constexpr int kMaxPairDistance = 1024;    // pairs this long or longer are not l
 constexpr uint8_t kEmptyBlock = 255;      // block map value in degrees of a block without ridges
 constexpr int kVariationWeights = 256;    // one weight per byte difference of Variation
 constexpr int kKeepPadding = 8;           // zero bytes after a window's marks, read as one word
+constexpr int kMarkBlock = 16;            // windows are marked in whole blocks of this many pairs
 
 // One minutia pair j < k of a side, listed by length.
 struct MinutiaPair {
@@ -50,10 +51,15 @@ struct PairTables {
   uint8_t neighbour_count[kMatchCapacity];
   int32_t pair_count;  // entries before the sentinel
   MinutiaPair pairs[kPairListCapacity];
+  // length_end[d]: the list index after the last pair no longer than d (0 below the shortest
+  // listed length), so the pairs of length d are [length_end[d - 1], length_end[d]).
+  int32_t length_end[kMaxPairDistance];
   // relative[j][k] and bearing[j][k] of each listed pair, beside the list so that pair voting
   // reads them in list order.
-  int16_t pair_relative[kPairListCapacity];
-  int16_t pair_bearing[kPairListCapacity];
+  // Room for a last whole block of marks past the sentinel: the values there are read and their
+  // marks overwritten before any is used.
+  int16_t pair_relative[kPairListCapacity + kMarkBlock];
+  int16_t pair_bearing[kPairListCapacity + kMarkBlock];
 };
 
 // Between every A minutia i and B minutia k.
@@ -73,8 +79,7 @@ struct Anchor {
 
 struct MatchWork {
   MatchParams params;
-  uint8_t variation_weight[kVariationWeights];   // 100 - 100 d / span below span, then 0
-  int32_t distance_histogram[kMaxPairDistance];  // pairs per length, for sorting the pair lists
+  uint8_t variation_weight[kVariationWeights];  // 100 - 100 d / span below span, then 0
 
   const FeatureSet* feature_a;
   const FeatureSet* feature_b;
@@ -83,10 +88,10 @@ struct MatchWork {
   CrossTables cross;
 
   // Pair voting.
-  uint8_t pair_keep[kPairListCapacity + kKeepPadding];  // marks of one B window, then zeros
-  int32_t votes[kMatchCapacity][kMatchCapacity];        // V[i][k]
-  int16_t best_b[kMatchCapacity];                       // B index voted best per A minutia
-  int16_t best_votes[kMatchCapacity];                   // its vote count, held in 16 bits
+  uint8_t pair_keep[kPairListCapacity + kMarkBlock];  // marks of one B window, then zeros
+  int32_t votes[kMatchCapacity][kMatchCapacity];      // V[i][k]
+  int16_t best_b[kMatchCapacity];                     // B index voted best per A minutia
+  int16_t best_votes[kMatchCapacity];                 // its vote count, held in 16 bits
   int16_t rank[kMatchCapacity];
   Anchor anchors[kMatchCapacity];  // by votes descending, ties by A index
 

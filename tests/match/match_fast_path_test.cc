@@ -1,8 +1,10 @@
 // The matcher's fast paths against their plain scalar forms: pair voting that marks a B window
-// on 16-bit lanes first, pair distances from the double square root; and a comparison that
-// allocates nothing.
+// on 16-bit lanes first, pair distances from the double square root, the pair matrices built a
+// row at a time on vector lanes, the cross tables likewise, the trimming by length ends; and a
+// comparison that allocates nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -15,16 +17,20 @@
 #include "match/score.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/features.h"
+#include "tests/support/match_reference.h"
 #include "tests/support/match_work.h"
 
 namespace ridgeline {
 namespace {
 
 using testing::AllocationCount;
+using testing::BuildReferenceCrossTables;
+using testing::FirstTableDifference;
 using testing::MakeMovedCopy;
 using testing::MakeSyntheticPrint;
 using testing::Motion;
 using testing::OwnedMatchWork;
+using testing::ReferenceTrimPairLists;
 using testing::TestFeatureSet;
 using testing::TestMinutia;
 
@@ -62,7 +68,7 @@ std::vector<int32_t> ReferenceVotes(const MatchWork& work) {
   std::vector<int32_t> votes(static_cast<size_t>(kMatchCapacity) * kMatchCapacity, 0);
   int last_a = a.pair_count - 1;
   int last_b = b.pair_count - 1;
-  TrimPairLists(a, b, &last_a, &last_b);
+  ReferenceTrimPairLists(a, b, &last_a, &last_b);
   int start = 0;
   for (int pa = 0; pa <= last_a; ++pa) {
     const int length = a.pairs[pa].distance;
@@ -159,6 +165,124 @@ TEST(MatchFastPath, PairDistancesAreIntegerSquareRoots) {
       const int64_t dy = s.Y[k] - s.Y[j];
       ASSERT_EQ(work->a.distance[j][k], static_cast<int16_t>(IntSqrt(dx * dx + dy * dy)))
           << j << ", " << k;
+    }
+  }
+}
+
+TEST(MatchFastPath, PairTablesEqualThePairByPairForm) {
+  const int counts[] = {1, 4, 7, 9, 33, 80, 127, 250};
+  // Extents: the whole coordinate range (long pairs, bearings of every size), a crowded area
+  // (many equal lengths and tiny vectors), and one spot (zero vectors only).
+  const int extents[] = {1023, 60, 0};
+  for (int n : counts) {
+    for (int extent : extents) {
+      for (uint32_t seed = 1; seed <= 2; ++seed) {
+        SCOPED_TRACE(::testing::Message()
+                     << n << " minutiae within " << extent << ", seed " << seed);
+        TestFeatureSet set(64, 64);
+        RandomSet(seed * 31 + static_cast<uint32_t>(n), n, extent, &set);
+        OwnedMatchWork work;
+        BuildPairTables(work.get(), MatchSide::kB, *set);
+        EXPECT_EQ(FirstTableDifference(work->b, work->params.NeighbourRadius,
+                                       work->params.MinPairDistance),
+                  "");
+      }
+    }
+  }
+  // Axis-aligned and diagonal vectors of every direction, where the arctangent folds.
+  TestFeatureSet star(64, 64);
+  star.Add({512, 512, 0});
+  const int steps[][2] = {{1, 0},      {0, 1},     {-1, 0},    {0, -1},   {1, 1},    {-1, -1},
+                          {1, -1},     {-1, 1},    {200, -1},  {-200, 1}, {1023, 0}, {511, -512},
+                          {-512, 511}, {300, 299}, {299, 300}, {-7, 700}};
+  for (const auto& s : steps) {
+    star.Add({std::clamp(512 + s[0], 0, 1023), std::clamp(512 + s[1], 0, 1023), s[0] & 255});
+  }
+  star.Add({0, 0, 90});
+  star.Add({1023, 1023, 270});
+  star.Add({0, 1023, 359});
+  OwnedMatchWork work;
+  BuildPairTables(work.get(), MatchSide::kA, *star);
+  EXPECT_EQ(
+      FirstTableDifference(work->a, work->params.NeighbourRadius, work->params.MinPairDistance),
+      "");
+}
+
+TEST(MatchFastPath, PairTablesOutsideTheUsualCoordinatesEqualThePairByPairForm) {
+  // Decoded templates may carry coordinates beyond 0..1023: negative ones and 16-bit extremes
+  // take the pair-by-pair form, whose results must hold all the same.
+  for (const int odd : {-1, 1024, -32768, 32767}) {
+    SCOPED_TRACE(odd);
+    TestFeatureSet set(64, 64);
+    RandomSet(5, 60, 1023, &set);
+    set.Add({odd, 17, 40});
+    set.Add({300, odd, 200});
+    OwnedMatchWork work;
+    BuildPairTables(work.get(), MatchSide::kA, *set);
+    EXPECT_EQ(
+        FirstTableDifference(work->a, work->params.NeighbourRadius, work->params.MinPairDistance),
+        "");
+  }
+}
+
+TEST(MatchFastPath, CrossTablesEqualTheEntryByEntryForm) {
+  const int mismatch_weights[] = {0, 8, 10, 300, 1000, -3};  // products past 16 bits too
+  const int rotations[] = {-30, 0, 90, 170, 400};
+  for (int mismatch : mismatch_weights) {
+    for (int rotation : rotations) {
+      SCOPED_TRACE(::testing::Message() << "mismatch " << mismatch << ", rotation " << rotation);
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.TypeMismatchWeight = mismatch;
+      params.MaxRotation = rotation;
+      OwnedMatchWork work(params);
+      TestFeatureSet a;
+      TestFeatureSet b;
+      RandomSet(static_cast<uint32_t>(mismatch + rotation + 1000), 90, 1023, &a);
+      RandomSet(static_cast<uint32_t>(mismatch - rotation + 2000), 250, 1023, &b);
+      BuildPairTables(work.get(), MatchSide::kA, *a);
+      BuildPairTables(work.get(), MatchSide::kB, *b);
+      BuildCrossTables(work.get());
+      const auto expected = BuildReferenceCrossTables(*work.get());
+      const CrossTables& x = work->cross;
+      for (int i = 0; i < work->a.count; ++i) {
+        const auto& row = expected[static_cast<size_t>(i)];
+        for (int k = 0; k < work->b.count; ++k) {
+          ASSERT_EQ(x.rotation[i][k], row.rotation[static_cast<size_t>(k)]) << i << ", " << k;
+          ASSERT_EQ(x.weight[i][k], row.weight[static_cast<size_t>(k)]) << i << ", " << k;
+        }
+        ASSERT_EQ(x.candidate_count[i], row.candidates.size()) << i;
+        ASSERT_TRUE(std::equal(row.candidates.begin(), row.candidates.end(), x.candidates[i])) << i;
+      }
+    }
+  }
+}
+
+TEST(MatchFastPath, TrimmingByLengthEndsEqualsThePairByPairWalk) {
+  const int counts[] = {4, 30, 45, 80, 120, 250};
+  for (int na : counts) {
+    for (int nb : counts) {
+      SCOPED_TRACE(::testing::Message() << na << " and " << nb << " minutiae");
+      TestFeatureSet a;
+      TestFeatureSet b;
+      RandomSet(static_cast<uint32_t>(na * 7 + nb), na, na % 2 ? 1023 : 300, &a);
+      RandomSet(static_cast<uint32_t>(nb * 5 + na), nb, nb % 2 ? 1023 : 300, &b);
+      OwnedMatchWork work;
+      BuildPairTables(work.get(), MatchSide::kA, *a);
+      BuildPairTables(work.get(), MatchSide::kB, *b);
+      // From the whole lists, as voting starts, and from shorter ones.
+      const int starts[][2] = {{work->a.pair_count - 1, work->b.pair_count - 1},
+                               {work->a.pair_count / 2, work->b.pair_count - 1},
+                               {work->a.pair_count - 1, work->b.pair_count / 3}};
+      for (const auto& start : starts) {
+        int last_a = start[0];
+        int last_b = start[1];
+        int walked_a = start[0];
+        int walked_b = start[1];
+        TrimPairLists(work->a, work->b, &last_a, &last_b);
+        ReferenceTrimPairLists(work->a, work->b, &walked_a, &walked_b);
+        EXPECT_EQ(last_a, walked_a);
+        EXPECT_EQ(last_b, walked_b);
+      }
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "match/pair_voting.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,16 @@ namespace {
 
 using testing::OwnedMatchWork;
 
-// A pair list of `count` pairs whose lengths are given by length(p), sentinel after.
+// A pair list of `count` pairs whose lengths are given by length(p), sentinel after, with its
+// length ends (pairs no longer than each length) as BuildPairTables leaves them.
 template <typename Length>
 void FillList(int count, Length length, PairTables* t) {
   t->pair_count = count;
-  for (int p = 0; p < count; ++p) t->pairs[p] = {length(p), 0};
+  std::fill(std::begin(t->length_end), std::end(t->length_end), 0);
+  for (int p = 0; p < count; ++p) {
+    t->pairs[p] = {length(p), 0};
+    for (int d = length(p); d < kMaxPairDistance; ++d) ++t->length_end[d];
+  }
   t->pairs[count] = {kPairSentinel, 0};
 }
 
