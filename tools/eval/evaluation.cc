@@ -1,12 +1,13 @@
 // The run: prints in parallel (read, prepare, accept, enroll), then the comparisons in parallel,
-// one matcher work area per worker. Workers share only read-only inputs and write their own
-// result slots.
+// grouped by probe, one matcher work area per worker. Workers share only read-only inputs and write
+// their own result slots.
 #include "tools/eval/evaluation.h"
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
 #include <new>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -27,22 +28,53 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The comparisons of [first, first + count) grouped by probe: each group lists, in protocol
+// order, the comparisons of one probe, so a worker prepares that probe's matcher tables once for
+// all of them. Groups come in the order of their probe's first comparison.
+std::vector<std::vector<int>> GroupByProbe(const EvalRun& run, int first, int count) {
+  std::vector<std::vector<int>> groups;
+  std::vector<int> group_of(run.features.size(), -1);
+  for (int index = first; index < first + count; ++index) {
+    const auto probe = static_cast<size_t>(run.comparisons[static_cast<size_t>(index)].probe);
+    if (group_of[probe] < 0) {
+      group_of[probe] = static_cast<int>(groups.size());
+      groups.emplace_back();
+    }
+    groups[static_cast<size_t>(group_of[probe])].push_back(index);
+  }
+  return groups;
+}
+
 // Scores comparisons[first .. first + count) into scores on `threads` workers and returns the
-// comparisons per second.
+// comparisons per second. Each score lands in its comparison's own slot, so the order of the
+// work changes nothing in the result.
 double ScoreRange(const EvalRun& run, int first, int count, int threads, ProgressBar* progress,
                   std::vector<int>* scores) {
+  const std::vector<std::vector<int>> groups = GroupByProbe(run, first, count);
+  const int group_count = static_cast<int>(groups.size());
   std::vector<std::unique_ptr<Engine>> engines;
-  for (int i = 0; i < std::max(1, std::min(threads, count)); ++i) {
+  for (int i = 0; i < std::max(1, std::min(threads, group_count)); ++i) {
     engines.push_back(Engine::Create());
     if (!engines.back()) throw std::bad_alloc();
   }
   const auto start = Clock::now();
-  ParallelFor(count, threads, [&](int worker, int index) {
-    const Comparison& c = run.comparisons[static_cast<size_t>(first + index)];
-    (*scores)[static_cast<size_t>(first + index)] =
-        ScoreComparison(run.features[static_cast<size_t>(c.reference)],
-                        run.features[static_cast<size_t>(c.probe)], *engines[worker]);
-    if (progress != nullptr) progress->Advance();
+  ParallelFor(group_count, threads, [&](int worker, int group) {
+    const std::vector<int>& members = groups[static_cast<size_t>(group)];
+    const auto probe_index = run.comparisons[static_cast<size_t>(members.front())].probe;
+    const PrintFeatures& probe = run.features[static_cast<size_t>(probe_index)];
+    Engine& engine = *engines[static_cast<size_t>(worker)];
+    // As ScoreComparison: a refused probe, or a reference without features, scores 0.
+    const bool usable = probe.status == PrintStatus::kAccepted && probe.probe != nullptr;
+    const std::optional<Engine::PreparedProbe> prepared =
+        usable ? std::optional(engine.Prepare(*probe.probe->set())) : std::nullopt;
+    for (const int index : members) {
+      const PrintFeatures& reference =
+          run.features[static_cast<size_t>(run.comparisons[static_cast<size_t>(index)].reference)];
+      (*scores)[static_cast<size_t>(index)] =
+          prepared && reference.reference ? engine.Compare(*prepared, *reference.reference->set())
+                                          : 0;
+      if (progress != nullptr) progress->Advance();
+    }
   });
   const double seconds = SecondsSince(start);
   return seconds > 0 ? count / seconds : 0;

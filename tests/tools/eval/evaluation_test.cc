@@ -6,6 +6,9 @@
 
 #include <fstream>
 
+#include "match/pair_tables.h"
+#include "tests/support/match_reference.h"
+#include "tests/support/match_work.h"
 #include "tests/support/shared_data.h"
 #include "tests/tools/eval/temp_folder.h"
 #include "tools/eval/eval_summary.h"
@@ -74,6 +77,50 @@ TEST(Evaluation, RefusedPrintsScoreZeroAndThreadsAgree) {
   EXPECT_NE(html.find("<svg"), std::string::npos);
   EXPECT_NE(html.find("3_1.pgm"), std::string::npos);
   EXPECT_EQ(html.find("src=\"http"), std::string::npos);
+}
+
+// The comparisons run grouped by probe, each probe's tables built once per group; every score
+// must be the one a plain comparison gives, and the tables of real prints (built a row at a time)
+// those of the pair-by-pair form.
+TEST(Evaluation, ScoresByProbeAreThoseOfPlainComparisons) {
+  if (!std::filesystem::is_directory(FvcFolder())) GTEST_SKIP() << "no FVC prints";
+  testing::TempFolder folder;
+  BuildMixedSet(folder.path());
+  for (const auto& [source, name] : {std::pair{"101_4.tif", "1_4.tif"},
+                                     {"101_5.tif", "1_5.tif"},
+                                     {"103_1.tif", "4_1.tif"},
+                                     {"103_2.tif", "4_2.tif"}}) {
+    std::filesystem::create_symlink(FvcFolder() / source, folder.path() / name);
+  }
+  EvalOptions options;
+  options.folder = folder.path();
+  options.trim = false;
+  options.progress = false;
+  options.threads = 2;
+  const EvalRun run = RunEvaluation(options);
+  auto engine = Engine::Create();
+  ASSERT_TRUE(engine);
+  ASSERT_EQ(run.scores.size(), run.comparisons.size());
+  int nonzero = 0;
+  for (size_t i = 0; i < run.comparisons.size(); ++i) {
+    const Comparison& c = run.comparisons[i];
+    const int plain = ScoreComparison(run.features[static_cast<size_t>(c.reference)],
+                                      run.features[static_cast<size_t>(c.probe)], *engine);
+    EXPECT_EQ(run.scores[i], plain) << c.reference << " -> " << c.probe;
+    nonzero += plain != 0;
+  }
+  EXPECT_GT(nonzero, 5);
+
+  ridgeline::testing::OwnedMatchWork work;
+  for (const PrintFeatures& print : run.features) {
+    if (!print.probe) continue;
+    for (const FeatureRecords* records : {print.probe.get(), print.reference.get()}) {
+      BuildPairTables(work.get(), MatchSide::kB, *records->set());
+      EXPECT_EQ(ridgeline::testing::FirstTableDifference(work->b, work->params.NeighbourRadius,
+                                                         work->params.MinPairDistance),
+                "");
+    }
+  }
 }
 
 TEST(Evaluation, ReferenceSideIsTheAcceptedSetThroughTheTemplate) {
