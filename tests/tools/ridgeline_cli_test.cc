@@ -389,18 +389,27 @@ std::string TypeName(const nlohmann::json& value) {
   return "object";
 }
 
+// `text` (from `stream`) parsed as one JSON object naming its command and exit code; null, after
+// a failure, when it is not JSON.
+nlohmann::json CommandObject(const std::string& text, const char* stream,
+                             const std::string& command, int exit_code) {
+  nlohmann::json json;
+  try {
+    json = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::exception& error) {
+    ADD_FAILURE() << stream << " is not one JSON object: " << error.what() << "\n" << text;
+    return nullptr;
+  }
+  EXPECT_EQ(json.value("command", ""), command);
+  EXPECT_EQ(json.value("exit_code", -1), exit_code);
+  return json;
+}
+
 // Parses one command's answer (stdout, exit 0 or 1) and checks it against the schema.
 nlohmann::json Answer(const ToolRun& run, const std::string& command) {
   EXPECT_LE(run.exit_code, 1) << run.out << run.err;
-  nlohmann::json json;
-  try {
-    json = nlohmann::json::parse(run.out);
-  } catch (const nlohmann::json::exception& error) {
-    ADD_FAILURE() << "not one JSON object: " << error.what() << "\n" << run.out;
-    return json;
-  }
-  EXPECT_EQ(json.value("command", ""), command);
-  EXPECT_EQ(json.value("exit_code", -1), run.exit_code);
+  const nlohmann::json json = CommandObject(run.out, "stdout", command, run.exit_code);
+  if (json.is_null()) return json;
   const Fields& fields = Schema().at(command);
   for (const auto& [name, types] : fields) {
     if (!json.contains(name)) {
@@ -422,15 +431,8 @@ nlohmann::json Answer(const ToolRun& run, const std::string& command) {
 nlohmann::json Error(const ToolRun& run, const std::string& command, int exit_code) {
   EXPECT_EQ(run.exit_code, exit_code) << run.out << run.err;
   EXPECT_TRUE(run.out.empty()) << run.out;
-  nlohmann::json json;
-  try {
-    json = nlohmann::json::parse(run.err);
-  } catch (const nlohmann::json::exception& error) {
-    ADD_FAILURE() << "stderr is not one JSON object: " << error.what() << "\n" << run.err;
-    return json;
-  }
-  EXPECT_EQ(json.value("command", ""), command);
-  EXPECT_EQ(json.value("exit_code", -1), exit_code);
+  const nlohmann::json json = CommandObject(run.err, "stderr", command, exit_code);
+  if (json.is_null()) return json;
   const std::map<int, std::string> names = {
       {2, "bad_input"}, {3, "gallery_error"}, {4, "adapter_error"}};
   EXPECT_EQ(json.value("error", ""), names.at(exit_code));
