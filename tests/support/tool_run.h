@@ -49,13 +49,14 @@ inline ToolRun RunShell(const std::string& command) {
   return run;
 }
 
-// Runs a shell command line with its stderr kept apart in `err`.
+// Runs a shell command line with its stderr kept apart in `err` (the whole line's, when it holds
+// several commands).
 inline ToolRun RunShellSplit(const std::string& command) {
   static std::atomic<int> counter{0};
   const std::filesystem::path err_file =
       std::filesystem::temp_directory_path() /
       ("ridgeline_tool_err_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-  ToolRun run = RunShell(command + " 2>" + ShellQuote(err_file.string()));
+  ToolRun run = RunShell("{ " + command + "\n} 2>" + ShellQuote(err_file.string()));
   std::ifstream err(err_file);
   run.err.assign(std::istreambuf_iterator<char>(err), {});
   std::filesystem::remove(err_file);
