@@ -85,6 +85,24 @@ inline int32_t TruncatingQuotient(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<double>(a) / static_cast<double>(b));
 }
 
+// x / D for every 32-bit unsigned x as a multiplication and a shift, which vectorise: with
+// m = ceil(2^S / D) and e = m D - 2^S, x m / 2^S = x / D + x e / (D 2^S), and the second term
+// stays below 1 / D while x e < 2^S (checked below for all x < 2^32), too little to carry the
+// first past the next integer (its fraction is at most (D - 1) / D).
+template <uint32_t D, int S>
+inline uint32_t DivideByConstant(uint32_t x) {
+  constexpr uint64_t kM = ((uint64_t{1} << S) + D - 1) / D;
+  static_assert((kM * D - (uint64_t{1} << S)) << 32 <= uint64_t{1} << S, "not exact for 2^32");
+  return static_cast<uint32_t>((uint64_t{x} * kM) >> S);
+}
+
+// a / 30 truncated toward zero, as the integer division gives it.
+inline int32_t QuotientBy30(int32_t a) {
+  const auto magnitude = static_cast<uint32_t>(a);  // |a| as 0 - a modulo 2^32 when a < 0
+  const auto q = static_cast<int32_t>(DivideByConstant<30, 36>(a < 0 ? 0u - magnitude : magnitude));
+  return a < 0 ? -q : q;
+}
+
 // when ? a : b as arithmetic on masks. The compiler turns plain conditionals of this form into
 // branches where it duplicates code, and a branch keeps a loop from being vectorised.
 inline int32_t Pick(bool when, int32_t a, int32_t b) { return b ^ ((a ^ b) & -int32_t{when}); }
@@ -124,7 +142,7 @@ inline DirectionEstimate DirectionFromVariationsSelect(int32_t v0, int32_t v30, 
   const int32_t along = Pick(first_pair, d1, d2);
   const int32_t across = Pick(first_pair, o1, o2);
   const int32_t abs_offset = std::abs(offset);
-  const int32_t k = TruncatingQuotient((15 - abs_offset) * (across - along), 30);
+  const int32_t k = QuotientBy30((15 - abs_offset) * (across - along));
   const int32_t spread = across + k;
   const int32_t isotropy =
       TruncatingQuotient(std::max(along - k, 0) * 255, spread | int32_t{spread == 0});

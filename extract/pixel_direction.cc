@@ -142,10 +142,12 @@ void EstimateRow(const VariationSums& window, const int32_t* columns_in, int row
   for (int x = 0; x < whole_begin; ++x) estimate_pixel(x);
   for (int x = whole_begin; x < whole_end; ++x) {
     // The sums of a narrow window times 71 stay below 2^31 (area x 510 <= kMaxVariation32).
+    const auto scaled = [](int32_t sum) {
+      return static_cast<int32_t>(DivideByConstant<kDiagonalDenominator, 37>(
+          static_cast<uint32_t>(sum * kDiagonalNumerator)));
+    };
     const DirectionEstimate e = DirectionFromVariationsSelect(
-        w0[x], TruncatingQuotient(w30[x] * int32_t{kDiagonalNumerator}, kDiagonalDenominator),
-        w60[x], TruncatingQuotient(w90[x] * int32_t{kDiagonalNumerator}, kDiagonalDenominator),
-        static_cast<int32_t>(threshold));
+        w0[x], scaled(w30[x]), w60[x], scaled(w90[x]), static_cast<int32_t>(threshold));
     dir_out[x] = e.code;
     iso_out[x] = e.isotropy;
   }

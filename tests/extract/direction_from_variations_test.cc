@@ -121,5 +121,27 @@ TEST(TruncatingQuotient, EqualsTheIntegerDivision) {
   }
 }
 
+// The divisions by constants as multiplications: the whole 32-bit range's hardest cases (the
+// top of the range and each side of the multiples of the divisor there) and random values, for
+// both signs of the quotient by 30.
+TEST(DivideByConstant, EqualsTheIntegerDivision) {
+  std::mt19937 rng(37);
+  std::vector<uint32_t> values = {0, 1, 29, 30, 31, 99, 100, 101, UINT32_MAX, UINT32_MAX - 1};
+  for (uint32_t d : {30u, 100u}) {
+    for (uint32_t top = UINT32_MAX / d * d, k = 0; k < 1000; ++k, top -= d) {
+      values.push_back(top);
+      values.push_back(top - 1);
+      if (top + d - 1 >= top) values.push_back(top + d - 1);  // unless it wraps
+    }
+  }
+  for (int i = 0; i < 100000; ++i) values.push_back(static_cast<uint32_t>(rng()));
+  for (uint32_t x : values) {
+    ASSERT_EQ((DivideByConstant<100, 37>(x)), x / 100) << x;
+    ASSERT_EQ((DivideByConstant<30, 36>(x)), x / 30) << x;
+    const auto a = static_cast<int32_t>(x);  // every 32-bit pattern, INT32_MIN included
+    ASSERT_EQ(QuotientBy30(a), a / 30) << a;
+  }
+}
+
 }  // namespace
 }  // namespace ridgeline
