@@ -40,31 +40,65 @@ constexpr std::array<uint8_t, 128> MakeDirectionFactor() {
 
 bool IsForeground(uint8_t direction_byte) { return (direction_byte & kBackgroundBit) == 0; }
 
-// Binarises image in place: each pixel against the mean of the window that choose_window(x, y)
-// names (an index into radii). Only the windows in radii are summed.
+// Binarises image in place: each pixel against the mean of one of the windows in radii.
+// choose_windows(y, chosen) writes the index of each pixel's window of row y into chosen[x].
 template <size_t N, typename Choose>
 bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
-                          Choose&& choose_window) {
+                          Choose&& choose_windows) {
   assert(width > 0 && height > 0);
   const int reach = *std::max_element(radii.begin(), radii.end());
   // Rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
   RowRing<> ring;
   std::array<WindowSums<>, N> windows;
+  std::vector<uint8_t> chosen_row;
   if (!ring.Init(width, 2 * reach + 2)) return false;
   for (size_t i = 0; i < N; ++i) {
     if (!windows[i].Init(width, height, radii[i])) return false;
   }
+  try {
+    chosen_row.assign(static_cast<size_t>(width), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   auto ring_row = [&ring](int r) { return ring.Row(r); };
+  // (s + 1) C <= 256 C stays within 32 bits for windows of up to 2^23 pixels in the image.
+  const int64_t most_pixels =
+      std::min(int64_t{2 * reach + 1} * (2 * reach + 1), int64_t{width} * height);
+  const bool narrow = 256 * most_pixels <= INT32_MAX;
   int loaded = 0;
   for (int y = 0; y < height; ++y) {
     for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
     for (auto& window : windows) window.Slide(y, ring_row);
-    const uint8_t* source = ring.Row(y);
-    uint8_t* out = image[y];
+    uint8_t* __restrict chosen = chosen_row.data();
+    choose_windows(y, chosen);
+    const uint8_t* __restrict source = ring.Row(y);
+    uint8_t* __restrict out = image[y];
+    // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
+    if (!narrow) {
+      for (int x = 0; x < width; ++x) {
+        const WindowSums<>& window = windows[chosen[x]];
+        out[x] = int64_t{source[x] + 1} * window.Count(x) > window.Sum(x) ? kWhite : kBlack;
+      }
+      continue;
+    }
+    // The same test in 32 bits, the window's sum and count picked by masks: one branch-free
+    // pass that the compiler vectorises across pixels.
+    std::array<const int32_t*, N> sums, columns_in;
+    std::array<int32_t, N> rows_in;
+    for (size_t i = 0; i < N; ++i) {
+      sums[i] = windows[i].Sums();
+      columns_in[i] = windows[i].ColumnsIn();
+      rows_in[i] = windows[i].RowsIn();
+    }
     for (int x = 0; x < width; ++x) {
-      // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
-      const WindowSums<>& window = windows[static_cast<size_t>(choose_window(x, y))];
-      out[x] = int64_t{source[x] + 1} * window.Count(x) > window.Sum(x) ? kWhite : kBlack;
+      int32_t sum = 0;
+      int32_t count = 0;
+      for (size_t i = 0; i < N; ++i) {
+        const int32_t mask = -int32_t{chosen[x] == i};
+        sum |= sums[i][x] & mask;
+        count |= columns_in[i][x] * rows_in[i] & mask;
+      }
+      out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * count > sum});
     }
   }
   return true;
@@ -207,18 +241,20 @@ bool AdaptiveBinarize(const EngineParams* params, int width, int height, GrayIma
   assert(radii[kSmall] >= 0 && radii[kMedium] >= 0 && radii[kLarge] >= 0);
   const int clarity_high = params->ClarityHigh;
   const int clarity_low = params->ClarityLow;
-  return BinarizeAgainstMeans(width, height, image, radii, [&](int x, int y) {
-    const int v = map[y][x];
-    if (v >= clarity_high) return kSmall;
-    if (v >= clarity_low) return kMedium;
-    return kLarge;
+  return BinarizeAgainstMeans(width, height, image, radii, [&](int y, uint8_t* __restrict chosen) {
+    const uint8_t* __restrict clarity = map[y];
+    for (int x = 0; x < width; ++x) {
+      chosen[x] = static_cast<uint8_t>(clarity[x] >= clarity_high  ? kSmall
+                                       : clarity[x] >= clarity_low ? kMedium
+                                                                   : kLarge);
+    }
   });
 }
 
 bool LocalMeanBinarize(int width, int height, GrayImage image, int radius) {
   assert(radius >= 0);
   return BinarizeAgainstMeans(width, height, image, std::array<int, 1>{radius},
-                              [](int, int) { return 0; });
+                              [](int, uint8_t*) {});  // the one window: chosen stays 0
 }
 
 bool MajorityFilter(int width, int height, GrayImage image) {

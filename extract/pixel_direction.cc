@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "extract/direction_from_variations.h"
@@ -14,8 +15,8 @@
 namespace ridgeline {
 namespace {
 
-constexpr unsigned kDiagonalNumerator = 71;  // diagonal steps are sqrt(2) long: scale by 71 / 100
-constexpr unsigned kDiagonalDenominator = 100;
+constexpr int32_t kDiagonalNumerator = 71;  // diagonal steps are sqrt(2) long: scale by 71 / 100
+constexpr int32_t kDiagonalDenominator = 100;
 
 // The four variations summed over some rows or windows, one entry per image column.
 struct VariationSums {
@@ -90,24 +91,35 @@ void RemoveRow(const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width
   }
 }
 
-// The estimates of one row from its window sums in 32-bit arithmetic: the same expressions as
-// the general path, for windows whose sums fit (see `narrow` below).
-void EstimateRow32(const VariationSums& window, const int32_t* columns_in, int rows_in,
-                   int32_t area, int32_t threshold, int width, uint8_t* __restrict dir_out,
-                   uint8_t* __restrict iso_out) {
-  const int32_t* w0 = window.v0.data();
-  const int32_t* w30 = window.v30.data();
-  const int32_t* w60 = window.v60.data();
-  const int32_t* w90 = window.v90.data();
-  for (int x = 0; x < width; ++x) {
-    const int32_t n = rows_in * columns_in[x];
-    int32_t v0 = w0[x];
-    int32_t v60 = w60[x];
+inline DirectionEstimate Estimate(int32_t v0, int32_t v30, int32_t v60, int32_t v90,
+                                  int32_t threshold) {
+  return DirectionFromVariations32(v0, v30, v60, v90, threshold);
+}
+inline DirectionEstimate Estimate(int64_t v0, int64_t v30, int64_t v60, int64_t v90,
+                                  int64_t threshold) {
+  return DirectionFromVariations(v0, v30, v60, v90, threshold);
+}
+
+// The estimates of one row from its window sums, in T = int32_t for windows whose sums fit
+// (see `narrow` below) and int64_t otherwise; half is the window's half width. The pixels whose
+// window lies wholly off the border need no scaling and, in 32 bits, take the branch-free
+// estimate, which the compiler vectorises across pixels.
+template <typename T>
+void EstimateRow(const VariationSums& window, const int32_t* columns_in, int rows_in, int half,
+                 T area, T threshold, int width, uint8_t* __restrict dir_out,
+                 uint8_t* __restrict iso_out) {
+  using U = std::make_unsigned_t<T>;
+  const int32_t* __restrict w0 = window.v0.data();
+  const int32_t* __restrict w30 = window.v30.data();
+  const int32_t* __restrict w60 = window.v60.data();
+  const int32_t* __restrict w90 = window.v90.data();
+  auto estimate_pixel = [&](int x) {
+    const T n = T{rows_in} * columns_in[x];
+    T v0 = w0[x];
+    T v60 = w60[x];
     // The sums are never negative: divided unsigned, which is cheaper and the same.
-    int32_t v30 = static_cast<int32_t>(static_cast<uint32_t>(w30[x]) * kDiagonalNumerator /
-                                       kDiagonalDenominator);
-    int32_t v90 = static_cast<int32_t>(static_cast<uint32_t>(w90[x]) * kDiagonalNumerator /
-                                       kDiagonalDenominator);
+    T v30 = static_cast<T>(static_cast<U>(w30[x]) * kDiagonalNumerator / kDiagonalDenominator);
+    T v90 = static_cast<T>(static_cast<U>(w90[x]) * kDiagonalNumerator / kDiagonalDenominator);
     if (n != area && n != 0) {
       // A window clipped at the border counts as if it were whole.
       v0 = area * v0 / n;
@@ -115,10 +127,31 @@ void EstimateRow32(const VariationSums& window, const int32_t* columns_in, int r
       v60 = area * v60 / n;
       v90 = area * v90 / n;
     }
-    const DirectionEstimate e = DirectionFromVariations32(v0, v30, v60, v90, threshold);
+    const DirectionEstimate e = Estimate(v0, v30, v60, v90, threshold);
+    dir_out[x] = e.code;
+    iso_out[x] = e.isotropy;
+  };
+  // Columns x - half .. x + half all off the border: half < x < width - 1 - half.
+  int whole_begin = width, whole_end = width;
+  if constexpr (std::is_same_v<T, int32_t>) {
+    if (rows_in == 2 * half + 1 && half + 1 < width - 1 - half) {
+      whole_begin = half + 1;
+      whole_end = width - 1 - half;
+    }
+  }
+  for (int x = 0; x < whole_begin; ++x) estimate_pixel(x);
+  for (int x = whole_begin; x < whole_end; ++x) {
+    // The sums of a narrow window times 71 stay below 2^31 (area x 510 <= kMaxVariation32).
+    const auto scaled = [](int32_t sum) {
+      return static_cast<int32_t>(DivideByConstant<kDiagonalDenominator, 37>(
+          static_cast<uint32_t>(sum * kDiagonalNumerator)));
+    };
+    const DirectionEstimate e = DirectionFromVariationsSelect(
+        w0[x], scaled(w30[x]), w60[x], scaled(w90[x]), static_cast<int32_t>(threshold));
     dir_out[x] = e.code;
     iso_out[x] = e.isotropy;
   }
+  for (int x = whole_end; x < width; ++x) estimate_pixel(x);
 }
 
 // Number of indices of first .. last that lie in 1 .. size - 2.
@@ -201,28 +234,13 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
     uint8_t* iso_out = image[y];
     uint8_t* dir_out = directionImage[y];
     if (narrow) {
-      EstimateRow32(window, columns_in.data(), rows_in, static_cast<int32_t>(area),
-                    static_cast<int32_t>(std::clamp<int64_t>(threshold, INT32_MIN, INT32_MAX)),
-                    width, dir_out, iso_out);
-      continue;
-    }
-    for (int x = 0; x < width; ++x) {
-      const size_t i = static_cast<size_t>(x);
-      const int64_t n = int64_t{rows_in} * columns_in[i];
-      int64_t v0 = window.v0[i];
-      int64_t v60 = window.v60[i];
-      int64_t v30 = int64_t{window.v30[i]} * kDiagonalNumerator / kDiagonalDenominator;
-      int64_t v90 = int64_t{window.v90[i]} * kDiagonalNumerator / kDiagonalDenominator;
-      if (n != area && n != 0) {
-        // A window clipped at the border counts as if it were whole.
-        v0 = area * v0 / n;
-        v30 = area * v30 / n;
-        v60 = area * v60 / n;
-        v90 = area * v90 / n;
-      }
-      const DirectionEstimate e = DirectionFromVariations(v0, v30, v60, v90, threshold);
-      dir_out[x] = e.code;
-      iso_out[x] = e.isotropy;
+      EstimateRow<int32_t>(
+          window, columns_in.data(), rows_in, hw, static_cast<int32_t>(area),
+          static_cast<int32_t>(std::clamp<int64_t>(threshold, INT32_MIN, INT32_MAX)), width,
+          dir_out, iso_out);
+    } else {
+      EstimateRow<int64_t>(window, columns_in.data(), rows_in, hw, area, threshold, width, dir_out,
+                           iso_out);
     }
   }
   return true;

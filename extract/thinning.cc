@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "extract/neighbour_codes.h"
@@ -44,20 +45,6 @@ constexpr int BlockCode(size_t block) {
          (((centre >> 2) & 1) << kSouthBit) | (((left >> 2) & 1) << kSouthWestBit) |
          (((left >> 1) & 1) << kWestBit) | ((left & 1) << kNorthWestBit);
 }
-
-// 1 for the blocks whose centre is black and whose code the sub-step's table deletes.
-constexpr std::array<uint8_t, kBlocks> DeletionBlocks(const std::array<uint8_t, 256>& table) {
-  std::array<uint8_t, kBlocks> blocks{};
-  for (size_t b = 0; b < kBlocks; ++b) {
-    const bool black = ((b >> (kColumnBits + kOnRowBit)) & 1) != 0;
-    blocks[b] = black && table[static_cast<size_t>(BlockCode(b))] == kDelete ? 1 : 0;
-  }
-  return blocks;
-}
-constexpr std::array<uint8_t, kBlocks> kDeleteBlocksA =
-    DeletionBlocks(CodeTable(kThinCodesA, kDelete));
-constexpr std::array<uint8_t, kBlocks> kDeleteBlocksB =
-    DeletionBlocks(CodeTable(kThinCodesB, kDelete));
 
 // What the sequential passes do to a pixel, by its neighbours alone (the centre bit is ignored;
 // the caller tests the pixel itself): fill a hole, bridge a gap, clear a junction centre.
@@ -109,39 +96,152 @@ inline size_t Block(const uint8_t* columns, int x) {
                              (columns[x + 1] << (2 * kColumnBits)));
 }
 
-// One sub-step: every black pixel off the frame whose block in `from` is in `blocks` becomes
-// white in `to`; all other pixels off the frame are copied. Rows with active[y] == 0 are left
-// alone (the caller knows `to` already holds their result); changed[y] is set for the rows
-// where a pixel was deleted. columns holds width bytes of scratch. Returns the number deleted.
-int ThinSubStep(int width, int height, const uint8_t* const* from, GrayImage to,
-                const std::array<uint8_t, kBlocks>& blocks, const uint8_t* active, uint8_t* changed,
-                uint8_t* columns) {
-  int deleted = 0;
-  const size_t inner = width > 2 ? static_cast<size_t>(width - 2) : 0;  // pixels off the frame
-  for (int y = 1; y < height - 1; ++y) {
-    changed[y] = 0;
-    if (active[y] == 0) continue;
-    uint8_t* out = to[y];
-    std::memcpy(out + 1, from[y] + 1, inner);
-    ColumnBits(from, width, y, columns);
-    int row_deleted = 0;
-    for (int x = 1; x < width - 1; ++x) {
-      if (blocks[Block(columns, x)] != 0) {
-        out[x] = kWhite;
-        ++row_deleted;
-      }
-    }
-    changed[y] = row_deleted != 0 ? 1 : 0;
-    deleted += row_deleted;
+// The deletion rule of a sub-step as a sum of products over the eight neighbour bits, so that
+// 64 pixels are tested at once on packed words. A cube matches the codes c with
+// (c & care) == value; the cover's cubes match exactly the codes its table deletes (checked at
+// compile time below). Each cube is grown from the first code it covers by dropping the care
+// bits, in order, whose removal keeps it inside the table.
+struct Cube {
+  uint8_t care;
+  uint8_t value;
+};
+constexpr size_t kMaxCubes = 64;
+struct Cover {
+  std::array<Cube, kMaxCubes> cubes{};
+  size_t count = 0;
+};
+
+constexpr bool CubeInside(const std::array<uint8_t, 256>& table, uint8_t care, uint8_t value) {
+  for (size_t code = 0; code < 256; ++code) {
+    if ((code & care) == value && table[code] != kDelete) return false;
   }
-  return deleted;
+  return true;
 }
 
+constexpr Cover CoverOf(const std::array<uint8_t, 256>& table) {
+  Cover cover;
+  std::array<bool, 256> covered{};
+  for (size_t code = 0; code < 256; ++code) {
+    if (table[code] != kDelete || covered[code]) continue;
+    uint8_t care = 0xFF;
+    for (int bit = 0; bit < 8; ++bit) {
+      const auto wider = static_cast<uint8_t>(care & ~(1 << bit));
+      if (CubeInside(table, wider, static_cast<uint8_t>(code & wider))) care = wider;
+    }
+    const auto value = static_cast<uint8_t>(code & care);
+    if (cover.count == kMaxCubes) throw "too many cubes";  // not a constant expression
+    cover.cubes[cover.count++] = {care, value};
+    for (size_t c = 0; c < 256; ++c) covered[c] = covered[c] || (c & care) == value;
+  }
+  return cover;
+}
+
+constexpr bool CoverMatchesTable(const Cover& cover, const std::array<uint8_t, 256>& table) {
+  for (size_t code = 0; code < 256; ++code) {
+    bool hit = false;
+    for (size_t i = 0; i < cover.count; ++i) {
+      hit = hit || (code & cover.cubes[i].care) == cover.cubes[i].value;
+    }
+    if (hit != (table[code] == kDelete)) return false;
+  }
+  return true;
+}
+
+constexpr std::array<uint8_t, 256> kTableA = CodeTable(kThinCodesA, kDelete);
+constexpr std::array<uint8_t, 256> kTableB = CodeTable(kThinCodesB, kDelete);
+constexpr Cover kCoverA = CoverOf(kTableA);
+constexpr Cover kCoverB = CoverOf(kTableB);
+static_assert(CoverMatchesTable(kCoverA, kTableA) && CoverMatchesTable(kCoverB, kTableB));
+
+// n[b]: bit k set where pixel k's neighbour of NeighbourCode bit b is black.
+template <uint8_t Care, uint8_t Value>
+inline uint64_t CubeMatches(const uint64_t (&n)[8]) {
+  uint64_t match = ~uint64_t{0};
+  for (int b = 0; b < 8; ++b) {
+    if (((Care >> b) & 1) != 0) match &= ((Value >> b) & 1) != 0 ? n[b] : ~n[b];
+  }
+  return match;
+}
+
+template <const Cover& C, size_t... I>
+inline uint64_t CoverMatches(const uint64_t (&n)[8], std::index_sequence<I...>) {
+  return (CubeMatches<C.cubes[I].care, C.cubes[I].value>(n) | ...);
+}
+
+// A binary image packed 64 pixels a word, bit k of word w being pixel 64 w + k, set where
+// black. Each row has one white word before and after its pixels, so the neighbours of its
+// first and last word need no test.
+struct PackedImage {
+  size_t words = 0;   // words of pixels per row
+  size_t stride = 0;  // words + 2
+  std::vector<uint64_t> bits;
+  uint64_t* Row(int y) { return bits.data() + static_cast<size_t>(y) * stride + 1; }
+};
+
+// Packs the black pixels (value 0) of a row.
+void PackRow(const uint8_t* row, int width, uint64_t* out) {
+  constexpr uint64_t kGather = 0x0102040810204080ULL;  // byte k's bit 0 -> bit 56 + k
+  int x = 0;
+  for (; x + 8 <= width; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, row + x, 8);
+    const uint64_t byte = ((ZeroBytes(v) >> 7) * kGather) >> 56;
+    out[x >> 6] |= byte << (x & 63);
+  }
+  for (; x < width; ++x) out[x >> 6] |= uint64_t{row[x] == 0 ? 1u : 0u} << (x & 63);
+}
+
+// One parallel sub-step in place: a black pixel off the frame whose neighbours match the
+// cover turns white, every pixel judged on the image as it was before the sub-step. Rows with
+// active[y] == 0 are skipped (they cannot change); changed[y] is set for the rows that did.
+// inner[w] masks the pixels of word w off the left and right frame; saved holds two rows of
+// scratch (stride words each) for the old row above the one being thinned.
+template <const Cover& C>
+bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const uint8_t* active,
+                 uint8_t* changed, uint64_t* saved) {
+  const size_t words = image.words;
+  bool any = false;
+  const uint64_t* above = image.Row(0);  // the frame row never changes
+  int spare = 0;
+  for (int y = 1; y < height - 1; ++y) {
+    changed[y] = 0;
+    uint64_t* row = image.Row(y);
+    if (active[y] == 0) {
+      above = row;
+      continue;
+    }
+    const uint64_t* below = image.Row(y + 1);
+    uint64_t* old = saved + static_cast<size_t>(spare) * image.stride + 1;
+    uint64_t row_deleted = 0;
+    // The row's old words are kept aside: its pixels are judged on them, and so is the row
+    // below; the new words go straight into the image.
+    std::memcpy(old - 1, row - 1, image.stride * sizeof(uint64_t));
+    for (size_t w = 0; w < words; ++w) {
+      const uint64_t a = above[w], r = old[w], b = below[w];
+      const uint64_t n[8] = {a,
+                             (a >> 1) | (above[w + 1] << 63),
+                             (r >> 1) | (old[w + 1] << 63),
+                             (b >> 1) | (below[w + 1] << 63),
+                             b,
+                             (b << 1) | (below[w - 1] >> 63),
+                             (r << 1) | (old[w - 1] >> 63),
+                             (a << 1) | (above[w - 1] >> 63)};
+      const uint64_t del = r & inner[w] & CoverMatches<C>(n, std::make_index_sequence<C.count>());
+      row[w] = r & ~del;
+      row_deleted |= del;
+    }
+    changed[y] = row_deleted != 0 ? 1 : 0;
+    any = any || row_deleted != 0;
+    above = old;
+    spare ^= 1;
+  }
+  return any;
+}
 // Which rows sub-step s has to visit. It reads what sub-step s - 1 wrote and writes over what
 // sub-step s - 2 wrote, with the table sub-step s - 2 used. A row whose three-row neighbourhood
 // changed in neither s - 1 nor s - 2 sees the very pixels s - 2 saw and deleted nothing then, so
-// it deletes nothing now and the buffer already holds its result. The first two sub-steps have
-// no such history and visit every row.
+// it deletes nothing now and already holds its result. The first two sub-steps have no such
+// history and visit every row.
 void MarkActiveRows(int height, const uint8_t* last, const uint8_t* before_last, uint8_t* active) {
   for (int y = 1; y < height - 1; ++y) {
     active[y] = (last[y - 1] | last[y] | last[y + 1] | before_last[y - 1] | before_last[y] |
@@ -153,26 +253,33 @@ void MarkActiveRows(int height, const uint8_t* last, const uint8_t* before_last,
 
 }  // namespace
 
-const std::array<uint8_t, 256> kThinTableA = CodeTable(kThinCodesA, kDelete);
-const std::array<uint8_t, 256> kThinTableB = CodeTable(kThinCodesB, kDelete);
+const std::array<uint8_t, 256> kThinTableA = kTableA;
+const std::array<uint8_t, 256> kThinTableB = kTableB;
 
 int ThinRidges(int width, int height, GrayImage image) {
   assert(width > 0 && height > 0);
-  GrayImage working = AllocGrayImage(width, height);
-  if (working == nullptr) return -1;
   // changed[0 or 1][y]: the last sub-step A or B deleted a pixel of row y (frame rows never
   // change). Before the first sub-step both read as "changed", so the first two visit every row.
   std::vector<uint8_t> history;
+  PackedImage packed;
+  std::vector<uint64_t> scratch;
+  packed.words = (static_cast<size_t>(width) + 63) / 64;
+  packed.stride = packed.words + 2;
   try {
     history.assign(3 * static_cast<size_t>(height) + static_cast<size_t>(width), 1);
+    packed.bits.assign(packed.stride * static_cast<size_t>(height), 0);
+    // Two saved rows, the mask of the pixels off the frame, and the black pixels before thinning.
+    scratch.assign(3 * packed.stride + packed.stride * static_cast<size_t>(height), 0);
   } catch (const std::bad_alloc&) {
-    FreeGrayImage(working);
     return -1;
   }
   uint8_t* changed[2] = {history.data(), history.data() + height};
   uint8_t* active = history.data() + 2 * static_cast<size_t>(height);
   uint8_t* columns = history.data() + 3 * static_cast<size_t>(height);
   changed[0][0] = changed[0][height - 1] = changed[1][0] = changed[1][height - 1] = 0;
+  uint64_t* saved = scratch.data();
+  uint64_t* inner = scratch.data() + 2 * packed.stride;
+  uint64_t* initial = scratch.data() + 3 * packed.stride;
 
   // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones.
   // The column bits of a row are taken before its sweep and follow each pixel it changes.
@@ -187,28 +294,32 @@ int ThinRidges(int width, int height, GrayImage image) {
     }
   }
 
-  // The sub-steps write only pixels off the frame; the working image needs the frame too.
-  for (int y = 0; y < height; ++y) {
-    if (y == 0 || y == height - 1) {
-      for (int x = 0; x < width; ++x) working[y][x] = image[y][x];
-    } else {
-      working[y][0] = image[y][0];
-      working[y][width - 1] = image[y][width - 1];
-    }
-  }
+  for (int y = 0; y < height; ++y) PackRow(image[y], width, packed.Row(y));
+  std::memcpy(initial, packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
+  for (int x = 1; x < width - 1; ++x) inner[x >> 6] |= uint64_t{1} << (x & 63);
 
   int iterations = 0;
-  int deleted = 0;
+  bool deleted = false;
   do {
     // Sub-step A writes over changed[0] (the previous A), reading what B changed last.
     MarkActiveRows(height, changed[1], changed[0], active);
-    deleted =
-        ThinSubStep(width, height, image, working, kDeleteBlocksA, active, changed[0], columns);
+    deleted = ThinSubStep<kCoverA>(height, packed, inner, active, changed[0], saved);
     MarkActiveRows(height, changed[0], changed[1], active);
-    deleted +=
-        ThinSubStep(width, height, working, image, kDeleteBlocksB, active, changed[1], columns);
+    deleted = ThinSubStep<kCoverB>(height, packed, inner, active, changed[1], saved) || deleted;
     ++iterations;
-  } while (deleted > 0);
+  } while (deleted);
+
+  // Only black pixels were deleted: they become white, every other pixel keeps its value.
+  for (int y = 1; y < height - 1; ++y) {
+    const uint64_t* before = initial + static_cast<size_t>(y) * packed.stride + 1;
+    const uint64_t* after = packed.Row(y);
+    uint8_t* row = image[y];
+    for (size_t w = 0; w < packed.words; ++w) {
+      for (uint64_t gone = before[w] & ~after[w]; gone != 0; gone &= gone - 1) {
+        row[w * 64 + static_cast<size_t>(std::countr_zero(gone))] = kWhite;
+      }
+    }
+  }
 
   // Post-pass, sequential: each pixel sees the changes made before it in the sweep.
   for (int y = 1; y < height - 1; ++y) {
@@ -227,8 +338,6 @@ int ThinRidges(int width, int height, GrayImage image) {
       }
     }
   }
-
-  FreeGrayImage(working);
   return iterations;
 }
 

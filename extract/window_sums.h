@@ -107,6 +107,9 @@ class WindowSums {
   // The window sums of the whole row last slid to.
   const int32_t* Sums() const { return row_sum_.data(); }
   int32_t Count(int x) const { return columns_in_[static_cast<size_t>(x)] * rows_in_; }
+  // Count(x) is ColumnsIn()[x] * RowsIn(), for loops over a whole row.
+  const int32_t* ColumnsIn() const { return columns_in_.data(); }
+  int32_t RowsIn() const { return rows_in_; }
   // The truncated mean of the in-image pixels of the window.
   int32_t Mean(int x) const { return Sum(x) / Count(x); }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/engine_params.h"
+#include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {
@@ -267,6 +268,33 @@ TEST(Binarise, OddSizesAndExtremeImagesMatchPlainForms) {
           ASSERT_EQ(majority.at(x, y), frame || block >= 1152 ? 255 : 0) << x << "," << y;
           ASSERT_EQ(density.at(x, y), PlainDensity(source, direction, x, y, 16)) << x << "," << y;
         }
+      }
+    }
+  }
+}
+
+// The prints' smoothed images against their clarity maps: every window choice, clipped and
+// whole windows, as the plain means decide, on rows spread over each image.
+TEST(Binarise, GoldenInputsMatchPlainWindowMeans) {
+  const EngineParams params = DefaultEngineParams();
+  const auto sources = testing::GoldenStageImages("19_smoothed_input.pgm");
+  const auto maps = testing::GoldenStageImages("20c_clarity_map.pgm");
+  if (sources.empty() || sources.size() != maps.size()) GTEST_SKIP() << "no golden vectors";
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const TestImage& source = *sources[i];
+    const int w = source.width(), h = source.height();
+    ASSERT_EQ(maps[i]->width(), w);
+    ASSERT_EQ(maps[i]->height(), h);
+    TestImage binary(w, h, [&](int x, int y) { return source.get()[y][x]; });
+    ASSERT_TRUE(AdaptiveBinarize(&params, w, h, binary.get(), maps[i]->get()));
+    for (int y = 0; y < h; y += (y < 8 || y > h - 9) ? 1 : 5) {
+      for (int x = 0; x < w; ++x) {
+        const int v = maps[i]->at(x, y);
+        const int r = v >= params.ClarityHigh  ? params.BinWindowSmall
+                      : v >= params.ClarityLow ? params.BinWindowMedium
+                                               : params.BinWindowLarge;
+        ASSERT_EQ(binary.at(x, y), source.get()[y][x] >= NaiveMean(source, x, y, r) ? 255 : 0)
+            << "case " << i << " at " << x << "," << y;
       }
     }
   }

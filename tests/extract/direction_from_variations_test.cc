@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -54,16 +56,20 @@ TEST(DirectionFromVariations, LowContrastKeepsCodeButIsUnusable) {
   EXPECT_EQ(dull.isotropy, 255);
 }
 
-// The 32-bit form inlined into the pixel loops must give the general form's bytes for every
-// input it accepts: all small quadruples (every tie and every pair choice), random ones up to
-// its limit, and quadruples near the limit where a wider intermediate would be needed if the
-// bounds argued in the header were wrong.
+// The 32-bit form inlined into the pixel loops, and its branch-free form with the divisions in
+// double, must give the general form's bytes for every input they accept: all small quadruples
+// (every tie and every pair choice), random ones up to its limit, and quadruples near the limit
+// where a wider intermediate would be needed if the bounds argued in the header were wrong.
 TEST(DirectionFromVariations32, AgreesWithTheGeneralForm) {
   auto expect_same = [](int32_t a, int32_t b, int32_t c, int32_t d, int32_t threshold) {
     const DirectionEstimate want = DirectionFromVariations(a, b, c, d, threshold);
     const DirectionEstimate got = DirectionFromVariations32(a, b, c, d, threshold);
     ASSERT_EQ(got.code, want.code) << a << " " << b << " " << c << " " << d << " " << threshold;
     ASSERT_EQ(got.isotropy, want.isotropy)
+        << a << " " << b << " " << c << " " << d << " " << threshold;
+    const DirectionEstimate select = DirectionFromVariationsSelect(a, b, c, d, threshold);
+    ASSERT_EQ(select.code, want.code) << a << " " << b << " " << c << " " << d << " " << threshold;
+    ASSERT_EQ(select.isotropy, want.isotropy)
         << a << " " << b << " " << c << " " << d << " " << threshold;
   };
   for (int32_t a = 0; a < 9; ++a)
@@ -87,6 +93,54 @@ TEST(DirectionFromVariations32, AgreesWithTheGeneralForm) {
   expect_same(0, kMaxVariation32, 0, kMaxVariation32, 0);
   expect_same(kMaxVariation32, kMaxVariation32, 0, 0, INT32_MAX);
   expect_same(0, 1, kMaxVariation32, kMaxVariation32 - 1, INT32_MIN);
+}
+
+// The quotient in double truncates as the integer division does, also where rounding would
+// matter most: the largest numerators, quotients just below and above an integer, and divisors
+// of both signs near the ends of the 32-bit range.
+TEST(TruncatingQuotient, EqualsTheIntegerDivision) {
+  const std::vector<int32_t> divisors = {1,     -1,      2,         3,          7,
+                                         30,    100,     255,       -255,       65535,
+                                         65537, 1 << 20, INT32_MAX, -INT32_MAX, INT32_MIN + 1};
+  std::mt19937 rng(31);
+  for (int32_t b : divisors) {
+    std::vector<int64_t> numerators = {
+        0, 1, -1, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1};
+    // Multiples of b and their neighbours: exact quotients and those a hair away from one.
+    for (int64_t m : {int64_t{1}, int64_t{2}, int64_t{INT32_MAX} / std::abs(int64_t{b}),
+                      -int64_t{INT32_MAX} / std::abs(int64_t{b})}) {
+      for (int64_t d = -1; d <= 1; ++d) numerators.push_back(m * b + d);
+    }
+    for (int i = 0; i < 2000; ++i) numerators.push_back(static_cast<int32_t>(rng()));
+    for (int64_t a : numerators) {
+      if (a < INT32_MIN || a > INT32_MAX) continue;
+      const auto a32 = static_cast<int32_t>(a);
+      if (a32 == INT32_MIN && b == -1) continue;  // not a representable quotient
+      ASSERT_EQ(TruncatingQuotient(a32, b), a32 / b) << a32 << " / " << b;
+    }
+  }
+}
+
+// The divisions by constants as multiplications: the whole 32-bit range's hardest cases (the
+// top of the range and each side of the multiples of the divisor there) and random values, for
+// both signs of the quotient by 30.
+TEST(DivideByConstant, EqualsTheIntegerDivision) {
+  std::mt19937 rng(37);
+  std::vector<uint32_t> values = {0, 1, 29, 30, 31, 99, 100, 101, UINT32_MAX, UINT32_MAX - 1};
+  for (uint32_t d : {30u, 100u}) {
+    for (uint32_t top = UINT32_MAX / d * d, k = 0; k < 1000; ++k, top -= d) {
+      values.push_back(top);
+      values.push_back(top - 1);
+      if (top + d - 1 >= top) values.push_back(top + d - 1);  // unless it wraps
+    }
+  }
+  for (int i = 0; i < 100000; ++i) values.push_back(static_cast<uint32_t>(rng()));
+  for (uint32_t x : values) {
+    ASSERT_EQ((DivideByConstant<100, 37>(x)), x / 100) << x;
+    ASSERT_EQ((DivideByConstant<30, 36>(x)), x / 30) << x;
+    const auto a = static_cast<int32_t>(x);  // every 32-bit pattern, INT32_MIN included
+    ASSERT_EQ(QuotientBy30(a), a / 30) << a;
+  }
 }
 
 }  // namespace

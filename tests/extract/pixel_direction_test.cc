@@ -7,6 +7,7 @@
 
 #include "core/constants.h"
 #include "extract/direction_from_variations.h"
+#include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 #include "tests/support/patterns.h"
 
@@ -120,6 +121,30 @@ TEST(EstimatePixelDirections, OddSizesAndExtremeImagesMatchDirectWindows) {
       }
     }
     ++pattern_index;
+  }
+}
+
+// The prints' own smoothed images with the pipeline's window: whole windows (the branch-free
+// estimate across pixels) and clipped ones (the rows at the top and bottom, the columns at the
+// sides) both as summed directly, on rows spread over each image.
+TEST(EstimatePixelDirections, GoldenInputsMatchDirectWindows) {
+  constexpr int kHalfWindow = 12, kContrast = 23;
+  const auto images = testing::GoldenStageImages("13_smoothed_stretched.pgm");
+  if (images.empty()) GTEST_SKIP() << "no golden vectors";
+  for (const auto& source : images) {
+    const int w = source->width(), h = source->height();
+    TestImage image(w, h, [&](int x, int y) { return source->at(x, y); });
+    TestImage direction(w, h);
+    ASSERT_TRUE(
+        EstimatePixelDirections(w, h, image.get(), direction.get(), kHalfWindow, kContrast));
+    for (int y = 0; y < h; ++y) {
+      if (y % 29 != 0 && y != h - 1 && y != kHalfWindow && y != kHalfWindow + 1) continue;
+      for (int x = 0; x < w; ++x) {
+        const DirectionEstimate want = DirectEstimate(*source, x, y, kHalfWindow, kContrast);
+        ASSERT_EQ(direction.at(x, y), want.code) << w << "x" << h << " at " << x << "," << y;
+        ASSERT_EQ(image.at(x, y), want.isotropy) << w << "x" << h << " at " << x << "," << y;
+      }
+    }
   }
 }
 

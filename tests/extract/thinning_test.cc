@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "extract/neighbour_codes.h"
+#include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {
@@ -219,6 +220,55 @@ TEST(ThinRidges, RowSkippingMatchesTheFullSweep) {
         ASSERT_EQ(image.at(x, y), expected.at(x, y))
             << "trial " << trial << " at " << x << "," << y;
   }
+}
+
+// The packed sub-steps work on 64-pixel words: the pixels at the ends of words, rows of one
+// word or a few bits more or less, dense fields of black (every rule's cube in play) and the
+// binary images the pipeline thins on the golden prints must all come out as the plain sweep.
+void ExpectSameAsReference(TestImage& image, const std::string& what) {
+  const int w = image.width(), h = image.height();
+  TestImage expected(w, h, [&](int x, int y) { return image.at(x, y); });
+  const int expected_iterations = ReferenceThin(expected);
+  ASSERT_EQ(ThinRidges(w, h, image.get()), expected_iterations) << what;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      ASSERT_EQ(image.at(x, y), expected.at(x, y)) << what << " at " << x << "," << y;
+}
+
+TEST(ThinRidges, PackedWordsMatchTheFullSweep) {
+  std::mt19937 rng(2024);
+  for (int w : {3, 62, 63, 64, 65, 66, 127, 128, 129, 130, 191, 193}) {
+    for (int density : {2, 3, 8}) {  // one pixel in `density` white
+      const int h = 3 + static_cast<int>(rng() % 40);
+      TestImage image(w, h, [&](int, int) {
+        return static_cast<uint8_t>(rng() % static_cast<unsigned>(density) == 0 ? 255 : 0);
+      });
+      ExpectSameAsReference(image,
+                            "width " + std::to_string(w) + " density " + std::to_string(density));
+    }
+    // Vertical stripes five pixels wide, some across word boundaries.
+    TestImage stripes(w, 24,
+                      [&](int x, int) { return static_cast<uint8_t>((x / 5) % 2 ? 255 : 0); });
+    ExpectSameAsReference(stripes, "stripes width " + std::to_string(w));
+  }
+  // Every 3 x 3 block at once: each code of the neighbourhood round a black centre.
+  TestImage codes(3 * 256 + 2, 5, 255);
+  for (int code = 0; code < 256; ++code) {
+    const int cx = 3 * code + 1;
+    codes.at(cx, 2) = 0;
+    for (int bit = 0; bit < 8; ++bit)
+      if ((code >> bit) & 1) codes.at(cx + kNeighbourDx[bit], 2 + kNeighbourDy[bit]) = 0;
+  }
+  ExpectSameAsReference(codes, "all codes");
+
+  int golden = 0;
+  for (const char* name : {"20i_majority.pgm", "20j_input_image.pgm"}) {
+    for (auto& image : testing::GoldenStageImages(name)) {
+      ExpectSameAsReference(*image, name);
+      ++golden;
+    }
+  }
+  if (golden == 0) GTEST_SKIP() << "no golden vectors";
 }
 
 }  // namespace
