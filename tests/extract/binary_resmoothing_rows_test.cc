@@ -183,11 +183,12 @@ void ExpectStagesAgree(const TestImage& image, const TestImage& direction, const
 TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
   std::mt19937 rng(20);
   // Widths and heights of one pixel, below and above the 25-pixel window, not a multiple of
-  // any vector width; radii of 0, small, the pipeline's 12 and beyond the image.
+  // any vector width; radii of 0, small, the pipeline's 12, beyond the image, and 70, whose
+  // window sums are too large for the row estimate and take the pixel estimate.
   const struct {
     int w, h, radius;
-  } cases[] = {{1, 1, 12},   {1, 9, 2},   {7, 1, 3},   {2, 5, 0},   {37, 29, 12},
-               {61, 40, 12}, {13, 17, 1}, {23, 45, 5}, {30, 8, 40}, {9, 70, 12}};
+  } cases[] = {{1, 1, 12},  {1, 9, 2},   {7, 1, 3},   {2, 5, 0},   {37, 29, 12}, {61, 40, 12},
+               {13, 17, 1}, {23, 45, 5}, {30, 8, 40}, {9, 70, 12}, {150, 30, 70}};
   for (const auto& c : cases) {
     for (int fill = 0; fill < 3; ++fill) {
       // Binary blobs (the first binarisation), noise and the extremes alternating by pixel.
