@@ -121,8 +121,125 @@ void EstimateCodes(const int32_t* __restrict horizontal, const int32_t* __restri
   }
 }
 
+// The same Estimate for a row of pixels, code and anisotropy, without branches: the sector's
+// four differences p, q, r, s become selects (the same strict comparisons, so the same tie
+// rule) and each division is done in double, exact for the reason given at EstimateCodes.
+// REQUIRES: every sum >= 0 and below kRowEstimateLimit, so that no int32 product of Estimate
+// overflows ((lo - c) 255 stays below 1.5 x 2^22 x 255 < 2^31).
+constexpr int32_t kRowEstimateLimit = int32_t{1} << 22;
+
+void EstimateRow(const int32_t* __restrict horizontal, const int32_t* __restrict diagonal1,
+                 const int32_t* __restrict vertical, const int32_t* __restrict diagonal2, int count,
+                 uint8_t* __restrict codes, int32_t* __restrict anisotropies) {
+  for (int i = 0; i < count; ++i) {
+    const int32_t h = horizontal[i];
+    const int32_t v = vertical[i];
+    const auto d1 =
+        static_cast<int32_t>(static_cast<uint32_t>(diagonal1[i]) * kDiagonalScale / 100u);
+    const auto d2 =
+        static_cast<int32_t>(static_cast<uint32_t>(diagonal2[i]) * kDiagonalScale / 100u);
+    const int32_t most = std::max(std::max(h, d1), std::max(v, d2));
+    int32_t base = 45;
+    int32_t pair = v + d1;
+    int32_t p = d2, q = d1, r = v, s = h;
+    const bool second = v + d2 < pair;
+    base = second ? 75 : base;
+    pair = second ? v + d2 : pair;
+    p = second ? h : p;
+    q = second ? v : q;
+    r = second ? d2 : r;
+    s = second ? d1 : s;
+    const bool third = h + d2 < pair;
+    base = third ? 105 : base;
+    pair = third ? h + d2 : pair;
+    p = third ? d1 : p;
+    q = third ? d2 : q;
+    r = third ? h : r;
+    s = third ? v : s;
+    const bool fourth = h + d1 < pair;
+    base = fourth ? 15 : base;
+    p = fourth ? v : p;
+    q = fourth ? h : q;
+    r = fourth ? d1 : r;
+    s = fourth ? d2 : s;
+
+    const int32_t n = p + q + r + s - 4 * most;  // <= 0; 0 only when all four are equal
+    const bool flat = n == 0;
+    const auto divisor = static_cast<double>(n - (flat ? 1 : 0));
+    const auto offset =
+        static_cast<int32_t>(static_cast<double>((3 * (p - s) - q + r) * kSectorHalf) / divisor);
+    int32_t code = base + offset;
+    code = code == kDirectionSteps ? 0 : code;
+    codes[i] = static_cast<uint8_t>(flat ? kNoDirection : code);
+
+    const bool r_lower = r < q;
+    const int32_t lo = r_lower ? r : q;
+    const int32_t hi = r_lower ? s : p;
+    const int32_t spread = (kSectorHalf - std::abs(offset)) * (hi - lo);
+    const auto c = static_cast<int32_t>(static_cast<double>(spread) / (2.0 * kSectorHalf));
+    const int32_t top = hi + c;
+    const bool no_top = top == 0;
+    const auto a = static_cast<int32_t>(static_cast<double>(std::max(lo - c, 0) * 255) /
+                                        static_cast<double>(top + (no_top ? 1 : 0)));
+    // A mask, not a select: a select lets the compiler move the division under a branch,
+    // and a loop with a branch does not vectorise.
+    const int32_t special = -static_cast<int32_t>(flat | no_top);
+    anisotropies[i] = (a & ~special) | (kNoDirectionAnisotropy & special);
+  }
+}
+
+// prefix[k] for k = 0 .. width + 2 radius = the sums of columns 0 .. clamp(k - radius, 0,
+// width) - 1 of column, four lanes (the gradients of one pixel) per column and per k. The four
+// running sums advance together as one vector.
+void PaddedPrefixSums(const uint32_t* __restrict column, int width, int radius,
+                      uint32_t* __restrict prefix) {
+  const size_t w = static_cast<size_t>(width);
+  const size_t pad = static_cast<size_t>(radius);
+  std::fill(prefix, prefix + kGradients * (pad + 1), uint32_t{0});
+  uint32_t* __restrict running = prefix + kGradients * (pad + 1);
+  uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  for (size_t x = 0; x < w; ++x) {
+    s0 += column[kGradients * x];
+    s1 += column[kGradients * x + 1];
+    s2 += column[kGradients * x + 2];
+    s3 += column[kGradients * x + 3];
+    running[kGradients * x] = s0;
+    running[kGradients * x + 1] = s1;
+    running[kGradients * x + 2] = s2;
+    running[kGradients * x + 3] = s3;
+  }
+  const uint32_t* total = running + kGradients * (w - 1);
+  for (size_t k = w + pad + 1; k <= w + 2 * pad; ++k) {
+    std::copy(total, total + kGradients, prefix + kGradients * k);
+  }
+}
+
+// The window sums of every pixel x of the row from the padded prefix sums: entries x + 2 radius
+// + 1 minus entries x, split into one row per gradient.
+void WindowDifferences(const uint32_t* __restrict prefix, int width, int radius,
+                       int32_t* __restrict horizontal, int32_t* __restrict diagonal1,
+                       int32_t* __restrict vertical, int32_t* __restrict diagonal2) {
+  const uint32_t* __restrict low = prefix;
+  const uint32_t* __restrict high = prefix + kGradients * (2 * radius + 1);
+  for (int x = 0; x < width; ++x) {
+    horizontal[x] = static_cast<int32_t>(high[4 * x] - low[4 * x]);
+    diagonal1[x] = static_cast<int32_t>(high[4 * x + 1] - low[4 * x + 1]);
+    vertical[x] = static_cast<int32_t>(high[4 * x + 2] - low[4 * x + 2]);
+    diagonal2[x] = static_cast<int32_t>(high[4 * x + 3] - low[4 * x + 3]);
+  }
+}
+
 // The four gradient sums over the (2 radius + 1)^2 window of each pixel of one row, slid down
 // the image row by row. Only pixels off the frame have gradients; the rest contribute 0.
+//
+// A pixel's four gradients sit side by side (horizontal, diagonal 1, vertical, diagonal 2) in
+// every row this class keeps, so each step is one loop over 4 x width values: the gradient
+// rows, the column sums over the window's rows (the row entering and the row leaving in one
+// pass), and the prefix sums along the row, where the four running sums of a pixel advance
+// together as one vector. A window sum is then the difference of two prefix sums. The prefix
+// sums are padded with radius copies of their first and last value on either side, so the
+// window of every pixel, clipped to the image, is the same difference with no test at the
+// edges. They are kept modulo 2^32: a difference is exact while the window sum itself fits.
 class GradientWindows {
  public:
   // Returns false when the sums cannot be allocated.
@@ -132,11 +249,17 @@ class GradientWindows {
     height_ = height;
     radius_ = radius;
     made_ = 0;
+    summed_ = 0;
+    const size_t lanes = static_cast<size_t>(kGradients) * static_cast<size_t>(width);
     // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
-    for (int g = 0; g < kGradients; ++g) {
-      if (!rings_[g].Init(width, 2 * radius + 2) || !sums_[g].Init(width, height, radius)) {
-        return false;
-      }
+    if (!ring_.Init(kGradients * width, 2 * radius + 2)) return false;
+    try {
+      column_.assign(lanes, 0);
+      prefix_.assign(
+          lanes + static_cast<size_t>(kGradients) * (2 * static_cast<size_t>(radius) + 1), 0);
+      for (auto& sums : sums_) sums.assign(static_cast<size_t>(width), 0);
+    } catch (const std::bad_alloc&) {
+      return false;
     }
     return true;
   }
@@ -145,64 +268,115 @@ class GradientWindows {
   // unchanged image row r and is asked for rows up to y + radius + 1.
   template <typename RowSource>
   void Slide(int y, RowSource&& rows) {
-    for (; made_ < height_ && made_ <= y + radius_; ++made_) MakeGradientRow(made_, rows);
-    for (int g = 0; g < kGradients; ++g) {
-      sums_[g].Slide(y, [&](int r) { return rings_[g].Row(r); });
+    const int last = std::min(y + radius_, height_ - 1);
+    for (; made_ <= last; ++made_) MakeGradientRow(made_, rows);
+    const size_t lanes = static_cast<size_t>(kGradients) * static_cast<size_t>(width_);
+    uint32_t* __restrict column = column_.data();
+    int leaving = y - radius_ - 1;
+    for (; summed_ <= last; ++summed_) {
+      const uint16_t* __restrict in = ring_.Row(summed_);
+      if (leaving >= 0) {
+        const uint16_t* __restrict out = ring_.Row(leaving);
+        for (size_t i = 0; i < lanes; ++i) column[i] += uint32_t{in[i]} - uint32_t{out[i]};
+        leaving = -1;
+      } else {
+        for (size_t i = 0; i < lanes; ++i) column[i] += in[i];
+      }
     }
+    if (leaving >= 0) {
+      const uint16_t* __restrict out = ring_.Row(leaving);
+      for (size_t i = 0; i < lanes; ++i) column[i] -= out[i];
+    }
+    MakeWindowSums();
   }
 
   // The direction codes of every pixel of the row last slid to.
   void Codes(uint8_t* codes) const {
-    EstimateCodes(sums_[kHorizontal].Sums(), sums_[kDiagonal1].Sums(), sums_[kVertical].Sums(),
-                  sums_[kDiagonal2].Sums(), width_, codes);
+    EstimateCodes(Sums(kHorizontal), Sums(kDiagonal1), Sums(kVertical), Sums(kDiagonal2), width_,
+                  codes);
   }
 
-  // The direction of the window of pixel x of the row last slid to.
-  DirectionEstimate At(int x) const {
-    return Estimate(sums_[kHorizontal].Sum(x), sums_[kDiagonal1].Sum(x), sums_[kVertical].Sum(x),
-                    sums_[kDiagonal2].Sum(x));
+  // The codes and anisotropies of every pixel of the row last slid to, as Estimate gives them.
+  void Estimates(uint8_t* codes, int32_t* anisotropies) const {
+    // (2 radius + 1)^2 pixels of gradients up to 510 each bound every sum.
+    const int64_t side = 2 * int64_t{radius_} + 1;
+    if (side * side * 510 < kRowEstimateLimit) {
+      EstimateRow(Sums(kHorizontal), Sums(kDiagonal1), Sums(kVertical), Sums(kDiagonal2), width_,
+                  codes, anisotropies);
+      return;
+    }
+    for (int x = 0; x < width_; ++x) {
+      const auto i = static_cast<size_t>(x);
+      const DirectionEstimate e = Estimate(sums_[kHorizontal][i], sums_[kDiagonal1][i],
+                                           sums_[kVertical][i], sums_[kDiagonal2][i]);
+      codes[i] = e.code;
+      anisotropies[i] = e.anisotropy;
+    }
   }
 
  private:
+  const int32_t* Sums(Gradient g) const { return sums_[static_cast<size_t>(g)].data(); }
+
   template <typename RowSource>
   void MakeGradientRow(int r, RowSource&& rows) {
-    std::array<uint16_t*, kGradients> out;
-    for (int g = 0; g < kGradients; ++g) {
-      out[g] = rings_[g].Row(r);
-      std::fill(out[g], out[g] + width_, uint16_t{0});
+    uint16_t* __restrict out = ring_.Row(r);
+    const size_t w = static_cast<size_t>(width_);
+    if (r < 1 || r > height_ - 2) {
+      std::fill(out, out + kGradients * w, uint16_t{0});
+      return;
     }
-    if (r < 1 || r > height_ - 2) return;
-    const uint8_t* above = rows(r - 1);
-    const uint8_t* row = rows(r);
-    const uint8_t* below = rows(r + 1);
-    // dst[x] = |row[x] - a[x + da]| + |row[x] - b[x + db]| off the frame, one gradient per loop.
-    auto gradient = [&](uint16_t* dst, const uint8_t* a, int da, const uint8_t* b, int db) {
-      for (int x = 1; x < width_ - 1; ++x) {
-        dst[x] = static_cast<uint16_t>(std::abs(row[x] - a[x + da]) + std::abs(row[x] - b[x + db]));
-      }
-    };
-    gradient(out[kHorizontal], row, -1, row, +1);
-    gradient(out[kDiagonal1], above, -1, below, +1);
-    gradient(out[kVertical], above, 0, below, 0);
-    gradient(out[kDiagonal2], below, -1, above, +1);
+    std::fill(out, out + kGradients, uint16_t{0});
+    std::fill(out + kGradients * (w - 1), out + kGradients * w, uint16_t{0});
+    const uint8_t* __restrict above = rows(r - 1);
+    const uint8_t* __restrict row = rows(r);
+    const uint8_t* __restrict below = rows(r + 1);
+    // |row[x] - a| + |row[x] - b| for the two neighbours of each direction, off the frame.
+    for (size_t x = 1; x + 1 < w; ++x) {
+      const int c = row[x];
+      uint16_t* __restrict g = out + kGradients * x;
+      g[kHorizontal] = static_cast<uint16_t>(std::abs(c - row[x - 1]) + std::abs(c - row[x + 1]));
+      g[kDiagonal1] =
+          static_cast<uint16_t>(std::abs(c - above[x - 1]) + std::abs(c - below[x + 1]));
+      g[kVertical] = static_cast<uint16_t>(std::abs(c - above[x]) + std::abs(c - below[x]));
+      g[kDiagonal2] =
+          static_cast<uint16_t>(std::abs(c - below[x - 1]) + std::abs(c - above[x + 1]));
+    }
+  }
+
+  // sums_[g][x] = the sum of column_ over the columns x - radius .. x + radius clipped to the
+  // row, for every gradient g.
+  void MakeWindowSums() {
+    PaddedPrefixSums(column_.data(), width_, radius_, prefix_.data());
+    WindowDifferences(prefix_.data(), width_, radius_, sums_[kHorizontal].data(),
+                      sums_[kDiagonal1].data(), sums_[kVertical].data(), sums_[kDiagonal2].data());
   }
 
   int width_ = 0;
   int height_ = 0;
   int radius_ = 0;
-  int made_ = 0;  // the next gradient row to make
-  std::array<RowRing<uint16_t>, kGradients> rings_;
-  std::array<WindowSums<uint16_t>, kGradients> sums_;
+  int made_ = 0;    // the next gradient row to make
+  int summed_ = 0;  // the next gradient row to enter the column sums
+  RowRing<uint16_t> ring_;
+  std::vector<uint32_t> column_;
+  std::vector<uint32_t> prefix_;
+  std::array<std::vector<int32_t>, kGradients> sums_;
 };
 
-bool NearSingularPoint(const SingularPointList& points, int x, int y) {
+// spared[x] = 1 for the pixels of row y within the clearance of a singular point, else 0.
+void MarkSpared(const SingularPointList& points, int width, int y, uint8_t* spared) {
+  std::fill(spared, spared + width, uint8_t{0});
   const int count = std::clamp(points.Count, 0, kSingularCapacity);
   for (int i = 0; i < count; ++i) {
-    const int dx = points.X[i] - x;
-    const int dy = points.Y[i] - y;
-    if (dx * dx + dy * dy < kSingularClearance2) return true;
+    const int64_t dy = int64_t{points.Y[i]} - y;
+    if (dy * dy >= kSingularClearance2) continue;
+    // |dx| < 3 whenever dx^2 + dy^2 < 9.
+    const int64_t first = std::max(int64_t{points.X[i]} - 2, int64_t{0});
+    const int64_t last = std::min(int64_t{points.X[i]} + 2, int64_t{width} - 1);
+    for (int64_t x = first; x <= last; ++x) {
+      const int64_t dx = points.X[i] - x;
+      if (dx * dx + dy * dy < kSingularClearance2) spared[x] = 1;
+    }
   }
-  return false;
 }
 
 }  // namespace
@@ -216,6 +390,12 @@ void EstimateDirectionCodes(const int32_t* horizontal, const int32_t* diagonal1,
                             const int32_t* vertical, const int32_t* diagonal2, int count,
                             uint8_t* codes) {
   EstimateCodes(horizontal, diagonal1, vertical, diagonal2, count, codes);
+}
+
+void EstimateDirections(const int32_t* horizontal, const int32_t* diagonal1,
+                        const int32_t* vertical, const int32_t* diagonal2, int count,
+                        uint8_t* codes, int32_t* anisotropies) {
+  EstimateRow(horizontal, diagonal1, vertical, diagonal2, count, codes, anisotropies);
 }
 
 int SmoothLevel(const EngineParams& params, int32_t anisotropy) {
@@ -267,7 +447,17 @@ bool RefreshDirections(const EngineParams* params, int width, int height,
                        const SingularPointList* singularPoints, int radius) {
   assert(params != nullptr && singularPoints != nullptr);
   GradientWindows gradients;
+  std::vector<uint8_t> codes;
+  std::vector<int32_t> anisotropies;
+  std::vector<uint8_t> spared;
   if (!gradients.Init(width, height, radius)) return false;
+  try {
+    codes.resize(static_cast<size_t>(width));
+    anisotropies.resize(static_cast<size_t>(width));
+    spared.resize(static_cast<size_t>(width));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   // Anisotropies run 0 .. 255 (an unusual window could fall outside): the level of each,
   // worked out once.
   std::array<uint8_t, kNoDirectionAnisotropy + 1> level_of{};
@@ -276,18 +466,22 @@ bool RefreshDirections(const EngineParams* params, int width, int height,
   }
   for (int y = 0; y < height; ++y) {
     gradients.Slide(y, [&](int r) { return image[r]; });
+    gradients.Estimates(codes.data(), anisotropies.data());
+    MarkSpared(*singularPoints, width, y, spared.data());
+    uint8_t* __restrict direction = directionImage[y];
+    uint8_t* __restrict level = levelMap[y];
     for (int x = 0; x < width; ++x) {
-      const DirectionEstimate estimate = gradients.At(x);
-      uint8_t& direction = directionImage[y][x];
-      const uint8_t background = direction & kBackgroundBit;
-      direction = static_cast<uint8_t>(estimate.code | background);
-      uint8_t& level = levelMap[y][x];
-      level &= static_cast<uint8_t>(~kLevelBits);
-      if (background != 0 || NearSingularPoint(*singularPoints, x, y)) continue;
-      const int32_t a = estimate.anisotropy;
-      level |= a >= 0 && a <= kNoDirectionAnisotropy
-                   ? level_of[static_cast<size_t>(a)]
-                   : static_cast<uint8_t>(SmoothLevel(*params, a));
+      const auto i = static_cast<size_t>(x);
+      const auto background = static_cast<uint8_t>(direction[i] & kBackgroundBit);
+      direction[i] = static_cast<uint8_t>(codes[i] | background);
+      const int32_t a = anisotropies[i];
+      const auto due = static_cast<uint8_t>(static_cast<uint32_t>(a) <=
+                                                    static_cast<uint32_t>(kNoDirectionAnisotropy)
+                                                ? level_of[static_cast<size_t>(a)]
+                                                : SmoothLevel(*params, a));
+      // Background pixels and those near a singular point get no rounds.
+      const bool none = (background | spared[i]) != 0;
+      level[i] = static_cast<uint8_t>((level[i] & ~kLevelBits) | (none ? 0 : due));
     }
   }
   return true;

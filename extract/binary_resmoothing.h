@@ -34,6 +34,13 @@ void EstimateDirectionCodes(const int32_t* horizontal, const int32_t* diagonal1,
                             const int32_t* vertical, const int32_t* diagonal2, int count,
                             uint8_t* codes);
 
+// codes[i] and anisotropies[i] as EstimateDirection gives them for the sums at i < count, for
+// whole rows of window sums at once.
+// REQUIRES: every sum >= 0 and below 2^22.
+void EstimateDirections(const int32_t* horizontal, const int32_t* diagonal1,
+                        const int32_t* vertical, const int32_t* diagonal2, int count,
+                        uint8_t* codes, int32_t* anisotropies);
+
 // Smoothing rounds of a foreground pixel of the given anisotropy: SmoothLevelBase plus
 // SmoothLevelScale x (min(A, AnisotropyHigh) - AnisotropyLow) / (AnisotropyHigh -
 // AnisotropyLow) rounded half up (nothing below AnisotropyLow), kept within 0..7.

@@ -1,5 +1,7 @@
-// The row form of the direction estimate (EstimateDirectionCodes, branch-free with a division in
-// double) against the pixel form (EstimateDirection) it must equal code for code.
+// The row forms of the direction estimate (EstimateDirectionCodes and EstimateDirections,
+// branch-free with divisions in double) against the pixel form (EstimateDirection) they must
+// equal code for code and anisotropy for anisotropy.
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -18,6 +20,25 @@ void ExpectCodesAgree(const std::vector<int32_t>& h, const std::vector<int32_t>&
   for (size_t i = 0; i < h.size(); ++i) {
     ASSERT_EQ(codes[i], EstimateDirection(h[i], d1[i], v[i], d2[i]).code)
         << "sums " << h[i] << " " << d1[i] << " " << v[i] << " " << d2[i];
+  }
+  // The form with anisotropies takes sums up to 2^22.
+  std::vector<int32_t> sums[4];
+  for (size_t i = 0; i < h.size(); ++i) {
+    if (std::max({h[i], d1[i], v[i], d2[i]}) > (1 << 22)) continue;
+    for (int g = 0; g < 4; ++g)
+      sums[g].push_back(g == 0 ? h[i] : g == 1 ? d1[i] : g == 2 ? v[i] : d2[i]);
+  }
+  const size_t n = sums[0].size();
+  std::vector<uint8_t> row_codes(n, 200);
+  std::vector<int32_t> anisotropies(n, -1);
+  EstimateDirections(sums[0].data(), sums[1].data(), sums[2].data(), sums[3].data(),
+                     static_cast<int>(n), row_codes.data(), anisotropies.data());
+  for (size_t i = 0; i < n; ++i) {
+    const DirectionEstimate e = EstimateDirection(sums[0][i], sums[1][i], sums[2][i], sums[3][i]);
+    ASSERT_EQ(row_codes[i], e.code)
+        << "sums " << sums[0][i] << " " << sums[1][i] << " " << sums[2][i] << " " << sums[3][i];
+    ASSERT_EQ(anisotropies[i], e.anisotropy)
+        << "sums " << sums[0][i] << " " << sums[1][i] << " " << sums[2][i] << " " << sums[3][i];
   }
 }
 

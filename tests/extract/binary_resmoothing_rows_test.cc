@@ -1,0 +1,244 @@
+// The re-smoothing, direction refresh and level smoothing against their earlier scalar forms,
+// kept here as the reference: one running sum along the row per gradient and the pixel form of
+// the direction estimate. Both must give the same bytes on random images of awkward sizes and
+// on the recorded images of the golden prints.
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/constants.h"
+#include "core/engine_params.h"
+#include "extract/binary_resmoothing.h"
+#include "extract/oriented_smoothing.h"
+#include "extract/window_sums.h"
+#include "tests/support/images.h"
+#include "tests/support/shared_data.h"
+#include "tools/golden/lib/golden.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::TestImage;
+
+namespace reference {
+
+// The four gradient window sums of one row, each gradient in its own ring and running sums.
+class GradientWindows {
+ public:
+  void Init(int width, int height, int radius) {
+    width_ = width;
+    height_ = height;
+    radius_ = radius;
+    for (int g = 0; g < 4; ++g) {
+      ASSERT_TRUE(rings_[g].Init(width, 2 * radius + 2));
+      ASSERT_TRUE(sums_[g].Init(width, height, radius));
+    }
+  }
+  template <typename RowSource>
+  void Slide(int y, RowSource&& rows) {
+    for (; made_ < height_ && made_ <= y + radius_; ++made_) {
+      std::array<uint16_t*, 4> out;
+      for (int g = 0; g < 4; ++g) {
+        out[g] = rings_[g].Row(made_);
+        std::fill(out[g], out[g] + width_, uint16_t{0});
+      }
+      if (made_ < 1 || made_ > height_ - 2) continue;
+      const uint8_t* a = rows(made_ - 1);
+      const uint8_t* c = rows(made_);
+      const uint8_t* b = rows(made_ + 1);
+      for (int x = 1; x < width_ - 1; ++x) {
+        auto d = [&](const uint8_t* p, int dp, const uint8_t* q, int dq) {
+          return static_cast<uint16_t>(std::abs(c[x] - p[x + dp]) + std::abs(c[x] - q[x + dq]));
+        };
+        out[0][x] = d(c, -1, c, 1);
+        out[1][x] = d(a, -1, b, 1);
+        out[2][x] = d(a, 0, b, 0);
+        out[3][x] = d(b, -1, a, 1);
+      }
+    }
+    for (int g = 0; g < 4; ++g) sums_[g].Slide(y, [&](int r) { return rings_[g].Row(r); });
+  }
+  const int32_t* Sums(int g) const { return sums_[g].Sums(); }
+  DirectionEstimate At(int x) const {
+    return EstimateDirection(sums_[0].Sum(x), sums_[1].Sum(x), sums_[2].Sum(x), sums_[3].Sum(x));
+  }
+
+ private:
+  int width_ = 0, height_ = 0, radius_ = 0, made_ = 0;
+  std::array<RowRing<uint16_t>, 4> rings_;
+  std::array<WindowSums<uint16_t>, 4> sums_;
+};
+
+void ReSmoothBinary(const EngineParams& params, int w, int h, GrayImage image, int radius) {
+  std::vector<uint8_t> codes(static_cast<size_t>(w));
+  for (int pass = 0; pass < params.BinarySmoothPasses; ++pass) {
+    SmoothingWindow window;
+    ASSERT_TRUE(window.Init(w, h, std::max(kKernelReach, radius + 1)));
+    GradientWindows gradients;
+    gradients.Init(w, h, radius);
+    for (int y = 0; y < h; ++y) {
+      window.Advance(image, y);
+      gradients.Slide(y, [&](int r) { return window.Row(r); });
+      EstimateDirectionCodes(gradients.Sums(0), gradients.Sums(1), gradients.Sums(2),
+                             gradients.Sums(3), w, codes.data());
+      window.SmoothRow(codes.data(), image[y]);
+    }
+  }
+}
+
+void RefreshDirections(const EngineParams& params, int w, int h, const uint8_t* const* image,
+                       GrayImage direction, GrayImage level, const SingularPointList& points,
+                       int radius) {
+  GradientWindows gradients;
+  gradients.Init(w, h, radius);
+  for (int y = 0; y < h; ++y) {
+    gradients.Slide(y, [&](int r) { return image[r]; });
+    for (int x = 0; x < w; ++x) {
+      const DirectionEstimate e = gradients.At(x);
+      const uint8_t background = direction[y][x] & kBackgroundBit;
+      direction[y][x] = static_cast<uint8_t>(e.code | background);
+      level[y][x] &= static_cast<uint8_t>(~7);
+      bool near = false;
+      for (int i = 0; i < std::clamp(points.Count, 0, kSingularCapacity); ++i) {
+        const int dx = points.X[i] - x, dy = points.Y[i] - y;
+        near = near || dx * dx + dy * dy < 9;
+      }
+      if (background == 0 && !near)
+        level[y][x] |= static_cast<uint8_t>(SmoothLevel(params, e.anisotropy));
+    }
+  }
+}
+
+void LevelSmooth(int w, int h, GrayImage image, const uint8_t* const* direction, GrayImage level) {
+  std::vector<uint8_t> codes(static_cast<size_t>(w));
+  for (bool due = true; due;) {
+    SmoothingWindow window;
+    ASSERT_TRUE(window.Init(w, h));
+    due = false;
+    for (int y = 0; y < h; ++y) {
+      window.Advance(image, y);
+      for (int x = 0; x < w; ++x) {
+        const bool active = (level[y][x] & 7) != 0;
+        codes[static_cast<size_t>(x)] =
+            active ? direction[y][x] & kCodeMask : SmoothingWindow::kKeep;
+        if (active) --level[y][x];
+        due = due || (level[y][x] & 7) != 0;
+      }
+      window.SmoothRow(codes.data(), image[y]);
+    }
+  }
+}
+
+}  // namespace reference
+
+EngineParams Defaults() {
+  EngineParams params{};
+  InitEngineParams(&params);
+  return params;
+}
+
+TestImage Copy(const TestImage& image) {
+  return TestImage(image.width(), image.height(), [&](int x, int y) { return image.get()[y][x]; });
+}
+
+void ExpectSame(const TestImage& got, const TestImage& want, const std::string& what) {
+  for (int y = 0; y < want.height(); ++y)
+    for (int x = 0; x < want.width(); ++x)
+      ASSERT_EQ(got.get()[y][x], want.get()[y][x]) << what << " at " << x << "," << y;
+}
+
+// Runs all three stages both ways from the same inputs and compares every output byte.
+void ExpectStagesAgree(const TestImage& image, const TestImage& direction, const TestImage& level,
+                       const SingularPointList& points, int radius, const std::string& what) {
+  const int w = image.width(), h = image.height();
+  const EngineParams params = Defaults();
+  TestImage resmoothed = Copy(image), want_resmoothed = Copy(image);
+  ASSERT_TRUE(ReSmoothBinary(&params, w, h, resmoothed.get(), radius));
+  reference::ReSmoothBinary(params, w, h, want_resmoothed.get(), radius);
+  ExpectSame(resmoothed, want_resmoothed, what + " resmoothed");
+
+  TestImage dir = Copy(direction), want_dir = Copy(direction);
+  TestImage lev = Copy(level), want_lev = Copy(level);
+  ASSERT_TRUE(
+      RefreshDirections(&params, w, h, resmoothed.get(), dir.get(), lev.get(), &points, radius));
+  reference::RefreshDirections(params, w, h, resmoothed.get(), want_dir.get(), want_lev.get(),
+                               points, radius);
+  ExpectSame(dir, want_dir, what + " directions");
+  ExpectSame(lev, want_lev, what + " levels");
+
+  TestImage smoothed = Copy(resmoothed);
+  ASSERT_TRUE(LevelSmooth(w, h, smoothed.get(), dir.get(), lev.get()));
+  reference::LevelSmooth(w, h, resmoothed.get(), want_dir.get(), want_lev.get());
+  ExpectSame(smoothed, resmoothed, what + " level-smoothed");
+  ExpectSame(lev, want_lev, what + " levels after");
+}
+
+TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
+  std::mt19937 rng(20);
+  // Widths and heights of one pixel, below and above the 25-pixel window, not a multiple of
+  // any vector width; radii of 0, small, the pipeline's 12, beyond the image, and 70, whose
+  // window sums are too large for the row estimate and take the pixel estimate.
+  const struct {
+    int w, h, radius;
+  } cases[] = {{1, 1, 12},  {1, 9, 2},   {7, 1, 3},   {2, 5, 0},   {37, 29, 12}, {61, 40, 12},
+               {13, 17, 1}, {23, 45, 5}, {30, 8, 40}, {9, 70, 12}, {150, 30, 70}};
+  for (const auto& c : cases) {
+    for (int fill = 0; fill < 3; ++fill) {
+      // Binary blobs (the first binarisation), noise and the extremes alternating by pixel.
+      TestImage image(c.w, c.h, [&](int x, int y) -> uint8_t {
+        if (fill == 0) return ((x / 3 + y / 4 + static_cast<int>(rng() % 3)) % 2) != 0 ? 255 : 0;
+        if (fill == 1) return static_cast<uint8_t>(rng());
+        return ((x + y) % 2) != 0 ? 255 : 0;
+      });
+      TestImage direction(
+          c.w, c.h, [&](int, int) { return static_cast<uint8_t>(rng() % 5 == 0 ? 0x80 : 0); });
+      TestImage level(c.w, c.h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+      // Points inside, on the edges and outside the image.
+      SingularPointList points{};
+      points.Count = 4;
+      const int xs[] = {c.w / 2, 0, c.w + 1, -2}, ys[] = {c.h / 2, c.h - 1, 1, c.h};
+      for (int i = 0; i < 4; ++i) {
+        points.X[i] = xs[i];
+        points.Y[i] = ys[i];
+      }
+      ExpectStagesAgree(image, direction, level, points, c.radius,
+                        std::to_string(c.w) + "x" + std::to_string(c.h) + " r" +
+                            std::to_string(c.radius) + " fill " + std::to_string(fill));
+    }
+  }
+}
+
+TEST(ResmoothingRows, AgreeWithTheScalarFormsOnTheGoldenPrints) {
+  if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(testing::GoldenDir() / "cases")) {
+    auto read = [&](const char* name) {
+      const golden::Pgm pgm = golden::ReadPgm(entry.path() / name);
+      return std::make_unique<TestImage>(pgm.width, pgm.height, [&](int x, int y) {
+        return pgm.pixels[static_cast<size_t>(y) * static_cast<size_t>(pgm.width) +
+                          static_cast<size_t>(x)];
+      });
+    };
+    // The first binary image with the directions and clarity map it meets in the pipeline.
+    const auto image = read("20d_first_binary.pgm");
+    const auto direction = read("18_direction_image.pgm");
+    const auto level = read("20c_clarity_map.pgm");
+    SingularPointList points{};
+    points.Count = 1;
+    points.X[0] = image->width() / 2;
+    points.Y[0] = image->height() / 2;
+    ExpectStagesAgree(*image, *direction, *level, points, 12, entry.path().filename().string());
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+}  // namespace
+}  // namespace ridgeline
