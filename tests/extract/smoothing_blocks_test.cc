@@ -140,9 +140,10 @@ TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
       ASSERT_EQ(image->height(), codes->height());
       for (int y = 0; y < codes->height(); ++y)
         for (int x = 0; x < codes->width(); ++x) codes->at(x, y) &= kCodeMask;
+      const std::string what = entry.path().filename().string() + " " + image_name;
       ForEachVectorTarget([&](const std::string& target) {
         ExpectRowsAgree(image->width(), image->height(), image->get(), codes->get(),
-                        target + " " + entry.path().filename().string() + " " + image_name);
+                        target + " " + what);
       });
       ++checked;
     }
