@@ -647,24 +647,20 @@ class Gallery {
     const std::string subject = CheckedName(name);
     CheckFinger(finger);
     CheckLevel(level);
-    ImageSource source = SourceOf(image);
-    const tools::CaptureOptions captureOptions = CaptureOptionsFor(source, ppi, trim);
-    tools::CommonOptions options = options_;
-    options.level = level;
-    nlohmann::json out;
-    {
-      const py::gil_scoped_release release;
-      GatheredLog log;
-      const tools::Capture capture = PrepareSource(source, captureOptions, &log.notes);
-      const tools::VerifyResult result =
-          tools::VerifyFinger(options, subject, finger, capture, log.log);
-      out = tools::VerifyJson(result);
-      out["subject"] = subject;
-      out["finger"] = finger;
-      out["image"] = capture.name;
-      log.AddTo(out);
-      if (!result.enrolled) throw GalleryRefusal{result.refusal, "not_enrolled", out};
-    }
+    std::optional<std::string> refusal;
+    const nlohmann::json out =
+        DecideOnImage(image, level, ppi, trim,
+                      [&](const tools::CommonOptions& options, const tools::Capture& capture,
+                          const tools::OperationLog& log) {
+                        const tools::VerifyResult result =
+                            tools::VerifyFinger(options, subject, finger, capture, log);
+                        if (!result.enrolled) refusal = result.refusal;
+                        nlohmann::json json = tools::VerifyJson(result);
+                        json["subject"] = subject;
+                        json["finger"] = finger;
+                        return json;
+                      });
+    if (refusal) throw GalleryRefusal{*refusal, "not_enrolled", out};
     return ToPython(out);
   }
 
@@ -675,22 +671,12 @@ class Gallery {
       throw py::value_error("top must be at least 1 (None asks the adapter), not " +
                             std::to_string(*top));
     }
-    ImageSource source = SourceOf(image);
-    const tools::CaptureOptions captureOptions = CaptureOptionsFor(source, ppi, trim);
-    tools::CommonOptions options = options_;
-    options.level = level;
-    nlohmann::json out;
-    {
-      const py::gil_scoped_release release;
-      GatheredLog log;
-      const tools::Capture capture = PrepareSource(source, captureOptions, &log.notes);
-      const tools::IdentifyResult result =
-          tools::IdentifyPrint(options, capture, top.value_or(0), log.log);
-      out = tools::IdentifyJson(result);
-      out["image"] = capture.name;
-      log.AddTo(out);
-    }
-    return ToPython(out);
+    return ToPython(DecideOnImage(
+        image, level, ppi, trim,
+        [&](const tools::CommonOptions& options, const tools::Capture& capture,
+            const tools::OperationLog& log) {
+          return tools::IdentifyJson(tools::IdentifyPrint(options, capture, top.value_or(0), log));
+        }));
   }
 
   py::object List() {
@@ -713,6 +699,25 @@ class Gallery {
   std::string Repr() const { return "<ridgeline.Gallery " + options_.db.string() + ">"; }
 
  private:
+  // One decision on one image, made without the GIL: the image is prepared at the given level,
+  // `decide(options, capture, log)` gives the answer, and the image's name and the notes and
+  // warnings gathered on the way are added to it.
+  template <typename Decide>
+  nlohmann::json DecideOnImage(const py::object& image, int level, std::optional<int> ppi,
+                               bool trim, const Decide& decide) {
+    ImageSource source = SourceOf(image);
+    const tools::CaptureOptions captureOptions = CaptureOptionsFor(source, ppi, trim);
+    tools::CommonOptions options = options_;
+    options.level = level;
+    const py::gil_scoped_release release;
+    GatheredLog log;
+    const tools::Capture capture = PrepareSource(source, captureOptions, &log.notes);
+    nlohmann::json out = decide(options, capture, log.log);
+    out["image"] = capture.name;
+    log.AddTo(out);
+    return out;
+  }
+
   tools::CommonOptions options_;
 };
 

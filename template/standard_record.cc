@@ -455,6 +455,24 @@ bool PutExtended(std::vector<uint8_t>& out, const FingerView& view, std::string*
   return true;
 }
 
+// A view's minutiae, counted in one byte, then its extended data: the tail of a view in every
+// layout. `iso` picks the angle code, `quality` whether each minutia carries its quality byte.
+bool PutMinutiaeAndExtended(std::vector<uint8_t>& out, const FingerView& view, bool iso,
+                            bool quality, std::string* error) {
+  AppendU8(out, static_cast<unsigned>(view.minutiae.size()));
+  for (const RecordMinutia& m : view.minutiae) PutMinutia(out, m, iso, quality);
+  return PutExtended(out, view, error);
+}
+
+// Image width and height, then the horizontal and vertical resolution, as the 2004/2005 record
+// header and each ANSI 2007/2009 view store them.
+void PutImageFrame(std::vector<uint8_t>& out, const FingerView& view) {
+  AppendU16Be(out, static_cast<unsigned>(view.width));
+  AppendU16Be(out, static_cast<unsigned>(view.height));
+  AppendU16Be(out, static_cast<unsigned>(view.x_resolution));
+  AppendU16Be(out, static_cast<unsigned>(view.y_resolution));
+}
+
 bool CheckView(const FingerView& view, bool nibbles, std::string* error) {
   if (view.minutiae.size() > 255) {
     *error = "a view holds at most 255 minutiae, not " + std::to_string(view.minutiae.size());
@@ -640,7 +658,6 @@ bool WriteStandardRecord(const StandardRecord& record, std::vector<uint8_t>* out
     if (!CheckView(view, nibbles, error)) return false;
   }
   std::vector<uint8_t> bytes = {'F', 'M', 'R', 0};
-  const FingerView& first = record.views[0];
   const bool iso = IsIsoFormat(record.format);
   size_t length_at = 8;
   switch (record.format) {
@@ -655,19 +672,14 @@ bool WriteStandardRecord(const StandardRecord& record, std::vector<uint8_t>* out
         AppendU16Be(bytes, record.cbeff_type);
       }
       AppendU16Be(bytes, record.equipment);
-      AppendU16Be(bytes, static_cast<unsigned>(first.width));
-      AppendU16Be(bytes, static_cast<unsigned>(first.height));
-      AppendU16Be(bytes, static_cast<unsigned>(first.x_resolution));
-      AppendU16Be(bytes, static_cast<unsigned>(first.y_resolution));
+      PutImageFrame(bytes, record.views[0]);
       AppendU8(bytes, static_cast<unsigned>(record.views.size()));
       AppendU8(bytes, 0);
       for (const FingerView& view : record.views) {
         AppendU8(bytes, view.finger_position);
         AppendU8(bytes, (view.view_number << 4) | view.impression_type);
         AppendU8(bytes, view.finger_quality);
-        AppendU8(bytes, static_cast<unsigned>(view.minutiae.size()));
-        for (const RecordMinutia& m : view.minutiae) PutMinutia(bytes, m, iso, true);
-        if (!PutExtended(bytes, view, error)) return false;
+        if (!PutMinutiaeAndExtended(bytes, view, iso, true, error)) return false;
       }
       if (!iso) {
         if (bytes.size() <= 0xFFFF) {
@@ -703,13 +715,8 @@ bool WriteStandardRecord(const StandardRecord& record, std::vector<uint8_t>* out
         AppendU8(bytes, view.finger_quality);
         AppendU16Be(bytes, q.vendor);
         AppendU16Be(bytes, q.algorithm);
-        AppendU16Be(bytes, static_cast<unsigned>(view.width));
-        AppendU16Be(bytes, static_cast<unsigned>(view.height));
-        AppendU16Be(bytes, static_cast<unsigned>(view.x_resolution));
-        AppendU16Be(bytes, static_cast<unsigned>(view.y_resolution));
-        AppendU8(bytes, static_cast<unsigned>(view.minutiae.size()));
-        for (const RecordMinutia& m : view.minutiae) PutMinutia(bytes, m, false, true);
-        if (!PutExtended(bytes, view, error)) return false;
+        PutImageFrame(bytes, view);
+        if (!PutMinutiaeAndExtended(bytes, view, false, true, error)) return false;
       }
       break;
     }
@@ -750,9 +757,7 @@ bool WriteStandardRecord(const StandardRecord& record, std::vector<uint8_t>* out
         AppendU16Be(bytes, static_cast<unsigned>(view.height));
         const unsigned size = view.minutia_size == 5 ? 5 : 6;
         AppendU8(bytes, (size << 4) | (view.ending_type & 0x0F));
-        AppendU8(bytes, static_cast<unsigned>(view.minutiae.size()));
-        for (const RecordMinutia& m : view.minutiae) PutMinutia(bytes, m, true, size == 6);
-        if (!PutExtended(bytes, view, error)) return false;
+        if (!PutMinutiaeAndExtended(bytes, view, true, size == 6, error)) return false;
         PatchU32Be(bytes, start, static_cast<uint32_t>(bytes.size() - start));
       }
       break;

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/sanitizer_build.h"
 #include "tests/support/service_pipeline.h"
 #include "tests/support/shared_data.h"
 #include "tests/support/tiff_gray.h"
@@ -28,17 +29,6 @@ using testing::ServicePipeline;
 using testing::TestIdentity;
 
 constexpr int kFirstFinger = 101;
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitizedBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
 
 constexpr int kFingers = 10;
 constexpr int kImpressions = 8;
@@ -171,8 +161,7 @@ constexpr const char* kDatabases[] = {"fvc2000/DB1_B", "fvc2000/DB2_B", "fvc2000
 class RealPrints : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
-  const char* wanted = std::getenv("RIDGELINE_REAL_PRINTS");
-  if (kSanitizedBuild && (wanted == nullptr || *wanted == '\0')) {
+  if (!testing::RunRealPrints()) {
     GTEST_SKIP() << "a sanitizer build runs the shared prints only with RIDGELINE_REAL_PRINTS=1";
   }
   const fs::path database = testing::SharedDir() / "data" / GetParam();

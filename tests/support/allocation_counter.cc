@@ -6,18 +6,11 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RIDGELINE_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define RIDGELINE_ASAN 1
-#endif
+#include "tests/support/sanitizer_build.h"
 
 // AddressSanitizer keeps its own operator new and checks that each block is released by the
 // matching form; a replacement here would pair its blocks with free. Under it nothing is counted.
-#ifndef RIDGELINE_ASAN
+#ifndef RIDGELINE_TEST_ASAN
 namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace
@@ -36,7 +29,7 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace ridgeline::testing {
 
-#ifdef RIDGELINE_ASAN
+#ifdef RIDGELINE_TEST_ASAN
 long AllocationCount() { return -1; }
 #else
 long AllocationCount() { return g_allocations.load(); }

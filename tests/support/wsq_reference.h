@@ -61,6 +61,32 @@ inline std::vector<uint8_t> PgmPixels(const std::filesystem::path& path, int wid
   return {bytes.end() - static_cast<std::ptrdiff_t>(pixels), bytes.end()};
 }
 
+// The print a reference file was encoded from (its crop), or an empty image when the print is
+// not beside the tree.
+inline tools::PrintImage ReferenceInput(const WsqReference& ref) {
+  const std::filesystem::path path = SharedDir() / "data" / ref.source_print;
+  tools::PrintImage input;
+  if (!std::filesystem::is_regular_file(path)) return input;
+  const tools::PrintImage print = tools::ReadPrintImage(path);
+  input.width = ref.width;
+  input.height = ref.height;
+  for (int y = 0; y < ref.height; ++y)
+    for (int x = 0; x < ref.width; ++x)
+      input.pixels.push_back(print.at(ref.crop_x + x, ref.crop_y + y));
+  return input;
+}
+
+// Peak signal-to-noise ratio of `a` against `b` (same size) in dB; 99 for identical pixels.
+inline double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  double squares = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
+    squares += d * d;
+  }
+  if (squares == 0) return 99.0;
+  return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
+}
+
 // Concentric ridges with a period of about 9 pixels, fading towards a light background outside
 // an ellipse, like a print.
 inline tools::PrintImage RidgeImage(int width, int height) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "tests/support/scratch_dir.h"
 #include "tools/host/capture_preparation.h"
 #include "tools/image/png_writer.h"
 
@@ -17,12 +18,6 @@ namespace fs = std::filesystem;
 
 class CapturePreparation : public ::testing::Test {
  protected:
-  CapturePreparation()
-      : dir_(fs::temp_directory_path() / ("ridgeline_capture_" + std::to_string(::getpid()))) {
-    fs::create_directories(dir_);
-  }
-  ~CapturePreparation() override { fs::remove_all(dir_); }
-
   // Ridges over a rectangle of the given size at (left, top), white platen around it, written
   // as a PGM (which declares no resolution).
   fs::path Platen(int width, int height, int left, int top, int print_w, int print_h) {
@@ -41,7 +36,8 @@ class CapturePreparation : public ::testing::Test {
     return path;
   }
 
-  fs::path dir_;
+  ridgeline::testing::ScratchDir scratch_{"ridgeline_capture"};
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(CapturePreparation, TrimsByDefaultAndSaysSo) {

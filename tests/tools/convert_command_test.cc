@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "image/wsq_decoder.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/wsq_reference.h"
 #include "tools/image/image_writer.h"
 #include "tools/image/png_writer.h"
@@ -21,21 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir()
-      : path_(fs::temp_directory_path() /
-              ("ridgeline_convert_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
+using ridgeline::testing::ScratchDir;
 
 PrintImage Ridges(int width, int height) {
   PrintImage image;
@@ -65,7 +52,7 @@ TEST(ImageWriter, FormatsAreNamedAndTakenFromTheExtension) {
 }
 
 TEST(ImageWriter, FileIsPrivateAndReplacesALinkNotItsTarget) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_convert");
   const fs::path target = dir / "elsewhere.txt";
   {
     std::FILE* f = std::fopen(target.c_str(), "w");
@@ -98,7 +85,7 @@ int Tool(const std::string& args) {
 }
 
 TEST(ConvertCommand, ConvertsBetweenPngWsqAndPgm) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_convert");
   const PrintImage image = Ridges(300, 280);
   WritePng(dir / "a.png", image.width, image.height, 1, image.pixels);
   const std::string a = (dir / "a").string();
@@ -130,7 +117,7 @@ TEST(ConvertCommand, ConvertsBetweenPngWsqAndPgm) {
 }
 
 TEST(ConvertCommand, BadRequestsEndWithExitTwo) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_convert");
   const std::string a = (dir / "a").string();
   WritePng(a + ".png", 40, 40, 1, Ridges(40, 40).pixels);
   EXPECT_EQ(Tool("convert " + a + ".png -o " + a + ".tif"), 2);      // unknown format

@@ -16,6 +16,8 @@
 #include <functional>
 #include <thread>
 
+#include "tests/support/gallery_records.h"
+#include "tests/support/scratch_dir.h"
 #include "tools/store/template_store.h"
 
 namespace ridgeline::tools {
@@ -23,27 +25,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class AccessDir {
+// Open to all, so that the child that becomes "nobody" can reach the gallery inside.
+class AccessDir : public ridgeline::testing::ScratchDir {
  public:
-  AccessDir() {
-    path_ = fs::temp_directory_path() /
-            ("ridgeline_access_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-    fs::permissions(path_, fs::perms(0755));
-  }
-  ~AccessDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
+  AccessDir() : ScratchDir("ridgeline_access") { fs::permissions(path(), fs::perms(0755)); }
 };
 
 StoredRecord Record(uint8_t tag, uint8_t finger) {
   StoredRecord record;
-  record.identity[0] = 2;
-  record.identity[4] = tag;
+  record.identity = ridgeline::testing::GuidIdentity(tag);
   record.sub_factor = finger;
   record.template_blob = {0, 0, 0, 0, 0, 1, 0xD1, 0x07, 2, 0, tag, finger};
   return record;

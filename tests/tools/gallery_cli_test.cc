@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/scratch_dir.h"
 #include "tests/support/shared_data.h"
+#include "tests/support/tool_run.h"
 #include "tools/store/sqlite_handle.h"
 #include "tools/store/subject_name.h"
 
@@ -21,49 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string Command(const std::vector<std::string>& args) {
-  std::string command = Quote(RIDGELINE_TOOL_PATH);
-  // Appended piece by piece: g++ 12 at -O3 sees a false overlap in `" " + std::string`.
-  for (const std::string& arg : args) command.append(" ").append(Quote(arg));
-  return command;
-}
-
-ToolRun Tool(const std::vector<std::string>& args) {
-  ToolRun run;
-  FILE* pipe = popen((Command(args) + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
+using ridgeline::testing::RunTool;
+using ridgeline::testing::ToolCommand;
+using ridgeline::testing::ToolRun;
 
 class GalleryCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     prints_ = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B";
     if (!fs::exists(prints_ / "101_1.tif")) GTEST_SKIP() << "no shared prints";
-    dir_ = fs::temp_directory_path() /
-           ("ridgeline_gallery_cli_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
   }
   std::string Print(const std::string& name) const { return (prints_ / (name + ".tif")).string(); }
   std::string Db() const { return (dir_ / "gallery.db").string(); }
@@ -71,16 +39,17 @@ class GalleryCommand : public ::testing::Test {
     std::vector<std::string> args = {"--db",  Db(),       "enroll",     "--subject",
                                      subject, "--finger", "right-index"};
     for (const std::string& image : images) args.push_back(Print(image));
-    return Tool(args);
+    return RunTool(args);
   }
   size_t Stored() {
-    const ToolRun list = Tool({"--db", Db(), "--json", "list"});
+    const ToolRun list = RunTool({"--db", Db(), "--json", "list"});
     if (list.exit_code != 0) return 0;
     return nlohmann::json::parse(list.out.substr(list.out.find('{')))["records"].size();
   }
 
   fs::path prints_;
-  fs::path dir_;
+  ridgeline::testing::ScratchDir scratch_{"ridgeline_gallery_cli"};
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(GalleryCommand, MixedFingerEnrollmentIsRefusedNamingTheOddImpression) {
@@ -101,7 +70,7 @@ TEST_F(GalleryCommand, MixedFingerEnrollmentIsRefusedNamingTheOddImpression) {
   std::vector<std::string> args = {
       "--db",  Db(),       "enroll",      "--no-consistency-check", "--subject",
       "carol", "--finger", "right-index", Print("105_1"),           Print("106_1")};
-  EXPECT_EQ(Tool(args).exit_code, 0);
+  EXPECT_EQ(RunTool(args).exit_code, 0);
   EXPECT_EQ(Enroll("dave", {"107_1", "107_2"}).exit_code, 0);
   EXPECT_EQ(Stored(), 2u);
 }
@@ -113,8 +82,8 @@ TEST_F(GalleryCommand, ConcurrentEnrollmentsOfOnePrintStoreExactlyOne) {
     std::vector<FILE*> running;
     for (int w = 0; w < kWriters; ++w) {
       const std::string command =
-          Command({"--db", Db(), "enroll", "--subject", "name" + std::to_string(w), "--finger",
-                   "right-index", Print("103_1")}) +
+          ToolCommand({"--db", Db(), "enroll", "--subject", "name" + std::to_string(w), "--finger",
+                       "right-index", Print("103_1")}) +
           " >/dev/null 2>&1";
       running.push_back(popen(command.c_str(), "r"));
     }
@@ -126,22 +95,23 @@ TEST_F(GalleryCommand, ConcurrentEnrollmentsOfOnePrintStoreExactlyOne) {
       stored += code == 0;
     }
     EXPECT_EQ(stored, 1) << "round " << round;
-    const ToolRun list = Tool({"--db", Db(), "--json", "list"});
+    const ToolRun list = RunTool({"--db", Db(), "--json", "list"});
     const auto records = nlohmann::json::parse(list.out.substr(list.out.find('{')))["records"];
     ASSERT_EQ(records.size(), 1u) << "round " << round << ": " << list.out;
     // Name and template were stored together: the record carries its subject's name.
     EXPECT_EQ(records[0]["subject"].get<std::string>().rfind("name", 0), 0u) << list.out;
-    EXPECT_EQ(Tool({"--db", Db(), "delete", "--subject", records[0]["subject"].get<std::string>()})
-                  .exit_code,
-              0);
+    EXPECT_EQ(
+        RunTool({"--db", Db(), "delete", "--subject", records[0]["subject"].get<std::string>()})
+            .exit_code,
+        0);
   }
 }
 
 TEST_F(GalleryCommand, NamesThatLookTheSameAreOneSubjectAndUnsafeNamesAreRefused) {
   ASSERT_EQ(Enroll(" Zo\xC3\xAB  ", {"104_1"}).exit_code, 0);
   // Trailing space, NFD: the same subject.
-  const ToolRun verify = Tool({"--db", Db(), "verify", "--subject", "Zoe\xCC\x88", "--finger",
-                               "right-index", Print("104_2")});
+  const ToolRun verify = RunTool({"--db", Db(), "verify", "--subject", "Zoe\xCC\x88", "--finger",
+                                  "right-index", Print("104_2")});
   EXPECT_EQ(verify.exit_code, 0) << verify.out;
   const ToolRun again = Enroll("Zo\xC3\xAB", {"104_3"});
   EXPECT_EQ(again.exit_code, 1) << again.out;  // already enrolled
@@ -153,7 +123,7 @@ TEST_F(GalleryCommand, NamesThatLookTheSameAreOneSubjectAndUnsafeNamesAreRefused
   }
   // A wide name keeps the columns aligned by display width.
   ASSERT_EQ(Enroll("\xE5\xB1\xB1\xE7\x94\xB0", {"106_1"}).exit_code, 0);  // two CJK letters
-  const ToolRun list = Tool({"--db", Db(), "list"});
+  const ToolRun list = RunTool({"--db", Db(), "list"});
   std::vector<size_t> finger_columns;
   size_t start = 0;
   while (start < list.out.size()) {
@@ -178,7 +148,7 @@ TEST_F(GalleryCommand, DamagedRecordIsSkippedFlaggedAndChecked) {
         "UPDATE templates SET template = x'01020304' WHERE identity = "
         "(SELECT identity FROM subjects WHERE name = 'alice')");
   }
-  const ToolRun identify = Tool({"--db", Db(), "identify", Print("102_3")});
+  const ToolRun identify = RunTool({"--db", Db(), "identify", Print("102_3")});
   EXPECT_EQ(identify.exit_code, 0) << identify.out;
   EXPECT_NE(identify.out.find("bob"), std::string::npos);
   size_t warnings = 0;
@@ -188,58 +158,59 @@ TEST_F(GalleryCommand, DamagedRecordIsSkippedFlaggedAndChecked) {
     ++warnings;
   }
   EXPECT_EQ(warnings, 1u) << identify.out;
-  EXPECT_EQ(Tool({"--db", Db(), "identify", Print("101_3")}).exit_code, 1);
-  const ToolRun verify = Tool(
+  EXPECT_EQ(RunTool({"--db", Db(), "identify", Print("101_3")}).exit_code, 1);
+  const ToolRun verify = RunTool(
       {"--db", Db(), "verify", "--subject", "alice", "--finger", "right-index", Print("101_3")});
   EXPECT_EQ(verify.exit_code, 3) << verify.out;
-  EXPECT_EQ(
-      Tool({"--db", Db(), "verify", "--subject", "bob", "--finger", "right-index", Print("102_3")})
-          .exit_code,
-      0);
-  const ToolRun list = Tool({"--db", Db(), "list"});
+  EXPECT_EQ(RunTool({"--db", Db(), "verify", "--subject", "bob", "--finger", "right-index",
+                     Print("102_3")})
+                .exit_code,
+            0);
+  const ToolRun list = RunTool({"--db", Db(), "list"});
   EXPECT_NE(list.out.find("DAMAGED"), std::string::npos) << list.out;
-  const ToolRun check = Tool({"--db", Db(), "check"});
+  const ToolRun check = RunTool({"--db", Db(), "check"});
   EXPECT_EQ(check.exit_code, 3);
   EXPECT_NE(check.out.find("damaged: alice right-index"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find("ridgeline delete"), std::string::npos) << check.out;
   // After the advice is followed the gallery checks clean.
   EXPECT_EQ(
-      Tool({"--db", Db(), "delete", "--subject", "alice", "--finger", "right-index"}).exit_code, 0);
-  EXPECT_EQ(Tool({"--db", Db(), "check"}).exit_code, 0);
+      RunTool({"--db", Db(), "delete", "--subject", "alice", "--finger", "right-index"}).exit_code,
+      0);
+  EXPECT_EQ(RunTool({"--db", Db(), "check"}).exit_code, 0);
 }
 
 TEST_F(GalleryCommand, KeylessGalleryIsRefusedAndRekeyExportImportRoundTrip) {
   ASSERT_EQ(Enroll("alice", {"101_1", "101_2"}).exit_code, 0);
   fs::rename(Db() + ".key", dir_ / "moved.key");
-  const ToolRun keyless = Tool({"--db", Db(), "list"});
+  const ToolRun keyless = RunTool({"--db", Db(), "list"});
   EXPECT_EQ(keyless.exit_code, 3);
   EXPECT_NE(keyless.out.find("key file is missing"), std::string::npos) << keyless.out;
   const std::string moved_key = (dir_ / "moved.key").string();
-  EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "check"}).exit_code, 0);
+  EXPECT_EQ(RunTool({"--db", Db(), "--key-file", moved_key, "check"}).exit_code, 0);
   setenv("RIDGELINE_KEY_FILE", moved_key.c_str(), 1);
-  EXPECT_EQ(Tool({"--db", Db(), "verify", "--subject", "alice", "--finger", "right-index",
-                  Print("101_3")})
+  EXPECT_EQ(RunTool({"--db", Db(), "verify", "--subject", "alice", "--finger", "right-index",
+                     Print("101_3")})
                 .exit_code,
             0);
   unsetenv("RIDGELINE_KEY_FILE");
 
   // A plaintext gallery is encrypted by rekey; export and import move its subjects.
   const std::string plain = (dir_ / "plain.db").string();
-  ASSERT_EQ(Tool({"--db", plain, "--plaintext", "enroll", "--subject", "bob", "--finger",
-                  "left-thumb", Print("102_1")})
+  ASSERT_EQ(RunTool({"--db", plain, "--plaintext", "enroll", "--subject", "bob", "--finger",
+                     "left-thumb", Print("102_1")})
                 .exit_code,
             0);
   EXPECT_FALSE(fs::exists(plain + ".key"));
-  EXPECT_EQ(Tool({"--db", plain, "rekey"}).exit_code, 0);
+  EXPECT_EQ(RunTool({"--db", plain, "rekey"}).exit_code, 0);
   EXPECT_TRUE(fs::exists(plain + ".key"));
   const std::string copy = (dir_ / "copy.db").string();
-  EXPECT_EQ(Tool({"--db", plain, "export", copy}).exit_code, 0);
-  EXPECT_EQ(Tool({"--db", plain, "export", copy}).exit_code,
+  EXPECT_EQ(RunTool({"--db", plain, "export", copy}).exit_code, 0);
+  EXPECT_EQ(RunTool({"--db", plain, "export", copy}).exit_code,
             2);  // never overwrites: an output problem
-  EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "import", copy}).exit_code, 0);
-  EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "import", copy}).exit_code, 1);
-  EXPECT_EQ(Tool({"--db", Db(), "--key-file", moved_key, "verify", "--subject", "bob", "--finger",
-                  "left-thumb", Print("102_2")})
+  EXPECT_EQ(RunTool({"--db", Db(), "--key-file", moved_key, "import", copy}).exit_code, 0);
+  EXPECT_EQ(RunTool({"--db", Db(), "--key-file", moved_key, "import", copy}).exit_code, 1);
+  EXPECT_EQ(RunTool({"--db", Db(), "--key-file", moved_key, "verify", "--subject", "bob",
+                     "--finger", "left-thumb", Print("102_2")})
                 .exit_code,
             0);
 }

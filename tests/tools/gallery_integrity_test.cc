@@ -4,15 +4,16 @@
 // a writer killed in the middle leaving a gallery whose every record checks.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/gallery_records.h"
+#include "tests/support/killed_child.h"
+#include "tests/support/scratch_dir.h"
 #include "tools/store/record_seal.h"
 #include "tools/store/template_store.h"
 
@@ -21,29 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class GalleryDir {
- public:
-  GalleryDir() {
-    path_ = fs::temp_directory_path() /
-            ("ridgeline_gallery_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~GalleryDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  const fs::path& path() const { return path_; }
+using ridgeline::testing::KillOnceUnderWay;
 
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
-};
-
-IdentityBytes Identity(uint8_t tag) {
-  IdentityBytes identity{};
-  identity[0] = 2;
-  identity[4] = tag;
-  return identity;
-}
+using ridgeline::testing::GuidIdentity;
+using ridgeline::testing::ScratchDir;
 
 // A blob with the structure of a template container: header, one entry of `size` bytes.
 std::vector<uint8_t> Container(uint8_t seed, size_t size) {
@@ -55,7 +37,7 @@ std::vector<uint8_t> Container(uint8_t seed, size_t size) {
 
 StoredRecord Record(uint8_t tag, uint8_t finger) {
   StoredRecord record;
-  record.identity = Identity(tag);
+  record.identity = GuidIdentity(tag);
   record.sub_factor = finger;
   record.template_blob = Container(tag, 300 + tag);
   record.payload = {tag};
@@ -106,7 +88,7 @@ int Mode(const fs::path& path) {
 }
 
 TEST(GallerySchema, VersionOneGalleryIsUpgradedWithTagsAndNothingLost) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "old.db";
   {
     // The schema as the previous release wrote it, with one good record and one that had
@@ -135,7 +117,7 @@ TEST(GallerySchema, VersionOneGalleryIsUpgradedWithTagsAndNothingLost) {
     old.Prepare(
            "INSERT INTO templates(identity, sub_factor, template, payload) VALUES "
            "(?1, 3, x'DEADBEEF', x'')")
-        .Bind(1, Identity(2))
+        .Bind(1, GuidIdentity(2))
         .Run();
   }
   {
@@ -163,7 +145,7 @@ TEST(GallerySchema, VersionOneGalleryIsUpgradedWithTagsAndNothingLost) {
 // missing tag: each is caught, in a plaintext and in an encrypted gallery, and the others stay
 // readable.
 void ExpectDamageRecognised(const GalleryOptions& options) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "g.db";
   {
     TemplateStore store(db, TemplateStore::Mode::kCreateIfMissing, options);
@@ -186,7 +168,7 @@ void ExpectDamageRecognised(const GalleryOptions& options) {
     EXPECT_TRUE(r.template_blob.empty());
   }
   store.Add(Record(9, 1));
-  const auto fresh = store.QueryBySubject(Identity(9), kAnySubFactor);
+  const auto fresh = store.QueryBySubject(GuidIdentity(9), kAnySubFactor);
   ASSERT_EQ(fresh.size(), 1u);
   EXPECT_TRUE(fresh[0].damage.empty());
   EXPECT_EQ(fresh[0].template_blob, Record(9, 1).template_blob);
@@ -205,7 +187,7 @@ TEST(GalleryIntegrity, DamagedAndMovedRecordsAreRecognisedWhenEncrypted) {
 }
 
 TEST(GalleryEncryption, TemplatesAreSealedAndFilesPrivate) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "new" / "sub" / "g.db";
   {
     TemplateStore store(db, TemplateStore::Mode::kCreateIfMissing, Encrypted());
@@ -235,7 +217,7 @@ TEST(GalleryEncryption, TemplatesAreSealedAndFilesPrivate) {
 }
 
 TEST(GalleryEncryption, KeyMissingWrongOrTruncatedIsNamedAndLosesNothing) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "g.db";
   const fs::path key = dir / "g.db.key";
   { TemplateStore(db, TemplateStore::Mode::kCreateIfMissing, Encrypted()).Add(Record(1, 2)); }
@@ -264,7 +246,7 @@ TEST(GalleryEncryption, KeyMissingWrongOrTruncatedIsNamedAndLosesNothing) {
 }
 
 TEST(GalleryEncryption, RekeyEncryptsAPlaintextGalleryAndRetiresTheOldKey) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "g.db";
   {
     TemplateStore store(db, TemplateStore::Mode::kCreateIfMissing);
@@ -296,11 +278,11 @@ TEST(GalleryEncryption, RekeyEncryptsAPlaintextGalleryAndRetiresTheOldKey) {
 }
 
 TEST(GalleryBackup, ExportAndImportAreWholeOrNothing) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "g.db";
   {
     TemplateStore store(db, TemplateStore::Mode::kCreateIfMissing, Encrypted());
-    store.NameSubject(Identity(1), "alice");
+    store.NameSubject(GuidIdentity(1), "alice");
     store.Add(Record(1, 2));
     store.Add(Record(2, 2));
     store.ExportTo(dir / "copy.db");
@@ -317,16 +299,16 @@ TEST(GalleryBackup, ExportAndImportAreWholeOrNothing) {
   TemplateStore other(dir / "other.db", TemplateStore::Mode::kCreateIfMissing, Encrypted());
   other.Add(Record(5, 1));
   EXPECT_EQ(other.ImportFrom(copy), 2);
-  EXPECT_EQ(other.SubjectName(Identity(1)), "alice");
+  EXPECT_EQ(other.SubjectName(GuidIdentity(1)), "alice");
   EXPECT_TRUE(Damage(other).empty());
-  EXPECT_EQ(other.QueryBySubject(Identity(2), 2)[0].template_blob, Record(2, 2).template_blob);
+  EXPECT_EQ(other.QueryBySubject(GuidIdentity(2), 2)[0].template_blob, Record(2, 2).template_blob);
 
   // A conflict on the last record leaves the target as it was.
   TemplateStore third(dir / "third.db", TemplateStore::Mode::kCreateIfMissing);
   third.Add(Record(2, 2));
   EXPECT_THROW(third.ImportFrom(copy), DuplicateRecordError);
   EXPECT_EQ(third.QueryAll(kAnySubFactor).size(), 1u);
-  EXPECT_EQ(third.SubjectName(Identity(1)), std::nullopt);
+  EXPECT_EQ(third.SubjectName(GuidIdentity(1)), std::nullopt);
   // So does a damaged record in the source.
   Tamper(dir / "g.db", "UPDATE templates SET template = x'00' WHERE payload = x'02'");
   TemplateStore damaged_source(db, TemplateStore::Mode::kReadOnly);
@@ -339,26 +321,7 @@ TEST(GalleryBackup, ExportAndImportAreWholeOrNothing) {
 // open with its recorded key and every record must check.
 template <typename Work>
 void KillMidway(const fs::path& db, Work work) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(ready[0]);
-    try {
-      work(ready[1]);
-    } catch (...) {
-    }
-    _exit(0);
-  }
-  close(ready[1]);
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  close(ready[0]);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the work ended before it was killed";
+  ASSERT_TRUE(KillOnceUnderWay(work));
   TemplateStore store(db, TemplateStore::Mode::kOpenExisting);
   const GalleryCheck check = store.Check();
   EXPECT_TRUE(check.damaged.empty());
@@ -369,7 +332,7 @@ void KillMidway(const fs::path& db, Work work) {
 }
 
 TEST(GalleryBackup, KilledRekeyOrImportLeavesEveryCommittedRecordIntact) {
-  GalleryDir dir;
+  ScratchDir dir("ridgeline_gallery");
   const fs::path db = dir / "g.db";
   {
     TemplateStore store(db, TemplateStore::Mode::kCreateIfMissing, Encrypted());
@@ -399,7 +362,7 @@ TEST(GalleryBackup, KilledRekeyOrImportLeavesEveryCommittedRecordIntact) {
     for (int i = 0;; ++i) {
       store.ImportFrom(from);
       store.BeginWrite();  // the deletes as one transaction too
-      for (uint8_t tag = 41; tag <= 80; ++tag) store.Delete(Identity(tag), std::nullopt);
+      for (uint8_t tag = 41; tag <= 80; ++tag) store.Delete(GuidIdentity(tag), std::nullopt);
       store.Commit();
       if (i == 3) (void)!write(ready, "x", 1);
     }

@@ -15,43 +15,25 @@
 #include <vector>
 
 #include "template/standard_record.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/shared_data.h"
+#include "tests/support/tool_run.h"
 
 namespace ridgeline {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;  // stdout; stderr goes to err
-  std::string err;
-};
+using ridgeline::testing::ShellQuote;
+using ridgeline::testing::ToolRun;
 
 class RecordMatch : public ::testing::Test {
  protected:
-  RecordMatch()
-      : dir_(fs::temp_directory_path() / ("ridgeline_record_match_" + std::to_string(::getpid()))) {
-    fs::create_directories(dir_);
-  }
-  ~RecordMatch() override { fs::remove_all(dir_); }
-
+  // The tool on this test's own plaintext gallery; `args` is shell text, quoted by the caller.
   ToolRun Tool(const std::string& args) {
-    const fs::path err = dir_ / "stderr.txt";
-    ToolRun run;
-    const std::string command = std::string("'") + RIDGELINE_TOOL_PATH + "' --db '" +
-                                (dir_ / "gallery.db").string() + "' --plaintext " + args + " 2>'" +
-                                err.string() + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::ifstream in(err);
-    run.err.assign(std::istreambuf_iterator<char>(in), {});
-    return run;
+    return ridgeline::testing::RunShellSplit(ShellQuote(RIDGELINE_TOOL_PATH) + " --db " +
+                                             ShellQuote((dir_ / "gallery.db").string()) +
+                                             " --plaintext " + args);
   }
   // `match --json` and its score (-1 when there is none).
   nlohmann::json Match(const fs::path& probe, const fs::path& reference) {
@@ -69,7 +51,8 @@ class RecordMatch : public ::testing::Test {
                static_cast<std::streamsize>(bytes.size()));
     return path;
   }
-  fs::path dir_;
+  ridgeline::testing::ScratchDir scratch_{"ridgeline_record_match"};
+  const fs::path dir_ = scratch_.path();
 };
 
 // A plausible foreign record: a grid of minutiae with varied directions on a 400 x 400 image.

@@ -13,7 +13,9 @@
 #include <set>
 
 #include <nlohmann/json.hpp>
+#include "tests/support/scratch_dir.h"
 #include "tests/support/shared_data.h"
+#include "tests/support/tool_run.h"
 
 #include "image/print_image.h"
 #include "tools/image/png_writer.h"
@@ -24,75 +26,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-ToolRun RunTool(const std::vector<std::string>& args) {
-  std::string command = Quote(RIDGELINE_TOOL_PATH);
-  // Appended piece by piece: g++ 12 at -O3 sees a false overlap in `" " + std::string`.
-  for (const std::string& arg : args) command.append(" ").append(Quote(arg));
-  command += " 2>&1";
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
-
-// One run with stdout and stderr apart, and environment assignments ("NAME=value") in front.
-struct SplitRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-SplitRun RunSplit(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-  const fs::path err_file =
-      fs::temp_directory_path() / ("ridgeline_cli_err_" + std::to_string(::getpid()) + ".txt");
-  std::vector<std::string> all = args;
-  all.push_back("2>" + err_file.string());
-  std::string command;
-  for (const std::string& assignment : env) command += assignment + " ";
-  command += Quote(RIDGELINE_TOOL_PATH);
-  for (size_t i = 0; i + 1 < all.size(); ++i) command.append(" ").append(Quote(all[i]));
-  command.append(" ").append(all.back());
-  SplitRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::ifstream err(err_file);
-  run.err.assign(std::istreambuf_iterator<char>(err), {});
-  fs::remove(err_file);
-  return run;
-}
+using ridgeline::testing::RunTool;
+using ridgeline::testing::RunToolSplit;
+using ridgeline::testing::ShellQuote;
+using ridgeline::testing::ToolRun;
 
 class RidgelineCommand : public ::testing::Test {
  protected:
-  RidgelineCommand()
-      : dir_(fs::temp_directory_path() /
-             ("ridgeline_cli_" + std::to_string(::getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  ~RidgelineCommand() override { fs::remove_all(dir_); }
-
   fs::path File(const std::string& name, const std::string& contents) {
     const fs::path path = dir_ / name;
     std::ofstream(path, std::ios::binary) << contents;
@@ -100,7 +40,8 @@ class RidgelineCommand : public ::testing::Test {
   }
   std::string Db() const { return (dir_ / "gallery.db").string(); }
 
-  fs::path dir_;
+  ridgeline::testing::ScratchDir scratch_{"ridgeline_cli"};
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(RidgelineCommand, BadImagesAreRefusedWithExitTwo) {
@@ -121,8 +62,8 @@ TEST_F(RidgelineCommand, BadImagesAreRefusedWithExitTwo) {
     SCOPED_TRACE(what);
     const ToolRun run = RunTool(
         {"enroll", "--db", Db(), "--subject", "alice", "--finger", "right-index", path.string()});
-    EXPECT_EQ(run.exit_code, 2) << run.output;
-    EXPECT_NE(run.output.find(path.filename().string()), std::string::npos) << run.output;
+    EXPECT_EQ(run.exit_code, 2) << run.out;
+    EXPECT_NE(run.out.find(path.filename().string()), std::string::npos) << run.out;
   }
   EXPECT_FALSE(fs::exists(Db()));  // nothing was created for input that never reached the engine
 }
@@ -134,7 +75,7 @@ TEST_F(RidgelineCommand, UsageErrorsExitTwo) {
   const ToolRun finger =
       RunTool({"enroll", "--db", Db(), "--subject", "a", "--finger", "toe", "x"});
   EXPECT_EQ(finger.exit_code, 2);
-  EXPECT_NE(finger.output.find("right-index"), std::string::npos);
+  EXPECT_NE(finger.out.find("right-index"), std::string::npos);
   EXPECT_EQ(RunTool({"verify", "--level", "8", "--subject", "a", "--finger", "right-index", "x"})
                 .exit_code,
             2);
@@ -146,11 +87,11 @@ TEST_F(RidgelineCommand, UsageErrorsExitTwo) {
 TEST_F(RidgelineCommand, MissingForeignAndCorruptGalleriesExitThree) {
   const ToolRun missing = RunTool({"list", "--db", Db()});
   EXPECT_EQ(missing.exit_code, 3);
-  EXPECT_NE(missing.output.find("no gallery"), std::string::npos);
+  EXPECT_NE(missing.out.find("no gallery"), std::string::npos);
   const fs::path text = File("text.db", std::string(4096, 'q'));
   const ToolRun not_db = RunTool({"list", "--db", text.string()});
   EXPECT_EQ(not_db.exit_code, 3);
-  EXPECT_NE(not_db.output.find("not a ridgeline gallery"), std::string::npos) << not_db.output;
+  EXPECT_NE(not_db.out.find("not a ridgeline gallery"), std::string::npos) << not_db.out;
   {
     Connection foreign((dir_ / "foreign.db").string(), true);
     foreign.Execute("CREATE TABLE accounts(id INTEGER, name TEXT)");
@@ -158,7 +99,7 @@ TEST_F(RidgelineCommand, MissingForeignAndCorruptGalleriesExitThree) {
   const ToolRun other =
       RunTool({"delete", "--db", (dir_ / "foreign.db").string(), "--subject", "x"});
   EXPECT_EQ(other.exit_code, 3);
-  EXPECT_NE(other.output.find("another application"), std::string::npos) << other.output;
+  EXPECT_NE(other.out.find("another application"), std::string::npos) << other.out;
 }
 
 TEST_F(RidgelineCommand, AWrongAdapterIsRefused) {
@@ -172,7 +113,7 @@ TEST_F(RidgelineCommand, AWrongAdapterIsRefused) {
   const ToolRun load = RunTool({"enroll", "--db", Db(), "--adapter", fake.string(), "--subject",
                                 "a", "--finger", "right-index", image.string()});
   EXPECT_EQ(load.exit_code, 4);
-  EXPECT_NE(load.output.find("cannot load the adapter"), std::string::npos) << load.output;
+  EXPECT_NE(load.out.find("cannot load the adapter"), std::string::npos) << load.out;
 }
 
 TEST_F(RidgelineCommand, TraceShowsTheAdaptersLines) {
@@ -185,9 +126,9 @@ TEST_F(RidgelineCommand, TraceShowsTheAdaptersLines) {
   EXPECT_EQ(run.exit_code, 3);  // no gallery yet: the adapter is not even loaded
   const ToolRun enroll = RunTool({"--trace", "enroll", "--db", Db(), "--subject", "a", "--finger",
                                   "right-index", image.string()});
-  EXPECT_NE(enroll.output.find("WbioQueryEngineInterface\n"), std::string::npos) << enroll.output;
-  EXPECT_NE(enroll.output.find("EngineAdapterAttach\n"), std::string::npos);
-  EXPECT_NE(enroll.output.find("EngineAdapterDetach\n"), std::string::npos);
+  EXPECT_NE(enroll.out.find("WbioQueryEngineInterface\n"), std::string::npos) << enroll.out;
+  EXPECT_NE(enroll.out.find("EngineAdapterAttach\n"), std::string::npos);
+  EXPECT_NE(enroll.out.find("EngineAdapterDetach\n"), std::string::npos);
 }
 
 // The whole round on real prints. Skips when the prints are absent, or while the adapter in this
@@ -198,11 +139,11 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
   auto print = [&](const std::string& name) { return (prints / (name + ".tif")).string(); };
   const ToolRun alice = RunTool({"enroll", "--db", Db(), "--subject", "alice", "--finger",
                                  "right-index", print("101_1"), print("101_2")});
-  if (alice.exit_code == 4 && alice.output.find("E_NOTIMPL") != std::string::npos) {
+  if (alice.exit_code == 4 && alice.out.find("E_NOTIMPL") != std::string::npos) {
     GTEST_SKIP() << "the adapter does not implement enrollment yet";
   }
-  ASSERT_EQ(alice.exit_code, 0) << alice.output;
-  EXPECT_NE(alice.output.find("2 impressions"), std::string::npos);
+  ASSERT_EQ(alice.exit_code, 0) << alice.out;
+  EXPECT_NE(alice.out.find("2 impressions"), std::string::npos);
   ASSERT_EQ(RunTool({"enroll", "--db", Db(), "--subject", "bob", "--finger", "left-thumb",
                      print("102_1"), print("102_2")})
                 .exit_code,
@@ -211,8 +152,8 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
   // The same finger under another name is a duplicate, and says whose it is.
   const ToolRun duplicate = RunTool(
       {"enroll", "--db", Db(), "--subject", "mallory", "--finger", "right-index", print("101_3")});
-  EXPECT_EQ(duplicate.exit_code, 1) << duplicate.output;
-  EXPECT_NE(duplicate.output.find("alice right-index"), std::string::npos) << duplicate.output;
+  EXPECT_EQ(duplicate.exit_code, 1) << duplicate.out;
+  EXPECT_NE(duplicate.out.find("alice right-index"), std::string::npos) << duplicate.out;
   // Enrolling alice's right index again is refused before the engine is asked.
   EXPECT_EQ(RunTool({"enroll", "--db", Db(), "--subject", "alice", "--finger", "right-index",
                      print("101_4")})
@@ -221,31 +162,31 @@ TEST_F(RidgelineCommand, EnrollDuplicateVerifyIdentifyListDeleteOnRealPrints) {
 
   const ToolRun genuine = RunTool(
       {"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("101_4")});
-  EXPECT_EQ(genuine.exit_code, 0) << genuine.output;
+  EXPECT_EQ(genuine.exit_code, 0) << genuine.out;
   const ToolRun impostor = RunTool(
       {"verify", "--db", Db(), "--subject", "alice", "--finger", "right-index", print("102_4")});
-  EXPECT_EQ(impostor.exit_code, 1) << impostor.output;
+  EXPECT_EQ(impostor.exit_code, 1) << impostor.out;
   EXPECT_EQ(RunTool({"verify", "--db", Db(), "--subject", "carol", "--finger", "right-index",
                      print("101_4")})
                 .exit_code,
             1);
 
   const ToolRun who = RunTool({"identify", "--db", Db(), print("102_5")});
-  EXPECT_EQ(who.exit_code, 0) << who.output;
-  EXPECT_NE(who.output.find("bob's left-thumb"), std::string::npos) << who.output;
+  EXPECT_EQ(who.exit_code, 0) << who.out;
+  EXPECT_NE(who.out.find("bob's left-thumb"), std::string::npos) << who.out;
   EXPECT_EQ(RunTool({"identify", "--db", Db(), print("103_1")}).exit_code, 1);
 
   const ToolRun list = RunTool({"list", "--db", Db(), "--json"});
   ASSERT_EQ(list.exit_code, 0);
-  EXPECT_NE(list.output.find("\"alice\""), std::string::npos);
-  EXPECT_NE(list.output.find("\"impressions\": 2"), std::string::npos) << list.output;
+  EXPECT_NE(list.out.find("\"alice\""), std::string::npos);
+  EXPECT_NE(list.out.find("\"impressions\": 2"), std::string::npos) << list.out;
 
   EXPECT_EQ(RunTool({"delete", "--db", Db(), "--subject", "bob"}).exit_code, 0);
   EXPECT_EQ(RunTool({"delete", "--db", Db(), "--subject", "bob"}).exit_code, 1);
   EXPECT_EQ(RunTool({"identify", "--db", Db(), print("102_5")}).exit_code, 1);
   const ToolRun after = RunTool({"list", "--db", Db()});
-  EXPECT_EQ(after.output.find("bob"), std::string::npos);
-  EXPECT_NE(after.output.find("alice"), std::string::npos);
+  EXPECT_EQ(after.out.find("bob"), std::string::npos);
+  EXPECT_NE(after.out.find("alice"), std::string::npos);
 }
 
 // extract on a real print: stable JSON whose coordinates lie in the working image, and an overlay
@@ -256,9 +197,9 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
   const fs::path overlay = dir_ / "overlay.png";
   const ToolRun run = RunTool({"extract", print.string(), "--json", "--overlay", overlay.string(),
                                "--stages", (dir_ / "stages").string()});
-  if (run.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << run.output;
-  ASSERT_EQ(run.exit_code, 0) << run.output;
-  const auto json = nlohmann::json::parse(run.output.substr(run.output.find('{')));
+  if (run.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << run.out;
+  ASSERT_EQ(run.exit_code, 0) << run.out;
+  const auto json = nlohmann::json::parse(run.out.substr(run.out.find('{')));
   EXPECT_EQ(json["frame"], "input");
   EXPECT_EQ(json["resolution"], 500);
   const int width = json["width"];
@@ -282,7 +223,7 @@ TEST_F(RidgelineCommand, ExtractWritesJsonAndOverlay) {
   // A flat image is a bad capture.
   const ToolRun flat = RunTool(
       {"extract", File("flat.pgm", "P5\n64 64\n255\n" + std::string(64 * 64, 'x')).string()});
-  EXPECT_EQ(flat.exit_code, 2) << flat.output;
+  EXPECT_EQ(flat.exit_code, 2) << flat.out;
 }
 
 // Outputs named on the command line: a link another user planted in place of the overlay, or a
@@ -292,16 +233,16 @@ TEST_F(RidgelineCommand, OutputsRefuseWhatAnotherUserPlanted) {
   if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
   const ToolRun synth = RunTool(
       {"synth", "--out", (dir_ / "prints").string(), "--fingers", "1", "--impressions", "1"});
-  if (synth.exit_code != 0) GTEST_SKIP() << "no synthetic prints: " << synth.output;
+  if (synth.exit_code != 0) GTEST_SKIP() << "no synthetic prints: " << synth.out;
   const fs::path print = *fs::directory_iterator(dir_ / "prints");
   const fs::path victim = File("victim", "precious");
   const fs::path planted = dir_ / "overlay.png";
   fs::create_symlink(victim, planted);
   ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
   const ToolRun overlay = RunTool({"extract", print.string(), "--overlay", planted.string()});
-  if (overlay.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << overlay.output;
-  EXPECT_EQ(overlay.exit_code, 2) << overlay.output;
-  EXPECT_NE(overlay.output.find("another user"), std::string::npos) << overlay.output;
+  if (overlay.exit_code == 4) GTEST_SKIP() << "no engine in this build: " << overlay.out;
+  EXPECT_EQ(overlay.exit_code, 2) << overlay.out;
+  EXPECT_NE(overlay.out.find("another user"), std::string::npos) << overlay.out;
   std::ifstream in(victim);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 
@@ -333,16 +274,16 @@ TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
   setenv("TMPDIR", temporary.c_str(), 1);
   for (const auto& args : runs) {
     const ToolRun run = RunTool(args);
-    EXPECT_TRUE(fs::is_empty(temporary)) << run.output;
-    if (run.output.find("E_NOTIMPL") != std::string::npos ||
-        run.output.find("no synthetic prints") != std::string::npos) {
+    EXPECT_TRUE(fs::is_empty(temporary)) << run.out;
+    if (run.out.find("E_NOTIMPL") != std::string::npos ||
+        run.out.find("no synthetic prints") != std::string::npos) {
       continue;
     }
     ++ran;
-    EXPECT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_NE(run.output.find("FINGER"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("genuine accept:"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("duplicate check: refused"), std::string::npos) << run.output;
+    EXPECT_EQ(run.exit_code, 0) << run.out;
+    EXPECT_NE(run.out.find("FINGER"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("genuine accept:"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("duplicate check: refused"), std::string::npos) << run.out;
   }
   unsetenv("TMPDIR");
   if (ran == 0) GTEST_SKIP() << "no prints, or the adapter does not implement enrollment yet";
@@ -448,18 +389,27 @@ std::string TypeName(const nlohmann::json& value) {
   return "object";
 }
 
-// Parses one command's answer (stdout, exit 0 or 1) and checks it against the schema.
-nlohmann::json Answer(const SplitRun& run, const std::string& command) {
-  EXPECT_LE(run.exit_code, 1) << run.out << run.err;
+// `text` (from `stream`) parsed as one JSON object naming its command and exit code; null, after
+// a failure, when it is not JSON.
+nlohmann::json CommandObject(const std::string& text, const char* stream,
+                             const std::string& command, int exit_code) {
   nlohmann::json json;
   try {
-    json = nlohmann::json::parse(run.out);
+    json = nlohmann::json::parse(text);
   } catch (const nlohmann::json::exception& error) {
-    ADD_FAILURE() << "not one JSON object: " << error.what() << "\n" << run.out;
-    return json;
+    ADD_FAILURE() << stream << " is not one JSON object: " << error.what() << "\n" << text;
+    return nullptr;
   }
   EXPECT_EQ(json.value("command", ""), command);
-  EXPECT_EQ(json.value("exit_code", -1), run.exit_code);
+  EXPECT_EQ(json.value("exit_code", -1), exit_code);
+  return json;
+}
+
+// Parses one command's answer (stdout, exit 0 or 1) and checks it against the schema.
+nlohmann::json Answer(const ToolRun& run, const std::string& command) {
+  EXPECT_LE(run.exit_code, 1) << run.out << run.err;
+  const nlohmann::json json = CommandObject(run.out, "stdout", command, run.exit_code);
+  if (json.is_null()) return json;
   const Fields& fields = Schema().at(command);
   for (const auto& [name, types] : fields) {
     if (!json.contains(name)) {
@@ -478,18 +428,11 @@ nlohmann::json Answer(const SplitRun& run, const std::string& command) {
 }
 
 // Parses the error object on stderr (exit 2, 3 or 4).
-nlohmann::json Error(const SplitRun& run, const std::string& command, int exit_code) {
+nlohmann::json Error(const ToolRun& run, const std::string& command, int exit_code) {
   EXPECT_EQ(run.exit_code, exit_code) << run.out << run.err;
   EXPECT_TRUE(run.out.empty()) << run.out;
-  nlohmann::json json;
-  try {
-    json = nlohmann::json::parse(run.err);
-  } catch (const nlohmann::json::exception& error) {
-    ADD_FAILURE() << "stderr is not one JSON object: " << error.what() << "\n" << run.err;
-    return json;
-  }
-  EXPECT_EQ(json.value("command", ""), command);
-  EXPECT_EQ(json.value("exit_code", -1), exit_code);
+  const nlohmann::json json = CommandObject(run.err, "stderr", command, exit_code);
+  if (json.is_null()) return json;
   const std::map<int, std::string> names = {
       {2, "bad_input"}, {3, "gallery_error"}, {4, "adapter_error"}};
   EXPECT_EQ(json.value("error", ""), names.at(exit_code));
@@ -503,8 +446,8 @@ class RidgelineTranscript : public ::testing::Test {
   static void SetUpTestSuite() {
     prints_ = new fs::path(fs::temp_directory_path() /
                            ("ridgeline_transcript_" + std::to_string(::getpid())));
-    const SplitRun made =
-        RunSplit({"synth", "--out", prints_->string(), "--fingers", "3", "--impressions", "3"});
+    const ToolRun made =
+        RunToolSplit({"synth", "--out", prints_->string(), "--fingers", "3", "--impressions", "3"});
     have_prints_ = made.exit_code == 0;
   }
   static void TearDownTestSuite() {
@@ -522,9 +465,9 @@ class RidgelineTranscript : public ::testing::Test {
     std::snprintf(name, sizeof name, "%03d_%02d.png", finger, impression);
     return (*prints_ / name).string();
   }
-  SplitRun Json(std::vector<std::string> args) {
+  ToolRun Json(std::vector<std::string> args) {
     args.insert(args.begin(), {"--json", "--db", db_});
-    return RunSplit(args);
+    return RunToolSplit(args);
   }
 
   static fs::path* prints_;
@@ -545,7 +488,7 @@ TEST_F(RidgelineTranscript, GalleryCommandsAnswerWithTheirExitCodesAndSchema) {
   EXPECT_EQ(json["enrolled"], true);
   EXPECT_EQ(json["duplicate_check"]["duplicate"], false);
   EXPECT_LT(json["duplicate_check"]["score"].get<int>(), 325);
-  SplitRun run = Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(3, 1)});
+  ToolRun run = Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(3, 1)});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(Answer(run, "enroll")["reason"], "already_enrolled");
   run = Json({"enroll", "--subject", "mallory", "--finger", "right-index", Print(1, 2)});
@@ -609,10 +552,10 @@ TEST_F(RidgelineTranscript, GalleryCommandsAnswerWithTheirExitCodesAndSchema) {
   run = Json({"export", copy});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(Answer(run, "export")["records"], 2);
-  run = RunSplit({"--json", "--db", db_ + ".second", "import", copy});
+  run = RunToolSplit({"--json", "--db", db_ + ".second", "import", copy});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(Answer(run, "import")["imported"], 2);
-  run = RunSplit({"--json", "--db", db_ + ".second", "rekey"});
+  run = RunToolSplit({"--json", "--db", db_ + ".second", "rekey"});
   EXPECT_EQ(run.exit_code, 0);
   const std::string new_key = Answer(run, "rekey")["key_file"];
   for (const std::string& file : {copy, db_ + ".second", db_ + ".second.key", new_key}) {
@@ -632,7 +575,7 @@ TEST_F(RidgelineTranscript, GalleryCommandsAnswerWithTheirExitCodesAndSchema) {
   run = Json({"match", Print(1, 2), Print(2, 1)});
   EXPECT_EQ(run.exit_code, 1);
   Answer(run, "match");
-  json = Answer(RunSplit({"--version", "--json"}), "version");
+  json = Answer(RunToolSplit({"--version", "--json"}), "version");
   EXPECT_EQ(json["template_format"]["container_version"], 0);
   EXPECT_EQ(json["template_format"]["template_type"], 2001);
   Answer(Json({"synth", "--out", (*prints_ / "more").string(), "--fingers", "1", "--impressions",
@@ -662,7 +605,7 @@ TEST_F(RidgelineTranscript, FailuresAreJsonErrorsWithTheirExitCodes) {
     const nlohmann::json json = Error(Json(args), args[0], 2);
     EXPECT_NE(json.value("message", "").find("001_01.png"), std::string::npos) << json.dump();
     EXPECT_EQ(json.value("message", "").find("filesystem error"), std::string::npos);
-    const SplitRun text = RunSplit(args);
+    const ToolRun text = RunToolSplit(args);
     EXPECT_EQ(text.exit_code, 2);
     EXPECT_EQ(text.err.find("filesystem error"), std::string::npos) << text.err;
   }
@@ -680,20 +623,21 @@ TEST_F(RidgelineTranscript, FailuresAreJsonErrorsWithTheirExitCodes) {
 
 TEST_F(RidgelineTranscript, WithoutDbTheGalleryIsPrivateInTheUsersDataFolder) {
   const fs::path data = *prints_ / "xdg";
-  const std::vector<std::string> env = {"XDG_DATA_HOME=" + Quote(data.string())};
-  EXPECT_EQ(RunSplit({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}, env)
-                .exit_code,
-            0);
+  const std::vector<std::string> env = {"XDG_DATA_HOME=" + ShellQuote(data.string())};
+  EXPECT_EQ(
+      RunToolSplit({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}, env)
+          .exit_code,
+      0);
   const fs::path gallery = data / "ridgeline" / "gallery.db";
   ASSERT_TRUE(fs::exists(gallery));
   EXPECT_EQ(fs::status(data).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_EQ(fs::status(gallery.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_EQ(fs::status(gallery).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
-  const SplitRun verified =
-      RunSplit({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}, env);
+  const ToolRun verified =
+      RunToolSplit({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}, env);
   EXPECT_EQ(verified.exit_code, 0) << verified.err;
-  EXPECT_NE(RunSplit({"list"}, env).out.find("alice"), std::string::npos);
+  EXPECT_NE(RunToolSplit({"list"}, env).out.find("alice"), std::string::npos);
 }
 
 // rekey, export and import: each answer in its documented fields, with the keys named as the
@@ -705,7 +649,7 @@ TEST_F(RidgelineTranscript, RekeyExportAndImportAnswerInTheSchemaWithTheirExitCo
           .exit_code,
       0);
   const std::string plain_copy = db_ + ".plain";
-  SplitRun run = Json({"export", plain_copy});
+  ToolRun run = Json({"export", plain_copy});
   EXPECT_EQ(run.exit_code, 0);
   nlohmann::json json = Answer(run, "export");
   EXPECT_EQ(json["gallery"], db_);
@@ -734,22 +678,22 @@ TEST_F(RidgelineTranscript, RekeyExportAndImportAnswerInTheSchemaWithTheirExitCo
   EXPECT_EQ(json["key_file"], second_key);  // the key the copy needs
 
   const std::string other = db_ + ".other";
-  run = RunSplit({"--json", "--db", other, "import", plain_copy});
+  run = RunToolSplit({"--json", "--db", other, "import", plain_copy});
   EXPECT_EQ(run.exit_code, 0);
   json = Answer(run, "import");
   EXPECT_EQ(json["gallery"], other);
   EXPECT_EQ(json["from"], plain_copy);
   EXPECT_EQ(json["imported"], 1);
-  run = RunSplit({"--json", "--db", other, "import", sealed_copy});  // alice is there already
+  run = RunToolSplit({"--json", "--db", other, "import", sealed_copy});  // alice is there already
   EXPECT_EQ(run.exit_code, 1);
   json = Answer(run, "import");
   EXPECT_EQ(json["imported"], 0);
   EXPECT_NE(json.value("message", "").find("alice"), std::string::npos) << json.dump();
   const std::string never = db_ + ".never";
-  Error(RunSplit({"--json", "--db", never, "import", db_ + ".missing"}), "import", 3);
+  Error(RunToolSplit({"--json", "--db", never, "import", db_ + ".missing"}), "import", 3);
   EXPECT_FALSE(fs::exists(never));
-  Error(RunSplit({"--json", "--db", db_ + ".missing", "rekey"}), "rekey", 3);
-  Error(RunSplit({"--json", "--db", db_ + ".missing", "export", db_ + ".out"}), "export", 3);
+  Error(RunToolSplit({"--json", "--db", db_ + ".missing", "rekey"}), "rekey", 3);
+  Error(RunToolSplit({"--json", "--db", db_ + ".missing", "export", db_ + ".out"}), "export", 3);
   for (const std::string& file :
        {plain_copy, sealed_copy, other, other + ".key", db_ + ".key", second_key}) {
     fs::remove(file);
@@ -762,10 +706,10 @@ TEST_F(RidgelineTranscript, ImportIntoTheDefaultGalleryMakesItsFolderPrivately) 
   ASSERT_EQ(
       Json({"enroll", "--subject", "alice", "--finger", "right-index", Print(1, 1)}).exit_code, 0);
   const fs::path data = *prints_ / "xdg-import";
-  const std::vector<std::string> env = {"XDG_DATA_HOME=" + Quote(data.string())};
-  EXPECT_EQ(RunSplit({"import", db_ + ".missing"}, env).exit_code, 3);
+  const std::vector<std::string> env = {"XDG_DATA_HOME=" + ShellQuote(data.string())};
+  EXPECT_EQ(RunToolSplit({"import", db_ + ".missing"}, env).exit_code, 3);
   EXPECT_FALSE(fs::exists(data));
-  const SplitRun run = RunSplit({"--json", "import", db_}, env);
+  const ToolRun run = RunToolSplit({"--json", "import", db_}, env);
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const fs::path gallery = data / "ridgeline" / "gallery.db";
   const nlohmann::json json = Answer(run, "import");
@@ -775,8 +719,8 @@ TEST_F(RidgelineTranscript, ImportIntoTheDefaultGalleryMakesItsFolderPrivately) 
   EXPECT_EQ(fs::status(gallery.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_EQ(fs::status(gallery).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
-  const SplitRun verified =
-      RunSplit({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}, env);
+  const ToolRun verified =
+      RunToolSplit({"verify", "--subject", "alice", "--finger", "right-index", Print(1, 2)}, env);
   EXPECT_EQ(verified.exit_code, 0) << verified.err;
   fs::remove_all(data);
 }
@@ -794,11 +738,11 @@ TEST_F(RidgelineTranscript, ExtractCoordinatesAreInTheInputFilesPixels) {
   }
   const fs::path big = *prints_ / "doubled.png";
   WritePng(big, original.width * 2, original.height * 2, 1, doubled);
-  const nlohmann::json small = Answer(RunSplit({"--json", "extract", Print(1, 1)}), "extract");
+  const nlohmann::json small = Answer(RunToolSplit({"--json", "extract", Print(1, 1)}), "extract");
   const nlohmann::json large =
-      Answer(RunSplit({"--json", "--dpi", "1000", "extract", big.string()}), "extract");
+      Answer(RunToolSplit({"--json", "--dpi", "1000", "extract", big.string()}), "extract");
   const nlohmann::json engine =
-      Answer(RunSplit({"--json", "extract", "--frame", "engine", Print(1, 1)}), "extract");
+      Answer(RunToolSplit({"--json", "extract", "--frame", "engine", Print(1, 1)}), "extract");
   EXPECT_EQ(small["width"], original.width);
   EXPECT_EQ(large["width"], original.width * 2);
   EXPECT_EQ(large["resolution"], 1000);

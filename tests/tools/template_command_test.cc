@@ -12,38 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
 #include "tests/support/shared_data.h"
+#include "tests/support/tool_run.h"
 
 namespace ridgeline {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;  // stdout only
-};
+using ridgeline::testing::ToolRun;
 
+// The tool with `args`, shell text quoted by the caller; stdout only.
 ToolRun RunTool(const std::string& args) {
-  ToolRun run;
-  FILE* pipe = popen((std::string("'") + RIDGELINE_TOOL_PATH + "' " + args).c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  return run;
+  return ridgeline::testing::RunShell(ridgeline::testing::ShellQuote(RIDGELINE_TOOL_PATH) + " " +
+                                      args);
 }
 
 class TemplateCommand : public ::testing::Test {
  protected:
-  TemplateCommand()
-      : dir_(fs::temp_directory_path() / ("ridgeline_template_" + std::to_string(::getpid()))) {
-    fs::create_directories(dir_);
-  }
-  ~TemplateCommand() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  ridgeline::testing::ScratchDir scratch_{"ridgeline_template"};
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(TemplateCommand, ExtractWritesAPrivateRecordThatShowsAndConverts) {

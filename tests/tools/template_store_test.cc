@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/gallery_records.h"
+#include "tests/support/killed_child.h"
+#include "tests/support/scratch_dir.h"
 #include "tools/store/name_uuid.h"
 #include "tools/store/template_store.h"
 
@@ -17,32 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() /
-            ("ridgeline_store_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
-};
-
-IdentityBytes Identity(uint8_t tag) {
-  IdentityBytes identity{};
-  identity[0] = 2;  // a GUID identity
-  identity[4] = tag;
-  return identity;
-}
+using ridgeline::testing::GuidIdentity;
+using ridgeline::testing::KillOnceUnderWay;
+using ridgeline::testing::ScratchDir;
 
 StoredRecord Record(uint8_t tag, uint8_t finger, size_t template_size) {
   StoredRecord record;
-  record.identity = Identity(tag);
+  record.identity = GuidIdentity(tag);
   record.sub_factor = finger;
   for (size_t i = 0; i < template_size; ++i)
     record.template_blob.push_back(static_cast<uint8_t>(i * 31 + tag));
@@ -51,9 +35,9 @@ StoredRecord Record(uint8_t tag, uint8_t finger, size_t template_size) {
 }
 
 TEST(TemplateStore, RecordsRoundTripWholeInStorageOrder) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   TemplateStore store(dir / "g.db", TemplateStore::Mode::kCreateIfMissing);
-  store.NameSubject(Identity(1), "alice");
+  store.NameSubject(GuidIdentity(1), "alice");
   store.Add(Record(1, 2, 700));
   store.Add(Record(2, 7, 300));
   store.Add(Record(1, 3, 5));
@@ -64,16 +48,16 @@ TEST(TemplateStore, RecordsRoundTripWholeInStorageOrder) {
   EXPECT_EQ(all[0].subject, "alice");
   EXPECT_EQ(all[1].subject, "");
   EXPECT_EQ(all[0].created.size(), 20u);  // 2026-12-08T18:00:00Z
-  EXPECT_EQ(store.QueryBySubject(Identity(1), kAnySubFactor).size(), 2u);
-  const auto finger3 = store.QueryBySubject(Identity(1), 3);
+  EXPECT_EQ(store.QueryBySubject(GuidIdentity(1), kAnySubFactor).size(), 2u);
+  const auto finger3 = store.QueryBySubject(GuidIdentity(1), 3);
   ASSERT_EQ(finger3.size(), 1u);
   EXPECT_EQ(finger3[0].template_blob.size(), 5u);
-  EXPECT_TRUE(store.QueryBySubject(Identity(9), kAnySubFactor).empty());
+  EXPECT_TRUE(store.QueryBySubject(GuidIdentity(9), kAnySubFactor).empty());
   EXPECT_EQ(store.QueryAll(7).size(), 1u);
 }
 
 TEST(TemplateStore, SecondRecordForTheSameFingerIsRefused) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   TemplateStore store(dir / "g.db", TemplateStore::Mode::kCreateIfMissing);
   store.Add(Record(1, 2, 10));
   EXPECT_THROW(store.Add(Record(1, 2, 10)), DuplicateRecordError);
@@ -81,27 +65,27 @@ TEST(TemplateStore, SecondRecordForTheSameFingerIsRefused) {
 }
 
 TEST(TemplateStore, DeleteRemovesOneFingerOrAllAndForgetsTheName) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   TemplateStore store(dir / "g.db", TemplateStore::Mode::kCreateIfMissing);
-  store.NameSubject(Identity(1), "alice");
+  store.NameSubject(GuidIdentity(1), "alice");
   store.Add(Record(1, 2, 10));
   store.Add(Record(1, 3, 10));
-  EXPECT_EQ(store.Delete(Identity(1), 3), 1);
-  EXPECT_EQ(store.SubjectName(Identity(1)), "alice");
-  EXPECT_EQ(store.Delete(Identity(1), std::nullopt), 1);
-  EXPECT_EQ(store.SubjectName(Identity(1)), std::nullopt);
-  EXPECT_EQ(store.Delete(Identity(1), std::nullopt), 0);
+  EXPECT_EQ(store.Delete(GuidIdentity(1), 3), 1);
+  EXPECT_EQ(store.SubjectName(GuidIdentity(1)), "alice");
+  EXPECT_EQ(store.Delete(GuidIdentity(1), std::nullopt), 1);
+  EXPECT_EQ(store.SubjectName(GuidIdentity(1)), std::nullopt);
+  EXPECT_EQ(store.Delete(GuidIdentity(1), std::nullopt), 0);
 }
 
 TEST(TemplateStore, RecordsPersistAcrossOpens) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   { TemplateStore(dir / "g.db", TemplateStore::Mode::kCreateIfMissing).Add(Record(4, 1, 64)); }
   TemplateStore again(dir / "g.db", TemplateStore::Mode::kOpenExisting);
   ASSERT_EQ(again.QueryAll(kAnySubFactor).size(), 1u);
 }
 
 TEST(TemplateStore, MissingForeignAndDamagedFilesAreRefused) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   EXPECT_THROW(TemplateStore(dir / "none.db", TemplateStore::Mode::kOpenExisting), StoreError);
   {
     std::ofstream(dir / "text.db") << "this is not a database, just some text that is long enough";
@@ -135,34 +119,17 @@ TEST(TemplateStore, MissingForeignAndDamagedFilesAreRefused) {
 }
 
 TEST(TemplateStore, KilledWriterLeavesOnlyWholeRecords) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   const fs::path db = dir / "g.db";
   { TemplateStore create(db, TemplateStore::Mode::kCreateIfMissing); }
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(ready[0]);
-    try {
-      TemplateStore store(db, TemplateStore::Mode::kOpenExisting);
-      for (int i = 0;; ++i) {
-        store.Add(Record(static_cast<uint8_t>(i % 251), static_cast<uint8_t>(1 + i / 251 % 10),
-                         200 + static_cast<size_t>(i % 7) * 100));
-        if (i == 20) (void)!write(ready[1], "x", 1);  // enough written: the parent may kill
-      }
-    } catch (...) {
+  ASSERT_TRUE(KillOnceUnderWay([&](int ready) {
+    TemplateStore store(db, TemplateStore::Mode::kOpenExisting);
+    for (int i = 0;; ++i) {
+      store.Add(Record(static_cast<uint8_t>(i % 251), static_cast<uint8_t>(1 + i / 251 % 10),
+                       200 + static_cast<size_t>(i % 7) * 100));
+      if (i == 20) (void)!write(ready, "x", 1);  // enough written: the parent may kill
     }
-    _exit(0);
-  }
-  close(ready[1]);
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  close(ready[0]);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
+  }));
 
   TemplateStore store(db, TemplateStore::Mode::kOpenExisting);
   const auto records = store.QueryAll(kAnySubFactor);
@@ -180,7 +147,7 @@ TEST(TemplateStore, KilledWriterLeavesOnlyWholeRecords) {
 }
 
 TEST(TemplateStore, ReadersGoOnWhileAWriterHoldsItsTransaction) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   TemplateStore store(dir / "g.db", TemplateStore::Mode::kCreateIfMissing);
   store.Add(Record(1, 2, 10));
   Connection writer((dir / "g.db").string(), false);
@@ -196,7 +163,7 @@ TEST(TemplateStore, ReadersGoOnWhileAWriterHoldsItsTransaction) {
 // must open it as a gallery (never "a database of another application") and the file must end
 // with one schema.
 TEST(TemplateStore, ConcurrentCreationOfANewGalleryAlwaysSucceeds) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   constexpr int kRounds = 40;
   constexpr int kProcesses = 4;
   for (int round = 0; round < kRounds; ++round) {
@@ -233,7 +200,7 @@ TEST(TemplateStore, ConcurrentCreationOfANewGalleryAlwaysSucceeds) {
 // A statement that fails because the disk is full: SQLite may already have ended the
 // transaction, and the clean-up must neither raise nor hide the first error.
 TEST(TemplateStore, FullDiskKeepsTheFirstErrorThroughTheRollback) {
-  TempDir dir;
+  ScratchDir dir("ridgeline_store");
   { TemplateStore create(dir / "g.db", TemplateStore::Mode::kCreateIfMissing); }
   Connection connection((dir / "g.db").string(), false);
   connection.Execute("PRAGMA max_page_count=20");  // a disk that fills after a few pages

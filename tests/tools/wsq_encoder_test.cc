@@ -15,15 +15,7 @@ namespace {
 
 using testing::WsqReferenceDir;
 
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  double squares = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
-    squares += d * d;
-  }
-  if (squares == 0) return 99.0;
-  return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
-}
+using testing::Psnr;
 
 PrintImage Ridges(int width, int height) { return testing::RidgeImage(width, height); }
 
@@ -42,13 +34,8 @@ TEST(WsqEncoder, ReferenceInputsEncodeToTheReferenceFiles) {
   }
   for (const auto& ref : references) {
     SCOPED_TRACE(ref.file);
-    const PrintImage print = ReadPrintImage(data / ref.source_print);
-    PrintImage input;
-    input.width = ref.width;
-    input.height = ref.height;
-    for (int y = 0; y < ref.height; ++y)
-      for (int x = 0; x < ref.width; ++x)
-        input.pixels.push_back(print.at(ref.crop_x + x, ref.crop_y + y));
+    const PrintImage input = testing::ReferenceInput(ref);
+    ASSERT_FALSE(input.pixels.empty()) << "no print " << ref.source_print;
     const std::vector<uint8_t> ours =
         EncodeWsq(input, ref.bitrate, ref.ppi, WsqRateControl::kReference);
     const std::vector<uint8_t> theirs = testing::ReadBytes(WsqReferenceDir() / ref.file);

@@ -18,30 +18,7 @@ double BitsPerPixel(const std::vector<uint8_t>& file, int width, int height) {
   return 8.0 * static_cast<double>(file.size()) / (static_cast<double>(width) * height);
 }
 
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  double squares = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
-    squares += d * d;
-  }
-  if (squares == 0) return 99.0;
-  return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
-}
-
-// The print a reference file was encoded from (its crop), or an empty image when the prints
-// are not beside the tree.
-PrintImage ReferenceInput(const testing::WsqReference& ref) {
-  const auto path = testing::SharedDir() / "data" / ref.source_print;
-  PrintImage input;
-  if (!std::filesystem::is_regular_file(path)) return input;
-  const PrintImage print = ReadPrintImage(path);
-  input.width = ref.width;
-  input.height = ref.height;
-  for (int y = 0; y < ref.height; ++y)
-    for (int x = 0; x < ref.width; ++x)
-      input.pixels.push_back(print.at(ref.crop_x + x, ref.crop_y + y));
-  return input;
-}
+using testing::Psnr;
 
 TEST(WsqRateControl, ReferencePrintsMeetTheBitRateAtReferenceQualityOrBetter) {
   const auto references = testing::WsqReferences();
@@ -49,7 +26,7 @@ TEST(WsqRateControl, ReferencePrintsMeetTheBitRateAtReferenceQualityOrBetter) {
   int checked = 0;
   for (const auto& ref : references) {
     SCOPED_TRACE(ref.file);
-    const PrintImage input = ReferenceInput(ref);
+    const PrintImage input = testing::ReferenceInput(ref);
     if (input.pixels.empty()) continue;
     const std::vector<uint8_t> ours = EncodeWsq(input, ref.bitrate, ref.ppi);
     const double bpp = BitsPerPixel(ours, ref.width, ref.height);

@@ -1,6 +1,7 @@
 #include "tools/host/engine_host.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "tools/host/sample_record.h"
 
@@ -11,6 +12,15 @@ std::string Hex(HRESULT hr) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(hr));
   return text;
+}
+
+// An enrollment ended by the gallery or by the duplicate check, with a message for people.
+HostResult EnrollmentEnded(Outcome outcome, HRESULT hr, std::string message) {
+  HostResult result;
+  result.outcome = outcome;
+  result.hr = hr;
+  result.message = std::move(message);
+  return result;
 }
 
 }  // namespace
@@ -146,11 +156,8 @@ HostResult EngineHost::Enroll(const std::vector<Capture>& captures, const WINBIO
     storage_.BeginWrite();
   } catch (const StoreError& error) {
     EndEnrollment();
-    HostResult result;
-    result.outcome = Outcome::kStorageError;
-    result.hr = E_FAIL_RESULT;
-    result.message = std::string("the gallery cannot be written: ") + error.what();
-    return result;
+    return EnrollmentEnded(Outcome::kStorageError, E_FAIL_RESULT,
+                           std::string("the gallery cannot be written: ") + error.what());
   }
   struct WriteGuard {
     StorageSession& storage;
@@ -166,23 +173,17 @@ HostResult EngineHost::Enroll(const std::vector<Capture>& captures, const WINBIO
   }
   if (duplicate) {
     EndEnrollment();
-    HostResult result;
-    result.outcome = Outcome::kDuplicate;
-    result.hr = hr;
+    HostResult result = EnrollmentEnded(Outcome::kDuplicate, hr, "this finger is already enrolled");
     result.identity = duplicate_identity;
     result.sub_factor = duplicate_finger;
-    result.message = "this finger is already enrolled";
     return result;
   }
   WINBIO_IDENTITY owner = identity;
   hr = engine_.CommitEnrollment(&pipeline_, &owner, sub_factor, nullptr, 0);
   if (hr == kStorageDuplicate) {
     EndEnrollment();
-    HostResult result;
-    result.outcome = Outcome::kAlreadyStored;
-    result.hr = hr;
-    result.message = "this subject already has a template for this finger; delete it first";
-    return result;
+    return EnrollmentEnded(Outcome::kAlreadyStored, hr,
+                           "this subject already has a template for this finger; delete it first");
   }
   if (FAILED(hr)) {
     EndEnrollment();
@@ -192,11 +193,9 @@ HostResult EngineHost::Enroll(const std::vector<Capture>& captures, const WINBIO
     storage_.Commit();
   } catch (const StoreError& error) {
     EndEnrollment();
-    HostResult result;
-    result.outcome = Outcome::kStorageError;
-    result.hr = E_FAIL_RESULT;
-    result.message = std::string("the gallery could not store the enrollment: ") + error.what();
-    return result;
+    return EnrollmentEnded(
+        Outcome::kStorageError, E_FAIL_RESULT,
+        std::string("the gallery could not store the enrollment: ") + error.what());
   }
   engine_.ClearContext(&pipeline_);
   HostResult result;

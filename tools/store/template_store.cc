@@ -288,13 +288,17 @@ void TemplateStore::CreateSchema(const GalleryOptions& options) {
     key->Randomise();
     WriteNewKeyFile(key_path, *key);
   }
+  RecordKey(key_path, *key);
+}
+
+void TemplateStore::RecordKey(const fs::path& key_file, const GalleryKey& key) {
   // A key beside the gallery is recorded by its file name, so the two can move together.
-  const fs::path absolute_key = fs::absolute(key_path);
+  const fs::path absolute_key = fs::absolute(key_file);
   const fs::path recorded = absolute_key.parent_path() == fs::absolute(path_).parent_path()
                                 ? absolute_key.filename()
                                 : absolute_key;
   SetInfo("key_file", Bytes(recorded.string()));
-  const auto check = key->CheckValue();
+  const auto check = key.CheckValue();
   SetInfo("key_check", {check.begin(), check.end()});
 }
 
@@ -592,13 +596,7 @@ void TemplateStore::Rekey(const fs::path& new_key_file) {
             .Bind(5, sealed.tag)
             .Run();
       }
-      const fs::path absolute_key = fs::absolute(new_key_file);
-      const fs::path recorded = absolute_key.parent_path() == fs::absolute(path_).parent_path()
-                                    ? absolute_key.filename()
-                                    : absolute_key;
-      SetInfo("key_file", Bytes(recorded.string()));
-      const auto check = key->CheckValue();
-      SetInfo("key_check", {check.begin(), check.end()});
+      RecordKey(new_key_file, *key);
     } catch (...) {
       ::unlink(new_key_file.c_str());  // the gallery never named it
       throw;

@@ -159,6 +159,8 @@ class TemplateStore {
   void UpgradeFromVersion1();
   void LoadKey(const GalleryOptions& options);
   void SetInfo(const std::string& key, const std::vector<uint8_t>& value);
+  // Records in the gallery which key file it is sealed with and the key's check value.
+  void RecordKey(const std::filesystem::path& key_file, const GalleryKey& key);
   std::optional<std::vector<uint8_t>> Info(const std::string& key);
   std::vector<StoredRecord> Collect(Statement& statement);
   std::string RecordQuery(const std::string& where) const;

@@ -17,6 +17,7 @@
 #include "match/match_coord.h"
 #include "match/match_params.h"
 #include "match/match_work.h"
+#include "tests/support/sanitizer_build.h"
 #include "tools/synth/synth.h"
 
 namespace ridgeline::synth {
@@ -148,18 +149,6 @@ TEST(SynthEngine, ForegroundHugsTheDrawnFingerOnEveryDemoPrint) {
   });
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitizedBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
-
 // Runs work(i) for i in 0..count-1 on every core; work must be safe to run concurrently.
 template <typename Work>
 void OnAllCores(int count, const Work& work) {
@@ -181,7 +170,7 @@ void OnAllCores(int count, const Work& work) {
 TEST(SynthEngine, FingersOfOneSetAreDistinct) {
   // Growing a master costs a third of a second of one core; the sanitizer build runs a smaller
   // set. 80 fingers are 3,160 pairs: the former generator put 8 of them at level 3.
-  const int fingers = kSanitizedBuild ? 24 : 80;
+  const int fingers = ridgeline::testing::kSanitizedBuild ? 24 : 80;
   MasterParams master_params;
   ImpressionParams impression_params;
   std::vector<FeaturePair> features(static_cast<size_t>(fingers));
