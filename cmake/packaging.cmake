@@ -34,6 +34,11 @@ install(FILES ${CMAKE_BINARY_DIR}/RidgelineConfig.cmake
 # The prefix is found from the .pc file's own place, so a staged or unpacked tree works as well.
 file(RELATIVE_PATH RIDGELINE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" RIDGELINE_PC_TO_PREFIX "${RIDGELINE_PC_TO_PREFIX}")
+# The engine's vector forms call into libhwy; the .deb's dependency on it comes from shlibdeps.
+set(RIDGELINE_PC_PRIVATE_HWY "")
+if(RIDGELINE_HIGHWAY)
+  set(RIDGELINE_PC_PRIVATE_HWY " -lhwy")
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/cmake/ridgeline.pc.in ${CMAKE_BINARY_DIR}/ridgeline.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/ridgeline.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)

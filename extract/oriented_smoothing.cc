@@ -18,6 +18,7 @@ const OrientedKernel& KernelOf(int code) {
                                                                           : code)];
 }
 
+#if !RIDGELINE_HIGHWAY
 // acc[j] += w1 (a1[j] + b1[j]) + w2 (a2[j] + b2[j]) for j < 8 vectors, on 16-bit operands so
 // that each product is one widening multiplication; the trip count is a whole number of
 // vectors, so the vectoriser's scalar remainder never runs.
@@ -31,6 +32,8 @@ void AddTapPair(const uint16_t* __restrict a1, const uint16_t* __restrict b1, ui
     acc[j] += uint32_t{w1} * uint32_t{pair1} + uint32_t{w2} * uint32_t{pair2};
   }
 }
+
+#endif  // !RIDGELINE_HIGHWAY
 
 }  // namespace
 
@@ -128,6 +131,7 @@ uint8_t SmoothingWindow::SmoothAtBorder(int x, int code) const {
   return static_cast<uint8_t>(acc / total);
 }
 
+#if !RIDGELINE_HIGHWAY
 // The block forms below compute, for every pixel of the block, the same sums as Smooth in the
 // same integer types, so they agree with it bit for bit; the loops over the 16 pixels have a
 // fixed length and no branch, for the vectoriser.
@@ -155,6 +159,7 @@ void SmoothingWindow::KernelBlock(int x0, int code, int n, uint8_t* __restrict v
         static_cast<int32_t>(static_cast<double>(acc[j]) / static_cast<double>(kKernelSum)));
   }
 }
+#endif  // !RIDGELINE_HIGHWAY
 
 void SmoothingWindow::Mean3Block(int x0, int n, uint8_t* __restrict value) const {
   const uint16_t* __restrict p = centre16_ + x0;
@@ -182,7 +187,11 @@ void SmoothingWindow::SmoothRun(int x, int end, int code, uint8_t* __restrict ou
       if (code == kNoDirection) {
         Mean3Block(x, n, value);
       } else {
+#if RIDGELINE_HIGHWAY
+        KernelBlockVector(centre16_ + x, n, flat_kernels_[static_cast<size_t>(code)], value);
+#else
         KernelBlock(x, code, n, value);
+#endif
       }
       std::memcpy(out + x, value, static_cast<size_t>(lanes));
       x += lanes;

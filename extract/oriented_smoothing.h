@@ -9,6 +9,7 @@
 #include "core/constants.h"
 #include "core/records.h"
 #include "extract/oriented_kernels.h"
+#include "extract/smoothing_kernel_block.h"
 
 namespace ridgeline {
 
@@ -69,24 +70,6 @@ class SmoothingWindow {
   void SmoothRow(const uint8_t* codes, uint8_t* out) const;
 
  private:
-  // A kernel with each tap (dy, dx) turned into the offset dy x stride + dx, padded with taps
-  // of weight 0 on the centre pixel to the largest tap count so that the loops have a fixed
-  // length. The border path keeps (dy, dx) to clip the taps to the image.
-  static constexpr int kFlatTaps = 15;
-  struct FlatTap {
-    int32_t offset;
-    int32_t weight;
-    int16_t dy;
-    int16_t dx;
-  };
-  struct FlatKernel {
-    int32_t centre;
-    int32_t tap_count;  // taps past it weigh 0
-    int32_t reach_x;    // the largest |dx| and |dy| of its taps
-    int32_t reach_y;
-    FlatTap taps[kFlatTaps];
-  };
-
   // True when every tap of k around pixel x of the row being filtered lies in the image.
   bool Inside(const FlatKernel& k, int x) const {
     return RowsInside(k) && x >= k.reach_x && x < width_ - k.reach_x;

@@ -1,6 +1,7 @@
 // The block path of the oriented smoothing (SmoothingWindow::SmoothRow) against its pixel-by-pixel
 // reference (SmoothingWindow::Smooth), on random images of awkward sizes and on the recorded
-// images and direction fields of the golden prints.
+// images and direction fields of the golden prints, in every vector instruction set the
+// processor supports.
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,10 +15,12 @@
 #include "extract/oriented_smoothing.h"
 #include "tests/support/images.h"
 #include "tests/support/shared_data.h"
+#include "tests/support/vector_targets.h"
 
 namespace ridgeline {
 namespace {
 
+using testing::ForEachVectorTarget;
 using testing::TestImage;
 
 // Filters every row of image along codes both ways and expects the same bytes; kKeep pixels
@@ -65,35 +68,41 @@ void FillRuns(TestImage& codes, std::mt19937& rng, int longest_run) {
 TEST(SmoothingBlocks, AgreeWithThePixelRuleOnRandomImagesOfOddSizes) {
   std::mt19937 rng(20);
   std::uniform_int_distribution<int> byte(0, 255);
-  const std::pair<int, int> sizes[] = {{29, 17}, {45, 31},  {28, 13}, {61, 9},
-                                       {23, 23}, {100, 20}, {33, 5},  {12, 40}};
-  for (const auto& [w, h] : sizes) {
-    for (int fill = 0; fill < 4; ++fill) {
-      // Noise, the extremes and a 0 / 255 checkerboard (the binary image of the re-smoothing).
-      TestImage image(w, h, [&](int x, int y) -> uint8_t {
-        switch (fill) {
-          case 0:
-            return static_cast<uint8_t>(byte(rng));
-          case 1:
-            return 0;
-          case 2:
-            return 255;
-          default:
-            return ((x / 2 + y) % 2) != 0 ? 255 : 0;
+  // Widths below, at and past every vector width, 1-2 pixel strips, and runs up to a whole block.
+  const std::pair<int, int> sizes[] = {{29, 17},  {45, 31}, {28, 13}, {61, 9}, {23, 23},
+                                       {100, 20}, {33, 5},  {12, 40}, {1, 15}, {2, 14},
+                                       {15, 1},   {16, 2},  {158, 14}};
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const auto& [w, h] : sizes) {
+      for (int fill = 0; fill < 4; ++fill) {
+        // Noise, the extremes and a 0 / 255 checkerboard (the binary image of the re-smoothing).
+        TestImage image(w, h, [&](int x, int y) -> uint8_t {
+          switch (fill) {
+            case 0:
+              return static_cast<uint8_t>(byte(rng));
+            case 1:
+              return 0;
+            case 2:
+              return 255;
+            default:
+              return ((x / 2 + y) % 2) != 0 ? 255 : 0;
+          }
+        });
+        for (int longest : {1, 6, 40, 140}) {
+          TestImage codes(w, h);
+          FillRuns(codes, rng, longest);
+          ExpectRowsAgree(
+              w, h, image.get(), codes.get(),
+              target + " fill " + std::to_string(fill) + " runs " + std::to_string(longest));
         }
-      });
-      for (int longest : {1, 6, 40}) {
-        TestImage codes(w, h);
-        FillRuns(codes, rng, longest);
-        ExpectRowsAgree(w, h, image.get(), codes.get(),
-                        "fill " + std::to_string(fill) + " runs " + std::to_string(longest));
-      }
-      for (uint8_t single : {uint8_t{0}, uint8_t{30}, uint8_t{60}, uint8_t{119}, kNoDirection}) {
-        TestImage codes(w, h, single);
-        ExpectRowsAgree(w, h, image.get(), codes.get(), "code " + std::to_string(single));
+        for (uint8_t single : {uint8_t{0}, uint8_t{30}, uint8_t{60}, uint8_t{119}, kNoDirection}) {
+          TestImage codes(w, h, single);
+          ExpectRowsAgree(w, h, image.get(), codes.get(),
+                          target + " code " + std::to_string(single));
+        }
       }
     }
-  }
+  });
 }
 
 // A binary PGM (P5, maxval 255) without comments, as the golden vectors are written.
@@ -131,12 +140,30 @@ TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
       ASSERT_EQ(image->height(), codes->height());
       for (int y = 0; y < codes->height(); ++y)
         for (int x = 0; x < codes->width(); ++x) codes->at(x, y) &= kCodeMask;
-      ExpectRowsAgree(image->width(), image->height(), image->get(), codes->get(),
-                      entry.path().filename().string() + " " + image_name);
+      const std::string what = entry.path().filename().string() + " " + image_name;
+      ForEachVectorTarget([&](const std::string& target) {
+        ExpectRowsAgree(image->width(), image->height(), image->get(), codes->get(),
+                        target + " " + what);
+      });
       ++checked;
     }
   }
   EXPECT_GT(checked, 0);
+}
+
+// The division by the kernel sum without a divide instruction, over every sum 8-bit pixels can
+// give; the hardest numerators are the exact multiples and the ones just below them.
+TEST(SmoothingBlocks, KernelSumQuotientIsExactForEveryPixelSum) {
+  uint32_t wrong = 0;
+  uint32_t first_wrong = 0;
+  for (uint32_t sum = 0; sum <= static_cast<uint32_t>(kLargestKernelSum); ++sum) {
+    if (DivideByKernelSum(sum) != sum / static_cast<uint32_t>(kKernelSum)) {
+      if (wrong++ == 0) first_wrong = sum;
+    }
+  }
+  EXPECT_EQ(wrong, 0u) << "first at " << first_wrong;
+  EXPECT_EQ(DivideByKernelSum(kLargestKernelSum), 255u);
+  EXPECT_EQ(DivideByKernelSum(kLargestKernelSum - 1), 254u);
 }
 
 }  // namespace

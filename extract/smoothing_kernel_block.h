@@ -1,0 +1,59 @@
+// The inner form of the oriented smoothing: one line kernel applied across a block of pixels of a
+// row. SmoothingWindow keeps the kernels in this form; with Highway the block is filtered by the
+// widest vector unit the processor offers, chosen at run time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "extract/oriented_kernels.h"
+
+namespace ridgeline {
+
+// A kernel with each tap (dy, dx) turned into the offset dy x stride + dx of a row store, padded
+// with taps of weight 0 on the centre pixel to the largest tap count so that loops have a fixed
+// length. (dy, dx) are kept to clip the taps at the image border.
+constexpr int kFlatTaps = 15;
+struct FlatTap {
+  int32_t offset;
+  int32_t weight;
+  int16_t dy;
+  int16_t dx;
+};
+struct FlatKernel {
+  int32_t centre;
+  int32_t tap_count;  // taps past it weigh 0
+  int32_t reach_x;    // the largest |dx| and |dy| of its taps
+  int32_t reach_y;
+  FlatTap taps[kFlatTaps];
+};
+
+// floor(sum / kKernelSum) for every kernel sum of 8-bit pixels, 0 <= sum <= 255 x kKernelSum,
+// without a division. With sum = 256 h + l (l < 256) and M = floor(2^31 / kKernelSum) = 19137,
+// the estimate q0 = floor(h M / 2^23) never exceeds sum / kKernelSum (256 h <= sum and
+// M <= 2^31 / kKernelSum), and falls short of it by less than
+// 255 / kKernelSum + sum / 2^31 < 0.016 (dropping l, and M's shortfall of under 1), so q0 is the
+// quotient or one less, and one comparison of the remainder settles it. Every intermediate stays
+// below 2^31: h M <= 111772 x 19137 < 2^31 and q0 x kKernelSum <= sum.
+constexpr uint32_t kKernelSumReciprocal = (uint32_t{1} << 31) / kKernelSum;
+constexpr int32_t kLargestKernelSum = 255 * kKernelSum;
+constexpr uint32_t DivideByKernelSum(uint32_t sum) {
+  const uint32_t estimate = ((sum >> 8) * kKernelSumReciprocal) >> 23;
+  const uint32_t rest = sum - estimate * static_cast<uint32_t>(kKernelSum);
+  return estimate + (rest >= static_cast<uint32_t>(kKernelSum) ? 1 : 0);
+}
+static_assert(kKernelSumReciprocal == 19137);
+static_assert((uint64_t{kLargestKernelSum} >> 8) * kKernelSumReciprocal < (uint64_t{1} << 31));
+
+// The smallest block KernelBlockVector takes, and its granularity.
+constexpr int kKernelBlockGranule = 8;
+
+// value[j] = floor(kernel sum around p[j] / kKernelSum) for j < n: the pixel rule of the
+// smoothing for pixels whose taps all lie inside a store of 16-bit copies of 8-bit pixels, rows
+// one stride apart as k's offsets assume. Picks the widest vector unit the processor has; every
+// choice gives the same bytes.
+// REQUIRES: n a positive multiple of kKernelBlockGranule; every tap of k around p[0 .. n - 1]
+// lies in the store.
+void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value);
+
+}  // namespace ridgeline

@@ -1,0 +1,117 @@
+// KernelBlockVector with Highway: compiled once per instruction set (foreach_target.h) and
+// dispatched at run time to the best one the processor supports.
+#include <cstddef>
+#include <cstdint>
+
+#include "extract/smoothing_kernel_block.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "extract/smoothing_kernel_highway.cc"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace ridgeline {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET == HWY_SCALAR
+// The one-lane target (processors without SSSE3, with compilers whose EMU128 is unsafe) lacks
+// the lane shuffles; it takes the pixel rule as it stands.
+void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
+  for (int j = 0; j < n; ++j) {
+    const uint16_t* c = p + j;
+    auto sum = static_cast<uint32_t>(k.centre) * c[0];
+    for (int t = 0; t < kFlatTaps; ++t) {
+      sum += static_cast<uint32_t>(k.taps[t].weight) *
+             static_cast<uint32_t>(c[-k.taps[t].offset] + c[k.taps[t].offset]);
+    }
+    value[j] = static_cast<uint8_t>(DivideByKernelSum(sum));
+  }
+}
+#else
+// Lanes(d16) pixels at p into out. Two taps at a time: their pixel pair sums (each below 2^9)
+// are interleaved lane by lane with each other and multiplied by the interleaved weights (below
+// 2^14) with the paired 16 x 16 -> 32-bit multiply-add, so every 32-bit lane gathers the whole
+// kernel sum of one pixel (below 2^25) exactly.
+//
+// Lane order: InterleaveLower / InterleaveUpper work within each 128-bit block, so the lower
+// accumulator holds pixels 0-3 of every block of eight and the upper one pixels 4-7; the
+// multiply-add (ReorderWidenMulAccumulate followed by RearrangeToOddPlusEven) adds adjacent
+// lanes, and ReorderDemote2To packs the two halves back block by block, which restores the
+// pixel order. Highway leaves the lane order of those two operations to the target; the tests
+// run every target the processor supports against the pixel rule.
+template <class D16>
+HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatKernel& k,
+                             uint8_t* HWY_RESTRICT out) {
+  const hn::RepartitionToWide<D16> d32;
+  const hn::Rebind<uint8_t, D16> d8;
+  using V16 = hn::Vec<D16>;
+  using V32 = hn::Vec<decltype(d32)>;
+  auto pair_sum = [&](const FlatTap& tap) -> V16 {
+    return hn::Add(hn::LoadU(d16, p - tap.offset), hn::LoadU(d16, p + tap.offset));
+  };
+  auto weights = [&](int32_t w1, int32_t w2) -> V16 {
+    return hn::InterleaveLower(d16, hn::Set(d16, static_cast<int16_t>(w1)),
+                               hn::Set(d16, static_cast<int16_t>(w2)));
+  };
+  V32 lower = hn::Zero(d32);
+  V32 upper = hn::Zero(d32);
+  V32 lower_odd = hn::Zero(d32);
+  V32 upper_odd = hn::Zero(d32);
+  auto add = [&](V16 a, V16 b, V16 w) {
+    lower = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveLower(d16, a, b), w, lower, lower_odd);
+    upper = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveUpper(d16, a, b), w, upper, upper_odd);
+  };
+  // The centre pixel pairs with the first tap, then taps go two by two; padding taps weigh 0.
+  add(hn::LoadU(d16, p), pair_sum(k.taps[0]), weights(k.centre, k.taps[0].weight));
+  static_assert(kFlatTaps % 2 == 1, "taps 1 .. kFlatTaps - 1 go in whole pairs");
+  for (int t = 1; t < k.tap_count; t += 2) {
+    add(pair_sum(k.taps[t]), pair_sum(k.taps[t + 1]),
+        weights(k.taps[t].weight, k.taps[t + 1].weight));
+  }
+  lower = hn::RearrangeToOddPlusEven(lower, lower_odd);
+  upper = hn::RearrangeToOddPlusEven(upper, upper_odd);
+
+  // DivideByKernelSum, lane by lane; every value is below 2^31, so signed lanes serve.
+  const V32 reciprocal = hn::Set(d32, static_cast<int32_t>(kKernelSumReciprocal));
+  const V32 divisor = hn::Set(d32, kKernelSum);
+  const V32 largest_rest = hn::Set(d32, kKernelSum - 1);
+  auto divide = [&](V32 sum) -> V32 {
+    const V32 estimate = hn::ShiftRight<23>(hn::Mul(hn::ShiftRight<8>(sum), reciprocal));
+    const V32 rest = hn::Sub(sum, hn::Mul(estimate, divisor));
+    // A true mask is all ones, -1: subtracting it adds one.
+    return hn::Sub(estimate, hn::VecFromMask(d32, hn::Gt(rest, largest_rest)));
+  };
+  const V16 quotients = hn::ReorderDemote2To(d16, divide(lower), divide(upper));
+  hn::StoreU(hn::DemoteTo(d8, quotients), d8, out);
+}
+
+void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
+  // The 16-bit copies hold 8-bit pixels, so they read the same as signed lanes.
+  const auto* pixels = reinterpret_cast<const int16_t*>(p);
+  const hn::ScalableTag<int16_t> d;
+  const hn::CappedTag<int16_t, kKernelBlockGranule> granule;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  int j = 0;
+  for (; j + lanes <= n; j += lanes) KernelVector(d, pixels + j, k, value + j);
+  for (; j < n; j += kKernelBlockGranule) KernelVector(granule, pixels + j, k, value + j);
+}
+#endif  // HWY_TARGET == HWY_SCALAR
+
+// NOLINTNEXTLINE(google-readability-namespace-comments)
+}  // namespace HWY_NAMESPACE
+}  // namespace ridgeline
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace ridgeline {
+
+HWY_EXPORT(KernelBlockImpl);
+
+void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
+  HWY_DYNAMIC_DISPATCH(KernelBlockImpl)(p, n, k, value);
+}
+
+}  // namespace ridgeline
+#endif  // HWY_ONCE
