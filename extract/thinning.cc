@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -199,7 +200,9 @@ void PackRow(const uint8_t* row, int width, uint64_t* out) {
 template <const Cover& C>
 bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const uint8_t* active,
                  uint8_t* changed, uint64_t* saved) {
-  const size_t words = image.words;
+  // Signed: the word to the left of word 0 is the padding word at index -1, and an unsigned
+  // w - 1 there would wrap the pointer arithmetic (undefined even though the address is valid).
+  const auto words = static_cast<std::ptrdiff_t>(image.words);
   bool any = false;
   const uint64_t* above = image.Row(0);  // the frame row never changes
   int spare = 0;
@@ -216,7 +219,7 @@ bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const ui
     // The row's old words are kept aside: its pixels are judged on them, and so is the row
     // below; the new words go straight into the image.
     std::memcpy(old - 1, row - 1, image.stride * sizeof(uint64_t));
-    for (size_t w = 0; w < words; ++w) {
+    for (std::ptrdiff_t w = 0; w < words; ++w) {
       const uint64_t a = above[w], r = old[w], b = below[w];
       const uint64_t n[8] = {a,
                              (a >> 1) | (above[w + 1] << 63),
