@@ -3,7 +3,6 @@
 // images and direction fields of the golden prints, in every vector instruction set the
 // processor supports.
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "core/constants.h"
 #include "extract/oriented_smoothing.h"
+#include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 #include "tests/support/shared_data.h"
 #include "tests/support/vector_targets.h"
@@ -105,23 +105,6 @@ TEST(SmoothingBlocks, AgreeWithThePixelRuleOnRandomImagesOfOddSizes) {
   });
 }
 
-// A binary PGM (P5, maxval 255) without comments, as the golden vectors are written.
-std::unique_ptr<TestImage> ReadPgm(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, maxval = 0;
-  if (!(in >> magic >> w >> h >> maxval) || magic != "P5" || maxval != 255 || w <= 0 || h <= 0) {
-    return nullptr;
-  }
-  in.get();
-  std::vector<char> bytes(static_cast<size_t>(w) * static_cast<size_t>(h));
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return nullptr;
-  return std::make_unique<TestImage>(w, h, [&](int x, int y) {
-    return static_cast<uint8_t>(
-        bytes[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)]);
-  });
-}
-
 TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
   if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
   int checked = 0;
@@ -133,8 +116,8 @@ TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
         {"20d_first_binary.pgm", "18_direction_image.pgm"},
         {"20e_resmoothed.pgm", "20f_direction_image.pgm"}};
     for (const auto& [image_name, direction_name] : pairs) {
-      const auto image = ReadPgm(entry.path() / image_name);
-      auto codes = ReadPgm(entry.path() / direction_name);
+      const auto image = testing::ReadGoldenPgm(entry.path() / image_name);
+      auto codes = testing::ReadGoldenPgm(entry.path() / direction_name);
       if (!image || !codes) continue;
       ASSERT_EQ(image->width(), codes->width());
       ASSERT_EQ(image->height(), codes->height());
