@@ -10,6 +10,7 @@
 
 #include "core/int_math.h"
 #include "match/int_trig.h"
+#include "match/match_kernels.h"
 
 namespace ridgeline {
 
@@ -73,82 +74,6 @@ bool CoordinatesWithinRowRange(const PairTables& t) {
   return !outside;
 }
 
-// The pairs (r, c) of row r with c > r, on vector lanes, and their entries (c, r) below the
-// diagonal, with the values the pair-by-pair form gives (which stays for coordinates outside
-// 0..1023). The entry (c, r) is derived from (r, c): the reverse bearing is the forward one
-// +/- 180 in 0..359 (a forward 360 reverses to 180, two minutiae on one spot read 0 forward and
-// 180 back), the reverse relative direction 360 - relative, and 0 for 0.
-//  - distance: floor(sqrt(dx^2 + dy^2)) in single precision: dx, dy and the sum of squares
-//    (below 2^21) are exact in a float; the truncated root is corrected by one either way,
-//    the squares of the candidates (below 2^22) again exact, so the result is the integer root.
-//  - bearing index: floor(1024 min / max) of |dx|, |dy| as a single precision quotient. The
-//    numerator is below 2^20 and the quotient at most 1024, so its rounding error is below
-//    2^-14 while a quotient that is not whole lies at least 1/max >= 2^-10 from the next
-//    integer: truncation gives the integer quotient.
-// The arctangent lookup between the two vector passes is a gather, left to a scalar loop, and
-// so are the strided writes below the diagonal.
-void FillPairRow(int r, PairTables* t) {
-  const int first = r + 1;
-  const int width = t->count - first;
-  const int16_t* __restrict xs = t->x + first;
-  const int16_t* __restrict ys = t->y + first;
-  const int16_t* __restrict directions = t->direction + first;
-  int16_t* __restrict distance = t->distance[r] + first;
-  int16_t* __restrict relative = t->relative[r] + first;
-  int16_t* __restrict bearing = t->bearing[r] + first;
-  const int x_r = t->x[r];
-  const int y_r = t->y[r];
-  const int direction_r = t->direction[r];
-  const auto xf = static_cast<float>(x_r);
-  const auto yf = static_cast<float>(y_r);
-  int32_t quotient[kMatchCapacity];
-  int16_t arctan[kMatchCapacity];
-  int16_t reverse_bearing[kMatchCapacity];
-  int16_t reverse_relative[kMatchCapacity];
-
-  for (int c = 0; c < width; ++c) {
-    const float dx = static_cast<float>(xs[c]) - xf;
-    const float dy = static_cast<float>(ys[c]) - yf;
-    const float square = dx * dx + dy * dy;
-    const auto root = static_cast<int32_t>(std::sqrt(square));
-    const auto rf = static_cast<float>(root);
-    // Comparisons turned into integers, not selects between floats: the vectoriser takes those.
-    const int32_t below = rf * rf > square;
-    const int32_t above = (rf + 1.0f) * (rf + 1.0f) <= square;
-    distance[c] = static_cast<int16_t>(root - below + above);
-    const int32_t ix = xs[c] - x_r;
-    const int32_t iy = ys[c] - y_r;
-    const int32_t m = ix < 0 ? -ix : ix;
-    const int32_t q = iy < 0 ? -iy : iy;
-    const int32_t smaller = m < q ? m : q;
-    const int32_t larger = m < q ? q : m;
-    quotient[c] = static_cast<int32_t>(static_cast<float>(smaller * kTrigScale) /
-                                       static_cast<float>(larger > 0 ? larger : 1));
-  }
-  for (int c = 0; c < width; ++c) arctan[c] = kBearingArctan[quotient[c]];
-  for (int c = 0; c < width; ++c) {
-    const int dx = xs[c] - x_r;
-    const int dy = ys[c] - y_r;
-    const int m = dx < 0 ? -dx : dx;
-    const int q = dy < 0 ? -dy : dy;
-    const int folded = m < q ? 90 - arctan[c] : arctan[c];
-    const int right = dy >= 0 ? folded : kDegreesPerTurn - folded;
-    const int left = dy >= 0 ? 180 - folded : 180 + folded;
-    const int forward = dx >= 0 ? right : left;
-    bearing[c] = static_cast<int16_t>(forward);
-    reverse_bearing[c] = static_cast<int16_t>(forward < 180 ? forward + 180 : forward - 180);
-    int turn = directions[c] - direction_r;
-    turn += turn < 0 ? kDegreesPerTurn : 0;
-    relative[c] = static_cast<int16_t>(turn);
-    reverse_relative[c] = static_cast<int16_t>(turn == 0 ? 0 : kDegreesPerTurn - turn);
-  }
-  for (int c = 0; c < width; ++c) {
-    t->distance[first + c][r] = distance[c];
-    t->bearing[first + c][r] = reverse_bearing[c];
-    t->relative[first + c][r] = reverse_relative[c];
-  }
-}
-
 // Distance, bearing and relative direction for every ordered pair. The entry (k, j) is derived
 // from (j, k): the reverse bearing is the forward one +/- 180 in 0..359, so a forward bearing of
 // 360 reverses to 180 and two minutiae on one spot read 0 forward and 180 back. This pair-by-pair
@@ -181,12 +106,7 @@ void FillPairMatrices(PairTables* t) {
     FillPairMatricesByPair(t);
     return;
   }
-  for (int r = 0; r < t->count; ++r) {
-    t->distance[r][r] = 0;
-    t->bearing[r][r] = 0;
-    t->relative[r][r] = 0;
-    FillPairRow(r, t);
-  }
+  FillPairRows(t);
 }
 
 // Every other minutia within the radius, ascending. A row's neighbours are marked on vector

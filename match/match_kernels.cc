@@ -1,0 +1,304 @@
+// The matcher's row and window loops. With Highway this file is compiled once per instruction set
+// (foreach_target.h re-includes it with each target's code generation switched on), so the
+// vectoriser uses the widest lanes of each, and the best form the processor supports is called.
+// The loops themselves are plain C++: integer values throughout, and the few floating-point steps
+// are exact by the argument beside each, so every form gives the same bits. Without Highway (the
+// Windows DLL, the fuzz build) the same loops are compiled once for the baseline.
+#include "match/match_kernels.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "match/int_trig.h"
+#include "match/score.h"
+
+#if RIDGELINE_HIGHWAY
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "match/match_kernels.cc"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+#ifndef RIDGELINE_MATCH_TARGET
+#define RIDGELINE_MATCH_TARGET HWY_NAMESPACE
+#endif
+#define RIDGELINE_MATCH_ONCE HWY_ONCE
+#else
+#define RIDGELINE_MATCH_TARGET portable
+#define RIDGELINE_MATCH_ONCE 1
+#endif
+
+#if RIDGELINE_HIGHWAY
+HWY_BEFORE_NAMESPACE();
+#endif
+namespace ridgeline {
+namespace RIDGELINE_MATCH_TARGET {
+
+// The pairs (r, c) of row r with c > r, on vector lanes, and their entries (c, r) below the
+// diagonal, with the values the pair-by-pair form gives (which stays for coordinates outside
+// 0..1023). The entry (c, r) is derived from (r, c): the reverse bearing is the forward one
+// +/- 180 in 0..359 (a forward 360 reverses to 180, two minutiae on one spot read 0 forward and
+// 180 back), the reverse relative direction 360 - relative, and 0 for 0.
+//  - distance: floor(sqrt(dx^2 + dy^2)) in single precision: dx, dy and the sum of squares
+//    (below 2^21) are exact in a float; the truncated root is corrected by one either way,
+//    the squares of the candidates (below 2^22) again exact, so the result is the integer root.
+//  - bearing index: floor(1024 min / max) of |dx|, |dy| as a single precision quotient. The
+//    numerator is below 2^20 and the quotient at most 1024, so its rounding error is below
+//    2^-14 while a quotient that is not whole lies at least 1/max >= 2^-10 from the next
+//    integer: truncation gives the integer quotient.
+// Products and sums of these whole numbers are exact, fused or not.
+// The arctangent lookup between the two vector passes is a gather, left to a scalar loop, and
+// so are the strided writes below the diagonal.
+void FillPairRow(int r, PairTables* t) {
+  const int first = r + 1;
+  const int width = t->count - first;
+  const int16_t* __restrict xs = t->x + first;
+  const int16_t* __restrict ys = t->y + first;
+  const int16_t* __restrict directions = t->direction + first;
+  int16_t* __restrict distance = t->distance[r] + first;
+  int16_t* __restrict relative = t->relative[r] + first;
+  int16_t* __restrict bearing = t->bearing[r] + first;
+  const int x_r = t->x[r];
+  const int y_r = t->y[r];
+  const int direction_r = t->direction[r];
+  const auto xf = static_cast<float>(x_r);
+  const auto yf = static_cast<float>(y_r);
+  int32_t quotient[kMatchCapacity];
+  int16_t arctan[kMatchCapacity];
+  int16_t reverse_bearing[kMatchCapacity];
+  int16_t reverse_relative[kMatchCapacity];
+
+  for (int c = 0; c < width; ++c) {
+    const float dx = static_cast<float>(xs[c]) - xf;
+    const float dy = static_cast<float>(ys[c]) - yf;
+    const float square = dx * dx + dy * dy;
+    const auto root = static_cast<int32_t>(std::sqrt(square));
+    const auto rf = static_cast<float>(root);
+    // Comparisons turned into integers, not selects between floats: the vectoriser takes those.
+    const int32_t below = rf * rf > square;
+    const int32_t above = (rf + 1.0f) * (rf + 1.0f) <= square;
+    distance[c] = static_cast<int16_t>(root - below + above);
+    const int32_t ix = xs[c] - x_r;
+    const int32_t iy = ys[c] - y_r;
+    const int32_t m = ix < 0 ? -ix : ix;
+    const int32_t q = iy < 0 ? -iy : iy;
+    const int32_t smaller = m < q ? m : q;
+    const int32_t larger = m < q ? q : m;
+    quotient[c] = static_cast<int32_t>(static_cast<float>(smaller * kTrigScale) /
+                                       static_cast<float>(larger > 0 ? larger : 1));
+  }
+  for (int c = 0; c < width; ++c) arctan[c] = kBearingArctan[quotient[c]];
+  for (int c = 0; c < width; ++c) {
+    const int dx = xs[c] - x_r;
+    const int dy = ys[c] - y_r;
+    const int m = dx < 0 ? -dx : dx;
+    const int q = dy < 0 ? -dy : dy;
+    const int folded = m < q ? 90 - arctan[c] : arctan[c];
+    const int right = dy >= 0 ? folded : kDegreesPerTurn - folded;
+    const int left = dy >= 0 ? 180 - folded : 180 + folded;
+    const int forward = dx >= 0 ? right : left;
+    bearing[c] = static_cast<int16_t>(forward);
+    reverse_bearing[c] = static_cast<int16_t>(forward < 180 ? forward + 180 : forward - 180);
+    int turn = directions[c] - direction_r;
+    turn += turn < 0 ? kDegreesPerTurn : 0;
+    relative[c] = static_cast<int16_t>(turn);
+    reverse_relative[c] = static_cast<int16_t>(turn == 0 ? 0 : kDegreesPerTurn - turn);
+  }
+  for (int c = 0; c < width; ++c) {
+    t->distance[first + c][r] = distance[c];
+    t->bearing[first + c][r] = reverse_bearing[c];
+    t->relative[first + c][r] = reverse_relative[c];
+  }
+}
+
+void FillPairRowsImpl(PairTables* t) {
+  for (int r = 0; r < t->count; ++r) {
+    t->distance[r][r] = 0;
+    t->bearing[r][r] = 0;
+    t->relative[r][r] = 0;
+    FillPairRow(r, t);
+  }
+}
+
+// Marks, for each B pair of a window, whether its relative direction and its bearing agree
+// with the A pair's: |relative B - relative A| within the angle tolerance (mod 360) and the
+// bearing difference, taken into 0..360, within the largest rotation either way. Relative
+// directions are 0..359 and bearings 0..360, so every difference fits 16 bits; the limits are
+// clamped to a range that decides every such difference as the unclamped ones do, so the loop
+// runs on 16-bit lanes.
+// The window is marked in whole blocks of kMarkBlock pairs, so the loop has no scalar tail; the
+// marks past n are overwritten by the caller.
+void MarkAngularAgreement(const int16_t* __restrict relative, const int16_t* __restrict bearing,
+                          int n, int relative_a, int bearing_a, int angle_tolerance,
+                          int max_rotation, uint8_t* __restrict keep) {
+  const int whole = (n + kMarkBlock - 1) / kMarkBlock * kMarkBlock;
+  const auto tolerance = static_cast<int16_t>(std::clamp(angle_tolerance, -1, kDegreesPerTurn));
+  const auto rotation = static_cast<int16_t>(std::clamp(max_rotation, -1, kDegreesPerTurn + 1));
+  const auto far_tolerance = static_cast<int16_t>(kDegreesPerTurn - tolerance);
+  const auto far_rotation = static_cast<int16_t>(kDegreesPerTurn - rotation);
+  const auto rel_a = static_cast<int16_t>(relative_a);
+  const auto bear_a = static_cast<int16_t>(bearing_a);
+  for (int q = 0; q < whole; ++q) {
+    const auto difference = static_cast<int16_t>(relative[q] - rel_a);
+    const auto magnitude = static_cast<int16_t>(difference < 0 ? -difference : difference);
+    auto theta = static_cast<int16_t>(bearing[q] - bear_a);
+    theta = static_cast<int16_t>(theta < 0 ? theta + kDegreesPerTurn : theta);
+    const bool angle_ok = (magnitude <= tolerance) | (magnitude >= far_tolerance);
+    const bool rotation_ok = (theta <= rotation) | (theta >= far_rotation);
+    keep[q] = static_cast<uint8_t>(angle_ok & rotation_ok);
+  }
+}
+
+// Windows shorter than this are tested pair by pair: marking them first costs more than it saves.
+constexpr int kShortWindow = 16;
+
+// The vote of A pair (j1, j2) with B pair pb: both correspondences gain one when the pairs agree
+// in relative direction and rotation and each correspondence is a candidate whose own rotation
+// agrees with the pairs'. The tests are independent, so the ones on the pairs' own values,
+// read in list order, come first.
+inline void VoteForPair(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int pb) {
+  const MatchParams& p = work->params;
+  const PairTables& b = work->b;
+  const CrossTables& x = work->cross;
+  if (!WithinAngle(b.pair_relative[pb] - relative_a, p.AngleTolerance)) return;
+  int theta = b.pair_bearing[pb] - bearing_a;
+  if (theta < 0) theta += kDegreesPerTurn;
+  if (theta > p.MaxRotation && theta < kDegreesPerTurn - p.MaxRotation) return;
+  const int k1 = b.pairs[pb].Low();
+  const int k2 = b.pairs[pb].High();
+  if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) return;
+  if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
+      !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
+    return;
+  }
+  ++work->votes[j1][k1];
+  ++work->votes[j2][k2];
+}
+
+// [start, end) is the B window of the A pair: the first B pair at least length - tolerance
+// long up to the first one longer than length + tolerance. Both bounds only move forward as
+// A lengths grow. The window may run past last_b into trimmed pairs; only the sentinel or
+// length ends it.
+void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
+  const MatchParams& p = work->params;
+  const PairTables& a = work->a;
+  const PairTables& b = work->b;
+  const int tolerance = p.DistanceTolerance;
+  const int angle_tolerance = p.AngleTolerance;
+  uint8_t* keep = work->pair_keep;
+  int start = 0;
+  int end = 0;
+  for (int pa = 0; pa <= last_a; ++pa) {
+    const int length = a.pairs[pa].distance;
+    while (b.pairs[start].distance < length - tolerance) ++start;
+    if (start > last_b) break;
+    while (b.pairs[end].distance <= length + tolerance) ++end;
+    const int n = end - start;
+    if (n <= 0) continue;
+    const int j1 = a.pairs[pa].Low();
+    const int j2 = a.pairs[pa].High();
+    const int relative_a = a.pair_relative[pa];
+    const int bearing_a = a.pair_bearing[pa];
+    if (n < kShortWindow) {
+      for (int pb = start; pb < end; ++pb) VoteForPair(work, j1, j2, relative_a, bearing_a, pb);
+      continue;
+    }
+    // The tests on the B pairs' own values run over the whole window first; the few pairs
+    // that pass them are then checked against the cross tables.
+    MarkAngularAgreement(b.pair_relative + start, b.pair_bearing + start, n, relative_a, bearing_a,
+                         angle_tolerance, p.MaxRotation, keep);
+    std::memset(keep + n, 0, kKeepPadding);
+    for (int q = 0; q < n; q += kKeepPadding) {
+      uint64_t marks;
+      std::memcpy(&marks, keep + q, sizeof marks);
+      while (marks != 0) {
+        const int pb = start + q + std::countr_zero(marks) / 8;
+        marks &= marks - 1;
+        VoteForPair(work, j1, j2, relative_a, bearing_a, pb);
+      }
+    }
+  }
+}
+
+void FillCrossTablesImpl(MatchWork* work) {
+  const MatchParams& p = work->params;
+  const PairTables& a = work->a;
+  const PairTables& b = work->b;
+  CrossTables& x = work->cross;
+  const int nb = b.count;
+  const int limit = p.MaxRotation + p.AngleTolerance;
+  const int16_t* __restrict directions_b = b.direction;
+  const uint8_t* __restrict variations_b = b.variation;
+  const uint8_t* __restrict types_b = b.type;
+  const uint8_t* __restrict variation_weight = work->variation_weight;
+  for (int i = 0; i < a.count; ++i) {
+    const int32_t direction_a = a.direction[i];
+    const int32_t variation_a = a.variation[i];
+    const int32_t type_a = a.type[i];
+    const auto mismatch = static_cast<uint16_t>(p.TypeMismatchWeight);
+    int16_t* __restrict rotations = x.rotation[i];
+    int16_t* __restrict weights = x.weight[i];
+    uint8_t difference[kMatchCapacity];
+    uint8_t alike[kMatchCapacity];
+    // Rotations and Variation differences of the whole row on vector lanes; the weight table
+    // lookup is a gather, left to a scalar loop; then the weights, again on lanes.
+    for (int k = 0; k < nb; ++k) {
+      int32_t rotation = directions_b[k] - direction_a;
+      rotation += rotation < 0 ? kDegreesPerTurn : 0;
+      rotations[k] = static_cast<int16_t>(rotation);
+      const int32_t d = variation_a - variations_b[k];
+      difference[k] = static_cast<uint8_t>(d < 0 ? -d : d);
+    }
+    for (int k = 0; k < nb; ++k) alike[k] = variation_weight[difference[k]];
+    // On 16-bit lanes: the weight is stored in 16 bits, and the low 16 bits of a product depend
+    // only on the low 16 bits of its factors. Rotations are 0..359, so the clamped band decides
+    // every one as the band does.
+    const auto band = static_cast<int16_t>(std::clamp(limit, -1, kDegreesPerTurn));
+    const auto far_band = static_cast<int16_t>(kDegreesPerTurn - band);
+    for (int k = 0; k < nb; ++k) {
+      const int16_t rotation = rotations[k];
+      const bool in_band = (rotation <= band) | (rotation >= far_band);
+      const uint16_t factor = type_a == types_b[k] ? 10 : mismatch;
+      const auto weight = static_cast<uint16_t>(static_cast<uint32_t>(alike[k]) * factor);
+      weights[k] = static_cast<int16_t>(in_band ? weight : 0);
+    }
+    // Every k is written to the next slot; the count only moves past it for a nonzero weight.
+    int candidates = 0;
+    for (int k = 0; k < nb; ++k) {
+      x.candidates[i][candidates] = static_cast<uint8_t>(k);
+      candidates += weights[k] != 0;
+    }
+    x.candidate_count[i] = static_cast<uint8_t>(candidates);
+  }
+}
+
+// NOLINTNEXTLINE(google-readability-namespace-comments)
+}  // namespace RIDGELINE_MATCH_TARGET
+}  // namespace ridgeline
+#if RIDGELINE_HIGHWAY
+HWY_AFTER_NAMESPACE();
+#endif
+
+#if RIDGELINE_MATCH_ONCE
+namespace ridgeline {
+
+#if RIDGELINE_HIGHWAY
+HWY_EXPORT(FillPairRowsImpl);
+HWY_EXPORT(CountPairVotesImpl);
+HWY_EXPORT(FillCrossTablesImpl);
+#define RIDGELINE_MATCH_CALL(name) HWY_DYNAMIC_DISPATCH(name)
+#else
+#define RIDGELINE_MATCH_CALL(name) portable::name
+#endif
+
+void FillPairRows(PairTables* t) { RIDGELINE_MATCH_CALL(FillPairRowsImpl)(t); }
+
+void CountPairVotes(MatchWork* work, int last_a, int last_b) {
+  RIDGELINE_MATCH_CALL(CountPairVotesImpl)(work, last_a, last_b);
+}
+
+void FillCrossTables(MatchWork* work) { RIDGELINE_MATCH_CALL(FillCrossTablesImpl)(work); }
+
+}  // namespace ridgeline
+#endif  // RIDGELINE_MATCH_ONCE

@@ -1,0 +1,22 @@
+// The matcher's inner loops over whole rows and windows: written as plain loops for the compiler's
+// vectoriser and, with Highway, compiled once per instruction set and picked at run time (the
+// same source, so every form computes the same values; the tests run each one).
+#pragma once
+
+#include "match/work_area.h"
+
+namespace ridgeline {
+
+// Distance, bearing and relative direction of every ordered pair of t's minutiae, row by row.
+// REQUIRES: every coordinate of t within 0..1023.
+void FillPairRows(PairTables* t);
+
+// The votes of the A pairs 0..last_a against their B windows, added to work->votes.
+// REQUIRES: the pair lists and cross tables of work built, last_a / last_b as TrimPairLists
+// leaves them.
+void CountPairVotes(MatchWork* work, int last_a, int last_b);
+
+// Rotations, weights and candidate lists of every (A, B) minutia pair.
+void FillCrossTables(MatchWork* work);
+
+}  // namespace ridgeline
