@@ -121,50 +121,15 @@ void FillPairRowsImpl(PairTables* t) {
   }
 }
 
-// Marks, for each B pair of a window, whether its relative direction and its bearing agree
-// with the A pair's: |relative B - relative A| within the angle tolerance (mod 360) and the
-// bearing difference, taken into 0..360, within the largest rotation either way. Relative
-// directions are 0..359 and bearings 0..360, so every difference fits 16 bits; the limits are
-// clamped to a range that decides every such difference as the unclamped ones do, so the loop
-// runs on 16-bit lanes.
-// The window is marked in whole blocks of kMarkBlock pairs, so the loop has no scalar tail; the
-// marks past n are overwritten by the caller.
-void MarkAngularAgreement(const int16_t* __restrict relative, const int16_t* __restrict bearing,
-                          int n, int relative_a, int bearing_a, int angle_tolerance,
-                          int max_rotation, uint8_t* __restrict keep) {
-  const int whole = (n + kMarkBlock - 1) / kMarkBlock * kMarkBlock;
-  const auto tolerance = static_cast<int16_t>(std::clamp(angle_tolerance, -1, kDegreesPerTurn));
-  const auto rotation = static_cast<int16_t>(std::clamp(max_rotation, -1, kDegreesPerTurn + 1));
-  const auto far_tolerance = static_cast<int16_t>(kDegreesPerTurn - tolerance);
-  const auto far_rotation = static_cast<int16_t>(kDegreesPerTurn - rotation);
-  const auto rel_a = static_cast<int16_t>(relative_a);
-  const auto bear_a = static_cast<int16_t>(bearing_a);
-  for (int q = 0; q < whole; ++q) {
-    const auto difference = static_cast<int16_t>(relative[q] - rel_a);
-    const auto magnitude = static_cast<int16_t>(difference < 0 ? -difference : difference);
-    auto theta = static_cast<int16_t>(bearing[q] - bear_a);
-    theta = static_cast<int16_t>(theta < 0 ? theta + kDegreesPerTurn : theta);
-    const bool angle_ok = (magnitude <= tolerance) | (magnitude >= far_tolerance);
-    const bool rotation_ok = (theta <= rotation) | (theta >= far_rotation);
-    keep[q] = static_cast<uint8_t>(angle_ok & rotation_ok);
-  }
-}
-
-// Windows shorter than this are tested pair by pair: marking them first costs more than it saves.
-constexpr int kShortWindow = 16;
-
-// The vote of A pair (j1, j2) with B pair pb: both correspondences gain one when the pairs agree
-// in relative direction and rotation and each correspondence is a candidate whose own rotation
-// agrees with the pairs'. The tests are independent, so the ones on the pairs' own values,
-// read in list order, come first.
-inline void VoteForPair(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int pb) {
+// The last tests of the vote of A pair (j1, j2) with B pair pb, for a pair whose relative
+// direction and bearing already agree: both correspondences gain one when each is a candidate
+// whose own rotation agrees with the pairs'.
+inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb) {
   const MatchParams& p = work->params;
   const PairTables& b = work->b;
   const CrossTables& x = work->cross;
-  if (!WithinAngle(b.pair_relative[pb] - relative_a, p.AngleTolerance)) return;
   int theta = b.pair_bearing[pb] - bearing_a;
   if (theta < 0) theta += kDegreesPerTurn;
-  if (theta > p.MaxRotation && theta < kDegreesPerTurn - p.MaxRotation) return;
   const int k1 = b.pairs[pb].Low();
   const int k2 = b.pairs[pb].High();
   if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) return;
@@ -176,17 +141,126 @@ inline void VoteForPair(MatchWork* work, int j1, int j2, int relative_a, int bea
   ++work->votes[j2][k2];
 }
 
+// The agreement of a B pair with an A pair on their own values: |relative B - relative A|
+// within the angle tolerance (mod 360) and the bearing difference, taken into 0..360, within
+// the largest rotation either way. Relative directions are 0..359 and bearings 0..360, so every
+// difference fits 16 bits; the limits are clamped to a range that decides every such difference
+// as the unclamped ones do, so the tests run on 16-bit lanes.
+struct AngularLimits {
+  int16_t tolerance, far_tolerance, rotation, far_rotation;
+
+  explicit AngularLimits(const MatchParams& p)
+      : tolerance(static_cast<int16_t>(std::clamp(p.AngleTolerance, -1, kDegreesPerTurn))),
+        far_tolerance(static_cast<int16_t>(kDegreesPerTurn - tolerance)),
+        rotation(static_cast<int16_t>(std::clamp(p.MaxRotation, -1, kDegreesPerTurn + 1))),
+        far_rotation(static_cast<int16_t>(kDegreesPerTurn - rotation)) {}
+};
+
+#if RIDGELINE_HIGHWAY
+namespace hn = hwy::HWY_NAMESPACE;
+
+// The B pairs of a window are tested on the pairs' own values a vector at a time; the lanes that
+// pass (about one in twenty) go on to the cross-table tests, found from the mask's bits. Lanes
+// past the window are masked off; their loads stay within the lists' padding.
+void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int start, int n,
+                const AngularLimits& limits) {
+  const hn::ScalableTag<int16_t> d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  const PairTables& b = work->b;
+  const auto rel_a = hn::Set(d, static_cast<int16_t>(relative_a));
+  const auto bear_a = hn::Set(d, static_cast<int16_t>(bearing_a));
+  // x <= limit as limit + 1 > x and x >= limit as x > limit - 1 (the clamped limits leave room).
+  const auto above_tolerance = hn::Set(d, static_cast<int16_t>(limits.tolerance + 1));
+  const auto below_far_tolerance = hn::Set(d, static_cast<int16_t>(limits.far_tolerance - 1));
+  const auto above_rotation = hn::Set(d, static_cast<int16_t>(limits.rotation + 1));
+  const auto below_far_rotation = hn::Set(d, static_cast<int16_t>(limits.far_rotation - 1));
+  const auto turn = hn::Set(d, static_cast<int16_t>(kDegreesPerTurn));
+  const auto zero = hn::Zero(d);
+  for (int q = 0; q < n; q += lanes) {
+    const auto magnitude = hn::Abs(hn::Sub(hn::LoadU(d, b.pair_relative + start + q), rel_a));
+    auto theta = hn::Sub(hn::LoadU(d, b.pair_bearing + start + q), bear_a);
+    theta = hn::IfThenElse(hn::Lt(theta, zero), hn::Add(theta, turn), theta);
+    const auto angle_ok =
+        hn::Or(hn::Lt(magnitude, above_tolerance), hn::Gt(magnitude, below_far_tolerance));
+    const auto rotation_ok =
+        hn::Or(hn::Lt(theta, above_rotation), hn::Gt(theta, below_far_rotation));
+    const auto agree =
+        hn::And(hn::And(angle_ok, rotation_ok), hn::FirstN(d, static_cast<size_t>(n - q)));
+    if (hn::AllFalse(d, agree)) continue;
+    uint8_t bytes[8] = {};
+    hn::StoreMaskBits(d, agree, bytes);
+    uint64_t bits;
+    std::memcpy(&bits, bytes, sizeof bits);
+    while (bits != 0) {
+      const int pb = start + q + std::countr_zero(bits);
+      bits &= bits - 1;
+      VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+    }
+  }
+}
+#else
+// Windows shorter than this are tested pair by pair: marking them first costs more than it saves.
+constexpr int kShortWindow = 16;
+
+// The window's marks on lanes first, in whole blocks of kMarkBlock pairs (no scalar tail; marks
+// past n are cleared before use), then the marked pairs found eight at a time from a word.
+void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int start, int n,
+                const AngularLimits& limits) {
+  if (n < kShortWindow) {
+    const PairTables& b = work->b;
+    for (int pb = start; pb < start + n; ++pb) {
+      int magnitude = b.pair_relative[pb] - relative_a;
+      magnitude = magnitude < 0 ? -magnitude : magnitude;
+      int theta = b.pair_bearing[pb] - bearing_a;
+      theta += theta < 0 ? kDegreesPerTurn : 0;
+      if ((magnitude <= limits.tolerance || magnitude >= limits.far_tolerance) &&
+          (theta <= limits.rotation || theta >= limits.far_rotation)) {
+        VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+      }
+    }
+    return;
+  }
+  const int whole = (n + kMarkBlock - 1) / kMarkBlock * kMarkBlock;
+  const int16_t* __restrict relative = work->b.pair_relative + start;
+  const int16_t* __restrict bearing = work->b.pair_bearing + start;
+  uint8_t* __restrict keep = work->pair_keep;
+  const int16_t tolerance = limits.tolerance;
+  const int16_t far_tolerance = limits.far_tolerance;
+  const int16_t rotation = limits.rotation;
+  const int16_t far_rotation = limits.far_rotation;
+  const auto rel_a = static_cast<int16_t>(relative_a);
+  const auto bear_a = static_cast<int16_t>(bearing_a);
+  for (int q = 0; q < whole; ++q) {
+    const auto difference = static_cast<int16_t>(relative[q] - rel_a);
+    const auto magnitude = static_cast<int16_t>(difference < 0 ? -difference : difference);
+    auto theta = static_cast<int16_t>(bearing[q] - bear_a);
+    theta = static_cast<int16_t>(theta < 0 ? theta + kDegreesPerTurn : theta);
+    const bool angle_ok = (magnitude <= tolerance) | (magnitude >= far_tolerance);
+    const bool rotation_ok = (theta <= rotation) | (theta >= far_rotation);
+    keep[q] = static_cast<uint8_t>(angle_ok & rotation_ok);
+  }
+  std::memset(keep + n, 0, kKeepPadding);
+  for (int q = 0; q < n; q += kKeepPadding) {
+    uint64_t marks;
+    std::memcpy(&marks, keep + q, sizeof marks);
+    while (marks != 0) {
+      const int pb = start + q + std::countr_zero(marks) / 8;
+      marks &= marks - 1;
+      VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+    }
+  }
+}
+#endif
+
 // [start, end) is the B window of the A pair: the first B pair at least length - tolerance
 // long up to the first one longer than length + tolerance. Both bounds only move forward as
 // A lengths grow. The window may run past last_b into trimmed pairs; only the sentinel or
 // length ends it.
 void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
-  const MatchParams& p = work->params;
   const PairTables& a = work->a;
   const PairTables& b = work->b;
-  const int tolerance = p.DistanceTolerance;
-  const int angle_tolerance = p.AngleTolerance;
-  uint8_t* keep = work->pair_keep;
+  const int tolerance = work->params.DistanceTolerance;
+  const AngularLimits limits(work->params);
   int start = 0;
   int end = 0;
   for (int pa = 0; pa <= last_a; ++pa) {
@@ -196,28 +270,8 @@ void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
     while (b.pairs[end].distance <= length + tolerance) ++end;
     const int n = end - start;
     if (n <= 0) continue;
-    const int j1 = a.pairs[pa].Low();
-    const int j2 = a.pairs[pa].High();
-    const int relative_a = a.pair_relative[pa];
-    const int bearing_a = a.pair_bearing[pa];
-    if (n < kShortWindow) {
-      for (int pb = start; pb < end; ++pb) VoteForPair(work, j1, j2, relative_a, bearing_a, pb);
-      continue;
-    }
-    // The tests on the B pairs' own values run over the whole window first; the few pairs
-    // that pass them are then checked against the cross tables.
-    MarkAngularAgreement(b.pair_relative + start, b.pair_bearing + start, n, relative_a, bearing_a,
-                         angle_tolerance, p.MaxRotation, keep);
-    std::memset(keep + n, 0, kKeepPadding);
-    for (int q = 0; q < n; q += kKeepPadding) {
-      uint64_t marks;
-      std::memcpy(&marks, keep + q, sizeof marks);
-      while (marks != 0) {
-        const int pb = start + q + std::countr_zero(marks) / 8;
-        marks &= marks - 1;
-        VoteForPair(work, j1, j2, relative_a, bearing_a, pb);
-      }
-    }
+    VoteWindow(work, a.pairs[pa].Low(), a.pairs[pa].High(), a.pair_relative[pa], a.pair_bearing[pa],
+               start, n, limits);
   }
 }
 

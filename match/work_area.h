@@ -21,6 +21,7 @@ constexpr uint8_t kEmptyBlock = 255;      // block map value in degrees of a blo
 constexpr int kVariationWeights = 256;    // one weight per byte difference of Variation
 constexpr int kKeepPadding = 8;           // zero bytes after a window's marks, read as one word
 constexpr int kMarkBlock = 16;            // windows are marked in whole blocks of this many pairs
+constexpr int kLanePadding = 64;  // readable entries past a pair list's sentinel: the widest vector
 
 // One minutia pair j < k of a side, listed by length.
 struct MinutiaPair {
@@ -56,10 +57,10 @@ struct PairTables {
   int32_t length_end[kMaxPairDistance];
   // relative[j][k] and bearing[j][k] of each listed pair, beside the list so that pair voting
   // reads them in list order.
-  // Room for a last whole block of marks past the sentinel: the values there are read and their
-  // marks overwritten before any is used.
-  int16_t pair_relative[kPairListCapacity + kMarkBlock];
-  int16_t pair_bearing[kPairListCapacity + kMarkBlock];
+  // Room for a last whole vector or block of marks past the sentinel: the values there are read
+  // but their marks are never used.
+  int16_t pair_relative[kPairListCapacity + kLanePadding];
+  int16_t pair_bearing[kPairListCapacity + kLanePadding];
 };
 
 // Between every A minutia i and B minutia k.
