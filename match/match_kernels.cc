@@ -29,11 +29,50 @@
 #define RIDGELINE_MATCH_ONCE 1
 #endif
 
+#ifndef RIDGELINE_MATCH_KERNELS_SHARED
+#define RIDGELINE_MATCH_KERNELS_SHARED
+namespace ridgeline {
+namespace {
+
+// The arctangent table widened to 32-bit entries, for the vector gathers; built on first use.
+[[maybe_unused]] const int32_t* BearingArctanWide() {
+  static const auto* const table = [] {
+    static int32_t wide[kBearingArctanSize];
+    for (int i = 0; i < kBearingArctanSize; ++i) wide[i] = kBearingArctan[i];
+    return wide;
+  }();
+  return table;
+}
+
+}  // namespace
+}  // namespace ridgeline
+#endif  // RIDGELINE_MATCH_KERNELS_SHARED
+
 #if RIDGELINE_HIGHWAY
 HWY_BEFORE_NAMESPACE();
 #endif
 namespace ridgeline {
 namespace RIDGELINE_MATCH_TARGET {
+
+#if RIDGELINE_HIGHWAY
+namespace hn = hwy::HWY_NAMESPACE;
+
+// arctan[c] = kBearingArctan[quotient[c]] for c < n, a vector of lanes at a time with the
+// processor's gather from a 32-bit copy of the table. REQUIRES: n a multiple of kRowBlock (so of
+// every target's lane count), every quotient within 0..1024.
+inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __restrict arctan) {
+  const int32_t* table = BearingArctanWide();
+  const hn::ScalableTag<int32_t> d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  for (int c = 0; c < n; c += lanes) {
+    hn::StoreU(hn::GatherIndex(d, table, hn::LoadU(d, quotient + c)), d, arctan + c);
+  }
+}
+#else
+inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __restrict arctan) {
+  for (int c = 0; c < n; ++c) arctan[c] = kBearingArctan[quotient[c]];
+}
+#endif
 
 // The pairs (r, c) of row r with c > r, on vector lanes, and their entries (c, r) below the
 // diagonal, with the values the pair-by-pair form gives (which stays for coordinates outside
@@ -53,23 +92,25 @@ namespace RIDGELINE_MATCH_TARGET {
 void FillPairRow(int r, PairTables* t) {
   const int first = r + 1;
   const int width = t->count - first;
+  // Whole blocks past the row's end read the zeros after the last minutia: no scalar tail.
+  const int whole = (width + kRowBlock - 1) / kRowBlock * kRowBlock;
   const int16_t* __restrict xs = t->x + first;
   const int16_t* __restrict ys = t->y + first;
   const int16_t* __restrict directions = t->direction + first;
-  int16_t* __restrict distance = t->distance[r] + first;
-  int16_t* __restrict relative = t->relative[r] + first;
-  int16_t* __restrict bearing = t->bearing[r] + first;
   const int x_r = t->x[r];
   const int y_r = t->y[r];
   const int direction_r = t->direction[r];
   const auto xf = static_cast<float>(x_r);
   const auto yf = static_cast<float>(y_r);
-  int32_t quotient[kMatchCapacity];
-  int16_t arctan[kMatchCapacity];
-  int16_t reverse_bearing[kMatchCapacity];
-  int16_t reverse_relative[kMatchCapacity];
+  int32_t quotient[kMatchCapacity + kRowBlock];
+  int32_t arctan[kMatchCapacity + kRowBlock];
+  int16_t distance[kMatchCapacity + kRowBlock];
+  int16_t bearing[kMatchCapacity + kRowBlock];
+  int16_t relative[kMatchCapacity + kRowBlock];
+  int16_t reverse_bearing[kMatchCapacity + kRowBlock];
+  int16_t reverse_relative[kMatchCapacity + kRowBlock];
 
-  for (int c = 0; c < width; ++c) {
+  for (int c = 0; c < whole; ++c) {
     const float dx = static_cast<float>(xs[c]) - xf;
     const float dy = static_cast<float>(ys[c]) - yf;
     const float square = dx * dx + dy * dy;
@@ -88,8 +129,8 @@ void FillPairRow(int r, PairTables* t) {
     quotient[c] = static_cast<int32_t>(static_cast<float>(smaller * kTrigScale) /
                                        static_cast<float>(larger > 0 ? larger : 1));
   }
-  for (int c = 0; c < width; ++c) arctan[c] = kBearingArctan[quotient[c]];
-  for (int c = 0; c < width; ++c) {
+  GatherArctan(quotient, whole, arctan);
+  for (int c = 0; c < whole; ++c) {
     const int dx = xs[c] - x_r;
     const int dy = ys[c] - y_r;
     const int m = dx < 0 ? -dx : dx;
@@ -105,6 +146,10 @@ void FillPairRow(int r, PairTables* t) {
     relative[c] = static_cast<int16_t>(turn);
     reverse_relative[c] = static_cast<int16_t>(turn == 0 ? 0 : kDegreesPerTurn - turn);
   }
+  const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(width);
+  std::memcpy(t->distance[r] + first, distance, row_bytes);
+  std::memcpy(t->bearing[r] + first, bearing, row_bytes);
+  std::memcpy(t->relative[r] + first, relative, row_bytes);
   for (int c = 0; c < width; ++c) {
     t->distance[first + c][r] = distance[c];
     t->bearing[first + c][r] = reverse_bearing[c];
@@ -157,8 +202,6 @@ struct AngularLimits {
 };
 
 #if RIDGELINE_HIGHWAY
-namespace hn = hwy::HWY_NAMESPACE;
-
 // The B pairs of a window are tested on the pairs' own values a vector at a time; the lanes that
 // pass (about one in twenty) go on to the cross-table tests, found from the mask's bits. Lanes
 // past the window are masked off; their loads stay within the lists' padding.

@@ -40,6 +40,9 @@ void CopyMinutiae(const FeatureSet& set, PairTables* t) {
     t->type[j] = set.Type[j];
     t->variation[j] = set.Variation[j];
   }
+  std::fill(t->x + t->count, t->x + t->count + kRowBlock, int16_t{0});
+  std::fill(t->y + t->count, t->y + t->count + kRowBlock, int16_t{0});
+  std::fill(t->direction + t->count, t->direction + t->count + kRowBlock, int16_t{0});
   for (int r = 0; r < kMapSize; ++r) {
     for (int c = 0; c < kMapSize; ++c) t->map[r][c] = BlockDegrees(set.DirectionMap[r][c]);
   }

@@ -21,6 +21,7 @@ constexpr uint8_t kEmptyBlock = 255;      // block map value in degrees of a blo
 constexpr int kVariationWeights = 256;    // one weight per byte difference of Variation
 constexpr int kKeepPadding = 8;           // zero bytes after a window's marks, read as one word
 constexpr int kMarkBlock = 16;            // windows are marked in whole blocks of this many pairs
+constexpr int kRowBlock = 16;  // the pair matrices' rows are computed in whole blocks of this many
 constexpr int kLanePadding = 64;  // readable entries past a pair list's sentinel: the widest vector
 
 // One minutia pair j < k of a side, listed by length.
@@ -38,9 +39,10 @@ struct PairTables {
   int count;
   int block_cols;
   int block_rows;
-  int16_t x[kMatchCapacity];
-  int16_t y[kMatchCapacity];
-  int16_t direction[kMatchCapacity];  // 360 - Angle, and 0 for Angle 0
+  // Zeros follow the last minutia for a row's last whole vector block.
+  int16_t x[kMatchCapacity + kRowBlock];
+  int16_t y[kMatchCapacity + kRowBlock];
+  int16_t direction[kMatchCapacity + kRowBlock];  // 360 - Angle, and 0 for Angle 0
   uint8_t type[kMatchCapacity];
   uint8_t variation[kMatchCapacity];
   uint8_t block_direction[kMatchCapacity];             // map degrees at the minutia's block
