@@ -205,8 +205,12 @@ struct AngularLimits {
 // The B pairs of a window are tested on the pairs' own values a vector at a time; the lanes that
 // pass (about one in twenty) go on to the cross-table tests, found from the mask's bits. Lanes
 // past the window are masked off; their loads stay within the lists' padding.
-void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int start, int n,
-                const AngularLimits& limits) {
+// The bearing difference theta lies in -360..360; taking it into 0..360 and testing it against
+// the rotation either way decides as the same test on |theta| does (for theta < 0, theta + 360
+// <= rotation is -theta >= 360 - rotation, and theta + 360 >= 360 - rotation is -theta <=
+// rotation), so both tests have one form: |v| <= limit or |v| >= 360 - limit.
+HWY_INLINE void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a,
+                           int start, int n, const AngularLimits& limits) {
   const hn::ScalableTag<int16_t> d;
   const int lanes = static_cast<int>(hn::Lanes(d));
   const PairTables& b = work->b;
@@ -217,19 +221,16 @@ void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, 
   const auto below_far_tolerance = hn::Set(d, static_cast<int16_t>(limits.far_tolerance - 1));
   const auto above_rotation = hn::Set(d, static_cast<int16_t>(limits.rotation + 1));
   const auto below_far_rotation = hn::Set(d, static_cast<int16_t>(limits.far_rotation - 1));
-  const auto turn = hn::Set(d, static_cast<int16_t>(kDegreesPerTurn));
-  const auto zero = hn::Zero(d);
-  for (int q = 0; q < n; q += lanes) {
+  const auto agreeing = [&](int q) {
     const auto magnitude = hn::Abs(hn::Sub(hn::LoadU(d, b.pair_relative + start + q), rel_a));
-    auto theta = hn::Sub(hn::LoadU(d, b.pair_bearing + start + q), bear_a);
-    theta = hn::IfThenElse(hn::Lt(theta, zero), hn::Add(theta, turn), theta);
+    const auto theta = hn::Abs(hn::Sub(hn::LoadU(d, b.pair_bearing + start + q), bear_a));
     const auto angle_ok =
         hn::Or(hn::Lt(magnitude, above_tolerance), hn::Gt(magnitude, below_far_tolerance));
     const auto rotation_ok =
         hn::Or(hn::Lt(theta, above_rotation), hn::Gt(theta, below_far_rotation));
-    const auto agree =
-        hn::And(hn::And(angle_ok, rotation_ok), hn::FirstN(d, static_cast<size_t>(n - q)));
-    if (hn::AllFalse(d, agree)) continue;
+    return hn::And(angle_ok, rotation_ok);
+  };
+  const auto vote = [&](int q, decltype(agreeing(0)) agree) {
     uint8_t bytes[8] = {};
     hn::StoreMaskBits(d, agree, bytes);
     uint64_t bits;
@@ -239,6 +240,15 @@ void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, 
       bits &= bits - 1;
       VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
     }
+  };
+  int q = 0;
+  for (; q + lanes <= n; q += lanes) {
+    const auto agree = agreeing(q);
+    if (!hn::AllFalse(d, agree)) vote(q, agree);
+  }
+  if (q < n) {
+    const auto agree = hn::And(agreeing(q), hn::FirstN(d, static_cast<size_t>(n - q)));
+    if (!hn::AllFalse(d, agree)) vote(q, agree);
   }
 }
 #else
@@ -247,8 +257,8 @@ constexpr int kShortWindow = 16;
 
 // The window's marks on lanes first, in whole blocks of kMarkBlock pairs (no scalar tail; marks
 // past n are cleared before use), then the marked pairs found eight at a time from a word.
-void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int start, int n,
-                const AngularLimits& limits) {
+inline void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bearing_a, int start,
+                       int n, const AngularLimits& limits) {
   if (n < kShortWindow) {
     const PairTables& b = work->b;
     for (int pb = start; pb < start + n; ++pb) {
