@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/constants.h"
 #include "match/int_trig.h"
 #include "match/score.h"
 
@@ -33,6 +34,9 @@
 #define RIDGELINE_MATCH_KERNELS_SHARED
 namespace ridgeline {
 namespace {
+
+constexpr int kHalfTurn = 180;
+constexpr int kAgreeDegrees = 30;  // block directions this close, as undirected lines, agree
 
 // The arctangent table widened to 32-bit entries, for the vector gathers; built on first use.
 [[maybe_unused]] const int32_t* BearingArctanWide() {
@@ -328,6 +332,70 @@ void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
   }
 }
 
+// The block counts of BlockAgreement, one row of A's grid at a time: the centres carried into B
+// and the agreement tests on lanes, the look-up of B's blocks (a gather) scalar. A cell outside
+// B's grid or the 64 x 64 map reads B's cell 0 and is not counted.
+void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const MatchResult& alignment,
+                             BlockCounts* counts) {
+  const int turn =
+      alignment.Rotation >= kHalfTurn ? alignment.Rotation - kHalfTurn : alignment.Rotation;
+  const Rotation trig = RotationOf(alignment.Rotation);
+  const int rows = std::min(a.block_rows, kMapSize);
+  const int cols = std::min(a.block_cols, kMapSize);
+  const int cols_b = std::min(b.block_cols, kMapSize);
+  const int rows_b = std::min(b.block_rows, kMapSize);
+  const int tx = alignment.TX;
+  const int ty = alignment.TY;
+  const uint8_t* map_b = &b.map[0][0];
+  int32_t cell[kMapSize];
+  int32_t inside[kMapSize];
+  int32_t degrees_b[kMapSize];
+  int valid_a = 0;
+  int overlap = 0;
+  int agree = 0;
+  for (int r = 0; r < rows; ++r) {
+    const uint8_t* __restrict row_a = a.map[r];
+    const int y = kBlockSize * r + kBlockSize / 2;
+    for (int q = 0; q < cols; ++q) {
+      const int x = kBlockSize * q + kBlockSize / 2;
+      const int column = (((trig.cos * x - trig.sin * y + kTrigRound) >> kTrigShift) + tx) >> 4;
+      const int row = (((trig.sin * x + trig.cos * y + kTrigRound) >> kTrigShift) + ty) >> 4;
+      const int32_t in = (column >= 1) & (row >= 1) & (column < cols_b) & (row < rows_b);
+      inside[q] = in;
+      cell[q] = in ? row * kMapSize + column : 0;
+    }
+    for (int q = 0; q < cols; ++q) degrees_b[q] = map_b[cell[q]];
+    for (int q = 0; q < cols; ++q) {
+      const int32_t degrees_a = row_a[q];
+      const int32_t ridge_a = degrees_a != kEmptyBlock;
+      const int32_t counted = ridge_a & inside[q] & (degrees_b[q] != kEmptyBlock);
+      int32_t difference = (turn + degrees_a) % kHalfTurn - degrees_b[q];
+      difference = difference < 0 ? -difference : difference;
+      difference = difference > kHalfTurn / 2 ? kHalfTurn - difference : difference;
+      valid_a += ridge_a;
+      overlap += counted;
+      agree += counted & (difference <= kAgreeDegrees);
+    }
+  }
+  counts->valid_a = valid_a;
+  counts->overlap = overlap;
+  counts->agree = agree;
+}
+
+// The block map in whole degrees: a code whose low 7 bits are all set is a block without ridges,
+// any other a DirectionCode of 1.5-degree steps, code x 3 / 2 kept to its low 8 bits.
+void FillBlockDegreesImpl(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize]) {
+  for (int r = 0; r < kMapSize; ++r) {
+    const uint8_t* __restrict in = codes[r];
+    uint8_t* __restrict out = degrees[r];
+    for (int c = 0; c < kMapSize; ++c) {
+      const uint16_t code = in[c];
+      const auto value = static_cast<uint8_t>((code * 3u) >> 1);
+      out[c] = (code & kCodeMask) == kCodeMask ? kEmptyBlock : value;
+    }
+  }
+}
+
 void FillCrossTablesImpl(MatchWork* work) {
   const MatchParams& p = work->params;
   const PairTables& a = work->a;
@@ -394,6 +462,8 @@ namespace ridgeline {
 HWY_EXPORT(FillPairRowsImpl);
 HWY_EXPORT(CountPairVotesImpl);
 HWY_EXPORT(FillCrossTablesImpl);
+HWY_EXPORT(FillBlockDegreesImpl);
+HWY_EXPORT(CountBlockAgreementImpl);
 #define RIDGELINE_MATCH_CALL(name) HWY_DYNAMIC_DISPATCH(name)
 #else
 #define RIDGELINE_MATCH_CALL(name) portable::name
@@ -406,6 +476,15 @@ void CountPairVotes(MatchWork* work, int last_a, int last_b) {
 }
 
 void FillCrossTables(MatchWork* work) { RIDGELINE_MATCH_CALL(FillCrossTablesImpl)(work); }
+
+void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchResult& alignment,
+                         BlockCounts* counts) {
+  RIDGELINE_MATCH_CALL(CountBlockAgreementImpl)(a, b, alignment, counts);
+}
+
+void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize]) {
+  RIDGELINE_MATCH_CALL(FillBlockDegreesImpl)(codes, degrees);
+}
 
 }  // namespace ridgeline
 #endif  // RIDGELINE_MATCH_ONCE

@@ -16,6 +16,19 @@ void FillPairRows(PairTables* t);
 // leaves them.
 void CountPairVotes(MatchWork* work, int last_a, int last_b);
 
+// What BlockAgreement counts: A's ridge blocks in its grid, those whose centre lands on a ridge
+// block of B (B's first row and column excluded), and those whose directions agree.
+struct BlockCounts {
+  int valid_a;
+  int overlap;
+  int agree;
+};
+void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchResult& alignment,
+                         BlockCounts* counts);
+
+// degrees[r][c]: the map code codes[r][c] in whole degrees, kEmptyBlock for a block without ridges.
+void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize]);
+
 // Rotations, weights and candidate lists of every (A, B) minutia pair.
 void FillCrossTables(MatchWork* work);
 

@@ -25,13 +25,6 @@ int16_t MatcherDirection(int angle) {
   return static_cast<int16_t>(folded == 0 ? 0 : kDegreesPerTurn - folded);
 }
 
-// A map byte whose low 7 bits are all set is a block without ridges; a DirectionCode of 1.5
-// degree steps becomes whole degrees.
-uint8_t BlockDegrees(uint8_t code) {
-  if ((code & kCodeMask) == kCodeMask) return kEmptyBlock;
-  return static_cast<uint8_t>(code * 3 / 2);
-}
-
 void CopyMinutiae(const FeatureSet& set, PairTables* t) {
   for (int j = 0; j < t->count; ++j) {
     t->x[j] = set.X[j];
@@ -43,9 +36,7 @@ void CopyMinutiae(const FeatureSet& set, PairTables* t) {
   std::fill(t->x + t->count, t->x + t->count + kRowBlock, int16_t{0});
   std::fill(t->y + t->count, t->y + t->count + kRowBlock, int16_t{0});
   std::fill(t->direction + t->count, t->direction + t->count + kRowBlock, int16_t{0});
-  for (int r = 0; r < kMapSize; ++r) {
-    for (int c = 0; c < kMapSize; ++c) t->map[r][c] = BlockDegrees(set.DirectionMap[r][c]);
-  }
+  FillBlockDegrees(set.DirectionMap, t->map);
   for (int j = 0; j < t->count; ++j) {
     t->block_direction[j] =
         static_cast<uint8_t>(BlockAt(*t, t->y[j] / kBlockSize, t->x[j] / kBlockSize));
