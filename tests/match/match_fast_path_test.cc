@@ -31,6 +31,7 @@ using testing::MakeSyntheticPrint;
 using testing::Motion;
 using testing::OwnedMatchWork;
 using testing::ReferenceTrimPairLists;
+using testing::ReferenceVotes;
 using testing::TestFeatureSet;
 using testing::TestMinutia;
 
@@ -56,43 +57,6 @@ void RandomSet(uint32_t seed, int count, int extent, TestFeatureSet* set) {
     }
     set->Add(m);
   }
-}
-
-// The votes as the plain loop counts them: each A pair against every B pair of its window,
-// every test in turn.
-std::vector<int32_t> ReferenceVotes(const MatchWork& work) {
-  const MatchParams& p = work.params;
-  const PairTables& a = work.a;
-  const PairTables& b = work.b;
-  const CrossTables& x = work.cross;
-  std::vector<int32_t> votes(static_cast<size_t>(kMatchCapacity) * kMatchCapacity, 0);
-  int last_a = a.pair_count - 1;
-  int last_b = b.pair_count - 1;
-  ReferenceTrimPairLists(a, b, &last_a, &last_b);
-  int start = 0;
-  for (int pa = 0; pa <= last_a; ++pa) {
-    const int length = a.pairs[pa].distance;
-    while (b.pairs[start].distance < length - p.DistanceTolerance) ++start;
-    if (start > last_b) break;
-    const int j1 = a.pairs[pa].Low();
-    const int j2 = a.pairs[pa].High();
-    for (int pb = start; b.pairs[pb].distance <= length + p.DistanceTolerance; ++pb) {
-      if (!WithinAngle(b.pair_relative[pb] - a.pair_relative[pa], p.AngleTolerance)) continue;
-      int theta = b.pair_bearing[pb] - a.pair_bearing[pa];
-      if (theta < 0) theta += 360;
-      if (theta > p.MaxRotation && theta < 360 - p.MaxRotation) continue;
-      const int k1 = b.pairs[pb].Low();
-      const int k2 = b.pairs[pb].High();
-      if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) continue;
-      if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
-          !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
-        continue;
-      }
-      ++votes[static_cast<size_t>(j1 * kMatchCapacity + k1)];
-      ++votes[static_cast<size_t>(j2 * kMatchCapacity + k2)];
-    }
-  }
-  return votes;
 }
 
 void ExpectVotesAsReference(const FeatureSet& a, const FeatureSet& b, const MatchParams& params) {

@@ -12,7 +12,9 @@
 
 #include "core/int_math.h"
 #include "match/int_trig.h"
+#include "match/match_result.h"
 #include "match/pair_voting.h"
+#include "match/score.h"
 #include "match/work_area.h"
 
 namespace ridgeline::testing {
@@ -94,6 +96,70 @@ inline void ReferenceTrimPairLists(const PairTables& a, const PairTables& b, int
     if (longest <= kTrimFloor) break;
     while (*last_a >= 0 && a.pairs[*last_a].distance >= longest) --*last_a;
     while (*last_b >= 0 && b.pairs[*last_b].distance >= longest) --*last_b;
+  }
+}
+
+// The votes as the plain loop counts them: each A pair against every B pair of its window,
+// every test in turn; indexed [i * kMatchCapacity + k].
+inline std::vector<int32_t> ReferenceVotes(const MatchWork& work) {
+  const MatchParams& p = work.params;
+  const PairTables& a = work.a;
+  const PairTables& b = work.b;
+  const CrossTables& x = work.cross;
+  std::vector<int32_t> votes(static_cast<size_t>(kMatchCapacity) * kMatchCapacity, 0);
+  int last_a = a.pair_count - 1;
+  int last_b = b.pair_count - 1;
+  ReferenceTrimPairLists(a, b, &last_a, &last_b);
+  int start = 0;
+  for (int pa = 0; pa <= last_a; ++pa) {
+    const int length = a.pairs[pa].distance;
+    while (b.pairs[start].distance < length - p.DistanceTolerance) ++start;
+    if (start > last_b) break;
+    const int j1 = a.pairs[pa].Low();
+    const int j2 = a.pairs[pa].High();
+    for (int pb = start; b.pairs[pb].distance <= length + p.DistanceTolerance; ++pb) {
+      if (!WithinAngle(b.pair_relative[pb] - a.pair_relative[pa], p.AngleTolerance)) continue;
+      int theta = b.pair_bearing[pb] - a.pair_bearing[pa];
+      if (theta < 0) theta += 360;
+      if (theta > p.MaxRotation && theta < 360 - p.MaxRotation) continue;
+      const int k1 = b.pairs[pb].Low();
+      const int k2 = b.pairs[pb].High();
+      if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) continue;
+      if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
+          !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
+        continue;
+      }
+      ++votes[static_cast<size_t>(j1 * kMatchCapacity + k1)];
+      ++votes[static_cast<size_t>(j2 * kMatchCapacity + k2)];
+    }
+  }
+  return votes;
+}
+
+// BlockAgreement's counts as the plain loop takes them, block by block.
+inline void ReferenceBlockCounts(const PairTables& a, const PairTables& b,
+                                 const MatchResult& alignment, int* valid_a, int* overlap,
+                                 int* agree) {
+  const int turn = alignment.Rotation > 179 ? alignment.Rotation - 180 : alignment.Rotation;
+  const Rotation trig = RotationOf(alignment.Rotation);
+  *valid_a = *overlap = *agree = 0;
+  for (int r = 0; r < std::min(a.block_rows, kMapSize); ++r) {
+    for (int q = 0; q < std::min(a.block_cols, kMapSize); ++q) {
+      const int degrees_a = a.map[r][q];
+      if (degrees_a == kEmptyBlock) continue;
+      ++*valid_a;
+      const int x = kBlockSize * q + kBlockSize / 2;
+      const int y = kBlockSize * r + kBlockSize / 2;
+      const int column_b = (trig.X(x, y) + alignment.TX) >> 4;
+      const int row_b = (trig.Y(x, y) + alignment.TY) >> 4;
+      if (column_b < 1 || row_b < 1 || column_b >= b.block_cols || row_b >= b.block_rows) continue;
+      const int degrees_b = BlockAt(b, row_b, column_b);
+      if (degrees_b == kEmptyBlock) continue;
+      ++*overlap;
+      int difference = std::abs((turn + degrees_a) % 180 - degrees_b);
+      if (difference > 90) difference = 180 - difference;
+      *agree += difference <= 30;
+    }
   }
 }
 

@@ -1,0 +1,242 @@
+// Every compiled form of the matcher's row and window loops (one per instruction set the processor
+// runs) against the plain forms: pair matrices, neighbour lists and the pair list, votes, cross
+// tables, block agreement counts and the block map, on random sets of odd sizes, extreme
+// coordinates, angles and tolerances, and the recorded prints of the golden data.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "match/cross_tables.h"
+#include "match/match_coord.h"
+#include "match/match_kernels.h"
+#include "match/pair_tables.h"
+#include "match/pair_voting.h"
+#include "tests/support/features.h"
+#include "tests/support/match_reference.h"
+#include "tests/support/match_work.h"
+#include "tests/support/shared_data.h"
+#include "tests/support/vector_targets.h"
+#include "tools/golden/lib/golden.h"
+#include "tools/golden/lib/records_json.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::BuildReferenceCrossTables;
+using testing::FirstTableDifference;
+using testing::ForEachVectorTarget;
+using testing::Lcg;
+using testing::MakeMovedCopy;
+using testing::MakeSyntheticPrint;
+using testing::Motion;
+using testing::OwnedMatchWork;
+using testing::ReferenceBlockCounts;
+using testing::ReferenceVotes;
+using testing::TestFeatureSet;
+using testing::TestMinutia;
+
+// count minutiae within 0..extent, angles anywhere in a stored template's field (beyond 0..359
+// too), with runs of minutiae on one spot and on the extent's edges.
+void RandomSet(uint32_t seed, int count, int extent, TestFeatureSet* set) {
+  Lcg lcg(seed);
+  for (int j = 0; j < count; ++j) {
+    TestMinutia m{lcg.Uniform(0, extent), lcg.Uniform(0, extent), lcg.Uniform(-400, 1100),
+                  lcg.Uniform(0, 255), lcg.Uniform(0, 1)};
+    if (j % 7 == 3) m.angle = (j % 2 == 0) ? 0 : 360;
+    if (j % 11 == 5) m.x = extent;
+    if (j % 13 == 6 && j > 0) {
+      m.x = (**set).X[j - 1];
+      m.y = (**set).Y[j - 1];
+    }
+    set->Add(m);
+  }
+}
+
+std::string VoteDifference(const MatchWork& work) {
+  const std::vector<int32_t> expected = ReferenceVotes(work);
+  for (int i = 0; i < work.a.count; ++i) {
+    for (int k = 0; k < work.b.count; ++k) {
+      if (work.votes[i][k] != expected[static_cast<size_t>(i * kMatchCapacity + k)]) {
+        return "votes at " + std::to_string(i) + ", " + std::to_string(k);
+      }
+    }
+  }
+  return "";
+}
+
+// Builds both sides, the cross tables and the votes of a against b on work, and returns the
+// first entry where any of them differs from the plain form ("" when none does).
+std::string BuildAndCompare(const FeatureSet& a, const FeatureSet& b, MatchWork* work) {
+  BuildPairTables(work, MatchSide::kA, a);
+  BuildPairTables(work, MatchSide::kB, b);
+  const MatchParams& p = work->params;
+  for (const PairTables* t : {&work->a, &work->b}) {
+    const std::string d = FirstTableDifference(*t, p.NeighbourRadius, p.MinPairDistance);
+    if (!d.empty()) return (t == &work->a ? "A " : "B ") + d;
+  }
+  BuildCrossTables(work);
+  const auto rows = BuildReferenceCrossTables(*work);
+  for (int i = 0; i < work->a.count; ++i) {
+    const auto& row = rows[static_cast<size_t>(i)];
+    for (int k = 0; k < work->b.count; ++k) {
+      if (work->cross.rotation[i][k] != row.rotation[static_cast<size_t>(k)] ||
+          work->cross.weight[i][k] != row.weight[static_cast<size_t>(k)]) {
+        return "cross tables at " + std::to_string(i) + ", " + std::to_string(k);
+      }
+    }
+    if (work->cross.candidate_count[i] != row.candidates.size() ||
+        !std::equal(row.candidates.begin(), row.candidates.end(), work->cross.candidates[i])) {
+      return "candidates of " + std::to_string(i);
+    }
+  }
+  PairVote(work);
+  return VoteDifference(*work);
+}
+
+TEST(MatchKernels, TablesAndVotesOfEveryFormEqualThePlainForms) {
+  // Sizes around every lane count (4, 8, 16, 32) and the capacity; a whole coordinate range,
+  // a crowded area (many equal lengths, full windows) and one spot (zero vectors only).
+  const int counts[] = {4, 5, 15, 16, 17, 31, 33, 80, 250};
+  const int extents[] = {1023, 90, 0};
+  const int targets = ForEachVectorTarget([&](const std::string&) {
+    OwnedMatchWork work;
+    for (const int n : counts) {
+      for (const int extent : extents) {
+        TestFeatureSet a(64, 64);
+        TestFeatureSet b(64, 64);
+        RandomSet(static_cast<uint32_t>(n * 7 + extent), n, extent, &a);
+        RandomSet(static_cast<uint32_t>(n * 11 + extent + 1), std::max(4, n - 3), extent, &b);
+        EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "") << n << " within " << extent;
+      }
+    }
+    // Genuine pairs: the votes concentrate, windows carry many agreeing pairs.
+    for (const int n : {40, 80}) {
+      TestFeatureSet a(24, 28);
+      MakeSyntheticPrint(5, n, 24, 28, 12, &a);
+      TestFeatureSet b(24, 28);
+      MakeMovedCopy(*a, Motion{17, 9, -7, 6, 2, 5}, &b);
+      EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "") << "moved copy of " << n;
+    }
+  });
+  EXPECT_GE(targets, 1);
+}
+
+TEST(MatchKernels, VotesOfEveryFormEqualThePlainLoopAtExtremeLimits) {
+  // Tolerances and rotations at and beyond the ends of the 16-bit lanes' clamped range.
+  const int angle_tolerances[] = {-5, -1, 0, 1, 20, 179, 180, 181, 359, 360, 1000};
+  const int rotations[] = {-1, 0, 89, 90, 179, 180, 181, 360, 361, 5000};
+  TestFeatureSet a(64, 64);
+  TestFeatureSet b(64, 64);
+  RandomSet(3, 60, 500, &a);
+  RandomSet(4, 70, 500, &b);
+  ForEachVectorTarget([&](const std::string&) {
+    for (const int tolerance : angle_tolerances) {
+      for (const int rotation : rotations) {
+        MatchParams params = OwnedMatchWork::DefaultParams();
+        params.AngleTolerance = tolerance;
+        params.MaxRotation = rotation;
+        OwnedMatchWork work(params);
+        EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "")
+            << "angle tolerance " << tolerance << ", rotation " << rotation;
+      }
+    }
+  });
+}
+
+TEST(MatchKernels, BlockCountsOfEveryFormEqualTheBlockByBlockLoop) {
+  // Maps with every code (ridge blocks, empty ones, codes past 255 after scaling); grids of odd
+  // sizes, one larger than the map; every rotation and shifts that carry blocks off the grid.
+  Lcg lcg(77);
+  TestFeatureSet a(37, 41);
+  TestFeatureSet b(23, 64);
+  for (int r = 0; r < kMapSize; ++r) {
+    for (int c = 0; c < kMapSize; ++c) {
+      a.get()->DirectionMap[r][c] = static_cast<uint8_t>(lcg.Uniform(0, 255));
+      b.get()->DirectionMap[r][c] = static_cast<uint8_t>(lcg.Uniform(0, 255));
+    }
+  }
+  a.Add({10, 10, 0});
+  b.Add({10, 10, 0});
+  ForEachVectorTarget([&](const std::string&) {
+    OwnedMatchWork work;
+    for (const int cols_b : {1, 23, 64, 200}) {
+      b.get()->BlockCols = static_cast<uint8_t>(cols_b);
+      BuildPairTables(work.get(), MatchSide::kA, *a);
+      BuildPairTables(work.get(), MatchSide::kB, *b);
+      for (int rotation = 0; rotation <= 360; rotation += 7) {
+        for (const int shift : {-2000, -300, 0, 45, 700}) {
+          MatchResult alignment{};
+          alignment.Rotation = rotation;
+          alignment.TX = shift;
+          alignment.TY = rotation - shift / 3;
+          BlockCounts counts{};
+          CountBlockAgreement(work->a, work->b, alignment, &counts);
+          int valid_a = 0;
+          int overlap = 0;
+          int agree = 0;
+          ReferenceBlockCounts(work->a, work->b, alignment, &valid_a, &overlap, &agree);
+          ASSERT_EQ(counts.valid_a, valid_a) << rotation << ", " << shift << ", " << cols_b;
+          ASSERT_EQ(counts.overlap, overlap) << rotation << ", " << shift << ", " << cols_b;
+          ASSERT_EQ(counts.agree, agree) << rotation << ", " << shift << ", " << cols_b;
+        }
+      }
+    }
+  });
+}
+
+TEST(MatchKernels, BlockMapOfEveryFormConvertsEveryCode) {
+  ForEachVectorTarget([&](const std::string&) {
+    uint8_t codes[kMapSize][kMapSize];
+    uint8_t degrees[kMapSize][kMapSize];
+    for (int r = 0; r < kMapSize; ++r) {
+      for (int c = 0; c < kMapSize; ++c) codes[r][c] = static_cast<uint8_t>(r * kMapSize + c);
+    }
+    FillBlockDegrees(codes, degrees);
+    for (int r = 0; r < kMapSize; ++r) {
+      for (int c = 0; c < kMapSize; ++c) {
+        const int code = codes[r][c];
+        const int expected = (code & 0x7F) == 0x7F ? 255 : (code * 3 / 2) & 0xFF;
+        ASSERT_EQ(degrees[r][c], expected) << code;
+      }
+    }
+  });
+}
+
+TEST(MatchKernels, RecordedPrintsGiveThePlainFormsAndOneScoreInEveryForm) {
+  if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
+  const auto path = testing::GoldenDir() / "matching" / "featuresets.json";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no recorded prints";
+  const golden::Json sets = golden::ReadJson(path);
+  std::vector<std::unique_ptr<golden::OwnedFeatures>> prints;
+  for (const golden::Json& image : sets.at("images")) {
+    for (const char* side : {"probe", "reference"}) {
+      prints.push_back(std::make_unique<golden::OwnedFeatures>());
+      golden::FeatureSetFromJson(image.at(side), prints.back()->set());
+    }
+  }
+  ASSERT_GE(prints.size(), 4u);
+  std::vector<std::vector<int>> scores;
+  ForEachVectorTarget([&](const std::string&) {
+    OwnedMatchWork work;
+    std::vector<int> these;
+    for (size_t p = 0; p < prints.size(); ++p) {
+      const FeatureSet& probe = *prints[p]->set();
+      // Tables and votes against the plain forms on neighbouring prints and the print's pair.
+      const FeatureSet& other = *prints[p ^ 1]->set();
+      if (probe.Count >= 4 && other.Count >= 4) {
+        EXPECT_EQ(BuildAndCompare(probe, other, work.get()), "") << "print " << p;
+      }
+      for (size_t r = 0; r < prints.size(); r += 3) {
+        MatchResult result{};
+        these.push_back(MatchCoord(probe, *prints[r]->set(), work.get(), &result));
+      }
+    }
+    scores.push_back(these);
+  });
+  for (size_t t = 1; t < scores.size(); ++t) EXPECT_EQ(scores[t], scores[0]) << "target " << t;
+}
+
+}  // namespace
+}  // namespace ridgeline
