@@ -130,37 +130,57 @@ void FillNeighbours(int radius, PairTables* t) {
 }
 
 // Pairs j < k with min_distance < d < 1024, by length; a counting sort over the lengths keeps
-// pairs of equal length in order of j, then k. The sentinel follows the last pair. The counts
-// become the list's length ends as the pairs are placed.
+// pairs of equal length in order of j, then k. The sentinel follows the last pair. The counts of
+// the lengths (every length above 1023 in one extra bin, those not above min_distance counted
+// but never read) give the list's length ends and each length's first slot, over the lengths
+// present only.
 void FillPairList(int min_distance, PairTables* t) {
   const int n = t->count;
-  const int low = std::max(min_distance + 1, 0);
-  int32_t* histogram = t->length_end;
-  std::memset(histogram, 0, sizeof(int32_t) * kMaxPairDistance);
+  const int low = std::clamp(min_distance + 1, 0, kMaxPairDistance);
+  int32_t histogram[kMaxPairDistance + 1];
+  int32_t next[kMaxPairDistance];  // the next free slot for pairs of each length
+  std::memset(histogram, 0, sizeof histogram);
+  // No listed length exceeds `longest` (the longest pair below 1024, or 1023), so the counts end
+  // there; the bound is a reduction on lanes.
+  int16_t longest = 0;
   for (int j = 0; j < n; ++j) {
+    const int16_t* __restrict row = t->distance[j];
     for (int k = j + 1; k < n; ++k) {
-      const int d = t->distance[j][k];
-      if (d >= low && d < kMaxPairDistance) ++histogram[d];
+      const int d = row[k];
+      ++histogram[d < kMaxPairDistance ? d : kMaxPairDistance];
+    }
+    for (int k = j + 1; k < n; ++k) {
+      const int16_t d = row[k] < kMaxPairDistance - 1 ? row[k] : int16_t{kMaxPairDistance - 1};
+      longest = d > longest ? d : longest;
     }
   }
+  int32_t* length_end = t->length_end;
+  std::fill(length_end, length_end + low, 0);
   int32_t start = 0;
-  for (int d = 0; d < kMaxPairDistance; ++d) {
-    const int32_t count = histogram[d];
-    histogram[d] = start;  // now the next free slot for pairs of length d
-    start += count;
+  for (int d = low; d <= longest; ++d) {
+    next[d] = start;
+    start += histogram[d];
+    length_end[d] = start;
+  }
+  if (longest + 1 > low) {
+    std::fill(length_end + longest + 1, length_end + kMaxPairDistance, start);
+  } else {
+    std::fill(length_end + low, length_end + kMaxPairDistance, start);
   }
   t->pair_count = start;
   for (int j = 0; j < n; ++j) {
+    const int16_t* distance = t->distance[j];
+    const int16_t* relative = t->relative[j];
+    const int16_t* bearing = t->bearing[j];
     for (int k = j + 1; k < n; ++k) {
-      const int d = t->distance[j][k];
+      const int d = distance[k];
       if (d < low || d >= kMaxPairDistance) continue;
-      const int32_t slot = histogram[d]++;
+      const int32_t slot = next[d]++;
       t->pairs[slot] = {d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)};
-      t->pair_relative[slot] = t->relative[j][k];
-      t->pair_bearing[slot] = t->bearing[j][k];
+      t->pair_relative[slot] = relative[k];
+      t->pair_bearing[slot] = bearing[k];
     }
   }
-  // Each slot counter now stands after its length's last pair: the length ends.
   t->pairs[start] = {kPairSentinel, 0};
 }
 
