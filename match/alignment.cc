@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "match/int_trig.h"
+#include "match/pair_tables.h"
 #include "match/score.h"
 
 namespace ridgeline {
@@ -24,6 +25,9 @@ constexpr int kHalfTurn = 180;
 // Marks every (i, k) whose pair with the primary anchor (a1, b1) agrees in length, relative
 // direction and rotation, and lists the agreeing k of each i.
 void MarkCompatible(MatchWork* work, int a1, int b1) {
+  // The anchors' rows are read whole here and for each secondary anchor.
+  CompletePairRow(&work->a, a1);
+  CompletePairRow(&work->b, b1);
   const MatchParams& p = work->params;
   const PairTables& a = work->a;
   const PairTables& b = work->b;

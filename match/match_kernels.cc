@@ -78,11 +78,9 @@ inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __r
 }
 #endif
 
-// The pairs (r, c) of row r with c > r, on vector lanes, and their entries (c, r) below the
-// diagonal, with the values the pair-by-pair form gives (which stays for coordinates outside
-// 0..1023). The entry (c, r) is derived from (r, c): the reverse bearing is the forward one
-// +/- 180 in 0..359 (a forward 360 reverses to 180, two minutiae on one spot read 0 forward and
-// 180 back), the reverse relative direction 360 - relative, and 0 for 0.
+// The pairs (r, c) of row r with c > r, on vector lanes, with the values the pair-by-pair form
+// gives (which stays for coordinates outside 0..1023); the entries below the diagonal are
+// derived from these on demand (CompletePairRow).
 //  - distance: floor(sqrt(dx^2 + dy^2)) in single precision: dx, dy and the sum of squares
 //    (below 2^21) are exact in a float; the truncated root is corrected by one either way,
 //    the squares of the candidates (below 2^22) again exact, so the result is the integer root.
@@ -91,8 +89,7 @@ inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __r
 //    2^-14 while a quotient that is not whole lies at least 1/max >= 2^-10 from the next
 //    integer: truncation gives the integer quotient.
 // Products and sums of these whole numbers are exact, fused or not.
-// The arctangent lookup between the two vector passes is a gather, left to a scalar loop, and
-// so are the strided writes below the diagonal.
+// The arctangent lookup between the two vector passes is a gather.
 void FillPairRow(int r, PairTables* t) {
   const int first = r + 1;
   const int width = t->count - first;
@@ -111,8 +108,6 @@ void FillPairRow(int r, PairTables* t) {
   int16_t distance[kMatchCapacity + kRowBlock];
   int16_t bearing[kMatchCapacity + kRowBlock];
   int16_t relative[kMatchCapacity + kRowBlock];
-  int16_t reverse_bearing[kMatchCapacity + kRowBlock];
-  int16_t reverse_relative[kMatchCapacity + kRowBlock];
 
   for (int c = 0; c < whole; ++c) {
     const float dx = static_cast<float>(xs[c]) - xf;
@@ -144,21 +139,14 @@ void FillPairRow(int r, PairTables* t) {
     const int left = dy >= 0 ? 180 - folded : 180 + folded;
     const int forward = dx >= 0 ? right : left;
     bearing[c] = static_cast<int16_t>(forward);
-    reverse_bearing[c] = static_cast<int16_t>(forward < 180 ? forward + 180 : forward - 180);
     int turn = directions[c] - direction_r;
     turn += turn < 0 ? kDegreesPerTurn : 0;
     relative[c] = static_cast<int16_t>(turn);
-    reverse_relative[c] = static_cast<int16_t>(turn == 0 ? 0 : kDegreesPerTurn - turn);
   }
   const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(width);
   std::memcpy(t->distance[r] + first, distance, row_bytes);
   std::memcpy(t->bearing[r] + first, bearing, row_bytes);
   std::memcpy(t->relative[r] + first, relative, row_bytes);
-  for (int c = 0; c < width; ++c) {
-    t->distance[first + c][r] = distance[c];
-    t->bearing[first + c][r] = reverse_bearing[c];
-    t->relative[first + c][r] = reverse_relative[c];
-  }
 }
 
 void FillPairRowsImpl(PairTables* t) {

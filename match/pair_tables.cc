@@ -103,29 +103,32 @@ void FillPairMatrices(PairTables* t) {
   FillPairRows(t);
 }
 
-// Every other minutia within the radius, ascending. A row's neighbours are marked on vector
-// lanes first, then the few marked columns are found eight at a time from a word of marks.
+// Every other minutia within the radius, ascending, from the entries above the diagonal: a
+// row's neighbours after it are marked on vector lanes and found eight at a time from a word of
+// marks; each such pair (j, k) is listed in both rows. Rows are taken in ascending order, so a
+// list receives its smaller indices (from the rows before it) before its larger ones.
 void FillNeighbours(int radius, PairTables* t) {
   const int n = t->count;
   // Distances are never negative, so the clamped radius decides every one as the radius does.
   const auto limit = static_cast<int16_t>(std::clamp(radius, -1, 32767));
   uint8_t marks[kMatchCapacity + kKeepPadding];
+  std::memset(t->neighbour_count, 0, static_cast<size_t>(n));
   for (int j = 0; j < n; ++j) {
-    const int16_t* __restrict distance = t->distance[j];
-    for (int k = 0; k < n; ++k) marks[k] = static_cast<uint8_t>(distance[k] <= limit);
-    marks[j] = 0;
-    std::memset(marks + n, 0, kKeepPadding);
-    uint8_t* neighbours = t->neighbours[j];
-    int count = 0;
-    for (int q = 0; q < n; q += kKeepPadding) {
+    const int first = j + 1;
+    const int width = n - first;
+    const int16_t* __restrict distance = t->distance[j] + first;
+    for (int c = 0; c < width; ++c) marks[c] = static_cast<uint8_t>(distance[c] <= limit);
+    std::memset(marks + width, 0, kKeepPadding);
+    for (int q = 0; q < width; q += kKeepPadding) {
       uint64_t word;
       std::memcpy(&word, marks + q, sizeof word);
       while (word != 0) {
-        neighbours[count++] = static_cast<uint8_t>(q + std::countr_zero(word) / 8);
+        const int k = first + q + std::countr_zero(word) / 8;
         word &= word - 1;
+        t->neighbours[j][t->neighbour_count[j]++] = static_cast<uint8_t>(k);
+        t->neighbours[k][t->neighbour_count[k]++] = static_cast<uint8_t>(j);
       }
     }
-    t->neighbour_count[j] = static_cast<uint8_t>(count);
   }
 }
 
@@ -192,9 +195,22 @@ void BuildPairTables(MatchWork* work, MatchSide side, const FeatureSet& set) {
   t->block_cols = set.BlockCols;
   t->block_rows = set.BlockRows;
   CopyMinutiae(set, t);
+  std::memset(t->row_complete, 0, sizeof t->row_complete);
   FillPairMatrices(t);
   FillNeighbours(work->params.NeighbourRadius, t);
   FillPairList(work->params.MinPairDistance, t);
+}
+
+void CompletePairRow(PairTables* t, int r) {
+  if (t->row_complete[r] != 0) return;
+  for (int c = 0; c < r; ++c) {
+    t->distance[r][c] = t->distance[c][r];
+    const int bearing = t->bearing[c][r];
+    t->bearing[r][c] = static_cast<int16_t>(bearing < 180 ? bearing + 180 : bearing - 180);
+    const int relative = t->relative[c][r];
+    t->relative[r][c] = static_cast<int16_t>(relative == 0 ? 0 : kDegreesPerTurn - relative);
+  }
+  t->row_complete[r] = 1;
 }
 
 }  // namespace ridgeline

@@ -9,6 +9,7 @@
 
 #include "core/folded_angle.h"
 #include "match/int_trig.h"
+#include "match/pair_tables.h"
 #include "match/score.h"
 
 namespace ridgeline {
@@ -40,6 +41,8 @@ void RefineAlignment(MatchWork* work, const MatchResult& first, MatchResult* sec
   for (int j = 0; j < na; ++j) {
     const int kj = partner[j];
     if (kj < 0) continue;
+    CompletePairRow(&work->a, j);
+    CompletePairRow(&work->b, kj);
     for (int k = 0; k < na; ++k) {
       const int kk = partner[k];
       if (k == j || kk < 0) continue;

@@ -34,7 +34,9 @@ struct MinutiaPair {
 };
 
 // Everything the matcher derives from one FeatureSet. Only the first `count` minutiae take part;
-// the matrices are indexed [j][k] with both below count.
+// the matrices are indexed [j][k] with both below count. A build fills the diagonal and the
+// entries above it; row r's entries below the diagonal are derived from column r above it when
+// a stage first needs the whole row (CompletePairRow), which few rows ever are.
 struct PairTables {
   int count;
   int block_cols;
@@ -50,6 +52,7 @@ struct PairTables {
   int16_t distance[kMatchCapacity][kMatchCapacity];    // pixels, symmetric
   int16_t bearing[kMatchCapacity][kMatchCapacity];     // of the vector j -> k, degrees
   int16_t relative[kMatchCapacity][kMatchCapacity];    // direction of k - direction of j, 0..359
+  uint8_t row_complete[kMatchCapacity];                // row r holds its entries below the diagonal
   uint8_t neighbours[kMatchCapacity][kMatchCapacity];  // ascending indices within the radius
   uint8_t neighbour_count[kMatchCapacity];
   int32_t pair_count;  // entries before the sentinel

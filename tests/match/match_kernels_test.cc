@@ -72,7 +72,7 @@ std::string BuildAndCompare(const FeatureSet& a, const FeatureSet& b, MatchWork*
   BuildPairTables(work, MatchSide::kA, a);
   BuildPairTables(work, MatchSide::kB, b);
   const MatchParams& p = work->params;
-  for (const PairTables* t : {&work->a, &work->b}) {
+  for (PairTables* t : {&work->a, &work->b}) {
     const std::string d = FirstTableDifference(*t, p.NeighbourRadius, p.MinPairDistance);
     if (!d.empty()) return (t == &work->a ? "A " : "B ") + d;
   }

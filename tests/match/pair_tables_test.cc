@@ -57,6 +57,7 @@ TEST(BuildPairTables, MinutiaeOnOneSpotHaveDistanceZeroAndBearingsZeroAnd180) {
   set.Add({150, 100, 30});
   set.Add({100, 200, 30});
   BuildPairTables(work.get(), MatchSide::kA, *set);
+  for (int r = 0; r < work->a.count; ++r) CompletePairRow(&work->a, r);
   const PairTables& t = work->a;
   EXPECT_EQ(t.distance[0][1], 0);
   EXPECT_EQ(t.bearing[0][1], 0);
@@ -75,6 +76,7 @@ TEST(BuildPairTables, BearingOf360ReversesTo180) {
   set.Add({10, 100, 0});
   set.Add({210, 99, 0});  // (200, -1) from the first
   BuildPairTables(work.get(), MatchSide::kB, *set);
+  CompletePairRow(&work->b, 1);
   EXPECT_EQ(work->b.bearing[0][1], 360);
   EXPECT_EQ(work->b.bearing[1][0], 180);
 }
@@ -87,6 +89,7 @@ TEST(BuildPairTables, MatcherDirectionAndRelativeDirections) {
   set.Add({20, 60, 90});
   set.Add({60, 60, 300});
   BuildPairTables(work.get(), MatchSide::kA, *set);
+  for (int r = 0; r < work->a.count; ++r) CompletePairRow(&work->a, r);
   const PairTables& t = work->a;
   EXPECT_EQ(t.direction[0], 0);
   EXPECT_EQ(t.direction[1], 0);

@@ -13,6 +13,7 @@
 #include "core/int_math.h"
 #include "match/int_trig.h"
 #include "match/match_result.h"
+#include "match/pair_tables.h"
 #include "match/pair_voting.h"
 #include "match/score.h"
 #include "match/work_area.h"
@@ -163,10 +164,11 @@ inline void ReferenceBlockCounts(const PairTables& a, const PairTables& b,
   }
 }
 
-// Empty when the matrices, neighbour lists, pair list and length ends of t are those the
-// reference gives for t's minutiae; otherwise the first difference found.
-inline std::string FirstTableDifference(const PairTables& t, int radius, int min_pair_distance) {
+// Empty when the matrices (every row made whole first), neighbour lists, pair list and length
+// ends of t are those the reference gives for t's minutiae; otherwise the first difference found.
+inline std::string FirstTableDifference(PairTables& t, int radius, int min_pair_distance) {
   const ReferencePairTables r = BuildReferencePairTables(t, radius);
+  for (int j = 0; j < t.count; ++j) CompletePairRow(&t, j);
   const int n = t.count;
   const auto where = [](const char* what, int j, int k) {
     return std::string(what) + " at " + std::to_string(j) + ", " + std::to_string(k);
