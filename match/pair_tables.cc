@@ -36,6 +36,8 @@ void CopyMinutiae(const FeatureSet& set, PairTables* t) {
   std::fill(t->x + t->count, t->x + t->count + kRowBlock, int16_t{0});
   std::fill(t->y + t->count, t->y + t->count + kRowBlock, int16_t{0});
   std::fill(t->direction + t->count, t->direction + t->count + kRowBlock, int16_t{0});
+  std::fill(t->type + t->count, t->type + t->count + kRowBlock, uint8_t{0});
+  std::fill(t->variation + t->count, t->variation + t->count + kRowBlock, uint8_t{0});
   FillBlockDegrees(set.DirectionMap, t->map);
   for (int j = 0; j < t->count; ++j) {
     t->block_direction[j] =

@@ -45,8 +45,8 @@ struct PairTables {
   int16_t x[kMatchCapacity + kRowBlock];
   int16_t y[kMatchCapacity + kRowBlock];
   int16_t direction[kMatchCapacity + kRowBlock];  // 360 - Angle, and 0 for Angle 0
-  uint8_t type[kMatchCapacity];
-  uint8_t variation[kMatchCapacity];
+  uint8_t type[kMatchCapacity + kRowBlock];
+  uint8_t variation[kMatchCapacity + kRowBlock];
   uint8_t block_direction[kMatchCapacity];             // map degrees at the minutia's block
   uint8_t map[kMapSize][kMapSize];                     // 0..178 degrees, kEmptyBlock for no ridges
   int16_t distance[kMatchCapacity][kMatchCapacity];    // pixels, symmetric
@@ -85,7 +85,8 @@ struct Anchor {
 
 struct MatchWork {
   MatchParams params;
-  uint8_t variation_weight[kVariationWeights];  // 100 - 100 d / span below span, then 0
+  uint8_t variation_weight[kVariationWeights];       // 100 - 100 d / span below span, then 0
+  int32_t variation_weight_wide[kVariationWeights];  // the same, for the vector gathers
 
   const FeatureSet* feature_a;
   const FeatureSet* feature_b;
