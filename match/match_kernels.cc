@@ -372,8 +372,9 @@ void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const Mat
 
 // The block map in whole degrees: a code whose low 7 bits are all set is a block without ridges,
 // any other a DirectionCode of 1.5-degree steps, code x 3 / 2 kept to its low 8 bits.
-void FillBlockDegreesImpl(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize]) {
-  for (int r = 0; r < kMapSize; ++r) {
+void FillBlockDegreesImpl(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize],
+                          int rows) {
+  for (int r = 0; r < rows; ++r) {
     const uint8_t* __restrict in = codes[r];
     uint8_t* __restrict out = degrees[r];
     for (int c = 0; c < kMapSize; ++c) {
@@ -497,8 +498,8 @@ void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchRe
   RIDGELINE_MATCH_CALL(CountBlockAgreementImpl)(a, b, alignment, counts);
 }
 
-void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize]) {
-  RIDGELINE_MATCH_CALL(FillBlockDegreesImpl)(codes, degrees);
+void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize], int rows) {
+  RIDGELINE_MATCH_CALL(FillBlockDegreesImpl)(codes, degrees, rows);
 }
 
 }  // namespace ridgeline

@@ -26,8 +26,9 @@ struct BlockCounts {
 void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchResult& alignment,
                          BlockCounts* counts);
 
-// degrees[r][c]: the map code codes[r][c] in whole degrees, kEmptyBlock for a block without ridges.
-void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize]);
+// degrees[r][c]: the map code codes[r][c] in whole degrees, kEmptyBlock for a block without ridges,
+// for the rows r < rows. REQUIRES: 0 <= rows <= kMapSize.
+void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize], int rows);
 
 // Rotations, weights and candidate lists of every (A, B) minutia pair.
 void FillCrossTables(MatchWork* work);

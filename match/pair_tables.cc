@@ -25,6 +25,13 @@ int16_t MatcherDirection(int angle) {
   return static_cast<int16_t>(folded == 0 ? 0 : kDegreesPerTurn - folded);
 }
 
+// A map byte whose low 7 bits are all set is a block without ridges; a DirectionCode of 1.5
+// degree steps becomes whole degrees (FillBlockDegrees converts whole rows alike).
+uint8_t BlockDegrees(uint8_t code) {
+  if ((code & kCodeMask) == kCodeMask) return kEmptyBlock;
+  return static_cast<uint8_t>(code * 3 / 2);
+}
+
 void CopyMinutiae(const FeatureSet& set, PairTables* t) {
   for (int j = 0; j < t->count; ++j) {
     t->x[j] = set.X[j];
@@ -38,10 +45,15 @@ void CopyMinutiae(const FeatureSet& set, PairTables* t) {
   std::fill(t->direction + t->count, t->direction + t->count + kRowBlock, int16_t{0});
   std::fill(t->type + t->count, t->type + t->count + kRowBlock, uint8_t{0});
   std::fill(t->variation + t->count, t->variation + t->count + kRowBlock, uint8_t{0});
-  FillBlockDegrees(set.DirectionMap, t->map);
+  // Every stage reads the map only within the grid's rows (the common area, block agreement and
+  // the ridge block count are bounded by them), so only those rows are converted; a minutia's
+  // block, which may lie anywhere in the map, is converted on its own.
+  FillBlockDegrees(set.DirectionMap, t->map, std::clamp(t->block_rows, 0, kMapSize));
   for (int j = 0; j < t->count; ++j) {
-    t->block_direction[j] =
-        static_cast<uint8_t>(BlockAt(*t, t->y[j] / kBlockSize, t->x[j] / kBlockSize));
+    const int row = t->y[j] / kBlockSize;
+    const int column = t->x[j] / kBlockSize;
+    const bool in_map = row >= 0 && column >= 0 && row < kMapSize && column < kMapSize;
+    t->block_direction[j] = in_map ? BlockDegrees(set.DirectionMap[row][column]) : kEmptyBlock;
   }
 }
 

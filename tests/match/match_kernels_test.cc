@@ -4,6 +4,7 @@
 // coordinates, angles and tolerances, and the recorded prints of the golden data.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -193,8 +194,10 @@ TEST(MatchKernels, BlockMapOfEveryFormConvertsEveryCode) {
     for (int r = 0; r < kMapSize; ++r) {
       for (int c = 0; c < kMapSize; ++c) codes[r][c] = static_cast<uint8_t>(r * kMapSize + c);
     }
-    FillBlockDegrees(codes, degrees);
-    for (int r = 0; r < kMapSize; ++r) {
+    std::memset(degrees, 7, sizeof degrees);
+    FillBlockDegrees(codes, degrees, kMapSize - 1);
+    for (int c = 0; c < kMapSize; ++c) ASSERT_EQ(degrees[kMapSize - 1][c], 7) << "row past the end";
+    for (int r = 0; r < kMapSize - 1; ++r) {
       for (int c = 0; c < kMapSize; ++c) {
         const int code = codes[r][c];
         const int expected = (code & 0x7F) == 0x7F ? 255 : (code * 3 / 2) & 0xFF;
