@@ -202,6 +202,19 @@ TEST(StagesInBands, GiveTheWholeImageResultOnRandomImagesOfAwkwardSizes) {
           return LevelSmoothInBands(bands, width, height, im[0]->get(), im[1]->get(), im[2]->get());
         },
         "level smoothing" + at);
+    // Every pixel due all seven rounds along one direction: the rounds carry a change the
+    // furthest, seven kernel reaches.
+    const auto all_due = std::make_unique<TestImage>(w, h, uint8_t{7});
+    for (int code = 0; code < kDirectionSteps; code += 15) {
+      const auto one_direction = std::make_unique<TestImage>(w, h, static_cast<uint8_t>(code));
+      ExpectBandsAgree(
+          {grey.get(), one_direction.get(), all_due.get()},
+          [&](RowBands& bands, int width, int height, Images& im) {
+            return LevelSmoothInBands(bands, width, height, im[0]->get(), im[1]->get(),
+                                      im[2]->get());
+          },
+          "level smoothing, 7 rounds along code " + std::to_string(code) + at);
+    }
   }
 }
 
