@@ -90,6 +90,22 @@ constexpr int kGradientWindowReach = kReSmoothRadius + 1;
 constexpr int kMaxSmoothRounds = 7;
 constexpr int kLevelSmoothReach = kMaxSmoothRounds * kKernelReach;
 
+// Binarisation against window means: the largest window's radius. The adaptive mode picks each
+// pixel's window from the clarity map's value at that pixel alone.
+int BinarizeReach(const EngineParams& params) {
+  if (params.AdaptiveBinarization == 0) return kLocalMeanBinarizeRadius;
+  return std::max({params.BinWindowSmall, params.BinWindowMedium, params.BinWindowLarge, 0});
+}
+// The clarity map of the adaptive mode: the preliminary binary image (both window means), its
+// boundary density (a window of indicator rows, each from the 3 x 3 blocks of the binary rows
+// around it and not counted on an edge row: one row more), then its local mean.
+int ClarityMapReach(const EngineParams& params) {
+  const int pre = std::max({params.BinWindowSmall, params.BinWindowLarge, 0});
+  return pre + (kBoundaryDensityRadius + 1) + kLocalMeanRadius;
+}
+// MajorityFilter: the 3 x 3 block; the edge rows become white.
+constexpr int kMajorityReach = 1;
+
 // ReSmoothBinary: each pass smooths along codes from the gradient windows of the image as the
 // previous pass left it, so passes add their reach (the kernels' is the smaller).
 // Beyond kMaxImageSide rows the halo holds every row anyway.
@@ -126,11 +142,37 @@ bool SmoothAndEstimateDirectionsInBands(RowBands& bands, int width, int height, 
                    });
 }
 
-bool OrientedSmoothInBands(RowBands& bands, int width, int height, GrayImage image,
-                           GrayImage directionImage) {
-  return bands.Run(width, height, kOrientedSmoothReach, {{image, true}, {directionImage, false}},
+bool BinarizeFirstInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                          GrayImage image, GrayImage clarityMap, GrayImage directionImage) {
+  // A binarised row reads the smoothed rows within the binarisation's reach and the clarity map
+  // of its own row, made from the smoothed rows within the map's reach.
+  const bool adaptive = params->AdaptiveBinarization != 0;
+  const int after_smoothing = adaptive ? std::max(ClarityMapReach(*params), BinarizeReach(*params))
+                                       : BinarizeReach(*params);
+  const int halo = kOrientedSmoothReach + after_smoothing;
+  return bands.Run(
+      width, height, halo, {{image, true}, {clarityMap, true}, {directionImage, false}},
+      [&](const BandRows& rows, GrayImage* view) {
+        const int h = rows.height();
+        if (!OrientedSmooth(width, h, view[0], view[2])) return false;
+        if (adaptive &&
+            (!PreBinarize(params, width, h, view[0], view[1]) ||
+             !MakeBoundaryDensityMap(width, h, view[1], view[2], kBoundaryDensityRadius) ||
+             !BoxMean(width, h, view[1], kLocalMeanRadius))) {
+          return false;
+        }
+        return Binarize(params, width, h, view[0], view[1]);
+      });
+}
+
+bool BinarizeAndFilterInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                              GrayImage image, GrayImage clarityMap, bool binarize) {
+  const int halo = (binarize ? BinarizeReach(*params) : 0) + kMajorityReach;
+  return bands.Run(width, height, halo, {{image, true}, {clarityMap, false}},
                    [&](const BandRows& rows, GrayImage* view) {
-                     return OrientedSmooth(width, rows.height(), view[0], view[1]);
+                     const int h = rows.height();
+                     if (binarize && !Binarize(params, width, h, view[0], view[1])) return false;
+                     return MajorityFilter(width, h, view[0]);
                    });
 }
 
@@ -278,22 +320,18 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   const std::optional<uint8_t> foreground =
       MarkForeground(*params, width, height, direction.get(), scratch.get(), result->SingularPoints,
                      kForegroundHalfWindow);
-  if (!foreground || !OrientedSmoothInBands(row_bands, width, height, input, direction.get())) {
-    return -1;
-  }
+  if (!foreground) return -1;
   const uint8_t mean_isotropy = *foreground;
 
-  // 20. Binarisation, binary re-smoothing and clean-up; scratch ends as the thinning input.
-  if (params->AdaptiveBinarization != 0) {
-    if (!PreBinarize(params, width, height, input, scratch.get()) ||
-        !MakeBoundaryDensityMap(width, height, scratch.get(), direction.get(),
-                                kBoundaryDensityRadius) ||
-        !BoxMean(width, height, scratch.get(), kLocalMeanRadius)) {
-      return -1;
-    }
+  // 20. Oriented smoothing of the input, its binarisation (adaptively with the clarity map made
+  // in scratch), binary re-smoothing and clean-up; scratch ends as the thinning input.
+  if (!BinarizeFirstInBands(row_bands, params, width, height, input, scratch.get(),
+                            direction.get())) {
+    return -1;
   }
-  if (!Binarize(params, width, height, input, scratch.get())) return -1;
-  if (params->BinarySmoothPasses + params->SmoothLevelBase + params->SmoothLevelScale != 0) {
+  const bool resmooth =
+      params->BinarySmoothPasses + params->SmoothLevelBase + params->SmoothLevelScale != 0;
+  if (resmooth) {
     if (params->BinarySmoothPasses != 0 &&
         !ReSmoothBinaryInBands(row_bands, params, width, height, input)) {
       return -1;
@@ -305,9 +343,10 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
         return -1;
       }
     }
-    if (!Binarize(params, width, height, input, scratch.get())) return -1;
   }
-  if (!MajorityFilter(width, height, input)) return -1;
+  if (!BinarizeAndFilterInBands(row_bands, params, width, height, input, scratch.get(), resmooth)) {
+    return -1;
+  }
   CopyGrayImage(width, height, input, scratch.get());
   WhitenBackground(width, height, input, direction.get());
 

@@ -27,8 +27,13 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
 // (the pipeline's window) into image and directionImage.
 bool SmoothAndEstimateDirectionsInBands(RowBands& bands, int width, int height, GrayImage image,
                                         GrayImage directionImage, int pixelContrastThreshold);
-bool OrientedSmoothInBands(RowBands& bands, int width, int height, GrayImage image,
-                           GrayImage directionImage);
+// OrientedSmooth of image along directionImage, then (adaptive binarisation) the clarity map in
+// clarityMap: PreBinarize, MakeBoundaryDensityMap, BoxMean; then the first binarisation.
+bool BinarizeFirstInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                          GrayImage image, GrayImage clarityMap, GrayImage directionImage);
+// The second binarisation of image with clarityMap when binarize, then MajorityFilter.
+bool BinarizeAndFilterInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                              GrayImage image, GrayImage clarityMap, bool binarize);
 bool ReSmoothBinaryInBands(RowBands& bands, const EngineParams* params, int width, int height,
                            GrayImage image);
 bool RefreshDirectionsInBands(RowBands& bands, const EngineParams* params, int width, int height,

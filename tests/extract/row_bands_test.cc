@@ -4,6 +4,7 @@
 // and reports a failing or throwing one.
 #include "extract/row_bands.h"
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -167,12 +168,32 @@ TEST(StagesInBands, GiveTheWholeImageResultOnRandomImagesOfAwkwardSizes) {
                                                     im[1]->get(), params.PixelContrastThreshold);
         },
         "oriented smoothing and pixel directions" + at);
-    ExpectBandsAgree(
-        {grey.get(), directions.get()},
-        [&](RowBands& bands, int width, int height, Images& im) {
-          return OrientedSmoothInBands(bands, width, height, im[0]->get(), im[1]->get());
-        },
-        "oriented smoothing" + at);
+    // The adaptive binarisation with the default windows and wider ones, and the plain one.
+    for (const auto& windows : {std::array{3, 5, 7}, std::array{1, 9, 12}, std::array{0, 0, 0}}) {
+      EngineParams p = params;
+      p.BinWindowSmall = windows[0];
+      p.BinWindowMedium = windows[1];
+      p.BinWindowLarge = windows[2];
+      p.AdaptiveBinarization = windows[2] == 0 ? 0 : 1;
+      const std::string named = ", windows " + std::to_string(windows[0]) + " " +
+                                std::to_string(windows[1]) + " " + std::to_string(windows[2]) + at;
+      ExpectBandsAgree(
+          {grey.get(), levels.get(), directions.get()},
+          [&](RowBands& bands, int width, int height, Images& im) {
+            return BinarizeFirstInBands(bands, &p, width, height, im[0]->get(), im[1]->get(),
+                                        im[2]->get());
+          },
+          "first binarisation" + named);
+      for (bool binarize : {true, false}) {
+        ExpectBandsAgree(
+            {grey.get(), levels.get()},
+            [&](RowBands& bands, int width, int height, Images& im) {
+              return BinarizeAndFilterInBands(bands, &p, width, height, im[0]->get(), im[1]->get(),
+                                              binarize);
+            },
+            std::string(binarize ? "second binarisation and " : "") + "majority filter" + named);
+      }
+    }
     for (int passes : {1, 2, 3}) {
       EngineParams p = params;
       p.BinarySmoothPasses = passes;
