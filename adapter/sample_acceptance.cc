@@ -111,11 +111,18 @@ HRESULT PrepareAndExtract(EngineContext* context, std::span<const uint8_t> sampl
 namespace {
 
 // The service hands the adapter one capture at a time: the extraction takes the second core.
+// Except in the Windows DLL: there the loader calls DllMain, which traces every call, for each
+// thread the DLL starts and ends, so a worker thread would add lines to the trace.
 int ExtractInCaptureBands(EngineParams* params, int32_t width, int32_t height, GrayImage image,
                           int32_t resolutionPercent, FeatureSet* featureSet,
                           FeatureSummary* featureSummary, int32_t templateBudget, int32_t type) {
+#ifdef _WIN32
+  const int bands = 1;
+#else
+  const int bands = CaptureExtractionBands();
+#endif
   return FeaturesExtractionInBands(params, width, height, image, resolutionPercent, featureSet,
-                                   featureSummary, templateBudget, type, CaptureExtractionBands());
+                                   featureSummary, templateBudget, type, bands);
 }
 
 }  // namespace
