@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/constants.h"
 #include "extract/oriented_kernels.h"
 
 namespace ridgeline {
@@ -55,5 +56,22 @@ constexpr int kKernelBlockGranule = 8;
 // REQUIRES: n a positive multiple of kKernelBlockGranule; every tap of k around p[0 .. n - 1]
 // lies in the store.
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value);
+
+// The code of a pixel that a span of mixed codes leaves alone (kNoDirection takes the 3 x 3
+// mean, 0..126 the kernels).
+constexpr uint8_t kKeepCode = 0xFF;
+// The widest granule MixedSpanVector smooths at once: wider granules meet more distinct codes.
+constexpr int kMixedGranuleLanes = 16;
+
+// out[x] for xs <= x < xe: the kernel rule along codes[x] (0..126, kernels[code]), the 3 x 3
+// mean for kNoDirection, untouched for kKeepCode. row is pixel 0 of the row being filtered
+// in a store of 16-bit copies of 8-bit pixels, rows stride apart. Granules of pixels are taken
+// whole and may reach past xe up to limit; pixels there get the value of their own code, so
+// the caller may smooth them again or already have.
+// REQUIRES: kKernelReach <= xs < xe <= limit; limit - kKernelBlockGranule >= kKernelReach;
+// every tap of every kernel around the pixels kKernelReach .. limit - 1 lies in the store;
+// codes and out hold limit bytes.
+void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out);
 
 }  // namespace ridgeline

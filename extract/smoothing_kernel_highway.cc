@@ -1,5 +1,6 @@
 // KernelBlockVector with Highway: compiled once per instruction set (foreach_target.h) and
 // dispatched at run time to the best one the processor supports.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,6 +30,24 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
     value[j] = static_cast<uint8_t>(DivideByKernelSum(sum));
   }
 }
+
+void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                   const FlatKernel* kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
+  for (int x = xs; x < xe; ++x) {
+    const uint8_t code = codes[x];
+    if (code == kKeepCode) continue;
+    if (code == kNoDirection) {
+      const uint16_t* c = row + x;
+      uint32_t sum = 0;
+      for (const std::ptrdiff_t r : {-stride, std::ptrdiff_t{0}, stride}) {
+        sum += uint32_t{c[r - 1]} + c[r] + c[r + 1];
+      }
+      out[x] = static_cast<uint8_t>(sum / 9);
+    } else {
+      KernelBlockImpl(row + x, 1, kernels[code], out + x);
+    }
+  }
+}
 #else
 // Lanes(d16) pixels at p into out. Two taps at a time: their pixel pair sums (each below 2^9)
 // are interleaved lane by lane with each other and multiplied by the interleaved weights (below
@@ -42,10 +61,9 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
 // pixel order. Highway leaves the lane order of those two operations to the target; the tests
 // run every target the processor supports against the pixel rule.
 template <class D16>
-HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatKernel& k,
-                             uint8_t* HWY_RESTRICT out) {
+HWY_INLINE hn::Vec<D16> KernelQuotients(D16 d16, const int16_t* HWY_RESTRICT p,
+                                        const FlatKernel& k) {
   const hn::RepartitionToWide<D16> d32;
-  const hn::Rebind<uint8_t, D16> d8;
   using V16 = hn::Vec<D16>;
   using V32 = hn::Vec<decltype(d32)>;
   auto pair_sum = [&](const FlatTap& tap) -> V16 {
@@ -83,8 +101,76 @@ HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatK
     // A true mask is all ones, -1: subtracting it adds one.
     return hn::Sub(estimate, hn::VecFromMask(d32, hn::Gt(rest, largest_rest)));
   };
-  const V16 quotients = hn::ReorderDemote2To(d16, divide(lower), divide(upper));
-  hn::StoreU(hn::DemoteTo(d8, quotients), d8, out);
+  return hn::ReorderDemote2To(d16, divide(lower), divide(upper));
+}
+
+template <class D16>
+HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatKernel& k,
+                             uint8_t* HWY_RESTRICT out) {
+  const hn::Rebind<uint8_t, D16> d8;
+  hn::StoreU(hn::DemoteTo(d8, KernelQuotients(d16, p, k)), d8, out);
+}
+
+// The 3 x 3 means of Lanes(d16) pixels at p. The sum of nine 8-bit pixels is at most 2295, and
+// floor(s x 7282 / 2^16) = floor(s / 9) while s < 2^15: 9 x 7282 = 2^16 + 2, so the product
+// overshoots s / 9 by s / (9 x 2^15) < 1 / 9, less than the gap of any non-multiple to the next
+// whole number.
+template <class D16>
+HWY_INLINE hn::Vec<D16> Mean3Quotients(D16 d16, const int16_t* HWY_RESTRICT p,
+                                       std::ptrdiff_t stride) {
+  auto row_sum = [&](const int16_t* r) {
+    return hn::Add(hn::Add(hn::LoadU(d16, r - 1), hn::LoadU(d16, r)), hn::LoadU(d16, r + 1));
+  };
+  const auto sum = hn::Add(hn::Add(row_sum(p - stride), row_sum(p)), row_sum(p + stride));
+  return hn::MulHigh(sum, hn::Set(d16, int16_t{7282}));
+}
+
+// Lanes(d16) pixels from g0 on, each along its own code: every distinct code of the granule is
+// applied to the whole granule and kept in the lanes that carry it; kKeepCode lanes keep out.
+template <class D16>
+HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
+                             const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int g0,
+                             uint8_t* HWY_RESTRICT out) {
+  const hn::Rebind<uint8_t, D16> d8;
+  const auto code_lanes =
+      hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<D16>(), hn::LoadU(d8, codes + g0)));
+  auto pending = hn::Ne(code_lanes, hn::Set(d16, int16_t{kKeepCode}));
+  auto result =
+      hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<D16>(), hn::LoadU(d8, out + g0)));
+  const int16_t* p = row + g0;
+  while (!hn::AllFalse(d16, pending)) {
+    const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
+    const auto value = code == kNoDirection ? Mean3Quotients(d16, p, stride)
+                                            : KernelQuotients(d16, p, kernels[code]);
+    const auto same = hn::Eq(code_lanes, hn::Set(d16, static_cast<int16_t>(code)));
+    result = hn::IfThenElse(same, value, result);
+    pending = hn::AndNot(same, pending);
+  }
+  hn::StoreU(hn::DemoteTo(d8, result), d8, out + g0);
+}
+
+template <class D16>
+HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
+                              const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int xs,
+                              int xe, int limit, uint8_t* HWY_RESTRICT out) {
+  const int lanes = static_cast<int>(hn::Lanes(d16));
+  for (int g = xs; g < xe;) {
+    const int g0 = std::min(g, limit - lanes);
+    MixedGranule(d16, row, stride, codes, kernels, g0, out);
+    g = g0 + lanes;
+  }
+}
+
+void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                   const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+  const auto* pixels = reinterpret_cast<const int16_t*>(row);
+  const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
+  const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
+  if (limit - static_cast<int>(hn::Lanes(wide)) >= kKernelReach) {
+    MixedGranules(wide, pixels, stride, codes, kernels, xs, xe, limit, out);
+  } else {
+    MixedGranules(narrow, pixels, stride, codes, kernels, xs, xe, limit, out);
+  }
 }
 
 void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
@@ -108,6 +194,12 @@ HWY_AFTER_NAMESPACE();
 namespace ridgeline {
 
 HWY_EXPORT(KernelBlockImpl);
+HWY_EXPORT(MixedSpanImpl);
+
+void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, out);
+}
 
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
   HWY_DYNAMIC_DISPATCH(KernelBlockImpl)(p, n, k, value);
