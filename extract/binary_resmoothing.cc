@@ -10,17 +10,18 @@
 #include <vector>
 
 #include "core/constants.h"
+#include "extract/direction_estimate_row.h"
+#include "extract/direction_estimate_vector.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
 namespace {
 
-constexpr int32_t kNoDirectionAnisotropy = 255;
-// Diagonal differences span sqrt(2) pixels: they are scaled by 71 / 100 before comparing.
-constexpr int32_t kDiagonalScale = 71;
-// Each base code is the centre of a 30-code (45-degree) sector; the interpolation spans +-15.
-constexpr int32_t kSectorHalf = 15;
+using direction_estimate::kDiagonalScale;
+using direction_estimate::kNoDirectionAnisotropy;
+using direction_estimate::kRowEstimateLimit;
+using direction_estimate::kSectorHalf;
 constexpr uint8_t kLevelBits = 0x07;  // bits 0-2 of a level map byte: smoothing rounds due
 constexpr int kMaxLevel = 7;
 // A pixel closer than this (squared, in pixels) to a singular point keeps level 0.
@@ -75,117 +76,25 @@ inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t
   return {static_cast<uint8_t>(code), anisotropy};
 }
 
-// Estimate's code for a row of pixels, written without branches so that the loop vectorises:
-// the sector choice becomes selects (the same strict comparisons, so the same tie rule), and
-// the division by n, the one step with no vector instruction for integers, is done in double.
-// That is exact: the numerator and n are integers below 2^53, so a whole quotient comes out
-// whole, and any other lies at least 1 / |n| from the next whole number while the rounding
-// moves it by under |quotient| 2^-53, far less.
-void EstimateCodes(const int32_t* __restrict horizontal, const int32_t* __restrict diagonal1,
-                   const int32_t* __restrict vertical, const int32_t* __restrict diagonal2,
-                   int count, uint8_t* __restrict codes) {
-  for (int i = 0; i < count; ++i) {
-    const int32_t h = horizontal[i];
-    const int32_t v = vertical[i];
-    // Sums are below 2^24, so the products fit and unsigned division gives the same quotient.
-    const auto d1 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal1[i]) * kDiagonalScale / 100u);
-    const auto d2 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal2[i]) * kDiagonalScale / 100u);
-    const int32_t most = std::max(std::max(h, d1), std::max(v, d2));
-    // numerator = 3 (p - s) - q + r of the chosen sector, as in Estimate.
-    int32_t base = 45;
-    int32_t pair = v + d1;
-    int32_t numerator = 3 * (d2 - h) - d1 + v;
-    const bool second = v + d2 < pair;
-    base = second ? 75 : base;
-    pair = second ? v + d2 : pair;
-    numerator = second ? 3 * (h - d1) - v + d2 : numerator;
-    const bool third = h + d2 < pair;
-    base = third ? 105 : base;
-    pair = third ? h + d2 : pair;
-    numerator = third ? 3 * (d1 - v) - d2 + h : numerator;
-    const bool fourth = h + d1 < pair;
-    base = fourth ? 15 : base;
-    numerator = fourth ? 3 * (v - d2) - h + d1 : numerator;
-
-    const int32_t n = h + v + d1 + d2 - 4 * most;  // <= 0
-    // n == 0 (no direction) divides by -1 instead, and its quotient is not used.
-    const auto divisor = static_cast<double>(n - (n == 0 ? 1 : 0));
-    const auto offset =
-        static_cast<int32_t>(static_cast<double>(numerator * kSectorHalf) / divisor);
-    int32_t code = base + offset;
-    code = code == kDirectionSteps ? 0 : code;
-    code = n == 0 ? kNoDirection : code;
-    codes[i] = static_cast<uint8_t>(code);
-  }
+// The row forms of Estimate: codes only (the re-smoothing), and codes with anisotropies.
+void EstimateCodes(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
+                   const int32_t* diagonal2, int count, uint8_t* codes) {
+#if RIDGELINE_HIGHWAY
+  EstimateCodesVector(horizontal, diagonal1, vertical, diagonal2, count, codes);
+#else
+  direction_estimate::EstimateLanes<false>(horizontal, diagonal1, vertical, diagonal2, count, codes,
+                                           nullptr);
+#endif
 }
 
-// The same Estimate for a row of pixels, code and anisotropy, without branches: the sector's
-// four differences p, q, r, s become selects (the same strict comparisons, so the same tie
-// rule) and each division is done in double, exact for the reason given at EstimateCodes.
-// REQUIRES: every sum >= 0 and below kRowEstimateLimit, so that no int32 product of Estimate
-// overflows ((lo - c) 255 stays below 1.5 x 2^22 x 255 < 2^31).
-constexpr int32_t kRowEstimateLimit = int32_t{1} << 22;
-
-void EstimateRow(const int32_t* __restrict horizontal, const int32_t* __restrict diagonal1,
-                 const int32_t* __restrict vertical, const int32_t* __restrict diagonal2, int count,
-                 uint8_t* __restrict codes, int32_t* __restrict anisotropies) {
-  for (int i = 0; i < count; ++i) {
-    const int32_t h = horizontal[i];
-    const int32_t v = vertical[i];
-    const auto d1 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal1[i]) * kDiagonalScale / 100u);
-    const auto d2 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal2[i]) * kDiagonalScale / 100u);
-    const int32_t most = std::max(std::max(h, d1), std::max(v, d2));
-    int32_t base = 45;
-    int32_t pair = v + d1;
-    int32_t p = d2, q = d1, r = v, s = h;
-    const bool second = v + d2 < pair;
-    base = second ? 75 : base;
-    pair = second ? v + d2 : pair;
-    p = second ? h : p;
-    q = second ? v : q;
-    r = second ? d2 : r;
-    s = second ? d1 : s;
-    const bool third = h + d2 < pair;
-    base = third ? 105 : base;
-    pair = third ? h + d2 : pair;
-    p = third ? d1 : p;
-    q = third ? d2 : q;
-    r = third ? h : r;
-    s = third ? v : s;
-    const bool fourth = h + d1 < pair;
-    base = fourth ? 15 : base;
-    p = fourth ? v : p;
-    q = fourth ? h : q;
-    r = fourth ? d1 : r;
-    s = fourth ? d2 : s;
-
-    const int32_t n = p + q + r + s - 4 * most;  // <= 0; 0 only when all four are equal
-    const bool flat = n == 0;
-    const auto divisor = static_cast<double>(n - (flat ? 1 : 0));
-    const auto offset =
-        static_cast<int32_t>(static_cast<double>((3 * (p - s) - q + r) * kSectorHalf) / divisor);
-    int32_t code = base + offset;
-    code = code == kDirectionSteps ? 0 : code;
-    codes[i] = static_cast<uint8_t>(flat ? kNoDirection : code);
-
-    const bool r_lower = r < q;
-    const int32_t lo = r_lower ? r : q;
-    const int32_t hi = r_lower ? s : p;
-    const int32_t spread = (kSectorHalf - std::abs(offset)) * (hi - lo);
-    const auto c = static_cast<int32_t>(static_cast<double>(spread) / (2.0 * kSectorHalf));
-    const int32_t top = hi + c;
-    const bool no_top = top == 0;
-    const auto a = static_cast<int32_t>(static_cast<double>(std::max(lo - c, 0) * 255) /
-                                        static_cast<double>(top + (no_top ? 1 : 0)));
-    // A mask, not a select: a select lets the compiler move the division under a branch,
-    // and a loop with a branch does not vectorise.
-    const int32_t special = -static_cast<int32_t>(flat | no_top);
-    anisotropies[i] = (a & ~special) | (kNoDirectionAnisotropy & special);
-  }
+void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
+                 const int32_t* diagonal2, int count, uint8_t* codes, int32_t* anisotropies) {
+#if RIDGELINE_HIGHWAY
+  EstimateRowVector(horizontal, diagonal1, vertical, diagonal2, count, codes, anisotropies);
+#else
+  direction_estimate::EstimateLanes<true>(horizontal, diagonal1, vertical, diagonal2, count, codes,
+                                          anisotropies);
+#endif
 }
 
 // prefix[k] for k = 0 .. width + 2 radius = the sums of columns 0 .. clamp(k - radius, 0,
