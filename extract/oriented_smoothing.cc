@@ -247,15 +247,31 @@ void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
     return end;
   };
   // Where every kernel's taps lie inside the image (columns kKernelReach .. limit - 1 of the
-  // rows kKernelReach .. height - kKernelReach - 1), spans of short runs are smoothed in
-  // granules of pixels whatever their codes: a direction field turns slowly, so a granule
-  // holds few distinct codes (about three in eight pixels in the golden prints), and applying
-  // each to the whole granule in vectors costs less than the pixel rule's scalar taps.
+  // rows kKernelReach .. height - kKernelReach - 1), pixels are smoothed in granules whatever
+  // their codes: a direction field turns slowly, so a granule holds few distinct codes (about
+  // three in eight pixels in the golden prints), and applying each to the whole granule in
+  // vectors costs less than the pixel rule's scalar taps. With Highway the whole inside of such
+  // a row goes by granules (a granule of one code costs what a block does, and no runs need
+  // finding); the portable form takes only the spans of short runs so and long runs by blocks.
   const int limit = width_ - kKernelReach;
   const bool mixed_rows =
       y_ >= kKernelReach && y_ < height_ - kKernelReach && limit - kVectorLanes >= kKernelReach;
+#if RIDGELINE_HIGHWAY
+  if (mixed_rows) {
+    for (int x = 0; x < kKernelReach; ++x) {
+      if (codes[x] != kKeep) out[x] = Smooth(x, codes[x]);
+    }
+    MixedSpanVector(centre16_, stride_, codes, flat_kernels_.data(), kKernelReach, limit, limit,
+                    out);
+    for (int x = limit; x < width_; ++x) {
+      if (codes[x] != kKeep) out[x] = Smooth(x, codes[x]);
+    }
+    return;
+  }
+#endif
   for (int x = 0; x < width_;) {
     int end = run_end(x);
+#if !RIDGELINE_HIGHWAY
     if (mixed_rows && end - x < kMinGranuleRun && x >= kKernelReach && x < limit) {
       const int xs = x;
       while (end < limit && end - x < kMinGranuleRun) {
@@ -264,14 +280,11 @@ void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
       }
       // x .. end is now a long run or one that reaches past limit.
       const int xe = end - x < kMinGranuleRun ? std::min(end, limit) : x;
-#if RIDGELINE_HIGHWAY
-      MixedSpanVector(centre16_, stride_, codes, flat_kernels_.data(), xs, xe, limit, out);
-#else
       MixedSpan(xs, xe, limit, codes, out);
-#endif
       x = xe;
       continue;
     }
+#endif
     if (codes[x] != kKeep) SmoothRun(x, end, codes[x], out);
     x = end;
   }
