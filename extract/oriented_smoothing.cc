@@ -69,6 +69,10 @@ bool SmoothingWindow::Init(int width, int height, int below) {
       flat.reach_x = std::max(flat.reach_x, std::abs(int32_t{flat.taps[t].dx}));
       flat.reach_y = std::max(flat.reach_y, std::abs(int32_t{flat.taps[t].dy}));
     }
+    flat.weight_pairs[0] = WeightPair(flat.centre, flat.taps[0].weight);
+    for (int t = 1; t < kFlatTaps; t += 2) {
+      flat.weight_pairs[(t + 1) / 2] = WeightPair(flat.taps[t].weight, flat.taps[t + 1].weight);
+    }
   }
   return true;
 }

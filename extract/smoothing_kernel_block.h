@@ -27,7 +27,16 @@ struct FlatKernel {
   int32_t reach_x;    // the largest |dx| and |dy| of its taps
   int32_t reach_y;
   FlatTap taps[kFlatTaps];
+  // The weights two by two as the vector forms multiply them: centre and tap 0, then taps
+  // 2i - 1 and 2i, the first of each pair in the low 16 bits. Every weight is below 2^15.
+  int32_t weight_pairs[(kFlatTaps + 1) / 2];
 };
+static_assert(kFlatTaps % 2 == 1, "the centre and the taps pair up exactly");
+
+// The pair (first, second) of 16-bit weights as FlatKernel::weight_pairs stores it.
+constexpr int32_t WeightPair(int32_t first, int32_t second) {
+  return static_cast<int32_t>(static_cast<uint32_t>(first) | (static_cast<uint32_t>(second) << 16));
+}
 
 // floor(sum / kKernelSum) for every kernel sum of 8-bit pixels, 0 <= sum <= 255 x kKernelSum,
 // without a division. With sum = 256 h + l (l < 256) and M = floor(2^31 / kKernelSum) = 19137,
