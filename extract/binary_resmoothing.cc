@@ -97,44 +97,35 @@ void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int3
 #endif
 }
 
-// prefix[k] for k = 0 .. width + 2 radius = the sums of columns 0 .. clamp(k - radius, 0,
-// width) - 1 of column, four lanes (the gradients of one pixel) per column and per k. The four
-// running sums advance together as one vector.
-void PaddedPrefixSums(const uint32_t* __restrict column, int width, int radius,
-                      uint32_t* __restrict prefix) {
-  const size_t w = static_cast<size_t>(width);
-  const size_t pad = static_cast<size_t>(radius);
-  std::fill(prefix, prefix + kGradients * (pad + 1), uint32_t{0});
-  uint32_t* __restrict running = prefix + kGradients * (pad + 1);
+// The window sums of every pixel x of the row, split into one row per gradient: the sum of the
+// columns x - radius .. x + radius clipped to the row, slid along the row. padded holds the
+// column sums, four lanes (the gradients of one pixel) per column, with radius + 1 columns of
+// zeros before column 0 and radius after the last, so the column entering the window and the
+// one leaving it are read with no test at the ends. The four running sums advance together as
+// one vector, modulo 2^32: the result is exact while the window sum itself fits.
+void SlideWindowSums(const uint32_t* __restrict padded, int width, int radius,
+                     int32_t* __restrict horizontal, int32_t* __restrict diagonal1,
+                     int32_t* __restrict vertical, int32_t* __restrict diagonal2) {
+  const uint32_t* __restrict column = padded + kGradients * (radius + 1);
   uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  for (size_t x = 0; x < w; ++x) {
+  // The window of pixel -1: columns 0 .. radius - 1.
+  for (int x = 0; x < radius; ++x) {
     s0 += column[kGradients * x];
     s1 += column[kGradients * x + 1];
     s2 += column[kGradients * x + 2];
     s3 += column[kGradients * x + 3];
-    running[kGradients * x] = s0;
-    running[kGradients * x + 1] = s1;
-    running[kGradients * x + 2] = s2;
-    running[kGradients * x + 3] = s3;
   }
-  const uint32_t* total = running + kGradients * (w - 1);
-  for (size_t k = w + pad + 1; k <= w + 2 * pad; ++k) {
-    std::copy(total, total + kGradients, prefix + kGradients * k);
-  }
-}
-
-// The window sums of every pixel x of the row from the padded prefix sums: entries x + 2 radius
-// + 1 minus entries x, split into one row per gradient.
-void WindowDifferences(const uint32_t* __restrict prefix, int width, int radius,
-                       int32_t* __restrict horizontal, int32_t* __restrict diagonal1,
-                       int32_t* __restrict vertical, int32_t* __restrict diagonal2) {
-  const uint32_t* __restrict low = prefix;
-  const uint32_t* __restrict high = prefix + kGradients * (2 * radius + 1);
+  const uint32_t* __restrict entering = column + kGradients * radius;
+  const uint32_t* __restrict leaving = column - kGradients * (radius + 1);
   for (int x = 0; x < width; ++x) {
-    horizontal[x] = static_cast<int32_t>(high[4 * x] - low[4 * x]);
-    diagonal1[x] = static_cast<int32_t>(high[4 * x + 1] - low[4 * x + 1]);
-    vertical[x] = static_cast<int32_t>(high[4 * x + 2] - low[4 * x + 2]);
-    diagonal2[x] = static_cast<int32_t>(high[4 * x + 3] - low[4 * x + 3]);
+    s0 += entering[kGradients * x] - leaving[kGradients * x];
+    s1 += entering[kGradients * x + 1] - leaving[kGradients * x + 1];
+    s2 += entering[kGradients * x + 2] - leaving[kGradients * x + 2];
+    s3 += entering[kGradients * x + 3] - leaving[kGradients * x + 3];
+    horizontal[x] = static_cast<int32_t>(s0);
+    diagonal1[x] = static_cast<int32_t>(s1);
+    vertical[x] = static_cast<int32_t>(s2);
+    diagonal2[x] = static_cast<int32_t>(s3);
   }
 }
 
@@ -144,11 +135,8 @@ void WindowDifferences(const uint32_t* __restrict prefix, int width, int radius,
 // A pixel's four gradients sit side by side (horizontal, diagonal 1, vertical, diagonal 2) in
 // every row this class keeps, so each step is one loop over 4 x width values: the gradient
 // rows, the column sums over the window's rows (the row entering and the row leaving in one
-// pass), and the prefix sums along the row, where the four running sums of a pixel advance
-// together as one vector. A window sum is then the difference of two prefix sums. The prefix
-// sums are padded with radius copies of their first and last value on either side, so the
-// window of every pixel, clipped to the image, is the same difference with no test at the
-// edges. They are kept modulo 2^32: a difference is exact while the window sum itself fits.
+// pass), and the window sums slid along the row (SlideWindowSums), where the four running sums
+// of a pixel advance together as one vector.
 class GradientWindows {
  public:
   // Returns false when the sums cannot be allocated.
@@ -163,8 +151,8 @@ class GradientWindows {
     // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
     if (!ring_.Init(kGradients * width, 2 * radius + 2)) return false;
     try {
-      column_.assign(lanes, 0);
-      prefix_.assign(
+      // The column sums with radius + 1 columns of zeros before them and radius after.
+      column_.assign(
           lanes + static_cast<size_t>(kGradients) * (2 * static_cast<size_t>(radius) + 1), 0);
       for (auto& sums : sums_) sums.assign(static_cast<size_t>(width), 0);
     } catch (const std::bad_alloc&) {
@@ -180,7 +168,8 @@ class GradientWindows {
     const int last = std::min(y + radius_, height_ - 1);
     for (; made_ <= last; ++made_) MakeGradientRow(made_, rows);
     const size_t lanes = static_cast<size_t>(kGradients) * static_cast<size_t>(width_);
-    uint32_t* __restrict column = column_.data();
+    uint32_t* __restrict column =
+        column_.data() + static_cast<size_t>(kGradients) * (static_cast<size_t>(radius_) + 1);
     int leaving = y - radius_ - 1;
     for (; summed_ <= last; ++summed_) {
       const uint16_t* __restrict in = ring_.Row(summed_);
@@ -255,9 +244,8 @@ class GradientWindows {
   // sums_[g][x] = the sum of column_ over the columns x - radius .. x + radius clipped to the
   // row, for every gradient g.
   void MakeWindowSums() {
-    PaddedPrefixSums(column_.data(), width_, radius_, prefix_.data());
-    WindowDifferences(prefix_.data(), width_, radius_, sums_[kHorizontal].data(),
-                      sums_[kDiagonal1].data(), sums_[kVertical].data(), sums_[kDiagonal2].data());
+    SlideWindowSums(column_.data(), width_, radius_, sums_[kHorizontal].data(),
+                    sums_[kDiagonal1].data(), sums_[kVertical].data(), sums_[kDiagonal2].data());
   }
 
   int width_ = 0;
@@ -266,8 +254,7 @@ class GradientWindows {
   int made_ = 0;    // the next gradient row to make
   int summed_ = 0;  // the next gradient row to enter the column sums
   RowRing<uint16_t> ring_;
-  std::vector<uint32_t> column_;
-  std::vector<uint32_t> prefix_;
+  std::vector<uint32_t> column_;  // padded as SlideWindowSums reads it
   std::array<std::vector<int32_t>, kGradients> sums_;
 };
 
