@@ -156,6 +156,8 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
   const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, code_lanes, code_lanes));
   const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, code_lanes, code_lanes));
   const auto keep = hn::Eq(code_lanes, hn::Set(d16, int16_t{kKeepCode}));
+  // Late level-smoothing passes leave most granules alone.
+  if (hn::AllTrue(d16, keep)) return;
   const auto no_direction = hn::Eq(code_lanes, hn::Set(d16, int16_t{kNoDirection}));
   auto pending = hn::Not(hn::Or(keep, no_direction));
   const int16_t* p = row + g0;
