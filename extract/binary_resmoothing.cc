@@ -12,6 +12,7 @@
 #include "core/constants.h"
 #include "extract/direction_estimate_row.h"
 #include "extract/direction_estimate_vector.h"
+#include "extract/gradient_window_rows.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
 
@@ -97,6 +98,16 @@ void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int3
 #endif
 }
 
+// StepColumns at the processor's widest vectors.
+void StepColumns(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
+                 size_t lanes) {
+#if RIDGELINE_HIGHWAY
+  StepColumnsVector(column, entering, leaving, lanes);
+#else
+  gradient_rows::StepColumns(column, entering, leaving, lanes);
+#endif
+}
+
 // The window sums of every pixel x of the row, split into one row per gradient: the sum of the
 // columns x - radius .. x + radius clipped to the row, slid along the row. padded holds the
 // column sums, four lanes (the gradients of one pixel) per column, with radius + 1 columns of
@@ -172,19 +183,10 @@ class GradientWindows {
         column_.data() + static_cast<size_t>(kGradients) * (static_cast<size_t>(radius_) + 1);
     int leaving = y - radius_ - 1;
     for (; summed_ <= last; ++summed_) {
-      const uint16_t* __restrict in = ring_.Row(summed_);
-      if (leaving >= 0) {
-        const uint16_t* __restrict out = ring_.Row(leaving);
-        for (size_t i = 0; i < lanes; ++i) column[i] += uint32_t{in[i]} - uint32_t{out[i]};
-        leaving = -1;
-      } else {
-        for (size_t i = 0; i < lanes; ++i) column[i] += in[i];
-      }
+      StepColumns(column, ring_.Row(summed_), leaving >= 0 ? ring_.Row(leaving) : nullptr, lanes);
+      leaving = -1;
     }
-    if (leaving >= 0) {
-      const uint16_t* __restrict out = ring_.Row(leaving);
-      for (size_t i = 0; i < lanes; ++i) column[i] -= out[i];
-    }
+    if (leaving >= 0) StepColumns(column, nullptr, ring_.Row(leaving), lanes);
     MakeWindowSums();
   }
 
@@ -229,16 +231,11 @@ class GradientWindows {
     const uint8_t* __restrict row = rows(r);
     const uint8_t* __restrict below = rows(r + 1);
     // |row[x] - a| + |row[x] - b| for the two neighbours of each direction, off the frame.
-    for (size_t x = 1; x + 1 < w; ++x) {
-      const int c = row[x];
-      uint16_t* __restrict g = out + kGradients * x;
-      g[kHorizontal] = static_cast<uint16_t>(std::abs(c - row[x - 1]) + std::abs(c - row[x + 1]));
-      g[kDiagonal1] =
-          static_cast<uint16_t>(std::abs(c - above[x - 1]) + std::abs(c - below[x + 1]));
-      g[kVertical] = static_cast<uint16_t>(std::abs(c - above[x]) + std::abs(c - below[x]));
-      g[kDiagonal2] =
-          static_cast<uint16_t>(std::abs(c - below[x - 1]) + std::abs(c - above[x + 1]));
-    }
+#if RIDGELINE_HIGHWAY
+    GradientRowVector(above, row, below, width_, out);
+#else
+    gradient_rows::GradientRow(above, row, below, width_, out);
+#endif
   }
 
   // sums_[g][x] = the sum of column_ over the columns x - radius .. x + radius clipped to the

@@ -1,10 +1,13 @@
-// The row form of the direction estimate compiled once per instruction set (foreach_target.h)
-// and dispatched at run time to the best one the processor supports: the loop is the same, the
-// vectoriser makes it as wide as each set allows.
+// The row form of the direction estimate and the row loops of its gradient windows, compiled
+// once per instruction set (foreach_target.h) and dispatched at run time to the best one the
+// processor supports: the loops are the same, the vectoriser makes them as wide as each set
+// allows.
+#include <cstddef>
 #include <cstdint>
 
 #include "extract/direction_estimate_row.h"
 #include "extract/direction_estimate_vector.h"
+#include "extract/gradient_window_rows.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "extract/direction_estimate_highway.cc"
@@ -27,6 +30,16 @@ void EstimateRowImpl(const int32_t* horizontal, const int32_t* diagonal1, const 
                                           anisotropies);
 }
 
+void GradientRowImpl(const uint8_t* above, const uint8_t* row, const uint8_t* below, int width,
+                     uint16_t* out) {
+  gradient_rows::GradientRow(above, row, below, width, out);
+}
+
+void StepColumnsImpl(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
+                     size_t lanes) {
+  gradient_rows::StepColumns(column, entering, leaving, lanes);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -37,6 +50,18 @@ namespace ridgeline {
 
 HWY_EXPORT(EstimateCodesImpl);
 HWY_EXPORT(EstimateRowImpl);
+HWY_EXPORT(GradientRowImpl);
+HWY_EXPORT(StepColumnsImpl);
+
+void GradientRowVector(const uint8_t* above, const uint8_t* row, const uint8_t* below, int width,
+                       uint16_t* out) {
+  HWY_DYNAMIC_DISPATCH(GradientRowImpl)(above, row, below, width, out);
+}
+
+void StepColumnsVector(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
+                       size_t lanes) {
+  HWY_DYNAMIC_DISPATCH(StepColumnsImpl)(column, entering, leaving, lanes);
+}
 
 void EstimateCodesVector(const int32_t* horizontal, const int32_t* diagonal1,
                          const int32_t* vertical, const int32_t* diagonal2, int count,
