@@ -134,6 +134,28 @@ TEST(SmoothingBlocks, MixedSpansAgreeWithThePixelRuleWhereGranulesJustFit) {
   });
 }
 
+// Late level-smoothing passes: a few scattered pixels with a round due among pixels kept as they
+// are, so that granules hold one or two smoothed pixels, or none, and the kept ones must come
+// out untouched, next to rows where almost every pixel is smoothed.
+TEST(SmoothingBlocks, ScatteredPixelsAmongKeptOnesAgreeWithThePixelRule) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> percent(0, 99);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const auto& [w, h] : {std::pair{64, 20}, std::pair{97, 23}, std::pair{30, 15}}) {
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(byte(rng)); });
+      for (int active : {0, 2, 10, 97}) {
+        TestImage codes(w, h, [&](int, int) -> uint8_t {
+          if (percent(rng) >= active) return SmoothingWindow::kKeep;
+          return percent(rng) < 10 ? kNoDirection : static_cast<uint8_t>(byte(rng) % 127);
+        });
+        ExpectRowsAgree(w, h, image.get(), codes.get(),
+                        target + " active " + std::to_string(active) + "%");
+      }
+    }
+  });
+}
+
 TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
   if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
   int checked = 0;
