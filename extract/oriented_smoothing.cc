@@ -122,7 +122,8 @@ uint8_t SmoothingWindow::SmoothAtBorder(int x, int code) const {
   int32_t total = k.centre;
   const auto width = static_cast<unsigned>(width_);
   const auto height = static_cast<unsigned>(height_);
-  for (int t = 0; t < kFlatTaps; ++t) {
+  // The padding taps past tap_count weigh 0 and add nothing.
+  for (int t = 0; t < k.tap_count; ++t) {
     const FlatTap& tap = k.taps[t];
     if (static_cast<unsigned>(y_ - tap.dy) < height && static_cast<unsigned>(x - tap.dx) < width) {
       acc += tap.weight * p[-tap.offset];
