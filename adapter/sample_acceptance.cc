@@ -13,6 +13,7 @@
 #include "adapter/entry_points.h"
 #include "adapter/secure_clear.h"
 #include "core/trace_log.h"
+#include "engine/engine_settings.h"
 #include "extract/check_image.h"
 #include "extract/features_extraction.h"
 #include "extract/resample_image.h"
@@ -107,7 +108,26 @@ HRESULT PrepareAndExtract(EngineContext* context, std::span<const uint8_t> sampl
 
 }  // namespace
 
-const SampleAcceptanceHooks kSystemSampleAcceptance = {FeaturesExtractionEx, std::malloc};
+namespace {
+
+// The service hands the adapter one capture at a time: the extraction takes the second core.
+// Except in the Windows DLL: there the loader calls DllMain, which traces every call, for each
+// thread the DLL starts and ends, so a worker thread would add lines to the trace.
+int ExtractInCaptureBands(EngineParams* params, int32_t width, int32_t height, GrayImage image,
+                          int32_t resolutionPercent, FeatureSet* featureSet,
+                          FeatureSummary* featureSummary, int32_t templateBudget, int32_t type) {
+#ifdef _WIN32
+  const int bands = 1;
+#else
+  const int bands = CaptureExtractionBands();
+#endif
+  return FeaturesExtractionInBands(params, width, height, image, resolutionPercent, featureSet,
+                                   featureSummary, templateBudget, type, bands);
+}
+
+}  // namespace
+
+const SampleAcceptanceHooks kSystemSampleAcceptance = {ExtractInCaptureBands, std::malloc};
 
 HRESULT AcceptSample(PWINBIO_PIPELINE Pipeline, PWINBIO_BIR SampleBuffer, SIZE_T SampleSize,
                      WINBIO_BIR_PURPOSE Purpose, PWINBIO_REJECT_DETAIL RejectDetail,

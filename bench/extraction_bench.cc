@@ -92,6 +92,28 @@ void RunInPlace(benchmark::State& state,
   }
 }
 
+// The whole extraction with state.range(0) row bands (the local stages on two threads when
+// above 1). Timed in real time: the worker thread's time does not show in the main thread's.
+void BM_ExtractionInBands(benchmark::State& state, RecordedCase* c) {
+  const Pgm& input = c->Image("01_resampled.pgm");
+  OwnedImage image(input);
+  FeatureSet* features = nullptr;
+  FeatureSummary* summary = nullptr;
+  if (!AllocFeatureRecords(&features, &summary)) {
+    state.SkipWithError("no memory for the feature records");
+    return;
+  }
+  const int bands = static_cast<int>(state.range(0));
+  RunInPlace(state, {{&input, &image}}, [&] {
+    EngineParams params = Defaults();
+    benchmark::DoNotOptimize(FeaturesExtractionInBands(
+        &params, input.width, input.height, image.get(), kResolutionPercent, features, summary,
+        kTemplateBudget, kQualityType, bands));
+  });
+  FreeFeatureRecords(features, summary);
+  SetPixels(state, input);
+}
+
 void BM_FeaturesExtractionEx(benchmark::State& state, RecordedCase* c) {
   const Pgm& input = c->Image("01_resampled.pgm");
   OwnedImage image(input);
@@ -397,6 +419,12 @@ const bool kRegistered = [] {
     const std::string name = dir.filename().string();
     benchmark::RegisterBenchmark(("BM_FeaturesExtractionEx/" + name).c_str(),
                                  BM_FeaturesExtractionEx, recorded)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("BM_ExtractionInBands/" + name).c_str(), BM_ExtractionInBands,
+                                 recorded)
+        ->Arg(1)
+        ->Arg(2)
+        ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
     for (const Stage& stage : kStages) {
       benchmark::RegisterBenchmark(("BM_Stage/" + name + "/" + stage.name).c_str(), stage.run,

@@ -77,10 +77,10 @@ AcceptStatus Engine::Accept(std::span<const uint8_t> pixels, int width, int heig
   }
   params_.ExportMask = images != nullptr ? 1 : 0;
   params_.MaskImage = foreground.get();
-  const int extracted =
-      FeaturesExtractionEx(&params_, working_width, working_height, working.get(),
-                           kExtractionResolutionPercent, features.set(), features.summary(),
-                           static_cast<int32_t>(kTemplateCapacity), kExtractionQualityType);
+  const int extracted = FeaturesExtractionInBands(
+      &params_, working_width, working_height, working.get(), kExtractionResolutionPercent,
+      features.set(), features.summary(), static_cast<int32_t>(kTemplateCapacity),
+      kExtractionQualityType, extraction_bands_);
   params_.ExportMask = 0;
   params_.MaskImage = nullptr;
   if (images != nullptr) {

@@ -102,6 +102,11 @@ class Engine {
   PreparedProbe Prepare(const FeatureSet& probe) { return PreparedProbe(&probe, ++last_probe_id_); }
   int Compare(const PreparedProbe& probe, const FeatureSet& reference);
 
+  // The row bands of this engine's extractions (see CaptureExtractionBands, the default); a
+  // count below 1 counts as 1. The features do not depend on it.
+  void SetExtractionBands(int bands) { extraction_bands_ = bands < 1 ? 1 : bands; }
+  int extraction_bands() const { return extraction_bands_; }
+
   // The threshold of a match level (clamped to 1..7) and the decision at that level.
   static int Threshold(int level) {
     return MatchThreshold(static_cast<uint8_t>(level < 0 ? 0 : level > 255 ? 255 : level));
@@ -114,6 +119,7 @@ class Engine {
   EngineParams params_{};
   MatchWorkPtr work_;
   uint64_t last_probe_id_ = 0;
+  int extraction_bands_ = CaptureExtractionBands();
   uint64_t tables_of_ = 0;  // the prepared probe whose tables the work area holds, 0 for none
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 namespace ridgeline {
 
@@ -18,6 +19,12 @@ constexpr uint8_t kDefaultMatchLevel = 4;        // selects the match threshold 
 
 // A feature set with fewer minutiae than this is not compared: the matcher scores it 0.
 constexpr int kMinComparableMinutiae = 4;
+
+// Row bands of one extraction where captures are extracted one at a time (the adapter, the
+// library, single-print commands): the local stages run on two threads when there is a second
+// core, which would otherwise idle while the caller waits. Paths that already extract many
+// prints in parallel use 1. Any count gives the same features bit for bit.
+inline int CaptureExtractionBands() { return std::thread::hardware_concurrency() >= 2 ? 2 : 1; }
 
 // Side of the resampled image for a source side (truncating).
 constexpr int ResampledSide(int side) { return side * kEngineResolution / kSensorResolution; }

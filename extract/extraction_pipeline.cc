@@ -2,6 +2,8 @@
 // images that pass between the stages. Everything here lives for one call.
 #include "extract/extraction_pipeline.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -14,6 +16,7 @@
 #include "extract/foreground.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
+#include "extract/oriented_kernels.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/pixel_direction.h"
 #include "extract/singular_points.h"
@@ -26,10 +29,10 @@ namespace {
 
 constexpr int kLocalMeanRadius = 16;
 constexpr int kPixelDirectionHalfWindow = 12;
+constexpr int kReSmoothRadius = 12;
 constexpr int kForegroundHalfWindow = 16;
 constexpr int kBoundaryDensityRadius = 16;
 constexpr int kLocalMeanBinarizeRadius = 5;
-constexpr int kReSmoothRadius = 12;
 
 // Owns one working image for the length of a pipeline run.
 class WorkImage {
@@ -68,7 +71,139 @@ bool Binarize(const EngineParams* params, int32_t width, int32_t height, GrayIma
   return LocalMeanBinarize(width, height, image, kLocalMeanBinarizeRadius);
 }
 
+// The reach of each stage run in bands, in rows: output row y reads input rows y - R .. y + R
+// only, and treats only rows within that reach as edge rows when they are.
+//
+// OrientedSmooth: no kernel tap lies more than kKernelReach rows away, the 3 x 3 mean of a pixel
+// without direction one row.
+constexpr int kOrientedSmoothReach = kKernelReach;
+static_assert(kOrientedSmoothReach >= 1);
+// EstimatePixelDirections: the window's rows y - half .. y + half, each variation reading the
+// rows above and below it, and a row's variations counted only when it is not an edge row,
+// which the window's outermost row is not when the sub-image holds one more row beyond it.
+constexpr int kPixelDirectionReach = kPixelDirectionHalfWindow + 1;
+// The gradient windows of the re-smoothing and the refresh: the window's gradient rows
+// y - radius .. y + radius, each from the rows above and below it (and zero on an edge row).
+constexpr int kGradientWindowReach = kReSmoothRadius + 1;
+// LevelSmooth: a pass smooths along the kernels; the rounds of a pixel are the level bits 0-2,
+// so no pixel is smoothed after the seventh pass and a pass reads the result of the last.
+constexpr int kMaxSmoothRounds = 7;
+constexpr int kLevelSmoothReach = kMaxSmoothRounds * kKernelReach;
+
+// Binarisation against window means: the largest window's radius. The adaptive mode picks each
+// pixel's window from the clarity map's value at that pixel alone.
+int BinarizeReach(const EngineParams& params) {
+  if (params.AdaptiveBinarization == 0) return kLocalMeanBinarizeRadius;
+  return std::max({params.BinWindowSmall, params.BinWindowMedium, params.BinWindowLarge, 0});
+}
+// The clarity map of the adaptive mode: the preliminary binary image (both window means), its
+// boundary density (a window of indicator rows, each from the 3 x 3 blocks of the binary rows
+// around it and not counted on an edge row: one row more), then its local mean.
+int ClarityMapReach(const EngineParams& params) {
+  const int pre = std::max({params.BinWindowSmall, params.BinWindowLarge, 0});
+  return pre + (kBoundaryDensityRadius + 1) + kLocalMeanRadius;
+}
+// MajorityFilter: the 3 x 3 block; the edge rows become white.
+constexpr int kMajorityReach = 1;
+
+// ReSmoothBinary: each pass smooths along codes from the gradient windows of the image as the
+// previous pass left it, so passes add their reach (the kernels' is the smaller).
+// Beyond kMaxImageSide rows the halo holds every row anyway.
+int ReSmoothReach(const EngineParams& params) {
+  static_assert(kGradientWindowReach >= kKernelReach);
+  const int passes = std::clamp(params.BinarySmoothPasses, 0, kMaxImageSide);
+  return passes * kGradientWindowReach;
+}
+
+// The singular points of a sub-image whose row 0 is image row top.
+SingularPointList ShiftedRows(const SingularPointList& points, int top) {
+  SingularPointList shifted = points;
+  const int count = std::clamp(points.Count, 0, kSingularCapacity);
+  for (int i = 0; i < count; ++i) {
+    // Far points stay far: a clamped row is still beyond every pixel's clearance.
+    shifted.Y[i] = static_cast<int16_t>(std::clamp(points.Y[i] - top, INT16_MIN, INT16_MAX));
+  }
+  return shifted;
+}
+
 }  // namespace
+
+bool SmoothAndEstimateDirectionsInBands(RowBands& bands, int width, int height, GrayImage image,
+                                        GrayImage directionImage, int pixelContrastThreshold) {
+  // The directions read the smoothed rows within their reach, themselves right within the
+  // smoothing's reach of the own rows: the reaches add.
+  constexpr int kHalo = kOrientedSmoothReach + kPixelDirectionReach;
+  return bands.Run(width, height, kHalo, {{image, true}, {directionImage, true}},
+                   [&](const BandRows& rows, GrayImage* view) {
+                     return OrientedSmooth(width, rows.height(), view[0], view[1]) &&
+                            EstimatePixelDirections(width, rows.height(), view[0], view[1],
+                                                    kPixelDirectionHalfWindow,
+                                                    pixelContrastThreshold);
+                   });
+}
+
+bool BinarizeFirstInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                          GrayImage image, GrayImage clarityMap, GrayImage directionImage) {
+  // A binarised row reads the smoothed rows within the binarisation's reach and the clarity map
+  // of its own row, made from the smoothed rows within the map's reach.
+  const bool adaptive = params->AdaptiveBinarization != 0;
+  const int after_smoothing = adaptive ? std::max(ClarityMapReach(*params), BinarizeReach(*params))
+                                       : BinarizeReach(*params);
+  const int halo = kOrientedSmoothReach + after_smoothing;
+  return bands.Run(
+      width, height, halo, {{image, true}, {clarityMap, true}, {directionImage, false}},
+      [&](const BandRows& rows, GrayImage* view) {
+        const int h = rows.height();
+        if (!OrientedSmooth(width, h, view[0], view[2])) return false;
+        if (adaptive &&
+            (!PreBinarize(params, width, h, view[0], view[1]) ||
+             !MakeBoundaryDensityMap(width, h, view[1], view[2], kBoundaryDensityRadius) ||
+             !BoxMean(width, h, view[1], kLocalMeanRadius))) {
+          return false;
+        }
+        return Binarize(params, width, h, view[0], view[1]);
+      });
+}
+
+bool BinarizeAndFilterInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                              GrayImage image, GrayImage clarityMap, bool binarize) {
+  const int halo = (binarize ? BinarizeReach(*params) : 0) + kMajorityReach;
+  return bands.Run(width, height, halo, {{image, true}, {clarityMap, false}},
+                   [&](const BandRows& rows, GrayImage* view) {
+                     const int h = rows.height();
+                     if (binarize && !Binarize(params, width, h, view[0], view[1])) return false;
+                     return MajorityFilter(width, h, view[0]);
+                   });
+}
+
+bool ReSmoothBinaryInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                           GrayImage image) {
+  return bands.Run(width, height, ReSmoothReach(*params), {{image, true}},
+                   [&](const BandRows& rows, GrayImage* view) {
+                     return ReSmoothBinary(params, width, rows.height(), view[0], kReSmoothRadius);
+                   });
+}
+
+bool RefreshDirectionsInBands(RowBands& bands, const EngineParams* params, int width, int height,
+                              GrayImage image, GrayImage directionImage, GrayImage levelMap,
+                              const SingularPointList& singularPoints) {
+  return bands.Run(width, height, kGradientWindowReach,
+                   {{image, false}, {directionImage, true}, {levelMap, true}},
+                   [&](const BandRows& rows, GrayImage* view) {
+                     const SingularPointList points = ShiftedRows(singularPoints, rows.sub_begin);
+                     return RefreshDirections(params, width, rows.height(), view[0], view[1],
+                                              view[2], &points, kReSmoothRadius);
+                   });
+}
+
+bool LevelSmoothInBands(RowBands& bands, int width, int height, GrayImage image,
+                        GrayImage directionImage, GrayImage levelMap) {
+  return bands.Run(width, height, kLevelSmoothReach,
+                   {{image, true}, {directionImage, false}, {levelMap, true}},
+                   [&](const BandRows& rows, GrayImage* view) {
+                     return LevelSmooth(width, rows.height(), view[0], view[1], view[2]);
+                   });
+}
 
 void CalmAroundCandidates(int blockCols, int blockRows, const SingularPointList& candidates,
                           GrayImage corrected, const uint8_t* const* unmasked) {
@@ -114,8 +249,9 @@ void FillResultMap(int wholeCols, int wholeRows, const uint8_t* const* blockDire
 }
 
 int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, GrayImage image,
-                          ExtractionResult* result) {
+                          ExtractionResult* result, int bands) {
   GrayImage input = image;
+  RowBands row_bands(bands);
 
   // 1. Working images; an untouched copy of the input for the final contrast test.
   WorkImage scratch(width, height, 0);
@@ -166,9 +302,8 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
 
   // 13-14. Oriented smoothing of the stretched image, then per-pixel directions; the scratch
   // image becomes the isotropy image.
-  if (!OrientedSmooth(width, height, scratch.get(), direction.get()) ||
-      !EstimatePixelDirections(width, height, scratch.get(), direction.get(),
-                               kPixelDirectionHalfWindow, params->PixelContrastThreshold)) {
+  if (!SmoothAndEstimateDirectionsInBands(row_bands, width, height, scratch.get(), direction.get(),
+                                          params->PixelContrastThreshold)) {
     return -1;
   }
 
@@ -185,34 +320,33 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   const std::optional<uint8_t> foreground =
       MarkForeground(*params, width, height, direction.get(), scratch.get(), result->SingularPoints,
                      kForegroundHalfWindow);
-  if (!foreground || !OrientedSmooth(width, height, input, direction.get())) return -1;
+  if (!foreground) return -1;
   const uint8_t mean_isotropy = *foreground;
 
-  // 20. Binarisation, binary re-smoothing and clean-up; scratch ends as the thinning input.
-  if (params->AdaptiveBinarization != 0) {
-    if (!PreBinarize(params, width, height, input, scratch.get()) ||
-        !MakeBoundaryDensityMap(width, height, scratch.get(), direction.get(),
-                                kBoundaryDensityRadius) ||
-        !BoxMean(width, height, scratch.get(), kLocalMeanRadius)) {
-      return -1;
-    }
+  // 20. Oriented smoothing of the input, its binarisation (adaptively with the clarity map made
+  // in scratch), binary re-smoothing and clean-up; scratch ends as the thinning input.
+  if (!BinarizeFirstInBands(row_bands, params, width, height, input, scratch.get(),
+                            direction.get())) {
+    return -1;
   }
-  if (!Binarize(params, width, height, input, scratch.get())) return -1;
-  if (params->BinarySmoothPasses + params->SmoothLevelBase + params->SmoothLevelScale != 0) {
+  const bool resmooth =
+      params->BinarySmoothPasses + params->SmoothLevelBase + params->SmoothLevelScale != 0;
+  if (resmooth) {
     if (params->BinarySmoothPasses != 0 &&
-        !ReSmoothBinary(params, width, height, input, kReSmoothRadius)) {
+        !ReSmoothBinaryInBands(row_bands, params, width, height, input)) {
       return -1;
     }
     if (params->SmoothLevelBase + params->SmoothLevelScale != 0) {
-      if (!RefreshDirections(params, width, height, input, direction.get(), scratch.get(),
-                             &result->SingularPoints, kReSmoothRadius) ||
-          !LevelSmooth(width, height, input, direction.get(), scratch.get())) {
+      if (!RefreshDirectionsInBands(row_bands, params, width, height, input, direction.get(),
+                                    scratch.get(), result->SingularPoints) ||
+          !LevelSmoothInBands(row_bands, width, height, input, direction.get(), scratch.get())) {
         return -1;
       }
     }
-    if (!Binarize(params, width, height, input, scratch.get())) return -1;
   }
-  if (!MajorityFilter(width, height, input)) return -1;
+  if (!BinarizeAndFilterInBands(row_bands, params, width, height, input, scratch.get(), resmooth)) {
+    return -1;
+  }
   CopyGrayImage(width, height, input, scratch.get());
   WhitenBackground(width, height, input, direction.get());
 

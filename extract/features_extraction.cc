@@ -163,8 +163,15 @@ int FinishFeatureExtraction(EngineParams* params, int32_t width, int32_t height,
 
 int FeaturesExtractionEx(EngineParams* params, int32_t width, int32_t height, GrayImage image,
                          int32_t resolutionPercent, FeatureSet* featureSet,
-                         FeatureSummary* featureSummary, int32_t templateBudget,
-                         int32_t /*type: only the type-3 score exists*/) {
+                         FeatureSummary* featureSummary, int32_t templateBudget, int32_t type) {
+  return FeaturesExtractionInBands(params, width, height, image, resolutionPercent, featureSet,
+                                   featureSummary, templateBudget, type, 1);
+}
+
+int FeaturesExtractionInBands(EngineParams* params, int32_t width, int32_t height, GrayImage image,
+                              int32_t resolutionPercent, FeatureSet* featureSet,
+                              FeatureSummary* featureSummary, int32_t templateBudget,
+                              int32_t /*type: only the type-3 score exists*/, int bands) {
   // With no cropping to the finger area the crop origin only restarts at 0.
   params->CropX = 0;
   params->CropY = 0;
@@ -175,7 +182,7 @@ int FeaturesExtractionEx(EngineParams* params, int32_t width, int32_t height, Gr
     return 0;
   }
   ExtractionResult result{};
-  const int mean_isotropy = RunExtractionPipeline(params, width, height, image, &result);
+  const int mean_isotropy = RunExtractionPipeline(params, width, height, image, &result, bands);
   if (mean_isotropy < 0) return 0;  // the pipeline could not allocate its working images
   return FinishFeatureExtraction(params, width, height, result, static_cast<uint8_t>(mean_isotropy),
                                  featureSet, featureSummary, templateBudget);

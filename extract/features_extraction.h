@@ -16,6 +16,13 @@ int FeaturesExtractionEx(EngineParams* params, int32_t width, int32_t height, Gr
                          int32_t resolutionPercent, FeatureSet* featureSet,
                          FeatureSummary* featureSummary, int32_t templateBudget, int32_t type);
 
+// FeaturesExtractionEx with the pipeline's local stages split into `bands` row bands run on two
+// threads (1: all on the calling thread). The results are the same bit for bit for any count.
+int FeaturesExtractionInBands(EngineParams* params, int32_t width, int32_t height, GrayImage image,
+                              int32_t resolutionPercent, FeatureSet* featureSet,
+                              FeatureSummary* featureSummary, int32_t templateBudget, int32_t type,
+                              int bands);
+
 // The driver's steps after the pipeline: minutia filter, block map and singular point copy,
 // budget crop, quality score and the minimum-count decision. Exposed so that they can be
 // checked on a recorded ExtractionResult. Returns the driver's result (1 or 0).

@@ -78,6 +78,8 @@ class EnginePool {
     }
     std::unique_ptr<Engine> engine = Engine::Create();
     if (!engine) throw std::bad_alloc();
+    // Python threads share the pool: each extraction stays on the thread that asked for it.
+    engine->SetExtractionBands(1);
     return engine;
   }
   void Give(std::unique_ptr<Engine> engine) {

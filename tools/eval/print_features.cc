@@ -46,13 +46,14 @@ GreyImage AcceptanceImage(const GreyImage& capture) {
   return out;
 }
 
-PrintFeatures ExtractPrint(const GreyImage& capture) {
+PrintFeatures ExtractPrint(const GreyImage& capture, int bands) {
   PrintFeatures print;
   const int width = AcceptanceSide(capture.width);
   const int height = AcceptanceSide(capture.height);
   // One engine per print keeps prints independent of each other, as in separate contexts.
   const std::unique_ptr<Engine> engine = Engine::Create();
   if (!engine) throw std::bad_alloc();
+  engine->SetExtractionBands(bands);
   const auto start = std::chrono::steady_clock::now();
   AcceptedSample sample;
   const AcceptStatus status =

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/owned_records.h"
+#include "engine/engine_settings.h"
 
 namespace ridgeline::eval {
 
@@ -63,7 +64,8 @@ int AcceptanceSide(int side);
 GreyImage AcceptanceImage(const GreyImage& capture);
 
 // Runs the acceptance and the enrollment on capture. Never throws for a refused print; the
-// status says what happened.
-PrintFeatures ExtractPrint(const GreyImage& capture);
+// status says what happened. bands: the extraction's row bands (1 where prints are extracted in
+// parallel); the features do not depend on it.
+PrintFeatures ExtractPrint(const GreyImage& capture, int bands = CaptureExtractionBands());
 
 }  // namespace ridgeline::eval
