@@ -11,6 +11,7 @@
 
 #include "core/constants.h"
 #include "core/exact_divider.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -82,7 +83,7 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
       continue;
     }
     // The same test in 32 bits, the window's sum and count picked by masks: one branch-free
-    // pass that the compiler vectorises across pixels.
+    // pass across pixels.
     std::array<const int32_t*, N> sums, columns_in;
     std::array<int32_t, N> rows_in;
     for (size_t i = 0; i < N; ++i) {
@@ -90,15 +91,12 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
       columns_in[i] = windows[i].ColumnsIn();
       rows_in[i] = windows[i].RowsIn();
     }
-    for (int x = 0; x < width; ++x) {
-      int32_t sum = 0;
-      int32_t count = 0;
-      for (size_t i = 0; i < N; ++i) {
-        const int32_t mask = -int32_t{chosen[x] == i};
-        sum |= sums[i][x] & mask;
-        count |= columns_in[i][x] * rows_in[i] & mask;
-      }
-      out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * count > sum});
+    if constexpr (N == 3) {
+      BinarizeThreeWindows(source, chosen, sums.data(), columns_in.data(), rows_in.data(), width,
+                           out);
+    } else {
+      static_assert(N == 1, "one or three windows");
+      BinarizeOneWindow(source, sums[0], columns_in[0], rows_in[0], width, out);
     }
   }
   return true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extract/direction_from_variations.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -140,16 +141,10 @@ void EstimateRow(const VariationSums& window, const int32_t* columns_in, int row
     }
   }
   for (int x = 0; x < whole_begin; ++x) estimate_pixel(x);
-  for (int x = whole_begin; x < whole_end; ++x) {
+  if (whole_end > whole_begin) {
     // The sums of a narrow window times 71 stay below 2^31 (area x 510 <= kMaxVariation32).
-    const auto scaled = [](int32_t sum) {
-      return static_cast<int32_t>(DivideByConstant<kDiagonalDenominator, 37>(
-          static_cast<uint32_t>(sum * kDiagonalNumerator)));
-    };
-    const DirectionEstimate e = DirectionFromVariationsSelect(
-        w0[x], scaled(w30[x]), w60[x], scaled(w90[x]), static_cast<int32_t>(threshold));
-    dir_out[x] = e.code;
-    iso_out[x] = e.isotropy;
+    EstimateWholeWindows(w0, w30, w60, w90, whole_begin, whole_end, static_cast<int32_t>(threshold),
+                         dir_out, iso_out);
   }
   for (int x = whole_end; x < width; ++x) estimate_pixel(x);
 }

@@ -1,0 +1,34 @@
+// The row loops for builds without Highway (the Windows DLL, the fuzz build): the shared loops
+// as the compiler vectorises them for the baseline instruction set.
+#include "extract/row_loops.h"
+
+#if !RIDGELINE_HIGHWAY
+#include <cstdint>
+
+#include "extract/direction_from_variations.h"
+
+namespace ridgeline {
+namespace {
+#include "extract/row_loops_inl.h"
+}  // namespace
+
+void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                          const int32_t* w90, int begin, int end, int32_t threshold,
+                          uint8_t* dir_out, uint8_t* iso_out) {
+  EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
+}
+
+void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
+                          const int32_t* const sums[3], const int32_t* const columns[3],
+                          const int32_t rows[3], int width, uint8_t* out) {
+  BinarizeThreeWindowsLoop(source, chosen, sums[0], sums[1], sums[2], columns[0], columns[1],
+                           columns[2], rows[0], rows[1], rows[2], width, out);
+}
+
+void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
+                       int32_t rows, int width, uint8_t* out) {
+  BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
+}
+
+}  // namespace ridgeline
+#endif  // !RIDGELINE_HIGHWAY

@@ -1,0 +1,28 @@
+// Per-row loops of the pixel directions and the binarisation, dispatched at run time to the
+// widest instruction set the processor has when the engine is built with Highway, and plain
+// vectorised loops otherwise. Each gives the same bytes on every instruction set.
+#pragma once
+
+#include <cstdint>
+
+namespace ridgeline {
+
+// Direction codes and isotropies of pixels begin .. end - 1 of a row whose windows lie wholly
+// off the border, from the window sums of the four variations (w30 and w90 not yet scaled by
+// 71 / 100): DirectionFromVariations32 of each pixel.
+// REQUIRES: every sum times 71 below 2^31, every scaled sum <= kMaxVariation32.
+void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                          const int32_t* w90, int begin, int end, int32_t threshold,
+                          uint8_t* dir_out, uint8_t* iso_out);
+
+// out[x] = 255 where source[x] >= floor(S / C) for the sum S and pixel count
+// C = columns[i][x] * rows[i] of window i = chosen[x], else 0.
+// REQUIRES: 256 C < 2^31 for every window; chosen[x] < 3.
+void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
+                          const int32_t* const sums[3], const int32_t* const columns[3],
+                          const int32_t rows[3], int width, uint8_t* out);
+// The same against one window.
+void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
+                       int32_t rows, int width, uint8_t* out);
+
+}  // namespace ridgeline

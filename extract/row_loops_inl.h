@@ -1,0 +1,58 @@
+// Branch-free per-row loops of the pixel directions and the binarisation, written for the
+// compiler's vectoriser. No include guard on purpose: row_loops_highway.cc includes this file
+// once inside each per-instruction-set namespace (so each copy is vectorised with that set's
+// lanes: 8 or 16 32-bit lanes, 4 or 8 doubles, and the 32-bit multiply, min / max and blend
+// instructions SSE2 lacks), and row_loops.cc once for the builds without Highway. Every copy
+// evaluates the same integer expressions, and the divisions in double are exact (see
+// TruncatingQuotient), so the instruction set cannot change a result.
+//
+// REQUIRES before inclusion: extract/direction_from_variations.h and <cstdint>.
+
+// The estimates of pixels begin .. end - 1 of a row whose windows lie wholly off the border,
+// from the window sums of the four variations (v30 and v90 not yet scaled by 71 / 100).
+// REQUIRES: every sum times 71 below 2^31, every scaled sum <= kMaxVariation32.
+inline void EstimateWholeWindowsLoop(const int32_t* __restrict w0, const int32_t* __restrict w30,
+                                     const int32_t* __restrict w60, const int32_t* __restrict w90,
+                                     int begin, int end, int32_t threshold,
+                                     uint8_t* __restrict dir_out, uint8_t* __restrict iso_out) {
+  const auto scaled = [](int32_t sum) {
+    return static_cast<int32_t>(
+        DivideByConstant<100, 37>(static_cast<uint32_t>(sum * int32_t{71})));
+  };
+  for (int x = begin; x < end; ++x) {
+    const DirectionEstimate e =
+        DirectionFromVariationsSelect(w0[x], scaled(w30[x]), w60[x], scaled(w90[x]), threshold);
+    dir_out[x] = e.code;
+    iso_out[x] = e.isotropy;
+  }
+}
+
+// out[x] = 255 where source[x] reaches the truncated mean of the window chosen[x] (0 .. 2) of
+// the three, else 0: s >= floor(S / C) exactly when (s + 1) C > S. The sum and the pixel count
+// (columns_in[i][x] * rows_in[i]) of the chosen window are picked by masks.
+// REQUIRES: 256 times every count below 2^31; chosen[x] < 3.
+inline void BinarizeThreeWindowsLoop(
+    const uint8_t* __restrict source, const uint8_t* __restrict chosen,
+    const int32_t* __restrict sum0, const int32_t* __restrict sum1, const int32_t* __restrict sum2,
+    const int32_t* __restrict columns0, const int32_t* __restrict columns1,
+    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int width,
+    uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const int32_t m0 = -int32_t{chosen[x] == 0};
+    const int32_t m1 = -int32_t{chosen[x] == 1};
+    const int32_t m2 = -int32_t{chosen[x] == 2};
+    const int32_t sum = (sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2);
+    const int32_t count =
+        (columns0[x] * rows0 & m0) | (columns1[x] * rows1 & m1) | (columns2[x] * rows2 & m2);
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * count > sum});
+  }
+}
+
+// The same test against one window.
+inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_t* __restrict sum,
+                                  const int32_t* __restrict columns, int32_t rows, int width,
+                                  uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * (columns[x] * rows) > sum[x]});
+  }
+}

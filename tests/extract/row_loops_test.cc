@@ -1,0 +1,183 @@
+// The dispatched row loops of the pixel directions and the binarisation against their plain
+// per-pixel forms, in every vector instruction set the processor supports: random sums of
+// lengths that are no multiple of any vector, the largest sums the loops accept, ties between
+// the variations, and the whole stages on the golden prints' recorded inputs.
+#include "extract/row_loops.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/engine_params.h"
+#include "extract/binarise.h"
+#include "extract/direction_from_variations.h"
+#include "extract/pixel_direction.h"
+#include "tests/support/golden_images.h"
+#include "tests/support/images.h"
+#include "tests/support/vector_targets.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::ForEachVectorTarget;
+using testing::TestImage;
+
+// The largest unscaled diagonal sum: its 71 / 100 share must stay within kMaxVariation32.
+constexpr int32_t kMaxDiagonalSum = static_cast<int32_t>(int64_t{kMaxVariation32} * 100 / 71);
+
+// Sums of one kind: 0 full range, 1 small (ties and equal quadruples), 2 near the maximum,
+// 3 all four equal (no direction).
+std::vector<int32_t> RandomSums(std::mt19937& rng, int n, int kind, int32_t most) {
+  std::vector<int32_t> sums(static_cast<size_t>(n));
+  for (int32_t& s : sums) {
+    const uint32_t r = rng();
+    s = kind == 0   ? static_cast<int32_t>(r % (static_cast<uint32_t>(most) + 1))
+        : kind == 1 ? static_cast<int32_t>(r % 6)
+        : kind == 2 ? most - static_cast<int32_t>(r % 3)
+                    : 7;
+  }
+  return sums;
+}
+
+TEST(RowLoops, WholeWindowEstimatesMatchTheScalarEstimate) {
+  std::mt19937 rng(41);
+  const int lengths[] = {1, 3, 7, 15, 17, 31, 33, 63, 65, 129};
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int n : lengths) {
+      for (int kind = 0; kind < 4; ++kind) {
+        const auto w0 = RandomSums(rng, n, kind, kMaxVariation32);
+        const auto w30 = RandomSums(rng, n, kind, kMaxDiagonalSum);
+        const auto w60 = RandomSums(rng, n, kind == 3 ? 0 : kind, kMaxVariation32);
+        const auto w90 = RandomSums(rng, n, kind, kMaxDiagonalSum);
+        for (int32_t threshold : {0, 5, kMaxVariation32 / 2, INT32_MAX}) {
+          // Begin past 0 so that the loop starts off a vector boundary.
+          const int begin = n > 2 ? 1 : 0;
+          std::vector<uint8_t> dir(static_cast<size_t>(n), 200), iso(static_cast<size_t>(n), 200);
+          EstimateWholeWindows(w0.data(), w30.data(), w60.data(), w90.data(), begin, n, threshold,
+                               dir.data(), iso.data());
+          for (int x = 0; x < n; ++x) {
+            const auto i = static_cast<size_t>(x);
+            if (x < begin) {
+              ASSERT_EQ(dir[i], 200) << "written before begin";
+              continue;
+            }
+            const DirectionEstimate want = DirectionFromVariations32(
+                w0[i], static_cast<int32_t>(w30[i] * int64_t{71} / 100), w60[i],
+                static_cast<int32_t>(w90[i] * int64_t{71} / 100), threshold);
+            ASSERT_EQ(dir[i], want.code) << target << " n " << n << " kind " << kind << " x " << x;
+            ASSERT_EQ(iso[i], want.isotropy)
+                << target << " n " << n << " kind " << kind << " x " << x;
+          }
+        }
+      }
+    }
+  });
+}
+
+TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
+  std::mt19937 rng(43);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 5, 16, 33, 67, 130}) {
+      // Counts up to the largest the loops take (256 C < 2^31), sums on and beside the multiples
+      // of the count where the truncated mean changes.
+      std::vector<int32_t> columns[3], sums[3];
+      const int32_t rows[3] = {1, 257, 2047};
+      for (int i = 0; i < 3; ++i) {
+        for (int x = 0; x < width; ++x) {
+          const int32_t c = 1 + static_cast<int32_t>(rng() % 4095);
+          const int32_t count = c * rows[i];
+          const int32_t mean = static_cast<int32_t>(rng() % 256);
+          const int32_t slack = static_cast<int32_t>(rng() % 3) - 1;
+          columns[i].push_back(c);
+          sums[i].push_back(std::clamp(mean * count + slack, 0, 255 * count));
+        }
+      }
+      std::vector<uint8_t> source(static_cast<size_t>(width)), chosen(source.size());
+      for (int x = 0; x < width; ++x) {
+        source[static_cast<size_t>(x)] =
+            static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng() % 256);
+        chosen[static_cast<size_t>(x)] = static_cast<uint8_t>(rng() % 3);
+      }
+      const int32_t* sum_rows[3] = {sums[0].data(), sums[1].data(), sums[2].data()};
+      const int32_t* column_rows[3] = {columns[0].data(), columns[1].data(), columns[2].data()};
+      std::vector<uint8_t> three(source.size()), one(source.size());
+      BinarizeThreeWindows(source.data(), chosen.data(), sum_rows, column_rows, rows, width,
+                           three.data());
+      BinarizeOneWindow(source.data(), sums[2].data(), columns[2].data(), rows[2], width,
+                        one.data());
+      for (int x = 0; x < width; ++x) {
+        const auto i = static_cast<size_t>(x);
+        const int w = chosen[i];
+        const int32_t mean = sums[w][i] / (columns[w][i] * rows[w]);
+        ASSERT_EQ(three[i], source[i] >= mean ? 255 : 0) << target << " " << width << " " << x;
+        const int32_t mean2 = sums[2][i] / (columns[2][i] * rows[2]);
+        ASSERT_EQ(one[i], source[i] >= mean2 ? 255 : 0) << target << " " << width << " " << x;
+      }
+    }
+  });
+}
+
+// The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
+// first one gives (which the stage tests check against windows summed directly).
+TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
+  const auto smoothed = testing::GoldenStageImages("13_smoothed_stretched.pgm");
+  const auto sources = testing::GoldenStageImages("19_smoothed_input.pgm");
+  const auto maps = testing::GoldenStageImages("20c_clarity_map.pgm");
+  if (smoothed.empty() || sources.empty() || sources.size() != maps.size()) {
+    GTEST_SKIP() << "no golden vectors";
+  }
+  const EngineParams params = DefaultEngineParams();
+  auto copy = [](const TestImage& image) {
+    return std::make_unique<TestImage>(image.width(), image.height(),
+                                       [&](int x, int y) { return image.get()[y][x]; });
+  };
+  auto same = [](const TestImage& a, const TestImage& b) {
+    for (int y = 0; y < a.height(); ++y) {
+      for (int x = 0; x < a.width(); ++x) {
+        if (a.get()[y][x] != b.get()[y][x]) return false;
+      }
+    }
+    return true;
+  };
+  std::vector<std::unique_ptr<TestImage>> first;
+  int run = 0;
+  ForEachVectorTarget([&](const std::string& target) {
+    size_t k = 0;
+    for (const auto& source : smoothed) {
+      auto iso = copy(*source);
+      TestImage dir(source->width(), source->height());
+      ASSERT_TRUE(EstimatePixelDirections(source->width(), source->height(), iso->get(), dir.get(),
+                                          12, 23));
+      auto both =
+          std::make_unique<TestImage>(source->width(), 2 * source->height(), [&](int x, int y) {
+            return y < source->height() ? iso->get()[y][x] : dir.get()[y - source->height()][x];
+          });
+      if (run == 0) {
+        first.push_back(std::move(both));
+      } else {
+        EXPECT_TRUE(same(*both, *first[k])) << target << " pixel directions, case " << k;
+      }
+      ++k;
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+      auto binary = copy(*sources[i]);
+      ASSERT_TRUE(AdaptiveBinarize(&params, binary->width(), binary->height(), binary->get(),
+                                   maps[i]->get()));
+      if (run == 0) {
+        first.push_back(std::move(binary));
+      } else {
+        EXPECT_TRUE(same(*binary, *first[k])) << target << " binarisation, case " << i;
+      }
+      ++k;
+    }
+    ++run;
+  });
+}
+
+}  // namespace
+}  // namespace ridgeline
