@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "extract/direction_from_variations.h"
+#include "extract/window_sums.h"
 
 namespace ridgeline {
 namespace {
@@ -28,6 +29,10 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out) {
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
+}
+
+void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+  SumAlongRowPlain(column, width, radius, row);
 }
 
 }  // namespace ridgeline

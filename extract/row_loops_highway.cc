@@ -2,10 +2,13 @@
 // dispatched at run time to the best one the processor supports. The loops are the shared
 // plain ones (row_loops_inl.h): inside each target's namespace the compiler vectorises them
 // with that target's lanes and instructions.
+#include <algorithm>
+#include <cassert>
 #include <cstdint>
 
 #include "extract/direction_from_variations.h"
 #include "extract/row_loops.h"
+#include "extract/window_sums.h"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "extract/row_loops_highway.cc"
@@ -36,6 +39,40 @@ void BinarizeOneWindowImpl(const uint8_t* source, const int32_t* sum, const int3
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
 }
 
+void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row) {
+#if HWY_TARGET == HWY_SCALAR
+  SumAlongRowPlain(column, width, radius, row);
+#else
+  // The stretches of SumAlongRowPlain; the middle one (a column enters and one leaves at every
+  // step) four sums a vector: the differences' prefix sum within the vector in two shifted
+  // adds, plus the last sum of the vector before, broadcast. The lanes add modulo 2^32, so
+  // every sum that fits in 32 bits comes out exact whatever the partial sums.
+  namespace hn = hwy::HWY_NAMESPACE;
+  assert(width > 0 && radius >= 0);
+  const int r = radius;
+  const int enter_end = std::clamp(width - r, 0, width);
+  const int leave_start = std::min(r + 1, width);
+  int32_t sum = 0;
+  for (int c = 0; c < std::min(r, width); ++c) sum += column[c];
+  int x = 0;
+  for (; x < std::min(enter_end, leave_start); ++x) row[x] = sum += column[x + r];
+  const hn::FixedTag<int32_t, 4> d;
+  auto carry = hn::Set(d, sum);
+  for (; x + 4 <= enter_end; x += 4) {
+    auto v = hn::Sub(hn::LoadU(d, column + x + r), hn::LoadU(d, column + x - r - 1));
+    v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
+    v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+    v = hn::Add(v, carry);
+    hn::StoreU(v, d, row + x);
+    carry = hn::Broadcast<3>(v);
+  }
+  sum = hn::GetLane(carry);
+  for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
+  for (; x < leave_start; ++x) row[x] = sum;
+  for (; x < width; ++x) row[x] = sum -= column[x - r - 1];
+#endif
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -47,6 +84,7 @@ namespace ridgeline {
 HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
+HWY_EXPORT(SumAlongRowImpl);
 
 void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
                           const int32_t* w90, int begin, int end, int32_t threshold,
@@ -64,6 +102,10 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(BinarizeOneWindowImpl)(source, sum, columns, rows, width, out);
+}
+
+void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+  HWY_DYNAMIC_DISPATCH(SumAlongRowImpl)(column, width, radius, row);
 }
 
 }  // namespace ridgeline

@@ -15,7 +15,8 @@ namespace ridgeline {
 // row[x] = the sum of column[c] over c = x - radius .. x + radius clipped to 0 .. width - 1, as a
 // running sum: column x + radius enters while it lies in the row (x < enter_end) and column
 // x - radius - 1 leaves once it did (x >= leave_start); each stretch of the row has its own loop.
-inline void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+// The serial form: SumAlongRow's reference, and its form in builds without Highway.
+inline void SumAlongRowPlain(const int32_t* column, int width, int radius, int32_t* row) {
   assert(width > 0 && radius >= 0);
   const int r = radius;
   const int enter_end = std::clamp(width - r, 0, width);
@@ -28,6 +29,11 @@ inline void SumAlongRow(const int32_t* column, int width, int radius, int32_t* r
   for (; x < leave_start; ++x) row[x] = sum;  // the window spans the whole row
   for (; x < width; ++x) row[x] = sum -= column[x - r - 1];
 }
+
+// The same sums (defined in row_loops*.cc). With Highway, the stretch where a column enters and
+// one leaves at every step is a prefix sum of the differences four lanes at a time.
+// REQUIRES: width > 0, radius >= 0; every window sum fits in 32 bits.
+void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row);
 
 // Copies of the last `rows` source rows of a width-wide image, addressed by their image row.
 // Row y lives in slot y mod rows, so a row stays readable until row y + rows is loaded.

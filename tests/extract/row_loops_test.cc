@@ -17,6 +17,7 @@
 #include "extract/binarise.h"
 #include "extract/direction_from_variations.h"
 #include "extract/pixel_direction.h"
+#include "extract/window_sums.h"
 #include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 #include "tests/support/vector_targets.h"
@@ -117,6 +118,31 @@ TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
         ASSERT_EQ(three[i], source[i] >= mean ? 255 : 0) << target << " " << width << " " << x;
         const int32_t mean2 = sums[2][i] / (columns[2][i] * rows[2]);
         ASSERT_EQ(one[i], source[i] >= mean2 ? 255 : 0) << target << " " << width << " " << x;
+      }
+    }
+  });
+}
+
+// Row widths around and past every multiple of the four-lane steps, radii from 0 to wider than
+// the row (so every stretch of the running sum is taken, alone or together), small values and
+// values whose partial sums within a vector pass 2^31 while every window sum fits.
+TEST(RowLoops, WindowSumsAlongARowMatchTheSerialSums) {
+  std::mt19937 rng(47);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width = 1; width <= 40; ++width) {
+      for (int radius : {0, 1, 2, 3, 4, 7, 19, 45}) {
+        for (int kind = 0; kind < 2; ++kind) {
+          // Kind 1: columns of about 2^31 / (2 radius + 1), whose differences swing widely.
+          const int64_t most = kind == 0 ? 1000 : INT32_MAX / (2 * radius + 1);
+          std::vector<int32_t> column(static_cast<size_t>(width));
+          for (int32_t& c : column) {
+            c = static_cast<int32_t>(rng() % 2 ? most - rng() % 5 : rng() % (most + 1));
+          }
+          std::vector<int32_t> want(column.size(), -1), got(column.size(), -2);
+          SumAlongRowPlain(column.data(), width, radius, want.data());
+          SumAlongRow(column.data(), width, radius, got.data());
+          ASSERT_EQ(got, want) << target << " width " << width << " radius " << radius;
+        }
       }
     }
   });
