@@ -44,9 +44,10 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
   SumAlongRowPlain(column, width, radius, row);
 #else
   // The stretches of SumAlongRowPlain; the middle one (a column enters and one leaves at every
-  // step) four sums a vector: the differences' prefix sum within the vector in two shifted
-  // adds, plus the last sum of the vector before, broadcast. The lanes add modulo 2^32, so
-  // every sum that fits in 32 bits comes out exact whatever the partial sums.
+  // step) up to eight sums a vector: the differences' prefix sum within each 128-bit block in
+  // two shifted adds, then the lower block's last sum added to the upper block, then the last
+  // sum of the vector before, broadcast. The lanes add modulo 2^32, so every sum that fits in
+  // 32 bits comes out exact whatever the partial sums.
   namespace hn = hwy::HWY_NAMESPACE;
   assert(width > 0 && radius >= 0);
   const int r = radius;
@@ -56,15 +57,25 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
   for (int c = 0; c < std::min(r, width); ++c) sum += column[c];
   int x = 0;
   for (; x < std::min(enter_end, leave_start); ++x) row[x] = sum += column[x + r];
-  const hn::FixedTag<int32_t, 4> d;
+  const hn::CappedTag<int32_t, 8> d;
+  constexpr int kLanes = static_cast<int>(hn::MaxLanes(d));
+  static_assert(kLanes == 4 || kLanes == 8, "one or two 128-bit blocks");
   auto carry = hn::Set(d, sum);
-  for (; x + 4 <= enter_end; x += 4) {
+  for (; x + kLanes <= enter_end; x += kLanes) {
     auto v = hn::Sub(hn::LoadU(d, column + x + r), hn::LoadU(d, column + x - r - 1));
     v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
     v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+    if constexpr (kLanes == 8) {
+      v = hn::Add(v, hn::ConcatLowerLower(d, hn::Broadcast<3>(v), hn::Zero(d)));
+    }
     v = hn::Add(v, carry);
     hn::StoreU(v, d, row + x);
-    carry = hn::Broadcast<3>(v);
+    const auto last = hn::Broadcast<3>(v);  // within each block
+    if constexpr (kLanes == 8) {
+      carry = hn::ConcatUpperUpper(d, last, last);
+    } else {
+      carry = last;
+    }
   }
   sum = hn::GetLane(carry);
   for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
