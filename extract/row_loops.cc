@@ -35,5 +35,15 @@ void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
   SumAlongRowPlain(column, width, radius, row);
 }
 
+void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  if (in != nullptr && out != nullptr) {
+    ExchangeRowLoop(sums, in, out, width);
+  } else if (in != nullptr) {
+    AddRowLoop(sums, in, width);
+  } else if (out != nullptr) {
+    SubtractRowLoop(sums, out, width);
+  }
+}
+
 }  // namespace ridgeline
 #endif  // !RIDGELINE_HIGHWAY

@@ -84,6 +84,16 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
 #endif
 }
 
+void SlideColumnSumsImpl(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  if (in != nullptr && out != nullptr) {
+    ExchangeRowLoop(sums, in, out, width);
+  } else if (in != nullptr) {
+    AddRowLoop(sums, in, width);
+  } else if (out != nullptr) {
+    SubtractRowLoop(sums, out, width);
+  }
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -96,6 +106,7 @@ HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(SlideColumnSumsImpl);
 
 void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
                           const int32_t* w90, int begin, int end, int32_t threshold,
@@ -117,6 +128,10 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
 
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
   HWY_DYNAMIC_DISPATCH(SumAlongRowImpl)(column, width, radius, row);
+}
+
+void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  HWY_DYNAMIC_DISPATCH(SlideColumnSumsImpl)(sums, in, out, width);
 }
 
 }  // namespace ridgeline

@@ -56,3 +56,15 @@ inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_
     out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * (columns[x] * rows) > sum[x]});
   }
 }
+
+// Column sums of a sliding window: sums[x] += in[x], -= out[x], or both in one pass.
+inline void AddRowLoop(int32_t* __restrict sums, const uint8_t* __restrict in, int width) {
+  for (int x = 0; x < width; ++x) sums[x] += in[x];
+}
+inline void SubtractRowLoop(int32_t* __restrict sums, const uint8_t* __restrict out, int width) {
+  for (int x = 0; x < width; ++x) sums[x] -= out[x];
+}
+inline void ExchangeRowLoop(int32_t* __restrict sums, const uint8_t* __restrict in,
+                            const uint8_t* __restrict out, int width) {
+  for (int x = 0; x < width; ++x) sums[x] += static_cast<int16_t>(in[x] - out[x]);
+}

@@ -148,6 +148,31 @@ TEST(RowLoops, WindowSumsAlongARowMatchTheSerialSums) {
   });
 }
 
+TEST(RowLoops, ColumnSumsTakeTheEnteringAndTheLeavingRow) {
+  std::mt19937 rng(53);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 7, 16, 31, 33, 64, 100}) {
+      std::vector<uint8_t> in(static_cast<size_t>(width)), out(in.size());
+      std::vector<int32_t> sums(in.size());
+      for (size_t x = 0; x < in.size(); ++x) {
+        in[x] = static_cast<uint8_t>(x % 3 == 0 ? 255 : rng());
+        out[x] = static_cast<uint8_t>(x % 5 == 0 ? 255 : rng());
+        sums[x] = static_cast<int32_t>(rng() % 100000) + 255;
+      }
+      auto want = sums;
+      for (size_t x = 0; x < in.size(); ++x) want[x] += in[x] - out[x];
+      SlideColumnSums(sums.data(), in.data(), out.data(), width);
+      ASSERT_EQ(sums, want) << target << " both, width " << width;
+      for (size_t x = 0; x < in.size(); ++x) want[x] += in[x];
+      SlideColumnSums(sums.data(), in.data(), nullptr, width);
+      ASSERT_EQ(sums, want) << target << " entering, width " << width;
+      for (size_t x = 0; x < in.size(); ++x) want[x] -= out[x];
+      SlideColumnSums(sums.data(), nullptr, out.data(), width);
+      ASSERT_EQ(sums, want) << target << " leaving, width " << width;
+    }
+  });
+}
+
 // The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
 // first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
