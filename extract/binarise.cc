@@ -39,6 +39,15 @@ constexpr std::array<uint8_t, 128> MakeDirectionFactor() {
   return table;  // 120..127 stay 0
 }
 
+// kBoundaryDirectionFactor widened to 32 bits, the width of a vector table lookup (gather).
+constexpr std::array<int32_t, 128> MakeFactorLanes() {
+  std::array<int32_t, 128> lanes{};
+  const std::array<uint8_t, 128> bytes = MakeDirectionFactor();
+  for (size_t i = 0; i < lanes.size(); ++i) lanes[i] = bytes[i];
+  return lanes;
+}
+constexpr std::array<int32_t, 128> kBoundaryFactorLanes = MakeFactorLanes();
+
 bool IsForeground(uint8_t direction_byte) { return (direction_byte & kBackgroundBit) == 0; }
 
 // Binarises image in place: each pixel against the mean of one of the windows in radii.
@@ -214,18 +223,9 @@ bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
     }
     foreground.Slide(y, [&](int r) { return foreground_ring.Row(r); });
     boundary.Slide(y, [&](int r) { return boundary_ring.Row(r); });
-    const uint8_t* direction = directionImage[y];
-    uint8_t* out = binary[y];
-    for (int x = 0; x < width; ++x) {
-      const int32_t counted = foreground.Sum(x);
-      if (counted == 0) {
-        out[x] = 0;
-        continue;
-      }
-      const int32_t density = boundary.Sum(x) * 255 / counted;
-      out[x] =
-          static_cast<uint8_t>(density * kBoundaryDirectionFactor[direction[x] & kCodeMask] / 100);
-    }
+    // boundary x 255 is formed in 32 bits, exact for windows of up to 2^23 pixels.
+    BoundaryDensityRow(boundary.Sums(), foreground.Sums(), directionImage[y],
+                       kBoundaryFactorLanes.data(), width, binary[y]);
   }
   return true;
 }

@@ -45,5 +45,10 @@ void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int w
   }
 }
 
+void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
+                        const int32_t* factor, int width, uint8_t* out) {
+  BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
+}
+
 }  // namespace ridgeline
 #endif  // !RIDGELINE_HIGHWAY

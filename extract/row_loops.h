@@ -25,4 +25,11 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out);
 
+// out[x] = boundary[x] 255 / counted[x] (0 where counted[x] is 0) times factor[direction[x] &
+// 127] / 100, both quotients truncated.
+// REQUIRES: 0 <= boundary[x] <= counted[x], boundary[x] 255 < 2^31; factor has 128 entries
+// from 0 to 100.
+void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
+                        const int32_t* factor, int width, uint8_t* out);
+
 }  // namespace ridgeline

@@ -94,6 +94,12 @@ void SlideColumnSumsImpl(int32_t* sums, const uint8_t* in, const uint8_t* out, i
   }
 }
 
+void BoundaryDensityRowImpl(const int32_t* boundary, const int32_t* counted,
+                            const uint8_t* direction, const int32_t* factor, int width,
+                            uint8_t* out) {
+  BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -106,6 +112,7 @@ HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
 
 void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
@@ -132,6 +139,11 @@ void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
 
 void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
   HWY_DYNAMIC_DISPATCH(SlideColumnSumsImpl)(sums, in, out, width);
+}
+
+void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
+                        const int32_t* factor, int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BoundaryDensityRowImpl)(boundary, counted, direction, factor, width, out);
 }
 
 }  // namespace ridgeline

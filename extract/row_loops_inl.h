@@ -68,3 +68,21 @@ inline void ExchangeRowLoop(int32_t* __restrict sums, const uint8_t* __restrict 
                             const uint8_t* __restrict out, int width) {
   for (int x = 0; x < width; ++x) sums[x] += static_cast<int16_t>(in[x] - out[x]);
 }
+
+// out[x] = the boundary density of a window, boundary[x] 255 / counted[x] truncated, scaled by
+// the percentage factor[code] of the pixel's direction code (the low 7 bits of direction[x])
+// and truncated again. A window that counts no pixel counts no boundary pixel either (they are
+// a subset), so 0 / 1 gives its 0 with no test. The division is exact in double (see
+// TruncatingQuotient).
+// REQUIRES: 0 <= boundary[x] <= counted[x], boundary[x] 255 < 2^31; factor[c] <= 100.
+inline void BoundaryDensityLoop(const int32_t* __restrict boundary,
+                                const int32_t* __restrict counted,
+                                const uint8_t* __restrict direction,
+                                const int32_t* __restrict factor, int width,
+                                uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const int32_t c = counted[x];
+    const int32_t density = TruncatingQuotient(boundary[x] * 255, c | int32_t{c == 0});
+    out[x] = static_cast<uint8_t>(density * factor[direction[x] & 0x7F] / 100);
+  }
+}

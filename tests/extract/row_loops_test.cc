@@ -173,6 +173,35 @@ TEST(RowLoops, ColumnSumsTakeTheEnteringAndTheLeavingRow) {
   });
 }
 
+// Empty windows, windows all boundary, counts up to the largest the 32-bit product takes, and
+// every direction byte (background bit set, codes 120 .. 127 without a factor).
+TEST(RowLoops, BoundaryDensityMatchesTheTruncatedShares) {
+  std::mt19937 rng(59);
+  std::vector<int32_t> factor(128);
+  for (size_t c = 0; c < factor.size(); ++c) factor[c] = c < 120 ? kBoundaryDirectionFactor[c] : 0;
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 9, 31, 64, 257}) {
+      std::vector<int32_t> boundary(static_cast<size_t>(width)), counted(boundary.size());
+      std::vector<uint8_t> direction(boundary.size()), out(boundary.size());
+      for (size_t x = 0; x < boundary.size(); ++x) {
+        const uint32_t kind = rng() % 4;
+        counted[x] = kind == 0 ? 0 : static_cast<int32_t>(1 + rng() % (INT32_MAX / 255));
+        boundary[x] = kind == 1   ? counted[x]
+                      : kind == 2 ? counted[x] - static_cast<int32_t>(rng() % 2) * (counted[x] > 0)
+                                  : static_cast<int32_t>(rng() % (uint32_t(counted[x]) + 1));
+        direction[x] = static_cast<uint8_t>(rng());
+      }
+      BoundaryDensityRow(boundary.data(), counted.data(), direction.data(), factor.data(), width,
+                         out.data());
+      for (size_t x = 0; x < boundary.size(); ++x) {
+        const int64_t density = counted[x] == 0 ? 0 : int64_t{boundary[x]} * 255 / counted[x];
+        ASSERT_EQ(out[x], density * factor[direction[x] & 0x7F] / 100)
+            << target << " width " << width << " x " << x;
+      }
+    }
+  });
+}
+
 // The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
 // first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
