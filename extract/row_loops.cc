@@ -3,6 +3,7 @@
 #include "extract/row_loops.h"
 
 #if !RIDGELINE_HIGHWAY
+#include <algorithm>
 #include <cstdint>
 
 #include "extract/direction_from_variations.h"
@@ -48,6 +49,12 @@ void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int w
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out) {
   BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
+}
+
+void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+                        const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
+                        int32_t* s60, int32_t* s90) {
+  SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
 }  // namespace ridgeline

@@ -7,6 +7,14 @@
 
 namespace ridgeline {
 
+// The column sums s0, s30, s60, s90 of the four single-pixel variations (along codes 0, 30, 60
+// and 90, unscaled) over columns 1 .. width - 2: adds those of row e (its neighbour rows eu
+// above and ed below) and removes those of row l (lu, ld); e null: only removes; l null: only
+// adds.
+void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+                        const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
+                        int32_t* s60, int32_t* s90);
+
 // Direction codes and isotropies of pixels begin .. end - 1 of a row whose windows lie wholly
 // off the border, from the window sums of the four variations (w30 and w90 not yet scaled by
 // 71 / 100): DirectionFromVariations32 of each pixel.

@@ -100,6 +100,12 @@ void BoundaryDensityRowImpl(const int32_t* boundary, const int32_t* counted,
   BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
 }
 
+void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* ed,
+                            const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
+                            int32_t* s0, int32_t* s30, int32_t* s60, int32_t* s90) {
+  SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -112,6 +118,7 @@ HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
 
@@ -144,6 +151,12 @@ void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int w
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(BoundaryDensityRowImpl)(boundary, counted, direction, factor, width, out);
+}
+
+void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+                        const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
+                        int32_t* s60, int32_t* s90) {
+  HWY_DYNAMIC_DISPATCH(SlideVariationSumsImpl)(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
 }  // namespace ridgeline

@@ -6,7 +6,7 @@
 // evaluates the same integer expressions, and the divisions in double are exact (see
 // TruncatingQuotient), so the instruction set cannot change a result.
 //
-// REQUIRES before inclusion: extract/direction_from_variations.h and <cstdint>.
+// REQUIRES before inclusion: extract/direction_from_variations.h, <algorithm> and <cstdint>.
 
 // The estimates of pixels begin .. end - 1 of a row whose windows lie wholly off the border,
 // from the window sums of the four variations (v30 and v90 not yet scaled by 71 / 100).
@@ -84,5 +84,61 @@ inline void BoundaryDensityLoop(const int32_t* __restrict boundary,
     const int32_t c = counted[x];
     const int32_t density = TruncatingQuotient(boundary[x] * 255, c | int32_t{c == 0});
     out[x] = static_cast<uint8_t>(density * factor[direction[x] & 0x7F] / 100);
+  }
+}
+
+// The four variations of pixel x of the row `row` between `up` and `down`, each at most 510.
+// The differences are taken on bytes (the larger minus the smaller) and summed in 16 bits, so
+// that the vectorised loops work on 16-bit lanes rather than 32-bit ones.
+struct PixelVariations {
+  uint16_t v0, v30, v60, v90;
+};
+inline uint8_t ByteDiff(uint8_t a, uint8_t b) {
+  return static_cast<uint8_t>(std::max(a, b) - std::min(a, b));
+}
+inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const uint8_t* down,
+                                    int x) {
+  const uint8_t p = row[x];
+  return {static_cast<uint16_t>(ByteDiff(p, row[x - 1]) + ByteDiff(p, row[x + 1])),
+          static_cast<uint16_t>(ByteDiff(p, up[x - 1]) + ByteDiff(p, down[x + 1])),
+          static_cast<uint16_t>(ByteDiff(p, up[x]) + ByteDiff(p, down[x])),
+          static_cast<uint16_t>(ByteDiff(p, down[x - 1]) + ByteDiff(p, up[x + 1]))};
+}
+
+// The column sums of the four variations, columns 1 .. width - 2: adds those of row e (between
+// rows eu and ed) and, when l is given, removes those of row l (between lu and ld), in one
+// pass over the columns for all four sums; with e null it only removes. Not inlined: the
+// compiler honours the restricted parameters only in a function of its own, and without them
+// the ten pointers need more run-time overlap tests than it makes before vectorising.
+[[gnu::noinline]] inline void SlideVariationsLoop(
+    const uint8_t* __restrict eu, const uint8_t* __restrict e, const uint8_t* __restrict ed,
+    const uint8_t* __restrict lu, const uint8_t* __restrict l, const uint8_t* __restrict ld,
+    int width, int32_t* __restrict s0, int32_t* __restrict s30, int32_t* __restrict s60,
+    int32_t* __restrict s90) {
+  if (l == nullptr) {
+    for (int x = 1; x <= width - 2; ++x) {
+      const PixelVariations in = VariationsAt(eu, e, ed, x);
+      s0[x] += in.v0;
+      s30[x] += in.v30;
+      s60[x] += in.v60;
+      s90[x] += in.v90;
+    }
+  } else if (e == nullptr) {
+    for (int x = 1; x <= width - 2; ++x) {
+      const PixelVariations out = VariationsAt(lu, l, ld, x);
+      s0[x] -= out.v0;
+      s30[x] -= out.v30;
+      s60[x] -= out.v60;
+      s90[x] -= out.v90;
+    }
+  } else {
+    for (int x = 1; x <= width - 2; ++x) {
+      const PixelVariations in = VariationsAt(eu, e, ed, x);
+      const PixelVariations out = VariationsAt(lu, l, ld, x);
+      s0[x] += static_cast<int16_t>(in.v0 - out.v0);
+      s30[x] += static_cast<int16_t>(in.v30 - out.v30);
+      s60[x] += static_cast<int16_t>(in.v60 - out.v60);
+      s90[x] += static_cast<int16_t>(in.v90 - out.v90);
+    }
   }
 }

@@ -202,6 +202,52 @@ TEST(RowLoops, BoundaryDensityMatchesTheTruncatedShares) {
   });
 }
 
+// The variation sums of a row entering, a row leaving and both at once, against the
+// differences taken one by one, on widths from 1 to past two vectors of bytes and on rows of
+// only 0 and 255 (variations of 510).
+TEST(RowLoops, VariationSumsTakeTheEnteringAndTheLeavingRow) {
+  std::mt19937 rng(61);
+  auto diff = [](int a, int b) { return a > b ? a - b : b - a; };
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width = 1; width <= 70; width += (width < 20 ? 1 : 7)) {
+      for (int extreme = 0; extreme < 2; ++extreme) {
+        std::vector<std::vector<uint8_t>> rows(6, std::vector<uint8_t>(static_cast<size_t>(width)));
+        for (auto& row : rows) {
+          for (uint8_t& p : row) p = static_cast<uint8_t>(extreme ? 255 * (rng() % 2) : rng());
+        }
+        // Variation sums along codes 0, 30, 60, 90 of row r (its neighbours r - 1, r + 1).
+        auto add = [&](std::vector<std::vector<int32_t>>& s, int r, int sign) {
+          const auto& u = rows[static_cast<size_t>(r - 1)];
+          const auto& m = rows[static_cast<size_t>(r)];
+          const auto& d = rows[static_cast<size_t>(r + 1)];
+          for (size_t x = 1; x + 1 < m.size(); ++x) {
+            s[0][x] += sign * (diff(m[x], m[x - 1]) + diff(m[x], m[x + 1]));
+            s[1][x] += sign * (diff(m[x], u[x - 1]) + diff(m[x], d[x + 1]));
+            s[2][x] += sign * (diff(m[x], u[x]) + diff(m[x], d[x]));
+            s[3][x] += sign * (diff(m[x], d[x - 1]) + diff(m[x], u[x + 1]));
+          }
+        };
+        std::vector<std::vector<int32_t>> want(4, std::vector<int32_t>(rows[0].size(), 5000));
+        auto got = want;
+        auto slide = [&](int e, int l) {
+          auto row = [&](int r) { return r < 0 ? nullptr : rows[static_cast<size_t>(r)].data(); };
+          SlideVariationSums(row(e < 0 ? -1 : e - 1), row(e), row(e < 0 ? -1 : e + 1),
+                             row(l < 0 ? -1 : l - 1), row(l), row(l < 0 ? -1 : l + 1), width,
+                             got[0].data(), got[1].data(), got[2].data(), got[3].data());
+          if (e >= 0) add(want, e, 1);
+          if (l >= 0) add(want, l, -1);
+        };
+        slide(1, -1);
+        ASSERT_EQ(got, want) << target << " entering, width " << width;
+        slide(4, 1);
+        ASSERT_EQ(got, want) << target << " both, width " << width;
+        slide(-1, 2);
+        ASSERT_EQ(got, want) << target << " leaving, width " << width;
+      }
+    }
+  });
+}
+
 // The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
 // first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
