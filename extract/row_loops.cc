@@ -57,5 +57,10 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
   SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
+void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                uint8_t* mean_out) {
+  StretchRowLoop(sums, source, begin, end, count, mean_out);
+}
+
 }  // namespace ridgeline
 #endif  // !RIDGELINE_HIGHWAY

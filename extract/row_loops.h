@@ -40,4 +40,13 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out);
 
+// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count` pixels:
+// with the mean deviation d = sums[x] / count and the band lo = max(m - d, 0) .. hi =
+// min(m + d, 255) around the mean m = mean_out[x], mean_out[x] becomes 0 for source[x] <= lo,
+// 255 for source[x] >= hi, (source[x] - lo) 255 / (hi - lo) between (truncated), or source[x]
+// when the band is empty.
+// REQUIRES: 0 <= sums[x] < 2^31; count > 0.
+void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                uint8_t* mean_out);
+
 }  // namespace ridgeline

@@ -106,6 +106,11 @@ void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* 
   SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
+void StretchRowImpl(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                    uint8_t* mean_out) {
+  StretchRowLoop(sums, source, begin, end, count, mean_out);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -118,6 +123,7 @@ HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
@@ -157,6 +163,11 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
                         const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
                         int32_t* s60, int32_t* s90) {
   HWY_DYNAMIC_DISPATCH(SlideVariationSumsImpl)(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
+}
+
+void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                uint8_t* mean_out) {
+  HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, begin, end, count, mean_out);
 }
 
 }  // namespace ridgeline

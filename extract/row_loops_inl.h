@@ -142,3 +142,24 @@ inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const
     }
   }
 }
+
+// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count`
+// pixels: the mean deviation d = sums[x] / count, the band lo = max(mean - d, 0) .. hi =
+// min(mean + d, 255) around the pixel's mean (mean_out[x], overwritten), and the pixel s
+// stretched to 0 at or below lo, 255 at or above hi, (s - lo) 255 / (hi - lo) between, or kept
+// when the band is empty. Branch-free, both divisions exact in double (TruncatingQuotient).
+// REQUIRES: 0 <= sums[x] < 2^31, count > 0.
+inline void StretchRowLoop(const int32_t* __restrict sums, const uint8_t* __restrict source,
+                           int begin, int end, int32_t count, uint8_t* __restrict mean_out) {
+  for (int x = begin; x < end; ++x) {
+    const int32_t s = source[x];
+    const int32_t mean = mean_out[x];
+    const int32_t deviation = TruncatingQuotient(sums[x], count);
+    const int32_t lo = std::max(mean - deviation, 0);
+    const int32_t hi = std::min(mean + deviation, 255);
+    const int32_t band = hi - lo;
+    const int32_t inside = TruncatingQuotient((s - lo) * 255, band | int32_t{band == 0});
+    const int32_t stretched = Pick(s <= lo, 0, Pick(s >= hi, 255, inside));
+    mean_out[x] = static_cast<uint8_t>(Pick(band == 0, s, stretched));
+  }
+}

@@ -15,6 +15,7 @@
 
 #include "core/engine_params.h"
 #include "extract/binarise.h"
+#include "extract/contrast_stretch.h"
 #include "extract/direction_from_variations.h"
 #include "extract/pixel_direction.h"
 #include "extract/window_sums.h"
@@ -248,13 +249,57 @@ TEST(RowLoops, VariationSumsTakeTheEnteringAndTheLeavingRow) {
   });
 }
 
+// Every pixel value against every mean with deviations from 0 (empty band) past 255 (band
+// clipped at both ends), window counts of 1 and of the largest rows, sums on and beside the
+// multiples of the count.
+TEST(RowLoops, StretchMatchesTheBandFormula) {
+  auto plain = [](int s, int mean, int deviation) {
+    const int lo = std::max(mean - deviation, 0);
+    const int hi = std::min(mean + deviation, 255);
+    if (lo == hi) return s;
+    if (s <= lo) return 0;
+    if (s >= hi) return 255;
+    return (s - lo) * 255 / (hi - lo);
+  };
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int32_t count : {1, 25, 625, 8'000'000}) {
+      for (int deviation : {0, 1, 2, 17, 128, 255}) {
+        for (int mean = 0; mean < 256; mean += 3) {
+          std::vector<int32_t> sums(256);
+          std::vector<uint8_t> source(256), out(256);
+          for (int s = 0; s < 256; ++s) {
+            const auto i = static_cast<size_t>(s);
+            // A sum from deviation x count to just below the next multiple.
+            sums[i] = deviation * count + (s % 2 == 0 ? 0 : count - 1);
+            source[i] = static_cast<uint8_t>(s);
+            out[i] = static_cast<uint8_t>(mean);
+          }
+          if (int64_t{deviation + 1} * count > INT32_MAX) continue;
+          StretchRow(sums.data(), source.data(), 1, 255, count, out.data());
+          ASSERT_EQ(out[0], mean) << "written before begin";
+          ASSERT_EQ(out[255], mean) << "written past end";
+          for (int s = 1; s < 255; ++s) {
+            ASSERT_EQ(out[static_cast<size_t>(s)], plain(s, mean, deviation))
+                << target << " s " << s << " mean " << mean << " deviation " << deviation
+                << " count " << count;
+          }
+        }
+      }
+    }
+  });
+}
+
 // The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
 // first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
   const auto smoothed = testing::GoldenStageImages("13_smoothed_stretched.pgm");
   const auto sources = testing::GoldenStageImages("19_smoothed_input.pgm");
   const auto maps = testing::GoldenStageImages("20c_clarity_map.pgm");
-  if (smoothed.empty() || sources.empty() || sources.size() != maps.size()) {
+  const auto inputs = testing::GoldenStageImages("02_input_boxmean3.pgm");
+  const auto means = testing::GoldenStageImages("03_local_mean.pgm");
+  const auto recorded = testing::GoldenStageImages("04_stretched.pgm");
+  if (smoothed.empty() || sources.empty() || sources.size() != maps.size() ||
+      inputs.size() != means.size() || inputs.size() != recorded.size()) {
     GTEST_SKIP() << "no golden vectors";
   }
   const EngineParams params = DefaultEngineParams();
@@ -289,6 +334,13 @@ TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
         EXPECT_TRUE(same(*both, *first[k])) << target << " pixel directions, case " << k;
       }
       ++k;
+    }
+    // The contrast stretch against the recorded stretched images themselves.
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      auto stretched = copy(*means[i]);
+      ASSERT_TRUE(ContrastStretch(inputs[i]->width(), inputs[i]->height(), inputs[i]->get(),
+                                  stretched->get(), 16));
+      EXPECT_TRUE(same(*stretched, *recorded[i])) << target << " contrast stretch, case " << i;
     }
     for (size_t i = 0; i < sources.size(); ++i) {
       auto binary = copy(*sources[i]);
