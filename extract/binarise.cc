@@ -151,7 +151,18 @@ bool PreBinarize(const EngineParams* params, int width, int height, const uint8_
     if (inner_end > inner_begin) {
       const ExactDivider small_divider(static_cast<uint32_t>(small_window.Count(inner_begin)));
       const ExactDivider large_divider(static_cast<uint32_t>(large_window.Count(inner_begin)));
-      if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
+      const uint32_t small_count = static_cast<uint32_t>(small_window.Count(inner_begin));
+      const uint32_t large_count = static_cast<uint32_t>(large_window.Count(inner_begin));
+      if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times() &&
+          small_count >= 2 && large_count >= 2) {
+        // ExactDivider's reciprocals, below 2^32 for counts of 2 or more.
+        auto reciprocal = [](uint32_t d) {
+          return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
+        };
+        PreBinarizeRow(small_window.Sums(), large_window.Sums(), source, inner_begin, inner_end,
+                       reciprocal(small_count), reciprocal(large_count), row);
+        x = inner_end;
+      } else if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
         for (; x < inner_end; ++x) {
           const uint32_t small_mean =
               small_divider.Divide(static_cast<uint32_t>(small_window.Sum(x)));

@@ -62,5 +62,12 @@ void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, 
   StretchRowLoop(sums, source, begin, end, count, mean_out);
 }
 
+void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                    uint8_t* out) {
+  PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
+                  out);
+}
+
 }  // namespace ridgeline
 #endif  // !RIDGELINE_HIGHWAY

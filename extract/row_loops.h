@@ -49,4 +49,12 @@ void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const u
 void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
                 uint8_t* mean_out);
 
+// out[x] = 255 where source[x] >= (S_l m_l / 2^32 + S_s m_s / 2^32) / 2 (each product
+// truncated), else 0, for pixels begin .. end - 1; S_s, S_l the small and the large window sums
+// and m_s, m_l the reciprocals ceil(2^32 / count) of their pixel counts.
+// REQUIRES: both counts at least 2 (reciprocals below 2^32).
+void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                    uint8_t* out);
+
 }  // namespace ridgeline

@@ -111,6 +111,13 @@ void StretchRowImpl(const int32_t* sums, const uint8_t* source, int begin, int e
   StretchRowLoop(sums, source, begin, end, count, mean_out);
 }
 
+void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                        int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                        uint8_t* out) {
+  PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
+                  out);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -123,6 +130,7 @@ HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(PreBinarizeRowImpl);
 HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
@@ -168,6 +176,13 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
 void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
                 uint8_t* mean_out) {
   HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, begin, end, count, mean_out);
+}
+
+void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                    uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
+  (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
 }
 
 }  // namespace ridgeline

@@ -163,3 +163,20 @@ inline void StretchRowLoop(const int32_t* __restrict sums, const uint8_t* __rest
     mean_out[x] = static_cast<uint8_t>(Pick(band == 0, s, stretched));
   }
 }
+
+// The preliminary binarisation of pixels begin .. end - 1 of a row whose two windows are whole:
+// each mean is (sum m) >> 32 with m = ceil(2^32 / count), the multiplication of
+// core/exact_divider.h (exact for these sums); m below 2^32 makes it a 32 x 32 -> 64-bit
+// product, which vectorises.
+inline void PreBinarizeLoop(const int32_t* __restrict small_sums,
+                            const int32_t* __restrict large_sums, const uint8_t* __restrict source,
+                            int begin, int end, uint32_t small_reciprocal,
+                            uint32_t large_reciprocal, uint8_t* __restrict out) {
+  for (int x = begin; x < end; ++x) {
+    const auto small_mean = static_cast<uint32_t>(
+        (uint64_t{static_cast<uint32_t>(small_sums[x])} * small_reciprocal) >> 32);
+    const auto large_mean = static_cast<uint32_t>(
+        (uint64_t{static_cast<uint32_t>(large_sums[x])} * large_reciprocal) >> 32);
+    out[x] = static_cast<uint8_t>(-int32_t{uint32_t{source[x]} >= (large_mean + small_mean) / 2});
+  }
+}

@@ -289,6 +289,50 @@ TEST(RowLoops, StretchMatchesTheBandFormula) {
   });
 }
 
+// Window counts from 2 to the largest the multiplication is exact for (255 d^2 < 2^32), sums
+// on and beside the multiples of the counts, pixels on both sides of the threshold.
+TEST(RowLoops, PreBinarisationMatchesTheDividedMeans) {
+  std::mt19937 rng(71);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (uint32_t small_count : {2u, 9u, 49u, 4103u}) {
+      for (uint32_t large_count : {3u, 225u, 1089u, 4103u}) {
+        const int width = 77;
+        std::vector<int32_t> small(static_cast<size_t>(width)), large(small.size());
+        std::vector<uint8_t> source(small.size()), out(small.size(), 7);
+        for (size_t x = 0; x < small.size(); ++x) {
+          const auto slack_s = static_cast<uint32_t>(rng() % 3),
+                     slack_l = static_cast<uint32_t>(rng() % 3);
+          const auto mean_s = static_cast<uint32_t>(rng() % 256),
+                     mean_l = static_cast<uint32_t>(rng() % 256);
+          small[x] = static_cast<int32_t>(
+              std::min(255 * small_count, mean_s * small_count + slack_s * (small_count - 1) / 2));
+          large[x] = static_cast<int32_t>(
+              std::min(255 * large_count, mean_l * large_count + slack_l * (large_count - 1) / 2));
+          const int32_t t = (large[x] / static_cast<int32_t>(large_count) +
+                             small[x] / static_cast<int32_t>(small_count)) /
+                            2;
+          source[x] = static_cast<uint8_t>(
+              std::clamp<int32_t>(t + static_cast<int32_t>(rng() % 3) - 1, 0, 255));
+        }
+        auto reciprocal = [](uint32_t d) {
+          return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
+        };
+        PreBinarizeRow(small.data(), large.data(), source.data(), 1, width - 1,
+                       reciprocal(small_count), reciprocal(large_count), out.data());
+        ASSERT_EQ(out[0], 7);
+        ASSERT_EQ(out[static_cast<size_t>(width - 1)], 7);
+        for (size_t x = 1; x + 1 < small.size(); ++x) {
+          const int32_t t = (large[x] / static_cast<int32_t>(large_count) +
+                             small[x] / static_cast<int32_t>(small_count)) /
+                            2;
+          ASSERT_EQ(out[x], source[x] >= t ? 255 : 0)
+              << target << " counts " << small_count << ", " << large_count << " x " << x;
+        }
+      }
+    }
+  });
+}
+
 // The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
 // first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
