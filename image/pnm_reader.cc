@@ -3,6 +3,7 @@
 // the file's own maxval, so a 16-bit or a 4-bit map keeps its full range; colour becomes grey
 // by the usual luma weights. A sample above maxval, a header number out of range and a file
 // shorter than its raster are refused as damaged.
+#include <array>
 #include <cctype>
 #include <limits>
 
@@ -50,6 +51,14 @@ class PnmParser {
     ++at_;
   }
 
+  // The next n bytes of a binary raster, checked to be there before any is read.
+  std::span<const uint8_t> Raster(size_t n) {
+    if (n > bytes_.size() - at_) throw Truncated();
+    const std::span<const uint8_t> raster = bytes_.subspan(at_, n);
+    at_ += n;
+    return raster;
+  }
+
   uint32_t BinarySample(bool wide) {
     const size_t width = wide ? 2 : 1;
     if (width > bytes_.size() - at_) throw Truncated();
@@ -85,16 +94,46 @@ PrintImage DecodePnm(std::span<const uint8_t> bytes, const std::string& name) {
   if (!plain) in.EndOfHeader();
 
   const bool wide = maxval > 255;
+  PrintImage image;
+  image.width = width;
+  image.height = height;
+  image.format = colour ? "PPM" : "PGM";
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  image.pixels.resize(count);
+
+  // One-byte binary samples, the common case, go through a table of the 256 possible values
+  // (the scaled value, or kAboveMaxval) instead of a division per sample.
+  if (!plain && !wide) {
+    constexpr uint16_t kAboveMaxval = 0xFFFF;
+    std::array<uint16_t, 256> scaled{};
+    for (uint32_t v = 0; v < scaled.size(); ++v) {
+      scaled[v] =
+          v > maxval ? kAboveMaxval : static_cast<uint16_t>((v * 255 + maxval / 2) / maxval);
+    }
+    const size_t channels = colour ? 3 : 1;
+    const std::span<const uint8_t> raster = in.Raster(count * channels);
+    uint16_t seen = 0;  // or of every scaled sample: kAboveMaxval sets the bits no scaled value has
+    for (size_t i = 0; i < count; ++i) {
+      if (colour) {
+        const uint16_t r = scaled[raster[3 * i]], g = scaled[raster[3 * i + 1]],
+                       b = scaled[raster[3 * i + 2]];
+        seen = static_cast<uint16_t>(seen | r | g | b);
+        image.pixels[i] = static_cast<uint8_t>((299u * r + 587u * g + 114u * b + 500u) / 1000u);
+      } else {
+        const uint16_t v = scaled[raster[i]];
+        seen = static_cast<uint16_t>(seen | v);
+        image.pixels[i] = static_cast<uint8_t>(v);
+      }
+    }
+    if (seen > 255) throw in.Damaged("a sample above the maximum value");
+    return image;
+  }
+
   auto sample = [&]() {
     const uint32_t value = plain ? in.Number(kMaxMaxval, "sample") : in.BinarySample(wide);
     if (value > maxval) throw in.Damaged("a sample above the maximum value");
     return static_cast<uint32_t>((uint64_t{value} * 255 + maxval / 2) / maxval);
   };
-  PrintImage image;
-  image.width = width;
-  image.height = height;
-  image.format = colour ? "PPM" : "PGM";
-  image.pixels.resize(static_cast<size_t>(width) * height);
   for (uint8_t& pixel : image.pixels) {
     if (colour) {
       const uint32_t r = sample(), g = sample(), b = sample();

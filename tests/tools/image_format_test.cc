@@ -167,13 +167,18 @@ TEST(PnmReader, SamplesAreScaledAgainstMaxval) {
   const PrintImage red = DecodePrintImage(Bytes(p6), "e.ppm");
   EXPECT_EQ(red.format, "PPM");
   EXPECT_EQ(red.pixels, (std::vector<uint8_t>{76}));  // 0.299 x 255
+  // One-byte colour samples scale against their own maxval before the luma weights.
+  const std::string p6_narrow =
+      std::string("P6 2 1 15\n") + std::string("\x0F\x0F\x0F\x00\x0F\x00", 6);
+  EXPECT_EQ(DecodePrintImage(Bytes(p6_narrow), "f.ppm").pixels, (std::vector<uint8_t>{255, 150}));
 }
 
 TEST(PnmReader, HostileHeadersAreRefused) {
   for (const std::string text :
        {"P5 99999999999999999999999 1 255\n", "P5 4294967297 1 255\n", "P5 2 1 65536\n\x01\x01",
         "P5 2 1 0\n\x01\x01", "P5 -2 1 255\n\x01\x01", "P5 2 1 255", "P5 2 1 10\n\x0B\x01",
-        "P2 2 1 255 1 300", "P2 2 2 255 1 2 3", "P4 8 1\n\x01", "P5 0 1 255\n"}) {
+        "P2 2 1 255 1 300", "P2 2 2 255 1 2 3", "P5 3 1 10\n\x01\x02\x0B",
+        "P6 1 1 10\n\x01\x0B\x01", "P4 8 1\n\x01", "P5 0 1 255\n"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(DecodePrintImage(Bytes(text), "hostile.pgm"), InputError);
   }
