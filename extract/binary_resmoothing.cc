@@ -10,17 +10,19 @@
 #include <vector>
 
 #include "core/constants.h"
+#include "extract/direction_estimate_row.h"
+#include "extract/direction_estimate_vector.h"
+#include "extract/gradient_window_rows.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
 namespace {
 
-constexpr int32_t kNoDirectionAnisotropy = 255;
-// Diagonal differences span sqrt(2) pixels: they are scaled by 71 / 100 before comparing.
-constexpr int32_t kDiagonalScale = 71;
-// Each base code is the centre of a 30-code (45-degree) sector; the interpolation spans +-15.
-constexpr int32_t kSectorHalf = 15;
+using direction_estimate::kDiagonalScale;
+using direction_estimate::kNoDirectionAnisotropy;
+using direction_estimate::kRowEstimateLimit;
+using direction_estimate::kSectorHalf;
 constexpr uint8_t kLevelBits = 0x07;  // bits 0-2 of a level map byte: smoothing rounds due
 constexpr int kMaxLevel = 7;
 // A pixel closer than this (squared, in pixels) to a singular point keeps level 0.
@@ -75,157 +77,66 @@ inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t
   return {static_cast<uint8_t>(code), anisotropy};
 }
 
-// Estimate's code for a row of pixels, written without branches so that the loop vectorises:
-// the sector choice becomes selects (the same strict comparisons, so the same tie rule), and
-// the division by n, the one step with no vector instruction for integers, is done in double.
-// That is exact: the numerator and n are integers below 2^53, so a whole quotient comes out
-// whole, and any other lies at least 1 / |n| from the next whole number while the rounding
-// moves it by under |quotient| 2^-53, far less.
-void EstimateCodes(const int32_t* __restrict horizontal, const int32_t* __restrict diagonal1,
-                   const int32_t* __restrict vertical, const int32_t* __restrict diagonal2,
-                   int count, uint8_t* __restrict codes) {
-  for (int i = 0; i < count; ++i) {
-    const int32_t h = horizontal[i];
-    const int32_t v = vertical[i];
-    // Sums are below 2^24, so the products fit and unsigned division gives the same quotient.
-    const auto d1 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal1[i]) * kDiagonalScale / 100u);
-    const auto d2 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal2[i]) * kDiagonalScale / 100u);
-    const int32_t most = std::max(std::max(h, d1), std::max(v, d2));
-    // numerator = 3 (p - s) - q + r of the chosen sector, as in Estimate.
-    int32_t base = 45;
-    int32_t pair = v + d1;
-    int32_t numerator = 3 * (d2 - h) - d1 + v;
-    const bool second = v + d2 < pair;
-    base = second ? 75 : base;
-    pair = second ? v + d2 : pair;
-    numerator = second ? 3 * (h - d1) - v + d2 : numerator;
-    const bool third = h + d2 < pair;
-    base = third ? 105 : base;
-    pair = third ? h + d2 : pair;
-    numerator = third ? 3 * (d1 - v) - d2 + h : numerator;
-    const bool fourth = h + d1 < pair;
-    base = fourth ? 15 : base;
-    numerator = fourth ? 3 * (v - d2) - h + d1 : numerator;
-
-    const int32_t n = h + v + d1 + d2 - 4 * most;  // <= 0
-    // n == 0 (no direction) divides by -1 instead, and its quotient is not used.
-    const auto divisor = static_cast<double>(n - (n == 0 ? 1 : 0));
-    const auto offset =
-        static_cast<int32_t>(static_cast<double>(numerator * kSectorHalf) / divisor);
-    int32_t code = base + offset;
-    code = code == kDirectionSteps ? 0 : code;
-    code = n == 0 ? kNoDirection : code;
-    codes[i] = static_cast<uint8_t>(code);
-  }
+// The row forms of Estimate: codes only (the re-smoothing), and codes with anisotropies.
+void EstimateCodes(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
+                   const int32_t* diagonal2, int count, uint8_t* codes) {
+#if RIDGELINE_HIGHWAY
+  EstimateCodesVector(horizontal, diagonal1, vertical, diagonal2, count, codes);
+#else
+  direction_estimate::EstimateLanes<false>(horizontal, diagonal1, vertical, diagonal2, count, codes,
+                                           nullptr);
+#endif
 }
 
-// The same Estimate for a row of pixels, code and anisotropy, without branches: the sector's
-// four differences p, q, r, s become selects (the same strict comparisons, so the same tie
-// rule) and each division is done in double, exact for the reason given at EstimateCodes.
-// REQUIRES: every sum >= 0 and below kRowEstimateLimit, so that no int32 product of Estimate
-// overflows ((lo - c) 255 stays below 1.5 x 2^22 x 255 < 2^31).
-constexpr int32_t kRowEstimateLimit = int32_t{1} << 22;
-
-void EstimateRow(const int32_t* __restrict horizontal, const int32_t* __restrict diagonal1,
-                 const int32_t* __restrict vertical, const int32_t* __restrict diagonal2, int count,
-                 uint8_t* __restrict codes, int32_t* __restrict anisotropies) {
-  for (int i = 0; i < count; ++i) {
-    const int32_t h = horizontal[i];
-    const int32_t v = vertical[i];
-    const auto d1 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal1[i]) * kDiagonalScale / 100u);
-    const auto d2 =
-        static_cast<int32_t>(static_cast<uint32_t>(diagonal2[i]) * kDiagonalScale / 100u);
-    const int32_t most = std::max(std::max(h, d1), std::max(v, d2));
-    int32_t base = 45;
-    int32_t pair = v + d1;
-    int32_t p = d2, q = d1, r = v, s = h;
-    const bool second = v + d2 < pair;
-    base = second ? 75 : base;
-    pair = second ? v + d2 : pair;
-    p = second ? h : p;
-    q = second ? v : q;
-    r = second ? d2 : r;
-    s = second ? d1 : s;
-    const bool third = h + d2 < pair;
-    base = third ? 105 : base;
-    pair = third ? h + d2 : pair;
-    p = third ? d1 : p;
-    q = third ? d2 : q;
-    r = third ? h : r;
-    s = third ? v : s;
-    const bool fourth = h + d1 < pair;
-    base = fourth ? 15 : base;
-    p = fourth ? v : p;
-    q = fourth ? h : q;
-    r = fourth ? d1 : r;
-    s = fourth ? d2 : s;
-
-    const int32_t n = p + q + r + s - 4 * most;  // <= 0; 0 only when all four are equal
-    const bool flat = n == 0;
-    const auto divisor = static_cast<double>(n - (flat ? 1 : 0));
-    const auto offset =
-        static_cast<int32_t>(static_cast<double>((3 * (p - s) - q + r) * kSectorHalf) / divisor);
-    int32_t code = base + offset;
-    code = code == kDirectionSteps ? 0 : code;
-    codes[i] = static_cast<uint8_t>(flat ? kNoDirection : code);
-
-    const bool r_lower = r < q;
-    const int32_t lo = r_lower ? r : q;
-    const int32_t hi = r_lower ? s : p;
-    const int32_t spread = (kSectorHalf - std::abs(offset)) * (hi - lo);
-    const auto c = static_cast<int32_t>(static_cast<double>(spread) / (2.0 * kSectorHalf));
-    const int32_t top = hi + c;
-    const bool no_top = top == 0;
-    const auto a = static_cast<int32_t>(static_cast<double>(std::max(lo - c, 0) * 255) /
-                                        static_cast<double>(top + (no_top ? 1 : 0)));
-    // A mask, not a select: a select lets the compiler move the division under a branch,
-    // and a loop with a branch does not vectorise.
-    const int32_t special = -static_cast<int32_t>(flat | no_top);
-    anisotropies[i] = (a & ~special) | (kNoDirectionAnisotropy & special);
-  }
+void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
+                 const int32_t* diagonal2, int count, uint8_t* codes, int32_t* anisotropies) {
+#if RIDGELINE_HIGHWAY
+  EstimateRowVector(horizontal, diagonal1, vertical, diagonal2, count, codes, anisotropies);
+#else
+  direction_estimate::EstimateLanes<true>(horizontal, diagonal1, vertical, diagonal2, count, codes,
+                                          anisotropies);
+#endif
 }
 
-// prefix[k] for k = 0 .. width + 2 radius = the sums of columns 0 .. clamp(k - radius, 0,
-// width) - 1 of column, four lanes (the gradients of one pixel) per column and per k. The four
-// running sums advance together as one vector.
-void PaddedPrefixSums(const uint32_t* __restrict column, int width, int radius,
-                      uint32_t* __restrict prefix) {
-  const size_t w = static_cast<size_t>(width);
-  const size_t pad = static_cast<size_t>(radius);
-  std::fill(prefix, prefix + kGradients * (pad + 1), uint32_t{0});
-  uint32_t* __restrict running = prefix + kGradients * (pad + 1);
+// StepColumns at the processor's widest vectors.
+void StepColumns(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
+                 size_t lanes) {
+#if RIDGELINE_HIGHWAY
+  StepColumnsVector(column, entering, leaving, lanes);
+#else
+  gradient_rows::StepColumns(column, entering, leaving, lanes);
+#endif
+}
+
+// The window sums of every pixel x of the row, split into one row per gradient: the sum of the
+// columns x - radius .. x + radius clipped to the row, slid along the row. padded holds the
+// column sums, four lanes (the gradients of one pixel) per column, with radius + 1 columns of
+// zeros before column 0 and radius after the last, so the column entering the window and the
+// one leaving it are read with no test at the ends. The four running sums advance together as
+// one vector, modulo 2^32: the result is exact while the window sum itself fits.
+void SlideWindowSums(const uint32_t* __restrict padded, int width, int radius,
+                     int32_t* __restrict horizontal, int32_t* __restrict diagonal1,
+                     int32_t* __restrict vertical, int32_t* __restrict diagonal2) {
+  const uint32_t* __restrict column = padded + kGradients * (radius + 1);
   uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  for (size_t x = 0; x < w; ++x) {
+  // The window of pixel -1: columns 0 .. radius - 1.
+  for (int x = 0; x < radius; ++x) {
     s0 += column[kGradients * x];
     s1 += column[kGradients * x + 1];
     s2 += column[kGradients * x + 2];
     s3 += column[kGradients * x + 3];
-    running[kGradients * x] = s0;
-    running[kGradients * x + 1] = s1;
-    running[kGradients * x + 2] = s2;
-    running[kGradients * x + 3] = s3;
   }
-  const uint32_t* total = running + kGradients * (w - 1);
-  for (size_t k = w + pad + 1; k <= w + 2 * pad; ++k) {
-    std::copy(total, total + kGradients, prefix + kGradients * k);
-  }
-}
-
-// The window sums of every pixel x of the row from the padded prefix sums: entries x + 2 radius
-// + 1 minus entries x, split into one row per gradient.
-void WindowDifferences(const uint32_t* __restrict prefix, int width, int radius,
-                       int32_t* __restrict horizontal, int32_t* __restrict diagonal1,
-                       int32_t* __restrict vertical, int32_t* __restrict diagonal2) {
-  const uint32_t* __restrict low = prefix;
-  const uint32_t* __restrict high = prefix + kGradients * (2 * radius + 1);
+  const uint32_t* __restrict entering = column + kGradients * radius;
+  const uint32_t* __restrict leaving = column - kGradients * (radius + 1);
   for (int x = 0; x < width; ++x) {
-    horizontal[x] = static_cast<int32_t>(high[4 * x] - low[4 * x]);
-    diagonal1[x] = static_cast<int32_t>(high[4 * x + 1] - low[4 * x + 1]);
-    vertical[x] = static_cast<int32_t>(high[4 * x + 2] - low[4 * x + 2]);
-    diagonal2[x] = static_cast<int32_t>(high[4 * x + 3] - low[4 * x + 3]);
+    s0 += entering[kGradients * x] - leaving[kGradients * x];
+    s1 += entering[kGradients * x + 1] - leaving[kGradients * x + 1];
+    s2 += entering[kGradients * x + 2] - leaving[kGradients * x + 2];
+    s3 += entering[kGradients * x + 3] - leaving[kGradients * x + 3];
+    horizontal[x] = static_cast<int32_t>(s0);
+    diagonal1[x] = static_cast<int32_t>(s1);
+    vertical[x] = static_cast<int32_t>(s2);
+    diagonal2[x] = static_cast<int32_t>(s3);
   }
 }
 
@@ -235,11 +146,8 @@ void WindowDifferences(const uint32_t* __restrict prefix, int width, int radius,
 // A pixel's four gradients sit side by side (horizontal, diagonal 1, vertical, diagonal 2) in
 // every row this class keeps, so each step is one loop over 4 x width values: the gradient
 // rows, the column sums over the window's rows (the row entering and the row leaving in one
-// pass), and the prefix sums along the row, where the four running sums of a pixel advance
-// together as one vector. A window sum is then the difference of two prefix sums. The prefix
-// sums are padded with radius copies of their first and last value on either side, so the
-// window of every pixel, clipped to the image, is the same difference with no test at the
-// edges. They are kept modulo 2^32: a difference is exact while the window sum itself fits.
+// pass), and the window sums slid along the row (SlideWindowSums), where the four running sums
+// of a pixel advance together as one vector.
 class GradientWindows {
  public:
   // Returns false when the sums cannot be allocated.
@@ -254,8 +162,8 @@ class GradientWindows {
     // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
     if (!ring_.Init(kGradients * width, 2 * radius + 2)) return false;
     try {
-      column_.assign(lanes, 0);
-      prefix_.assign(
+      // The column sums with radius + 1 columns of zeros before them and radius after.
+      column_.assign(
           lanes + static_cast<size_t>(kGradients) * (2 * static_cast<size_t>(radius) + 1), 0);
       for (auto& sums : sums_) sums.assign(static_cast<size_t>(width), 0);
     } catch (const std::bad_alloc&) {
@@ -271,22 +179,14 @@ class GradientWindows {
     const int last = std::min(y + radius_, height_ - 1);
     for (; made_ <= last; ++made_) MakeGradientRow(made_, rows);
     const size_t lanes = static_cast<size_t>(kGradients) * static_cast<size_t>(width_);
-    uint32_t* __restrict column = column_.data();
+    uint32_t* __restrict column =
+        column_.data() + static_cast<size_t>(kGradients) * (static_cast<size_t>(radius_) + 1);
     int leaving = y - radius_ - 1;
     for (; summed_ <= last; ++summed_) {
-      const uint16_t* __restrict in = ring_.Row(summed_);
-      if (leaving >= 0) {
-        const uint16_t* __restrict out = ring_.Row(leaving);
-        for (size_t i = 0; i < lanes; ++i) column[i] += uint32_t{in[i]} - uint32_t{out[i]};
-        leaving = -1;
-      } else {
-        for (size_t i = 0; i < lanes; ++i) column[i] += in[i];
-      }
+      StepColumns(column, ring_.Row(summed_), leaving >= 0 ? ring_.Row(leaving) : nullptr, lanes);
+      leaving = -1;
     }
-    if (leaving >= 0) {
-      const uint16_t* __restrict out = ring_.Row(leaving);
-      for (size_t i = 0; i < lanes; ++i) column[i] -= out[i];
-    }
+    if (leaving >= 0) StepColumns(column, nullptr, ring_.Row(leaving), lanes);
     MakeWindowSums();
   }
 
@@ -331,24 +231,18 @@ class GradientWindows {
     const uint8_t* __restrict row = rows(r);
     const uint8_t* __restrict below = rows(r + 1);
     // |row[x] - a| + |row[x] - b| for the two neighbours of each direction, off the frame.
-    for (size_t x = 1; x + 1 < w; ++x) {
-      const int c = row[x];
-      uint16_t* __restrict g = out + kGradients * x;
-      g[kHorizontal] = static_cast<uint16_t>(std::abs(c - row[x - 1]) + std::abs(c - row[x + 1]));
-      g[kDiagonal1] =
-          static_cast<uint16_t>(std::abs(c - above[x - 1]) + std::abs(c - below[x + 1]));
-      g[kVertical] = static_cast<uint16_t>(std::abs(c - above[x]) + std::abs(c - below[x]));
-      g[kDiagonal2] =
-          static_cast<uint16_t>(std::abs(c - below[x - 1]) + std::abs(c - above[x + 1]));
-    }
+#if RIDGELINE_HIGHWAY
+    GradientRowVector(above, row, below, width_, out);
+#else
+    gradient_rows::GradientRow(above, row, below, width_, out);
+#endif
   }
 
   // sums_[g][x] = the sum of column_ over the columns x - radius .. x + radius clipped to the
   // row, for every gradient g.
   void MakeWindowSums() {
-    PaddedPrefixSums(column_.data(), width_, radius_, prefix_.data());
-    WindowDifferences(prefix_.data(), width_, radius_, sums_[kHorizontal].data(),
-                      sums_[kDiagonal1].data(), sums_[kVertical].data(), sums_[kDiagonal2].data());
+    SlideWindowSums(column_.data(), width_, radius_, sums_[kHorizontal].data(),
+                    sums_[kDiagonal1].data(), sums_[kVertical].data(), sums_[kDiagonal2].data());
   }
 
   int width_ = 0;
@@ -357,8 +251,7 @@ class GradientWindows {
   int made_ = 0;    // the next gradient row to make
   int summed_ = 0;  // the next gradient row to enter the column sums
   RowRing<uint16_t> ring_;
-  std::vector<uint32_t> column_;
-  std::vector<uint32_t> prefix_;
+  std::vector<uint32_t> column_;  // padded as SlideWindowSums reads it
   std::array<std::vector<int32_t>, kGradients> sums_;
 };
 

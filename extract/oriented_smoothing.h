@@ -61,7 +61,7 @@ class SmoothingWindow {
   }
 
   // A code that SmoothRow leaves the pixel of alone.
-  static constexpr uint8_t kKeep = 0xFF;
+  static constexpr uint8_t kKeep = kKeepCode;
 
   // out[x] = Smooth(x, codes[x]) for every pixel x of the row being filtered whose code is not
   // kKeep; the other pixels of out are not written. Runs of pixels with one code are smoothed
@@ -81,10 +81,14 @@ class SmoothingWindow {
   static constexpr int kBlockLanes = 64;
   // Shorter runs of a code are cheaper pixel by pixel.
   static constexpr int kMinRunPixels = 2;
+  // Runs shorter than this, inside the image, are smoothed a granule of mixed codes at a time.
+  static constexpr int kMinGranuleRun = 4 * kVectorLanes;
 
   uint8_t BoxMean3AtBorder(int x) const;
   // out[x .. end - 1] along one code.
   void SmoothRun(int x, int end, int code, uint8_t* out) const;
+  // MixedSpanVector's rule for the row being filtered, without Highway.
+  void MixedSpan(int xs, int xe, int limit, const uint8_t* codes, uint8_t* out) const;
   void KernelBlock(int x0, int code, int n, uint8_t* value) const;
   void Mean3Block(int x0, int n, uint8_t* value) const;
   uint8_t SmoothAtBorder(int x, int code) const;

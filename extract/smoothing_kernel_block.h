@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/constants.h"
 #include "extract/oriented_kernels.h"
 
 namespace ridgeline {
@@ -26,7 +27,16 @@ struct FlatKernel {
   int32_t reach_x;    // the largest |dx| and |dy| of its taps
   int32_t reach_y;
   FlatTap taps[kFlatTaps];
+  // The weights two by two as the vector forms multiply them: centre and tap 0, then taps
+  // 2i - 1 and 2i, the first of each pair in the low 16 bits. Every weight is below 2^15.
+  int32_t weight_pairs[(kFlatTaps + 1) / 2];
 };
+static_assert(kFlatTaps % 2 == 1, "the centre and the taps pair up exactly");
+
+// The pair (first, second) of 16-bit weights as FlatKernel::weight_pairs stores it.
+constexpr int32_t WeightPair(int32_t first, int32_t second) {
+  return static_cast<int32_t>(static_cast<uint32_t>(first) | (static_cast<uint32_t>(second) << 16));
+}
 
 // floor(sum / kKernelSum) for every kernel sum of 8-bit pixels, 0 <= sum <= 255 x kKernelSum,
 // without a division. With sum = 256 h + l (l < 256) and M = floor(2^31 / kKernelSum) = 19137,
@@ -55,5 +65,22 @@ constexpr int kKernelBlockGranule = 8;
 // REQUIRES: n a positive multiple of kKernelBlockGranule; every tap of k around p[0 .. n - 1]
 // lies in the store.
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value);
+
+// The code of a pixel that a span of mixed codes leaves alone (kNoDirection takes the 3 x 3
+// mean, 0..126 the kernels).
+constexpr uint8_t kKeepCode = 0xFF;
+// The widest granule MixedSpanVector smooths at once: wider granules meet more distinct codes.
+constexpr int kMixedGranuleLanes = 16;
+
+// out[x] for xs <= x < xe: the kernel rule along codes[x] (0..126, kernels[code]), the 3 x 3
+// mean for kNoDirection, untouched for kKeepCode. row is pixel 0 of the row being filtered
+// in a store of 16-bit copies of 8-bit pixels, rows stride apart. Granules of pixels are taken
+// whole and may reach past xe up to limit; pixels there get the value of their own code, so
+// the caller may smooth them again or already have.
+// REQUIRES: kKernelReach <= xs < xe <= limit; limit - kKernelBlockGranule >= kKernelReach;
+// every tap of every kernel around the pixels kKernelReach .. limit - 1 lies in the store;
+// codes and out hold limit bytes.
+void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out);
 
 }  // namespace ridgeline

@@ -1,5 +1,7 @@
 // KernelBlockVector with Highway: compiled once per instruction set (foreach_target.h) and
 // dispatched at run time to the best one the processor supports.
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,6 +31,24 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
     value[j] = static_cast<uint8_t>(DivideByKernelSum(sum));
   }
 }
+
+void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                   const FlatKernel* kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
+  for (int x = xs; x < xe; ++x) {
+    const uint8_t code = codes[x];
+    if (code == kKeepCode) continue;
+    if (code == kNoDirection) {
+      const uint16_t* c = row + x;
+      uint32_t sum = 0;
+      for (const std::ptrdiff_t r : {-stride, std::ptrdiff_t{0}, stride}) {
+        sum += uint32_t{c[r - 1]} + c[r] + c[r + 1];
+      }
+      out[x] = static_cast<uint8_t>(sum / 9);
+    } else {
+      KernelBlockImpl(row + x, 1, kernels[code], out + x);
+    }
+  }
+}
 #else
 // Lanes(d16) pixels at p into out. Two taps at a time: their pixel pair sums (each below 2^9)
 // are interleaved lane by lane with each other and multiplied by the interleaved weights (below
@@ -41,19 +61,28 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
 // lanes, and ReorderDemote2To packs the two halves back block by block, which restores the
 // pixel order. Highway leaves the lane order of those two operations to the target; the tests
 // run every target the processor supports against the pixel rule.
+// The kernel sums of Lanes(d16) pixels at p, as two vectors of 32-bit lanes (see above for
+// the order).
 template <class D16>
-HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatKernel& k,
-                             uint8_t* HWY_RESTRICT out) {
+struct KernelSums {
+  hn::Vec<hn::RepartitionToWide<D16> > lower;
+  hn::Vec<hn::RepartitionToWide<D16> > upper;
+};
+
+template <class D16>
+HWY_INLINE KernelSums<D16> KernelSumsAt(D16 d16, const int16_t* HWY_RESTRICT p,
+                                        const FlatKernel& k) {
   const hn::RepartitionToWide<D16> d32;
-  const hn::Rebind<uint8_t, D16> d8;
   using V16 = hn::Vec<D16>;
   using V32 = hn::Vec<decltype(d32)>;
   auto pair_sum = [&](const FlatTap& tap) -> V16 {
     return hn::Add(hn::LoadU(d16, p - tap.offset), hn::LoadU(d16, p + tap.offset));
   };
-  auto weights = [&](int32_t w1, int32_t w2) -> V16 {
-    return hn::InterleaveLower(d16, hn::Set(d16, static_cast<int16_t>(w1)),
-                               hn::Set(d16, static_cast<int16_t>(w2)));
+  // Two 16-bit weights side by side in each 32-bit lane, the first in the lower half, which on a
+  // little-endian processor is the lower 16-bit lane, as InterleaveLower of the two places them.
+  static_assert(std::endian::native == std::endian::little);
+  auto weights = [&](int pair) -> V16 {
+    return hn::BitCast(d16, hn::Set(d32, k.weight_pairs[pair]));
   };
   V32 lower = hn::Zero(d32);
   V32 upper = hn::Zero(d32);
@@ -64,16 +93,21 @@ HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatK
     upper = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveUpper(d16, a, b), w, upper, upper_odd);
   };
   // The centre pixel pairs with the first tap, then taps go two by two; padding taps weigh 0.
-  add(hn::LoadU(d16, p), pair_sum(k.taps[0]), weights(k.centre, k.taps[0].weight));
+  add(hn::LoadU(d16, p), pair_sum(k.taps[0]), weights(0));
   static_assert(kFlatTaps % 2 == 1, "taps 1 .. kFlatTaps - 1 go in whole pairs");
   for (int t = 1; t < k.tap_count; t += 2) {
-    add(pair_sum(k.taps[t]), pair_sum(k.taps[t + 1]),
-        weights(k.taps[t].weight, k.taps[t + 1].weight));
+    add(pair_sum(k.taps[t]), pair_sum(k.taps[t + 1]), weights((t + 1) / 2));
   }
-  lower = hn::RearrangeToOddPlusEven(lower, lower_odd);
-  upper = hn::RearrangeToOddPlusEven(upper, upper_odd);
+  return {hn::RearrangeToOddPlusEven(lower, lower_odd),
+          hn::RearrangeToOddPlusEven(upper, upper_odd)};
+}
 
-  // DivideByKernelSum, lane by lane; every value is below 2^31, so signed lanes serve.
+// DivideByKernelSum of both halves, packed back to Lanes(d16) quotients in pixel order.
+template <class D16>
+HWY_INLINE hn::Vec<D16> KernelQuotients(D16 d16, const KernelSums<D16>& sums) {
+  const hn::RepartitionToWide<D16> d32;
+  using V32 = hn::Vec<decltype(d32)>;
+  // Every value is below 2^31, so signed lanes serve.
   const V32 reciprocal = hn::Set(d32, static_cast<int32_t>(kKernelSumReciprocal));
   const V32 divisor = hn::Set(d32, kKernelSum);
   const V32 largest_rest = hn::Set(d32, kKernelSum - 1);
@@ -83,8 +117,96 @@ HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatK
     // A true mask is all ones, -1: subtracting it adds one.
     return hn::Sub(estimate, hn::VecFromMask(d32, hn::Gt(rest, largest_rest)));
   };
-  const V16 quotients = hn::ReorderDemote2To(d16, divide(lower), divide(upper));
-  hn::StoreU(hn::DemoteTo(d8, quotients), d8, out);
+  return hn::ReorderDemote2To(d16, divide(sums.lower), divide(sums.upper));
+}
+
+template <class D16>
+HWY_INLINE void KernelVector(D16 d16, const int16_t* HWY_RESTRICT p, const FlatKernel& k,
+                             uint8_t* HWY_RESTRICT out) {
+  const hn::Rebind<uint8_t, D16> d8;
+  hn::StoreU(hn::DemoteTo(d8, KernelQuotients(d16, KernelSumsAt(d16, p, k))), d8, out);
+}
+
+// The 3 x 3 means of Lanes(d16) pixels at p. The sum of nine 8-bit pixels is at most 2295, and
+// floor(s x 7282 / 2^16) = floor(s / 9) while s < 2^15: 9 x 7282 = 2^16 + 2, so the product
+// overshoots s / 9 by s / (9 x 2^15) < 1 / 9, less than the gap of any non-multiple to the next
+// whole number.
+template <class D16>
+HWY_INLINE hn::Vec<D16> Mean3Quotients(D16 d16, const int16_t* HWY_RESTRICT p,
+                                       std::ptrdiff_t stride) {
+  auto row_sum = [&](const int16_t* r) {
+    return hn::Add(hn::Add(hn::LoadU(d16, r - 1), hn::LoadU(d16, r)), hn::LoadU(d16, r + 1));
+  };
+  const auto sum = hn::Add(hn::Add(row_sum(p - stride), row_sum(p)), row_sum(p + stride));
+  return hn::MulHigh(sum, hn::Set(d16, int16_t{7282}));
+}
+
+// Lanes(d16) pixels from g0 on, each along its own code: every distinct code of the granule is
+// applied to the whole granule and its sums kept in the lanes that carry it; one division then
+// serves them all. kKeepCode lanes keep out.
+template <class D16>
+HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
+                             const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int g0,
+                             uint8_t* HWY_RESTRICT out) {
+  const hn::Rebind<uint8_t, D16> d8;
+  const hn::RepartitionToWide<D16> d32;
+  const hn::RebindToUnsigned<D16> du16;
+  const auto code_lanes = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, codes + g0)));
+  // Each pixel's code twice in a 32-bit lane, in the lane order of KernelSums.
+  const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, code_lanes, code_lanes));
+  const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, code_lanes, code_lanes));
+  const auto keep = hn::Eq(code_lanes, hn::Set(d16, int16_t{kKeepCode}));
+  // Late level-smoothing passes leave most granules alone.
+  if (hn::AllTrue(d16, keep)) return;
+  const auto no_direction = hn::Eq(code_lanes, hn::Set(d16, int16_t{kNoDirection}));
+  auto pending = hn::Not(hn::Or(keep, no_direction));
+  const int16_t* p = row + g0;
+  KernelSums<D16> sums{hn::Zero(d32), hn::Zero(d32)};
+  while (!hn::AllFalse(d16, pending)) {
+    const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
+    const KernelSums<D16> these = KernelSumsAt(d16, p, kernels[code]);
+    const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
+    sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
+    sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
+    pending = hn::AndNot(hn::Eq(code_lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
+  }
+  // Lanes without a kernel hold sum 0 and get quotient 0 before the blends below.
+  auto result = KernelQuotients(d16, sums);
+  if (!hn::AllFalse(d16, no_direction)) {
+    result = hn::IfThenElse(no_direction, Mean3Quotients(d16, p, stride), result);
+  }
+  if (!hn::AllFalse(d16, keep)) {
+    const auto before = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, out + g0)));
+    // As bit operations rather than a select: GCC 12 fails to compile the select of a widening
+    // load under AVX-512 masks.
+    const auto keep_bits = hn::VecFromMask(d16, keep);
+    result = hn::Or(hn::And(keep_bits, before), hn::AndNot(keep_bits, result));
+  }
+  hn::StoreU(hn::DemoteTo(d8, result), d8, out + g0);
+}
+
+template <class D16>
+HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
+                              const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int xs,
+                              int xe, int limit, uint8_t* HWY_RESTRICT out) {
+  const int lanes = static_cast<int>(hn::Lanes(d16));
+  for (int g = xs; g < xe;) {
+    const int g0 = std::min(g, limit - lanes);
+    MixedGranule(d16, row, stride, codes, kernels, g0, out);
+    g = g0 + lanes;
+  }
+}
+
+void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                   const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+  const auto* pixels = reinterpret_cast<const int16_t*>(row);
+  const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
+  const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
+  if (limit - static_cast<int>(hn::Lanes(wide)) >= kKernelReach) {
+    MixedGranules(wide, pixels, stride, codes, kernels, xs, xe, limit, out);
+  } else {
+    MixedGranules(narrow, pixels, stride, codes, kernels, xs, xe, limit, out);
+  }
 }
 
 void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
@@ -108,6 +230,12 @@ HWY_AFTER_NAMESPACE();
 namespace ridgeline {
 
 HWY_EXPORT(KernelBlockImpl);
+HWY_EXPORT(MixedSpanImpl);
+
+void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
+                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, out);
+}
 
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
   HWY_DYNAMIC_DISPATCH(KernelBlockImpl)(p, n, k, value);

@@ -20,6 +20,7 @@
 #include "extract/window_sums.h"
 #include "tests/support/images.h"
 #include "tests/support/shared_data.h"
+#include "tests/support/vector_targets.h"
 #include "tools/golden/lib/golden.h"
 
 namespace ridgeline {
@@ -208,9 +209,12 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
         points.X[i] = xs[i];
         points.Y[i] = ys[i];
       }
-      ExpectStagesAgree(image, direction, level, points, c.radius,
-                        std::to_string(c.w) + "x" + std::to_string(c.h) + " r" +
-                            std::to_string(c.radius) + " fill " + std::to_string(fill));
+      // The gradient rows, column steps, estimates and smoothing of every instruction set.
+      testing::ForEachVectorTarget([&](const std::string& target) {
+        ExpectStagesAgree(image, direction, level, points, c.radius,
+                          target + " " + std::to_string(c.w) + "x" + std::to_string(c.h) + " r" +
+                              std::to_string(c.radius) + " fill " + std::to_string(fill));
+      });
     }
   }
 }
@@ -234,7 +238,10 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnTheGoldenPrints) {
     points.Count = 1;
     points.X[0] = image->width() / 2;
     points.Y[0] = image->height() / 2;
-    ExpectStagesAgree(*image, *direction, *level, points, 12, entry.path().filename().string());
+    testing::ForEachVectorTarget([&](const std::string& target) {
+      ExpectStagesAgree(*image, *direction, *level, points, 12,
+                        target + " " + entry.path().filename().string());
+    });
     ++checked;
   }
   EXPECT_GT(checked, 0);

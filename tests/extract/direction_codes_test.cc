@@ -1,19 +1,22 @@
 // The row forms of the direction estimate (EstimateDirectionCodes and EstimateDirections,
 // branch-free with divisions in double) against the pixel form (EstimateDirection) they must
-// equal code for code and anisotropy for anisotropy.
+// equal code for code and anisotropy for anisotropy, in every vector instruction set the
+// processor supports.
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "extract/binary_resmoothing.h"
+#include "tests/support/vector_targets.h"
 
 namespace ridgeline {
 namespace {
 
-void ExpectCodesAgree(const std::vector<int32_t>& h, const std::vector<int32_t>& d1,
-                      const std::vector<int32_t>& v, const std::vector<int32_t>& d2) {
+void ExpectCodesAgreeIn(const std::vector<int32_t>& h, const std::vector<int32_t>& d1,
+                        const std::vector<int32_t>& v, const std::vector<int32_t>& d2) {
   const int count = static_cast<int>(h.size());
   std::vector<uint8_t> codes(h.size(), 200);
   EstimateDirectionCodes(h.data(), d1.data(), v.data(), d2.data(), count, codes.data());
@@ -42,12 +45,17 @@ void ExpectCodesAgree(const std::vector<int32_t>& h, const std::vector<int32_t>&
   }
 }
 
+void ExpectCodesAgree(const std::vector<int32_t>& h, const std::vector<int32_t>& d1,
+                      const std::vector<int32_t>& v, const std::vector<int32_t>& d2) {
+  testing::ForEachVectorTarget([&](const std::string&) { ExpectCodesAgreeIn(h, d1, v, d2); });
+}
+
 TEST(DirectionCodes, RowFormEqualsThePixelFormOnRandomSums) {
   std::mt19937 rng(7);
   // Small ranges make ties between the four sums and between sector pairs common; 318750 is the
   // sum of a 25 x 25 window of 8-bit gradients, and 2^22 goes past it as far as the pixel form's
-  // anisotropy (a sum times 255 in 32 bits) is defined.
-  for (int range : {1, 3, 10, 255, 5000, 318750, 1 << 22}) {
+  // anisotropy (a sum times 255 in 32 bits) is defined; the codes alone take sums below 2^24.
+  for (int range : {1, 3, 10, 255, 5000, 318750, 1 << 22, (1 << 24) - 1}) {
     std::uniform_int_distribution<int32_t> sum(0, range);
     for (int count : {1, 7, 8, 13, 61}) {
       std::vector<int32_t> h, d1, v, d2;

@@ -105,6 +105,57 @@ TEST(SmoothingBlocks, AgreeWithThePixelRuleOnRandomImagesOfOddSizes) {
   });
 }
 
+// Spans of short runs are smoothed in granules whatever their codes. A slowly turning field
+// (steps of one code, as the re-smoothing's window sums give) with pixels to keep and pixels
+// without direction among them, on widths where the granules only just fit (the narrow granule
+// from width 20, the wide one from 28) and where the last granule must move left.
+TEST(SmoothingBlocks, MixedSpansAgreeWithThePixelRuleWhereGranulesJustFit) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> step(-1, 1);
+  std::uniform_int_distribution<int> odd(0, 15);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int w : {19, 20, 21, 27, 28, 29, 35, 44, 53, 77}) {
+      const int h = 15;
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(byte(rng)); });
+      for (int turn = 0; turn < 3; ++turn) {
+        int code = byte(rng) % 120;
+        TestImage codes(w, h, [&](int, int) -> uint8_t {
+          code = (code + 120 + step(rng) * (turn + 1)) % 120;
+          const int roll = odd(rng);
+          if (roll == 0) return SmoothingWindow::kKeep;
+          if (roll == 1) return kNoDirection;
+          if (roll == 2) return static_cast<uint8_t>(120 + roll % 7);
+          return static_cast<uint8_t>(code);
+        });
+        ExpectRowsAgree(w, h, image.get(), codes.get(), target + " turn " + std::to_string(turn));
+      }
+    }
+  });
+}
+
+// Late level-smoothing passes: a few scattered pixels with a round due among pixels kept as they
+// are, so that granules hold one or two smoothed pixels, or none, and the kept ones must come
+// out untouched, next to rows where almost every pixel is smoothed.
+TEST(SmoothingBlocks, ScatteredPixelsAmongKeptOnesAgreeWithThePixelRule) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> percent(0, 99);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const auto& [w, h] : {std::pair{64, 20}, std::pair{97, 23}, std::pair{30, 15}}) {
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(byte(rng)); });
+      for (int active : {0, 2, 10, 97}) {
+        TestImage codes(w, h, [&](int, int) -> uint8_t {
+          if (percent(rng) >= active) return SmoothingWindow::kKeep;
+          return percent(rng) < 10 ? kNoDirection : static_cast<uint8_t>(byte(rng) % 127);
+        });
+        ExpectRowsAgree(w, h, image.get(), codes.get(),
+                        target + " active " + std::to_string(active) + "%");
+      }
+    }
+  });
+}
+
 TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
   if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
   int checked = 0;

@@ -1,0 +1,27 @@
+// The row form of the direction estimate (direction_estimate_row.h) and the row loops of its
+// gradient windows (gradient_window_rows.h) at the widest vectors the processor has, chosen at
+// run time; every choice gives the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ridgeline {
+
+// direction_estimate::EstimateLanes<false>: the codes of a row. REQUIRES: sums >= 0, < 2^24.
+void EstimateCodesVector(const int32_t* horizontal, const int32_t* diagonal1,
+                         const int32_t* vertical, const int32_t* diagonal2, int count,
+                         uint8_t* codes);
+
+// direction_estimate::EstimateLanes<true>: codes and anisotropies of a row.
+// REQUIRES: sums >= 0 and below direction_estimate::kRowEstimateLimit.
+void EstimateRowVector(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
+                       const int32_t* diagonal2, int count, uint8_t* codes, int32_t* anisotropies);
+
+// gradient_rows::GradientRow and gradient_rows::StepColumns (gradient_window_rows.h).
+void GradientRowVector(const uint8_t* above, const uint8_t* row, const uint8_t* below, int width,
+                       uint16_t* out);
+void StepColumnsVector(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
+                       size_t lanes);
+
+}  // namespace ridgeline
