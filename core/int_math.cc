@@ -238,14 +238,26 @@ bool BoxMean(int width, int height, GrayImage image, int radius) {
 
   for (int y = 0; y < height; ++y) {
     // Column sums hold the source rows y - radius .. y + radius clipped to the image.
-    if (next_row < height && next_row <= y + radius) {
-      enter(next_row);
-      ++next_row;
-    }
+    const bool enters = next_row < height && next_row <= y + radius;
     const int leaving = y - radius - 1;
-    if (leaving >= 0) {
-      const uint8_t* old = ring_row(leaving);
-      for (size_t x = 0; x < w; ++x) column_sum[x] -= old[x];
+    if (enters && leaving >= 0) {
+      // The row entering and the row leaving in one pass (the ring keeps 2 radius + 2 rows, so
+      // the leaving row is still there while the entering one is copied in).
+      std::memcpy(ring_row(next_row), image[next_row], w);
+      const uint8_t* __restrict src = image[next_row];
+      const uint8_t* __restrict old = ring_row(leaving);
+      int32_t* __restrict sums = column_sum.data();
+      for (size_t x = 0; x < w; ++x) sums[x] += static_cast<int16_t>(src[x] - old[x]);
+      ++next_row;
+    } else {
+      if (enters) {
+        enter(next_row);
+        ++next_row;
+      }
+      if (leaving >= 0) {
+        const uint8_t* old = ring_row(leaving);
+        for (size_t x = 0; x < w; ++x) column_sum[x] -= old[x];
+      }
     }
     const int top = y - radius < 0 ? 0 : y - radius;
     const int bottom = y + radius >= height ? height - 1 : y + radius;
@@ -277,10 +289,14 @@ bool BoxMean(int width, int height, GrayImage image, int radius) {
     };
     if (whole_end > whole_first && whole.exact_below_256_times()) {
       clipped(whole_first);
-      // Here right == x + radius and column x - radius - 1 (if any) is still in the sum.
-      for (; x < whole_end; ++x) {
-        sum += column_sum[static_cast<size_t>(x + radius)];
-        if (x - radius - 1 >= 0) sum -= column_sum[static_cast<size_t>(x - radius - 1)];
+      // Here right == x + radius and column x - radius - 1 (if any) is still in the sum; x is
+      // whole_first == radius, so only this first column has none to leave, and the loop after
+      // it runs without a test.
+      const int32_t* __restrict columns = column_sum.data();
+      sum += columns[x + radius];
+      out[x] = static_cast<uint8_t>(whole.Divide(static_cast<uint32_t>(sum)));
+      for (++x; x < whole_end; ++x) {
+        sum += columns[x + radius] - columns[x - radius - 1];
         out[x] = static_cast<uint8_t>(whole.Divide(static_cast<uint32_t>(sum)));
       }
       right = whole_end + radius;

@@ -11,6 +11,7 @@
 
 #include "core/constants.h"
 #include "core/exact_divider.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -37,6 +38,15 @@ constexpr std::array<uint8_t, 128> MakeDirectionFactor() {
   }
   return table;  // 120..127 stay 0
 }
+
+// kBoundaryDirectionFactor widened to 32 bits, the width of a vector table lookup (gather).
+constexpr std::array<int32_t, 128> MakeFactorLanes() {
+  std::array<int32_t, 128> lanes{};
+  const std::array<uint8_t, 128> bytes = MakeDirectionFactor();
+  for (size_t i = 0; i < lanes.size(); ++i) lanes[i] = bytes[i];
+  return lanes;
+}
+constexpr std::array<int32_t, 128> kBoundaryFactorLanes = MakeFactorLanes();
 
 bool IsForeground(uint8_t direction_byte) { return (direction_byte & kBackgroundBit) == 0; }
 
@@ -82,7 +92,7 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
       continue;
     }
     // The same test in 32 bits, the window's sum and count picked by masks: one branch-free
-    // pass that the compiler vectorises across pixels.
+    // pass across pixels.
     std::array<const int32_t*, N> sums, columns_in;
     std::array<int32_t, N> rows_in;
     for (size_t i = 0; i < N; ++i) {
@@ -90,15 +100,12 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
       columns_in[i] = windows[i].ColumnsIn();
       rows_in[i] = windows[i].RowsIn();
     }
-    for (int x = 0; x < width; ++x) {
-      int32_t sum = 0;
-      int32_t count = 0;
-      for (size_t i = 0; i < N; ++i) {
-        const int32_t mask = -int32_t{chosen[x] == i};
-        sum |= sums[i][x] & mask;
-        count |= columns_in[i][x] * rows_in[i] & mask;
-      }
-      out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * count > sum});
+    if constexpr (N == 3) {
+      BinarizeThreeWindows(source, chosen, sums.data(), columns_in.data(), rows_in.data(), width,
+                           out);
+    } else {
+      static_assert(N == 1, "one or three windows");
+      BinarizeOneWindow(source, sums[0], columns_in[0], rows_in[0], width, out);
     }
   }
   return true;
@@ -144,7 +151,18 @@ bool PreBinarize(const EngineParams* params, int width, int height, const uint8_
     if (inner_end > inner_begin) {
       const ExactDivider small_divider(static_cast<uint32_t>(small_window.Count(inner_begin)));
       const ExactDivider large_divider(static_cast<uint32_t>(large_window.Count(inner_begin)));
-      if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
+      const uint32_t small_count = static_cast<uint32_t>(small_window.Count(inner_begin));
+      const uint32_t large_count = static_cast<uint32_t>(large_window.Count(inner_begin));
+      if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times() &&
+          small_count >= 2 && large_count >= 2) {
+        // ExactDivider's reciprocals, below 2^32 for counts of 2 or more.
+        auto reciprocal = [](uint32_t d) {
+          return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
+        };
+        PreBinarizeRow(small_window.Sums(), large_window.Sums(), source, inner_begin, inner_end,
+                       reciprocal(small_count), reciprocal(large_count), row);
+        x = inner_end;
+      } else if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
         for (; x < inner_end; ++x) {
           const uint32_t small_mean =
               small_divider.Divide(static_cast<uint32_t>(small_window.Sum(x)));
@@ -216,18 +234,9 @@ bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
     }
     foreground.Slide(y, [&](int r) { return foreground_ring.Row(r); });
     boundary.Slide(y, [&](int r) { return boundary_ring.Row(r); });
-    const uint8_t* direction = directionImage[y];
-    uint8_t* out = binary[y];
-    for (int x = 0; x < width; ++x) {
-      const int32_t counted = foreground.Sum(x);
-      if (counted == 0) {
-        out[x] = 0;
-        continue;
-      }
-      const int32_t density = boundary.Sum(x) * 255 / counted;
-      out[x] =
-          static_cast<uint8_t>(density * kBoundaryDirectionFactor[direction[x] & kCodeMask] / 100);
-    }
+    // boundary x 255 is formed in 32 bits, exact for windows of up to 2^23 pixels.
+    BoundaryDensityRow(boundary.Sums(), foreground.Sums(), directionImage[y],
+                       kBoundaryFactorLanes.data(), width, binary[y]);
   }
   return true;
 }
@@ -298,11 +307,10 @@ bool MajorityFilter(int width, int height, GrayImage image) {
 void WhitenBackground(int width, int height, GrayImage image,
                       const uint8_t* const* directionImage) {
   for (int y = 0; y < height; ++y) {
-    const uint8_t* direction = directionImage[y];
-    uint8_t* row = image[y];
-    for (int x = 0; x < width; ++x) {
-      if (!IsForeground(direction[x])) row[x] = kWhite;
-    }
+    const uint8_t* __restrict direction = directionImage[y];
+    uint8_t* __restrict row = image[y];
+    // Every pixel is rewritten (foreground ones with their own value): a select, no branch.
+    for (int x = 0; x < width; ++x) row[x] = IsForeground(direction[x]) ? row[x] : kWhite;
   }
 }
 
@@ -312,17 +320,22 @@ uint8_t MeasureBoundaryDensity(int width, int height, const uint8_t* const* bina
   int64_t counted = 0;
   int64_t boundary = 0;
   for (int y = 1; y < height - 1; ++y) {
-    const uint8_t* above = binary[y - 1];
-    const uint8_t* middle = binary[y];
-    const uint8_t* below = binary[y + 1];
-    const uint8_t* direction = directionImage[y];
+    const uint8_t* __restrict above = binary[y - 1];
+    const uint8_t* __restrict middle = binary[y];
+    const uint8_t* __restrict below = binary[y + 1];
+    const uint8_t* __restrict direction = directionImage[y];
+    // Counts of one row, branch-free (a row holds fewer than 2^31 pixels).
+    int32_t row_counted = 0;
+    int32_t row_boundary = 0;
     for (int x = 1; x < width - 1; ++x) {
-      if (!IsForeground(direction[x])) continue;
-      ++counted;
-      int block = 0;
-      for (int dx = -1; dx <= 1; ++dx) block += above[x + dx] + middle[x + dx] + below[x + dx];
-      if (block != 0 && block != kAllWhiteBlock) ++boundary;
+      const int32_t foreground = IsForeground(direction[x]) ? 1 : 0;
+      const int block = above[x - 1] + above[x] + above[x + 1] + middle[x - 1] + middle[x] +
+                        middle[x + 1] + below[x - 1] + below[x] + below[x + 1];
+      row_counted += foreground;
+      row_boundary += foreground & (block != 0 && block != kAllWhiteBlock ? 1 : 0);
     }
+    counted += row_counted;
+    boundary += row_boundary;
   }
   if (counted == 0) return 0;
   return static_cast<uint8_t>(boundary * 255 / counted);

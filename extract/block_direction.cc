@@ -1,12 +1,15 @@
 #include "extract/block_direction.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <vector>
 
 #include "core/constants.h"
 #include "extract/direction_from_variations.h"
+#include "extract/row_loops.h"
 
 namespace ridgeline {
 namespace {
@@ -53,36 +56,45 @@ constexpr int kDiagonalDenominator = 100;
 constexpr int kFullWindowPixels = 256;  // pixels of one normalised window unit (16 x 16)
 constexpr int kArcHalfWidth = 15;       // codes either side of the coarse code that are kept
 
-int Diff(int a, int b) { return a > b ? a - b : b - a; }
-
 // Per-block sums over the pixels off the image border (x in 1 .. width - 2, y in 1 .. height - 2).
+// The rows of one row of blocks go into per-column sums first (the dispatched variation row
+// loop, the same differences as pixel by pixel), then each block adds its columns: integer
+// sums, so the order does not change them.
 void SumBlocks(int width, int height, const uint8_t* const* image, int block_size,
                SumGrid& blocks) {
-  for (int y = 1; y <= height - 2; ++y) {
-    const uint8_t* up = image[y - 1];
-    const uint8_t* row = image[y];
-    const uint8_t* down = image[y + 1];
-    VariationSums* block_row = &blocks.at(0, y / block_size);
+  const size_t w = static_cast<size_t>(width);
+  std::vector<int32_t> c0(w), c30(w), c60(w), c90(w);  // bad_alloc is the caller's
+  for (int r = 0; r < blocks.rows; ++r) {
+    const int y_begin = r == 0 ? 1 : r * block_size;
+    const int y_end = std::min((r + 1) * block_size, height - 1);  // exclusive
+    if (y_end <= y_begin) continue;
+    std::fill(c0.begin(), c0.end(), 0);
+    std::fill(c30.begin(), c30.end(), 0);
+    std::fill(c60.begin(), c60.end(), 0);
+    std::fill(c90.begin(), c90.end(), 0);
+    for (int y = y_begin; y < y_end; ++y) {
+      SlideVariationSums(image[y - 1], image[y], image[y + 1], nullptr, nullptr, nullptr, width,
+                         c0.data(), c30.data(), c60.data(), c90.data());
+    }
+    VariationSums* block_row = &blocks.at(0, r);
     for (int bx = 0; bx < blocks.cols; ++bx) {
       const int x_begin = bx == 0 ? 1 : bx * block_size;
-      int x_end = (bx + 1) * block_size;  // exclusive
-      if (x_end > width - 1) x_end = width - 1;
-      // Sums of one block's row in locals: stores through the block would have to be redone
-      // after every pixel, as the byte rows may alias them.
+      const int x_end = std::min((bx + 1) * block_size, width - 1);  // exclusive
+      if (x_end <= x_begin) continue;
       int32_t v0 = 0, v30 = 0, v60 = 0, v90 = 0;
       for (int x = x_begin; x < x_end; ++x) {
-        const int p = row[x];
-        v0 += Diff(p, row[x - 1]) + Diff(p, row[x + 1]);
-        v30 += Diff(p, up[x - 1]) + Diff(p, down[x + 1]);
-        v60 += Diff(p, up[x]) + Diff(p, down[x]);
-        v90 += Diff(p, down[x - 1]) + Diff(p, up[x + 1]);
+        const auto i = static_cast<size_t>(x);
+        v0 += c0[i];
+        v30 += c30[i];
+        v60 += c60[i];
+        v90 += c90[i];
       }
-      VariationSums& s = block_row[bx];
-      s.v0 += v0;
-      s.v30 += v30;
-      s.v60 += v60;
-      s.v90 += v90;
-      if (x_end > x_begin) s.n += x_end - x_begin;
+      VariationSums& sums = block_row[bx];
+      sums.v0 += v0;
+      sums.v30 += v30;
+      sums.v60 += v60;
+      sums.v90 += v90;
+      sums.n += int64_t{x_end - x_begin} * (y_end - y_begin);
     }
   }
 }

@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "core/exact_divider.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -97,16 +97,13 @@ bool ContrastStretch(int width, int height, const uint8_t* const* source, GrayIm
     };
     const int inner_begin = std::min(radius, width);
     const int inner_end = std::max(width - radius, inner_begin);
-    const uint32_t full = static_cast<uint32_t>((2 * radius + 1) * rows_in);
-    const ExactDivider divider(full);
+    const int64_t full = int64_t{2 * radius + 1} * rows_in;
     int x = 0;
     for (; x < inner_begin; ++x) at_border(x);
-    if (divider.exact_below_256_times()) {
-      for (; x < inner_end; ++x) {
-        const int deviation = static_cast<int>(
-            divider.Divide(static_cast<uint32_t>(row_sum[static_cast<size_t>(x)])));
-        out[x] = StretchByReciprocal(src[x], out[x], deviation);
-      }
+    // Every window sum is at most 255 full, which the row loop takes below 2^31.
+    if (inner_end > inner_begin && full * kWhite <= INT32_MAX) {
+      StretchRow(row_sum.data(), src, inner_begin, inner_end, static_cast<int32_t>(full), out);
+      x = inner_end;
     }
     for (; x < width; ++x) at_border(x);
   }

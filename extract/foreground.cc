@@ -35,12 +35,19 @@ struct RowPoints {
       }
     }
   }
-  bool Near(int column) const {
+  // Sets keep[x] = 1 for every column x of the row within some selected circle.
+  void MarkNear(int width, uint8_t* keep) const {
     for (int i = 0; i < count; ++i) {
-      const int dx = x[static_cast<size_t>(i)] - column;
-      if (dx * dx < reach2[static_cast<size_t>(i)]) return true;
+      const int centre = x[static_cast<size_t>(i)];
+      const int reach = reach2[static_cast<size_t>(i)];
+      // reach <= 256, so only columns within 16 of the centre can be inside.
+      const int first = std::max(centre - 16, 0);
+      const int last = std::min(centre + 16, width - 1);
+      for (int column = first; column <= last; ++column) {
+        const int dx = centre - column;
+        if (dx * dx < reach) keep[column] = 1;
+      }
     }
-    return false;
   }
 };
 
@@ -59,42 +66,62 @@ std::optional<uint8_t> MarkForeground(const EngineParams& params, int width, int
 
   std::vector<int32_t> column_count;
   std::vector<int32_t> usable_row;
+  std::vector<uint8_t> keep_row;
   RowPoints near;
   try {
     column_count.assign(static_cast<size_t>(width), 0);
     usable_row.assign(static_cast<size_t>(width), 0);
+    keep_row.assign(static_cast<size_t>(width), 0);
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
-  auto count_row = [&](int y, int sign) {
-    const uint8_t* iso = isotropyImage[y];
-    for (int x = 0; x < width; ++x) {
-      if (iso[x] < limit) column_count[static_cast<size_t>(x)] += sign;
+  // Column counts of usable pixels: the row entering (in) and the row leaving (out), either
+  // possibly absent, in one branch-free pass.
+  auto count_rows = [&](int in, int out) {
+    const uint8_t* __restrict entering = in >= 0 ? isotropyImage[in] : nullptr;
+    const uint8_t* __restrict leaving = out >= 0 ? isotropyImage[out] : nullptr;
+    int32_t* __restrict counts = column_count.data();
+    if (entering != nullptr && leaving != nullptr) {
+      for (int x = 0; x < width; ++x) {
+        counts[x] += int32_t{entering[x] < limit} - int32_t{leaving[x] < limit};
+      }
+    } else if (entering != nullptr) {
+      for (int x = 0; x < width; ++x) counts[x] += int32_t{entering[x] < limit};
+    } else if (leaving != nullptr) {
+      for (int x = 0; x < width; ++x) counts[x] -= int32_t{leaving[x] < limit};
     }
   };
 
   int64_t foreground_sum = 0;
   int64_t foreground_count = 0;
   int next_row = 0;
-  for (; next_row < height && next_row < hw; ++next_row) count_row(next_row, +1);
+  for (; next_row < height && next_row < hw; ++next_row) count_rows(next_row, -1);
   for (int y = 0; y < height; ++y) {
     // Column counts cover rows y - hw .. y + hw clipped to the image.
-    if (next_row < height && next_row <= y + hw) count_row(next_row++, +1);
-    if (y - hw - 1 >= 0) count_row(y - hw - 1, -1);
+    const int in = next_row < height && next_row <= y + hw ? next_row++ : -1;
+    count_rows(in, y - hw - 1);
 
     // Counts over the columns x - hw .. x + hw clipped to the image.
     SumAlongRow(column_count.data(), width, hw, usable_row.data());
+    uint8_t* __restrict keep = keep_row.data();
+    const int32_t* __restrict usable = usable_row.data();
+    for (int x = 0; x < width; ++x) keep[x] = usable[x] > usable_needed ? 1 : 0;
     near.Select(singularPoints, point_count, y);
-    const uint8_t* iso = isotropyImage[y];
-    uint8_t* dir = directionImage[y];
+    near.MarkNear(width, keep);
+    // Foreground pixels add their isotropy; the others get the background bit. Branch-free;
+    // one row's sums fit in 32 bits.
+    const uint8_t* __restrict iso = isotropyImage[y];
+    uint8_t* __restrict dir = directionImage[y];
+    int32_t row_sum = 0;
+    int32_t row_count = 0;
     for (int x = 0; x < width; ++x) {
-      if (usable_row[static_cast<size_t>(x)] > usable_needed || near.Near(x)) {
-        foreground_sum += iso[x];
-        ++foreground_count;
-      } else {
-        dir[x] |= kBackgroundBit;
-      }
+      const int32_t foreground = keep[x];
+      row_sum += iso[x] & -foreground;
+      row_count += foreground;
+      dir[x] = static_cast<uint8_t>(dir[x] | (kBackgroundBit & (foreground - 1)));
     }
+    foreground_sum += row_sum;
+    foreground_count += row_count;
   }
   if (foreground_count == 0) return kNoForegroundIsotropy;
   return static_cast<uint8_t>(foreground_sum / foreground_count);

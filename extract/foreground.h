@@ -16,7 +16,7 @@ namespace ridgeline {
 // bit 7 set in directionImage; bits 0-6 are kept. Returns MeanIsotropy: the truncated mean
 // isotropy over the foreground, 255 when there is none; nullopt, with nothing marked, when the
 // column counts cannot be allocated. Only the first min(Count, 100) singular points are read.
-// REQUIRES: halfWindow >= 0; both images at least width x height.
+// REQUIRES: halfWindow >= 0; both images at least width x height, and not the same rows.
 std::optional<uint8_t> MarkForeground(const EngineParams& params, int width, int height,
                                       GrayImage directionImage, const uint8_t* const* isotropyImage,
                                       const SingularPointList& singularPoints, int halfWindow);

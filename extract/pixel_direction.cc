@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extract/direction_from_variations.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -29,66 +30,18 @@ struct VariationSums {
   }
 };
 
-// The four variations of pixel x of the row `row` between `up` and `down`, each at most 510.
-// The differences are taken on bytes (the larger minus the smaller) and summed in 16 bits, so
-// that the vectorised loops work on 16 and 8 lanes rather than 4.
-struct PixelVariations {
-  uint16_t v0, v30, v60, v90;
-};
-inline uint8_t ByteDiff(uint8_t a, uint8_t b) {
-  return static_cast<uint8_t>(std::max(a, b) - std::min(a, b));
-}
-inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const uint8_t* down,
-                                    int x) {
-  const uint8_t p = row[x];
-  return {static_cast<uint16_t>(ByteDiff(p, row[x - 1]) + ByteDiff(p, row[x + 1])),
-          static_cast<uint16_t>(ByteDiff(p, up[x - 1]) + ByteDiff(p, down[x + 1])),
-          static_cast<uint16_t>(ByteDiff(p, up[x]) + ByteDiff(p, down[x])),
-          static_cast<uint16_t>(ByteDiff(p, down[x - 1]) + ByteDiff(p, up[x + 1]))};
-}
-
 // Adds the variations of row e (between rows eu and ed) to the column sums of columns
-// 1 .. width - 2 and, when l is given, removes those of row l (between lu and ld): one pass over
-// the columns for all four sums, which the compiler vectorises.
+// 1 .. width - 2 and, when l is given, removes those of row l (between lu and ld), in one pass.
 void SlideRow(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
               const uint8_t* l, const uint8_t* ld, int width, VariationSums& sums) {
-  int32_t* __restrict s0 = sums.v0.data();
-  int32_t* __restrict s30 = sums.v30.data();
-  int32_t* __restrict s60 = sums.v60.data();
-  int32_t* __restrict s90 = sums.v90.data();
-  if (l == nullptr) {
-    for (int x = 1; x <= width - 2; ++x) {
-      const PixelVariations in = VariationsAt(eu, e, ed, x);
-      s0[x] += in.v0;
-      s30[x] += in.v30;
-      s60[x] += in.v60;
-      s90[x] += in.v90;
-    }
-    return;
-  }
-  for (int x = 1; x <= width - 2; ++x) {
-    const PixelVariations in = VariationsAt(eu, e, ed, x);
-    const PixelVariations out = VariationsAt(lu, l, ld, x);
-    s0[x] += static_cast<int16_t>(in.v0 - out.v0);
-    s30[x] += static_cast<int16_t>(in.v30 - out.v30);
-    s60[x] += static_cast<int16_t>(in.v60 - out.v60);
-    s90[x] += static_cast<int16_t>(in.v90 - out.v90);
-  }
+  SlideVariationSums(eu, e, ed, lu, l, ld, width, sums.v0.data(), sums.v30.data(), sums.v60.data(),
+                     sums.v90.data());
 }
 
 void RemoveRow(const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
                VariationSums& sums) {
-  int32_t* __restrict s0 = sums.v0.data();
-  int32_t* __restrict s30 = sums.v30.data();
-  int32_t* __restrict s60 = sums.v60.data();
-  int32_t* __restrict s90 = sums.v90.data();
-  for (int x = 1; x <= width - 2; ++x) {
-    const PixelVariations out = VariationsAt(lu, l, ld, x);
-    s0[x] -= out.v0;
-    s30[x] -= out.v30;
-    s60[x] -= out.v60;
-    s90[x] -= out.v90;
-  }
+  SlideVariationSums(nullptr, nullptr, nullptr, lu, l, ld, width, sums.v0.data(), sums.v30.data(),
+                     sums.v60.data(), sums.v90.data());
 }
 
 inline DirectionEstimate Estimate(int32_t v0, int32_t v30, int32_t v60, int32_t v90,
@@ -140,16 +93,10 @@ void EstimateRow(const VariationSums& window, const int32_t* columns_in, int row
     }
   }
   for (int x = 0; x < whole_begin; ++x) estimate_pixel(x);
-  for (int x = whole_begin; x < whole_end; ++x) {
+  if (whole_end > whole_begin) {
     // The sums of a narrow window times 71 stay below 2^31 (area x 510 <= kMaxVariation32).
-    const auto scaled = [](int32_t sum) {
-      return static_cast<int32_t>(DivideByConstant<kDiagonalDenominator, 37>(
-          static_cast<uint32_t>(sum * kDiagonalNumerator)));
-    };
-    const DirectionEstimate e = DirectionFromVariationsSelect(
-        w0[x], scaled(w30[x]), w60[x], scaled(w90[x]), static_cast<int32_t>(threshold));
-    dir_out[x] = e.code;
-    iso_out[x] = e.isotropy;
+    EstimateWholeWindows(w0, w30, w60, w90, whole_begin, whole_end, static_cast<int32_t>(threshold),
+                         dir_out, iso_out);
   }
   for (int x = whole_end; x < width; ++x) estimate_pixel(x);
 }

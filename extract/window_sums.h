@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace ridgeline {
@@ -15,7 +16,8 @@ namespace ridgeline {
 // row[x] = the sum of column[c] over c = x - radius .. x + radius clipped to 0 .. width - 1, as a
 // running sum: column x + radius enters while it lies in the row (x < enter_end) and column
 // x - radius - 1 leaves once it did (x >= leave_start); each stretch of the row has its own loop.
-inline void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+// The serial form: SumAlongRow's reference, and its form in builds without Highway.
+inline void SumAlongRowPlain(const int32_t* column, int width, int radius, int32_t* row) {
   assert(width > 0 && radius >= 0);
   const int r = radius;
   const int enter_end = std::clamp(width - r, 0, width);
@@ -28,6 +30,15 @@ inline void SumAlongRow(const int32_t* column, int width, int radius, int32_t* r
   for (; x < leave_start; ++x) row[x] = sum;  // the window spans the whole row
   for (; x < width; ++x) row[x] = sum -= column[x - r - 1];
 }
+
+// The same sums (defined in row_loops*.cc). With Highway, the stretch where a column enters and
+// one leaves at every step is a prefix sum of the differences four lanes at a time.
+// REQUIRES: width > 0, radius >= 0; every window sum fits in 32 bits.
+void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row);
+
+// sums[x] += in[x] - out[x] for x < width, in one pass (defined with SumAlongRow); in or out
+// may be null for a row that only enters or only leaves.
+void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width);
 
 // Copies of the last `rows` source rows of a width-wide image, addressed by their image row.
 // Row y lives in slot y mod rows, so a row stays readable until row y + rows is loaded.
@@ -87,15 +98,28 @@ class WindowSums {
   // window sums of row y.
   template <typename RowSource>
   void Slide(int y, RowSource&& rows) {
-    const size_t w = static_cast<size_t>(width_);
     const int last_needed = std::min(y + radius_, height_ - 1);
-    for (; next_row_ <= last_needed; ++next_row_) {
-      const T* entering = rows(next_row_);
-      for (size_t x = 0; x < w; ++x) column_sum_[x] += entering[x];
-    }
-    if (const int leaving = y - radius_ - 1; leaving >= 0) {
-      const T* old = rows(leaving);
-      for (size_t x = 0; x < w; ++x) column_sum_[x] -= old[x];
+    const int leaving = y - radius_ - 1;
+    if constexpr (std::is_same_v<T, uint8_t>) {
+      // The last row to enter and the row leaving in one pass; both are still readable.
+      bool left = leaving < 0;
+      for (; next_row_ <= last_needed; ++next_row_) {
+        const bool exchange = !left && next_row_ == last_needed;
+        SlideColumnSums(column_sum_.data(), rows(next_row_), exchange ? rows(leaving) : nullptr,
+                        width_);
+        left = left || exchange;
+      }
+      if (!left) SlideColumnSums(column_sum_.data(), nullptr, rows(leaving), width_);
+    } else {
+      const size_t w = static_cast<size_t>(width_);
+      for (; next_row_ <= last_needed; ++next_row_) {
+        const T* entering = rows(next_row_);
+        for (size_t x = 0; x < w; ++x) column_sum_[x] += entering[x];
+      }
+      if (leaving >= 0) {
+        const T* old = rows(leaving);
+        for (size_t x = 0; x < w; ++x) column_sum_[x] -= old[x];
+      }
     }
     rows_in_ = last_needed - std::max(y - radius_, 0) + 1;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -297,6 +298,69 @@ TEST(Binarise, GoldenInputsMatchPlainWindowMeans) {
             << "case " << i << " at " << x << "," << y;
       }
     }
+  }
+}
+
+}  // namespace
+}  // namespace ridgeline
+
+namespace ridgeline {
+namespace {
+
+// The boundary density score and the background whitening pixel by pixel, with branches, as
+// they were first written: the references of the branch-free row loops.
+uint8_t PixelBoundaryDensity(const TestImage& binary, const TestImage& direction) {
+  const int w = binary.width(), h = binary.height();
+  if (w < 3 || h < 3) return 0;
+  int64_t counted = 0, boundary = 0;
+  for (int y = 1; y < h - 1; ++y) {
+    for (int x = 1; x < w - 1; ++x) {
+      if ((direction.get()[y][x] & 0x80) != 0) continue;
+      ++counted;
+      int block = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) block += binary.get()[y + dy][x + dx];
+      if (block != 0 && block != 9 * 255) ++boundary;
+    }
+  }
+  return counted == 0 ? 0 : static_cast<uint8_t>(boundary * 255 / counted);
+}
+
+// Odd sizes, all-white and all-black blocks, bytes other than 0 and 255, direction bytes with
+// and without the background bit; then the golden prints' final binary images and direction
+// fields.
+TEST(BoundaryDensity, ScoreAndWhiteningMatchThePixelForms) {
+  std::mt19937 rng(67);
+  for (auto [w, h] : {std::pair{3, 3}, {4, 17}, {17, 4}, {33, 31}, {64, 9}, {70, 70}}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      TestImage binary(w, h, [&](int x, int y) -> uint8_t {
+        if (kind == 0) return static_cast<uint8_t>(rng() % 2 ? 255 : 0);
+        if (kind == 1) return static_cast<uint8_t>((x / 5 + y / 4) % 2 ? 255 : 0);
+        return static_cast<uint8_t>(rng());
+      });
+      TestImage direction(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+      EXPECT_EQ(MeasureBoundaryDensity(w, h, binary.get(), direction.get()),
+                PixelBoundaryDensity(binary, direction))
+          << w << "x" << h << " kind " << kind;
+      TestImage whitened(w, h, [&](int x, int y) { return binary.get()[y][x]; });
+      WhitenBackground(w, h, whitened.get(), direction.get());
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          const bool background = (direction.get()[y][x] & 0x80) != 0;
+          ASSERT_EQ(whitened.at(x, y), background ? 255 : binary.get()[y][x]) << x << "," << y;
+        }
+      }
+    }
+  }
+  const auto binaries = testing::GoldenStageImages("20i_majority.pgm");
+  const auto directions = testing::GoldenStageImages("20f_direction_image.pgm");
+  if (binaries.empty() || binaries.size() != directions.size()) GTEST_SKIP() << "no golden vectors";
+  for (size_t i = 0; i < binaries.size(); ++i) {
+    const int w = binaries[i]->width(), h = binaries[i]->height();
+    ASSERT_EQ(directions[i]->width(), w);
+    EXPECT_EQ(MeasureBoundaryDensity(w, h, binaries[i]->get(), directions[i]->get()),
+              PixelBoundaryDensity(*binaries[i], *directions[i]))
+        << "case " << i;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/exact_divider.h"
+#include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {
@@ -139,6 +140,21 @@ TEST(BoxMean, MatchesDirectWindowMeanIncludingSmallImages) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         ASSERT_EQ(out.at(x, y), DirectMean(src, x, y, r)) << w << "x" << h << " r" << r;
+  }
+}
+
+// The local means of the prints' recorded inputs are the recorded local means.
+TEST(BoxMean, GoldenInputsGiveTheRecordedLocalMeans) {
+  const auto inputs = testing::GoldenStageImages("02_input_boxmean3.pgm");
+  const auto means = testing::GoldenStageImages("03_local_mean.pgm");
+  if (inputs.empty() || inputs.size() != means.size()) GTEST_SKIP() << "no golden vectors";
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const int w = inputs[i]->width(), h = inputs[i]->height();
+    TestImage out(w, h, [&](int x, int y) { return inputs[i]->get()[y][x]; });
+    ASSERT_TRUE(BoxMean(w, h, out.get(), 16));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(out.at(x, y), means[i]->at(x, y)) << "case " << i << " at " << x << "," << y;
   }
 }
 

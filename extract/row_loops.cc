@@ -1,0 +1,73 @@
+// The row loops for builds without Highway (the Windows DLL, the fuzz build): the shared loops
+// as the compiler vectorises them for the baseline instruction set.
+#include "extract/row_loops.h"
+
+#if !RIDGELINE_HIGHWAY
+#include <algorithm>
+#include <cstdint>
+
+#include "extract/direction_from_variations.h"
+#include "extract/window_sums.h"
+
+namespace ridgeline {
+namespace {
+#include "extract/row_loops_inl.h"
+}  // namespace
+
+void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                          const int32_t* w90, int begin, int end, int32_t threshold,
+                          uint8_t* dir_out, uint8_t* iso_out) {
+  EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
+}
+
+void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
+                          const int32_t* const sums[3], const int32_t* const columns[3],
+                          const int32_t rows[3], int width, uint8_t* out) {
+  BinarizeThreeWindowsLoop(source, chosen, sums[0], sums[1], sums[2], columns[0], columns[1],
+                           columns[2], rows[0], rows[1], rows[2], width, out);
+}
+
+void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
+                       int32_t rows, int width, uint8_t* out) {
+  BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
+}
+
+void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+  SumAlongRowPlain(column, width, radius, row);
+}
+
+void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  if (in != nullptr && out != nullptr) {
+    ExchangeRowLoop(sums, in, out, width);
+  } else if (in != nullptr) {
+    AddRowLoop(sums, in, width);
+  } else if (out != nullptr) {
+    SubtractRowLoop(sums, out, width);
+  }
+}
+
+void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
+                        const int32_t* factor, int width, uint8_t* out) {
+  BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
+}
+
+void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+                        const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
+                        int32_t* s60, int32_t* s90) {
+  SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
+}
+
+void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                uint8_t* mean_out) {
+  StretchRowLoop(sums, source, begin, end, count, mean_out);
+}
+
+void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                    uint8_t* out) {
+  PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
+                  out);
+}
+
+}  // namespace ridgeline
+#endif  // !RIDGELINE_HIGHWAY

@@ -1,0 +1,60 @@
+// Per-row loops of the pixel directions and the binarisation, dispatched at run time to the
+// widest instruction set the processor has when the engine is built with Highway, and plain
+// vectorised loops otherwise. Each gives the same bytes on every instruction set.
+#pragma once
+
+#include <cstdint>
+
+namespace ridgeline {
+
+// The column sums s0, s30, s60, s90 of the four single-pixel variations (along codes 0, 30, 60
+// and 90, unscaled) over columns 1 .. width - 2: adds those of row e (its neighbour rows eu
+// above and ed below) and removes those of row l (lu, ld); e null: only removes; l null: only
+// adds.
+void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+                        const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
+                        int32_t* s60, int32_t* s90);
+
+// Direction codes and isotropies of pixels begin .. end - 1 of a row whose windows lie wholly
+// off the border, from the window sums of the four variations (w30 and w90 not yet scaled by
+// 71 / 100): DirectionFromVariations32 of each pixel.
+// REQUIRES: every sum times 71 below 2^31, every scaled sum <= kMaxVariation32.
+void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                          const int32_t* w90, int begin, int end, int32_t threshold,
+                          uint8_t* dir_out, uint8_t* iso_out);
+
+// out[x] = 255 where source[x] >= floor(S / C) for the sum S and pixel count
+// C = columns[i][x] * rows[i] of window i = chosen[x], else 0.
+// REQUIRES: 256 C < 2^31 for every window; chosen[x] < 3.
+void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
+                          const int32_t* const sums[3], const int32_t* const columns[3],
+                          const int32_t rows[3], int width, uint8_t* out);
+// The same against one window.
+void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
+                       int32_t rows, int width, uint8_t* out);
+
+// out[x] = boundary[x] 255 / counted[x] (0 where counted[x] is 0) times factor[direction[x] &
+// 127] / 100, both quotients truncated.
+// REQUIRES: 0 <= boundary[x] <= counted[x], boundary[x] 255 < 2^31; factor has 128 entries
+// from 0 to 100.
+void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
+                        const int32_t* factor, int width, uint8_t* out);
+
+// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count` pixels:
+// with the mean deviation d = sums[x] / count and the band lo = max(m - d, 0) .. hi =
+// min(m + d, 255) around the mean m = mean_out[x], mean_out[x] becomes 0 for source[x] <= lo,
+// 255 for source[x] >= hi, (source[x] - lo) 255 / (hi - lo) between (truncated), or source[x]
+// when the band is empty.
+// REQUIRES: 0 <= sums[x] < 2^31; count > 0.
+void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                uint8_t* mean_out);
+
+// out[x] = 255 where source[x] >= (S_l m_l / 2^32 + S_s m_s / 2^32) / 2 (each product
+// truncated), else 0, for pixels begin .. end - 1; S_s, S_l the small and the large window sums
+// and m_s, m_l the reciprocals ceil(2^32 / count) of their pixel counts.
+// REQUIRES: both counts at least 2 (reciprocals below 2^32).
+void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                    uint8_t* out);
+
+}  // namespace ridgeline

@@ -1,0 +1,189 @@
+// The row loops of row_loops.h compiled once per instruction set (foreach_target.h) and
+// dispatched at run time to the best one the processor supports. The loops are the shared
+// plain ones (row_loops_inl.h): inside each target's namespace the compiler vectorises them
+// with that target's lanes and instructions.
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+
+#include "extract/direction_from_variations.h"
+#include "extract/row_loops.h"
+#include "extract/window_sums.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "extract/row_loops_highway.cc"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace ridgeline {
+namespace HWY_NAMESPACE {
+
+#include "extract/row_loops_inl.h"
+
+void EstimateWholeWindowsImpl(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                              const int32_t* w90, int begin, int end, int32_t threshold,
+                              uint8_t* dir_out, uint8_t* iso_out) {
+  EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
+}
+
+void BinarizeThreeWindowsImpl(const uint8_t* source, const uint8_t* chosen,
+                              const int32_t* const* sums, const int32_t* const* columns,
+                              const int32_t* rows, int width, uint8_t* out) {
+  BinarizeThreeWindowsLoop(source, chosen, sums[0], sums[1], sums[2], columns[0], columns[1],
+                           columns[2], rows[0], rows[1], rows[2], width, out);
+}
+
+void BinarizeOneWindowImpl(const uint8_t* source, const int32_t* sum, const int32_t* columns,
+                           int32_t rows, int width, uint8_t* out) {
+  BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
+}
+
+void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row) {
+#if HWY_TARGET == HWY_SCALAR
+  SumAlongRowPlain(column, width, radius, row);
+#else
+  // The stretches of SumAlongRowPlain; the middle one (a column enters and one leaves at every
+  // step) up to eight sums a vector: the differences' prefix sum within each 128-bit block in
+  // two shifted adds, then the lower block's last sum added to the upper block, then the last
+  // sum of the vector before, broadcast. The lanes add modulo 2^32, so every sum that fits in
+  // 32 bits comes out exact whatever the partial sums.
+  namespace hn = hwy::HWY_NAMESPACE;
+  assert(width > 0 && radius >= 0);
+  const int r = radius;
+  const int enter_end = std::clamp(width - r, 0, width);
+  const int leave_start = std::min(r + 1, width);
+  int32_t sum = 0;
+  for (int c = 0; c < std::min(r, width); ++c) sum += column[c];
+  int x = 0;
+  for (; x < std::min(enter_end, leave_start); ++x) row[x] = sum += column[x + r];
+  const hn::CappedTag<int32_t, 8> d;
+  constexpr int kLanes = static_cast<int>(hn::MaxLanes(d));
+  static_assert(kLanes == 4 || kLanes == 8, "one or two 128-bit blocks");
+  auto carry = hn::Set(d, sum);
+  for (; x + kLanes <= enter_end; x += kLanes) {
+    auto v = hn::Sub(hn::LoadU(d, column + x + r), hn::LoadU(d, column + x - r - 1));
+    v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
+    v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+    if constexpr (kLanes == 8) {
+      v = hn::Add(v, hn::ConcatLowerLower(d, hn::Broadcast<3>(v), hn::Zero(d)));
+    }
+    v = hn::Add(v, carry);
+    hn::StoreU(v, d, row + x);
+    const auto last = hn::Broadcast<3>(v);  // within each block
+    if constexpr (kLanes == 8) {
+      carry = hn::ConcatUpperUpper(d, last, last);
+    } else {
+      carry = last;
+    }
+  }
+  sum = hn::GetLane(carry);
+  for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
+  for (; x < leave_start; ++x) row[x] = sum;
+  for (; x < width; ++x) row[x] = sum -= column[x - r - 1];
+#endif
+}
+
+void SlideColumnSumsImpl(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  if (in != nullptr && out != nullptr) {
+    ExchangeRowLoop(sums, in, out, width);
+  } else if (in != nullptr) {
+    AddRowLoop(sums, in, width);
+  } else if (out != nullptr) {
+    SubtractRowLoop(sums, out, width);
+  }
+}
+
+void BoundaryDensityRowImpl(const int32_t* boundary, const int32_t* counted,
+                            const uint8_t* direction, const int32_t* factor, int width,
+                            uint8_t* out) {
+  BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
+}
+
+void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* ed,
+                            const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
+                            int32_t* s0, int32_t* s30, int32_t* s60, int32_t* s90) {
+  SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
+}
+
+void StretchRowImpl(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                    uint8_t* mean_out) {
+  StretchRowLoop(sums, source, begin, end, count, mean_out);
+}
+
+void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                        int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                        uint8_t* out) {
+  PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
+                  out);
+}
+
+// NOLINTNEXTLINE(google-readability-namespace-comments)
+}  // namespace HWY_NAMESPACE
+}  // namespace ridgeline
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace ridgeline {
+
+HWY_EXPORT(EstimateWholeWindowsImpl);
+HWY_EXPORT(BinarizeThreeWindowsImpl);
+HWY_EXPORT(BinarizeOneWindowImpl);
+HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(PreBinarizeRowImpl);
+HWY_EXPORT(StretchRowImpl);
+HWY_EXPORT(SlideVariationSumsImpl);
+HWY_EXPORT(BoundaryDensityRowImpl);
+HWY_EXPORT(SlideColumnSumsImpl);
+
+void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                          const int32_t* w90, int begin, int end, int32_t threshold,
+                          uint8_t* dir_out, uint8_t* iso_out) {
+  HWY_DYNAMIC_DISPATCH(EstimateWholeWindowsImpl)
+  (w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
+}
+
+void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
+                          const int32_t* const sums[3], const int32_t* const columns[3],
+                          const int32_t rows[3], int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BinarizeThreeWindowsImpl)(source, chosen, sums, columns, rows, width, out);
+}
+
+void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
+                       int32_t rows, int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BinarizeOneWindowImpl)(source, sum, columns, rows, width, out);
+}
+
+void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
+  HWY_DYNAMIC_DISPATCH(SumAlongRowImpl)(column, width, radius, row);
+}
+
+void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  HWY_DYNAMIC_DISPATCH(SlideColumnSumsImpl)(sums, in, out, width);
+}
+
+void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
+                        const int32_t* factor, int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BoundaryDensityRowImpl)(boundary, counted, direction, factor, width, out);
+}
+
+void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
+                        const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
+                        int32_t* s60, int32_t* s90) {
+  HWY_DYNAMIC_DISPATCH(SlideVariationSumsImpl)(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
+}
+
+void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
+                uint8_t* mean_out) {
+  HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, begin, end, count, mean_out);
+}
+
+void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
+                    uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
+  (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
+}
+
+}  // namespace ridgeline
+#endif  // HWY_ONCE

@@ -1,0 +1,182 @@
+// Branch-free per-row loops of the pixel directions and the binarisation, written for the
+// compiler's vectoriser. No include guard on purpose: row_loops_highway.cc includes this file
+// once inside each per-instruction-set namespace (so each copy is vectorised with that set's
+// lanes: 8 or 16 32-bit lanes, 4 or 8 doubles, and the 32-bit multiply, min / max and blend
+// instructions SSE2 lacks), and row_loops.cc once for the builds without Highway. Every copy
+// evaluates the same integer expressions, and the divisions in double are exact (see
+// TruncatingQuotient), so the instruction set cannot change a result.
+//
+// REQUIRES before inclusion: extract/direction_from_variations.h, <algorithm> and <cstdint>.
+
+// The estimates of pixels begin .. end - 1 of a row whose windows lie wholly off the border,
+// from the window sums of the four variations (v30 and v90 not yet scaled by 71 / 100).
+// REQUIRES: every sum times 71 below 2^31, every scaled sum <= kMaxVariation32.
+inline void EstimateWholeWindowsLoop(const int32_t* __restrict w0, const int32_t* __restrict w30,
+                                     const int32_t* __restrict w60, const int32_t* __restrict w90,
+                                     int begin, int end, int32_t threshold,
+                                     uint8_t* __restrict dir_out, uint8_t* __restrict iso_out) {
+  const auto scaled = [](int32_t sum) {
+    return static_cast<int32_t>(
+        DivideByConstant<100, 37>(static_cast<uint32_t>(sum * int32_t{71})));
+  };
+  for (int x = begin; x < end; ++x) {
+    const DirectionEstimate e =
+        DirectionFromVariationsSelect(w0[x], scaled(w30[x]), w60[x], scaled(w90[x]), threshold);
+    dir_out[x] = e.code;
+    iso_out[x] = e.isotropy;
+  }
+}
+
+// out[x] = 255 where source[x] reaches the truncated mean of the window chosen[x] (0 .. 2) of
+// the three, else 0: s >= floor(S / C) exactly when (s + 1) C > S. The sum and the pixel count
+// (columns_in[i][x] * rows_in[i]) of the chosen window are picked by masks.
+// REQUIRES: 256 times every count below 2^31; chosen[x] < 3.
+inline void BinarizeThreeWindowsLoop(
+    const uint8_t* __restrict source, const uint8_t* __restrict chosen,
+    const int32_t* __restrict sum0, const int32_t* __restrict sum1, const int32_t* __restrict sum2,
+    const int32_t* __restrict columns0, const int32_t* __restrict columns1,
+    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int width,
+    uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const int32_t m0 = -int32_t{chosen[x] == 0};
+    const int32_t m1 = -int32_t{chosen[x] == 1};
+    const int32_t m2 = -int32_t{chosen[x] == 2};
+    const int32_t sum = (sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2);
+    const int32_t count =
+        (columns0[x] * rows0 & m0) | (columns1[x] * rows1 & m1) | (columns2[x] * rows2 & m2);
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * count > sum});
+  }
+}
+
+// The same test against one window.
+inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_t* __restrict sum,
+                                  const int32_t* __restrict columns, int32_t rows, int width,
+                                  uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * (columns[x] * rows) > sum[x]});
+  }
+}
+
+// Column sums of a sliding window: sums[x] += in[x], -= out[x], or both in one pass.
+inline void AddRowLoop(int32_t* __restrict sums, const uint8_t* __restrict in, int width) {
+  for (int x = 0; x < width; ++x) sums[x] += in[x];
+}
+inline void SubtractRowLoop(int32_t* __restrict sums, const uint8_t* __restrict out, int width) {
+  for (int x = 0; x < width; ++x) sums[x] -= out[x];
+}
+inline void ExchangeRowLoop(int32_t* __restrict sums, const uint8_t* __restrict in,
+                            const uint8_t* __restrict out, int width) {
+  for (int x = 0; x < width; ++x) sums[x] += static_cast<int16_t>(in[x] - out[x]);
+}
+
+// out[x] = the boundary density of a window, boundary[x] 255 / counted[x] truncated, scaled by
+// the percentage factor[code] of the pixel's direction code (the low 7 bits of direction[x])
+// and truncated again. A window that counts no pixel counts no boundary pixel either (they are
+// a subset), so 0 / 1 gives its 0 with no test. The division is exact in double (see
+// TruncatingQuotient).
+// REQUIRES: 0 <= boundary[x] <= counted[x], boundary[x] 255 < 2^31; factor[c] <= 100.
+inline void BoundaryDensityLoop(const int32_t* __restrict boundary,
+                                const int32_t* __restrict counted,
+                                const uint8_t* __restrict direction,
+                                const int32_t* __restrict factor, int width,
+                                uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const int32_t c = counted[x];
+    const int32_t density = TruncatingQuotient(boundary[x] * 255, c | int32_t{c == 0});
+    out[x] = static_cast<uint8_t>(density * factor[direction[x] & 0x7F] / 100);
+  }
+}
+
+// The four variations of pixel x of the row `row` between `up` and `down`, each at most 510.
+// The differences are taken on bytes (the larger minus the smaller) and summed in 16 bits, so
+// that the vectorised loops work on 16-bit lanes rather than 32-bit ones.
+struct PixelVariations {
+  uint16_t v0, v30, v60, v90;
+};
+inline uint8_t ByteDiff(uint8_t a, uint8_t b) {
+  return static_cast<uint8_t>(std::max(a, b) - std::min(a, b));
+}
+inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const uint8_t* down,
+                                    int x) {
+  const uint8_t p = row[x];
+  return {static_cast<uint16_t>(ByteDiff(p, row[x - 1]) + ByteDiff(p, row[x + 1])),
+          static_cast<uint16_t>(ByteDiff(p, up[x - 1]) + ByteDiff(p, down[x + 1])),
+          static_cast<uint16_t>(ByteDiff(p, up[x]) + ByteDiff(p, down[x])),
+          static_cast<uint16_t>(ByteDiff(p, down[x - 1]) + ByteDiff(p, up[x + 1]))};
+}
+
+// The column sums of the four variations, columns 1 .. width - 2: adds those of row e (between
+// rows eu and ed) and, when l is given, removes those of row l (between lu and ld), in one
+// pass over the columns for all four sums; with e null it only removes. Not inlined: the
+// compiler honours the restricted parameters only in a function of its own, and without them
+// the ten pointers need more run-time overlap tests than it makes before vectorising.
+[[gnu::noinline]] inline void SlideVariationsLoop(
+    const uint8_t* __restrict eu, const uint8_t* __restrict e, const uint8_t* __restrict ed,
+    const uint8_t* __restrict lu, const uint8_t* __restrict l, const uint8_t* __restrict ld,
+    int width, int32_t* __restrict s0, int32_t* __restrict s30, int32_t* __restrict s60,
+    int32_t* __restrict s90) {
+  if (l == nullptr) {
+    for (int x = 1; x <= width - 2; ++x) {
+      const PixelVariations in = VariationsAt(eu, e, ed, x);
+      s0[x] += in.v0;
+      s30[x] += in.v30;
+      s60[x] += in.v60;
+      s90[x] += in.v90;
+    }
+  } else if (e == nullptr) {
+    for (int x = 1; x <= width - 2; ++x) {
+      const PixelVariations out = VariationsAt(lu, l, ld, x);
+      s0[x] -= out.v0;
+      s30[x] -= out.v30;
+      s60[x] -= out.v60;
+      s90[x] -= out.v90;
+    }
+  } else {
+    for (int x = 1; x <= width - 2; ++x) {
+      const PixelVariations in = VariationsAt(eu, e, ed, x);
+      const PixelVariations out = VariationsAt(lu, l, ld, x);
+      s0[x] += static_cast<int16_t>(in.v0 - out.v0);
+      s30[x] += static_cast<int16_t>(in.v30 - out.v30);
+      s60[x] += static_cast<int16_t>(in.v60 - out.v60);
+      s90[x] += static_cast<int16_t>(in.v90 - out.v90);
+    }
+  }
+}
+
+// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count`
+// pixels: the mean deviation d = sums[x] / count, the band lo = max(mean - d, 0) .. hi =
+// min(mean + d, 255) around the pixel's mean (mean_out[x], overwritten), and the pixel s
+// stretched to 0 at or below lo, 255 at or above hi, (s - lo) 255 / (hi - lo) between, or kept
+// when the band is empty. Branch-free, both divisions exact in double (TruncatingQuotient).
+// REQUIRES: 0 <= sums[x] < 2^31, count > 0.
+inline void StretchRowLoop(const int32_t* __restrict sums, const uint8_t* __restrict source,
+                           int begin, int end, int32_t count, uint8_t* __restrict mean_out) {
+  for (int x = begin; x < end; ++x) {
+    const int32_t s = source[x];
+    const int32_t mean = mean_out[x];
+    const int32_t deviation = TruncatingQuotient(sums[x], count);
+    const int32_t lo = std::max(mean - deviation, 0);
+    const int32_t hi = std::min(mean + deviation, 255);
+    const int32_t band = hi - lo;
+    const int32_t inside = TruncatingQuotient((s - lo) * 255, band | int32_t{band == 0});
+    const int32_t stretched = Pick(s <= lo, 0, Pick(s >= hi, 255, inside));
+    mean_out[x] = static_cast<uint8_t>(Pick(band == 0, s, stretched));
+  }
+}
+
+// The preliminary binarisation of pixels begin .. end - 1 of a row whose two windows are whole:
+// each mean is (sum m) >> 32 with m = ceil(2^32 / count), the multiplication of
+// core/exact_divider.h (exact for these sums); m below 2^32 makes it a 32 x 32 -> 64-bit
+// product, which vectorises.
+inline void PreBinarizeLoop(const int32_t* __restrict small_sums,
+                            const int32_t* __restrict large_sums, const uint8_t* __restrict source,
+                            int begin, int end, uint32_t small_reciprocal,
+                            uint32_t large_reciprocal, uint8_t* __restrict out) {
+  for (int x = begin; x < end; ++x) {
+    const auto small_mean = static_cast<uint32_t>(
+        (uint64_t{static_cast<uint32_t>(small_sums[x])} * small_reciprocal) >> 32);
+    const auto large_mean = static_cast<uint32_t>(
+        (uint64_t{static_cast<uint32_t>(large_sums[x])} * large_reciprocal) >> 32);
+    out[x] = static_cast<uint8_t>(-int32_t{uint32_t{source[x]} >= (large_mean + small_mean) / 2});
+  }
+}

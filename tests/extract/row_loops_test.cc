@@ -1,0 +1,405 @@
+// The dispatched row loops of the pixel directions and the binarisation against their plain
+// per-pixel forms, in every vector instruction set the processor supports: random sums of
+// lengths that are no multiple of any vector, the largest sums the loops accept, ties between
+// the variations, and the whole stages on the golden prints' recorded inputs.
+#include "extract/row_loops.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/engine_params.h"
+#include "extract/binarise.h"
+#include "extract/contrast_stretch.h"
+#include "extract/direction_from_variations.h"
+#include "extract/pixel_direction.h"
+#include "extract/window_sums.h"
+#include "tests/support/golden_images.h"
+#include "tests/support/images.h"
+#include "tests/support/vector_targets.h"
+
+namespace ridgeline {
+namespace {
+
+using testing::ForEachVectorTarget;
+using testing::TestImage;
+
+// The largest unscaled diagonal sum: its 71 / 100 share must stay within kMaxVariation32.
+constexpr int32_t kMaxDiagonalSum = static_cast<int32_t>(int64_t{kMaxVariation32} * 100 / 71);
+
+// Sums of one kind: 0 full range, 1 small (ties and equal quadruples), 2 near the maximum,
+// 3 all four equal (no direction).
+std::vector<int32_t> RandomSums(std::mt19937& rng, int n, int kind, int32_t most) {
+  std::vector<int32_t> sums(static_cast<size_t>(n));
+  for (int32_t& s : sums) {
+    const uint32_t r = rng();
+    s = kind == 0   ? static_cast<int32_t>(r % (static_cast<uint32_t>(most) + 1))
+        : kind == 1 ? static_cast<int32_t>(r % 6)
+        : kind == 2 ? most - static_cast<int32_t>(r % 3)
+                    : 7;
+  }
+  return sums;
+}
+
+TEST(RowLoops, WholeWindowEstimatesMatchTheScalarEstimate) {
+  std::mt19937 rng(41);
+  const int lengths[] = {1, 3, 7, 15, 17, 31, 33, 63, 65, 129};
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int n : lengths) {
+      for (int kind = 0; kind < 4; ++kind) {
+        const auto w0 = RandomSums(rng, n, kind, kMaxVariation32);
+        const auto w30 = RandomSums(rng, n, kind, kMaxDiagonalSum);
+        const auto w60 = RandomSums(rng, n, kind == 3 ? 0 : kind, kMaxVariation32);
+        const auto w90 = RandomSums(rng, n, kind, kMaxDiagonalSum);
+        for (int32_t threshold : {0, 5, kMaxVariation32 / 2, INT32_MAX}) {
+          // Begin past 0 so that the loop starts off a vector boundary.
+          const int begin = n > 2 ? 1 : 0;
+          std::vector<uint8_t> dir(static_cast<size_t>(n), 200), iso(static_cast<size_t>(n), 200);
+          EstimateWholeWindows(w0.data(), w30.data(), w60.data(), w90.data(), begin, n, threshold,
+                               dir.data(), iso.data());
+          for (int x = 0; x < n; ++x) {
+            const auto i = static_cast<size_t>(x);
+            if (x < begin) {
+              ASSERT_EQ(dir[i], 200) << "written before begin";
+              continue;
+            }
+            const DirectionEstimate want = DirectionFromVariations32(
+                w0[i], static_cast<int32_t>(w30[i] * int64_t{71} / 100), w60[i],
+                static_cast<int32_t>(w90[i] * int64_t{71} / 100), threshold);
+            ASSERT_EQ(dir[i], want.code) << target << " n " << n << " kind " << kind << " x " << x;
+            ASSERT_EQ(iso[i], want.isotropy)
+                << target << " n " << n << " kind " << kind << " x " << x;
+          }
+        }
+      }
+    }
+  });
+}
+
+TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
+  std::mt19937 rng(43);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 5, 16, 33, 67, 130}) {
+      // Counts up to the largest the loops take (256 C < 2^31), sums on and beside the multiples
+      // of the count where the truncated mean changes.
+      std::vector<int32_t> columns[3], sums[3];
+      const int32_t rows[3] = {1, 257, 2047};
+      for (int i = 0; i < 3; ++i) {
+        for (int x = 0; x < width; ++x) {
+          const int32_t c = 1 + static_cast<int32_t>(rng() % 4095);
+          const int32_t count = c * rows[i];
+          const int32_t mean = static_cast<int32_t>(rng() % 256);
+          const int32_t slack = static_cast<int32_t>(rng() % 3) - 1;
+          columns[i].push_back(c);
+          sums[i].push_back(std::clamp(mean * count + slack, 0, 255 * count));
+        }
+      }
+      std::vector<uint8_t> source(static_cast<size_t>(width)), chosen(source.size());
+      for (int x = 0; x < width; ++x) {
+        source[static_cast<size_t>(x)] =
+            static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng() % 256);
+        chosen[static_cast<size_t>(x)] = static_cast<uint8_t>(rng() % 3);
+      }
+      const int32_t* sum_rows[3] = {sums[0].data(), sums[1].data(), sums[2].data()};
+      const int32_t* column_rows[3] = {columns[0].data(), columns[1].data(), columns[2].data()};
+      std::vector<uint8_t> three(source.size()), one(source.size());
+      BinarizeThreeWindows(source.data(), chosen.data(), sum_rows, column_rows, rows, width,
+                           three.data());
+      BinarizeOneWindow(source.data(), sums[2].data(), columns[2].data(), rows[2], width,
+                        one.data());
+      for (int x = 0; x < width; ++x) {
+        const auto i = static_cast<size_t>(x);
+        const int w = chosen[i];
+        const int32_t mean = sums[w][i] / (columns[w][i] * rows[w]);
+        ASSERT_EQ(three[i], source[i] >= mean ? 255 : 0) << target << " " << width << " " << x;
+        const int32_t mean2 = sums[2][i] / (columns[2][i] * rows[2]);
+        ASSERT_EQ(one[i], source[i] >= mean2 ? 255 : 0) << target << " " << width << " " << x;
+      }
+    }
+  });
+}
+
+// Row widths around and past every multiple of the four-lane steps, radii from 0 to wider than
+// the row (so every stretch of the running sum is taken, alone or together), small values and
+// values whose partial sums within a vector pass 2^31 while every window sum fits.
+TEST(RowLoops, WindowSumsAlongARowMatchTheSerialSums) {
+  std::mt19937 rng(47);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width = 1; width <= 40; ++width) {
+      for (int radius : {0, 1, 2, 3, 4, 7, 19, 45}) {
+        for (int kind = 0; kind < 2; ++kind) {
+          // Kind 1: columns of about 2^31 / (2 radius + 1), whose differences swing widely.
+          const int64_t most = kind == 0 ? 1000 : INT32_MAX / (2 * radius + 1);
+          std::vector<int32_t> column(static_cast<size_t>(width));
+          for (int32_t& c : column) {
+            c = static_cast<int32_t>(rng() % 2 ? most - rng() % 5 : rng() % (most + 1));
+          }
+          std::vector<int32_t> want(column.size(), -1), got(column.size(), -2);
+          SumAlongRowPlain(column.data(), width, radius, want.data());
+          SumAlongRow(column.data(), width, radius, got.data());
+          ASSERT_EQ(got, want) << target << " width " << width << " radius " << radius;
+        }
+      }
+    }
+  });
+}
+
+TEST(RowLoops, ColumnSumsTakeTheEnteringAndTheLeavingRow) {
+  std::mt19937 rng(53);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 7, 16, 31, 33, 64, 100}) {
+      std::vector<uint8_t> in(static_cast<size_t>(width)), out(in.size());
+      std::vector<int32_t> sums(in.size());
+      for (size_t x = 0; x < in.size(); ++x) {
+        in[x] = static_cast<uint8_t>(x % 3 == 0 ? 255 : rng());
+        out[x] = static_cast<uint8_t>(x % 5 == 0 ? 255 : rng());
+        sums[x] = static_cast<int32_t>(rng() % 100000) + 255;
+      }
+      auto want = sums;
+      for (size_t x = 0; x < in.size(); ++x) want[x] += in[x] - out[x];
+      SlideColumnSums(sums.data(), in.data(), out.data(), width);
+      ASSERT_EQ(sums, want) << target << " both, width " << width;
+      for (size_t x = 0; x < in.size(); ++x) want[x] += in[x];
+      SlideColumnSums(sums.data(), in.data(), nullptr, width);
+      ASSERT_EQ(sums, want) << target << " entering, width " << width;
+      for (size_t x = 0; x < in.size(); ++x) want[x] -= out[x];
+      SlideColumnSums(sums.data(), nullptr, out.data(), width);
+      ASSERT_EQ(sums, want) << target << " leaving, width " << width;
+    }
+  });
+}
+
+// Empty windows, windows all boundary, counts up to the largest the 32-bit product takes, and
+// every direction byte (background bit set, codes 120 .. 127 without a factor).
+TEST(RowLoops, BoundaryDensityMatchesTheTruncatedShares) {
+  std::mt19937 rng(59);
+  std::vector<int32_t> factor(128);
+  for (size_t c = 0; c < factor.size(); ++c) factor[c] = c < 120 ? kBoundaryDirectionFactor[c] : 0;
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 9, 31, 64, 257}) {
+      std::vector<int32_t> boundary(static_cast<size_t>(width)), counted(boundary.size());
+      std::vector<uint8_t> direction(boundary.size()), out(boundary.size());
+      for (size_t x = 0; x < boundary.size(); ++x) {
+        const uint32_t kind = rng() % 4;
+        counted[x] = kind == 0 ? 0 : static_cast<int32_t>(1 + rng() % (INT32_MAX / 255));
+        boundary[x] = kind == 1   ? counted[x]
+                      : kind == 2 ? counted[x] - static_cast<int32_t>(rng() % 2) * (counted[x] > 0)
+                                  : static_cast<int32_t>(rng() % (uint32_t(counted[x]) + 1));
+        direction[x] = static_cast<uint8_t>(rng());
+      }
+      BoundaryDensityRow(boundary.data(), counted.data(), direction.data(), factor.data(), width,
+                         out.data());
+      for (size_t x = 0; x < boundary.size(); ++x) {
+        const int64_t density = counted[x] == 0 ? 0 : int64_t{boundary[x]} * 255 / counted[x];
+        ASSERT_EQ(out[x], density * factor[direction[x] & 0x7F] / 100)
+            << target << " width " << width << " x " << x;
+      }
+    }
+  });
+}
+
+// The variation sums of a row entering, a row leaving and both at once, against the
+// differences taken one by one, on widths from 1 to past two vectors of bytes and on rows of
+// only 0 and 255 (variations of 510).
+TEST(RowLoops, VariationSumsTakeTheEnteringAndTheLeavingRow) {
+  std::mt19937 rng(61);
+  auto diff = [](int a, int b) { return a > b ? a - b : b - a; };
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width = 1; width <= 70; width += (width < 20 ? 1 : 7)) {
+      for (int extreme = 0; extreme < 2; ++extreme) {
+        std::vector<std::vector<uint8_t>> rows(6, std::vector<uint8_t>(static_cast<size_t>(width)));
+        for (auto& row : rows) {
+          for (uint8_t& p : row) p = static_cast<uint8_t>(extreme ? 255 * (rng() % 2) : rng());
+        }
+        // Variation sums along codes 0, 30, 60, 90 of row r (its neighbours r - 1, r + 1).
+        auto add = [&](std::vector<std::vector<int32_t>>& s, int r, int sign) {
+          const auto& u = rows[static_cast<size_t>(r - 1)];
+          const auto& m = rows[static_cast<size_t>(r)];
+          const auto& d = rows[static_cast<size_t>(r + 1)];
+          for (size_t x = 1; x + 1 < m.size(); ++x) {
+            s[0][x] += sign * (diff(m[x], m[x - 1]) + diff(m[x], m[x + 1]));
+            s[1][x] += sign * (diff(m[x], u[x - 1]) + diff(m[x], d[x + 1]));
+            s[2][x] += sign * (diff(m[x], u[x]) + diff(m[x], d[x]));
+            s[3][x] += sign * (diff(m[x], d[x - 1]) + diff(m[x], u[x + 1]));
+          }
+        };
+        std::vector<std::vector<int32_t>> want(4, std::vector<int32_t>(rows[0].size(), 5000));
+        auto got = want;
+        auto slide = [&](int e, int l) {
+          auto row = [&](int r) { return r < 0 ? nullptr : rows[static_cast<size_t>(r)].data(); };
+          SlideVariationSums(row(e < 0 ? -1 : e - 1), row(e), row(e < 0 ? -1 : e + 1),
+                             row(l < 0 ? -1 : l - 1), row(l), row(l < 0 ? -1 : l + 1), width,
+                             got[0].data(), got[1].data(), got[2].data(), got[3].data());
+          if (e >= 0) add(want, e, 1);
+          if (l >= 0) add(want, l, -1);
+        };
+        slide(1, -1);
+        ASSERT_EQ(got, want) << target << " entering, width " << width;
+        slide(4, 1);
+        ASSERT_EQ(got, want) << target << " both, width " << width;
+        slide(-1, 2);
+        ASSERT_EQ(got, want) << target << " leaving, width " << width;
+      }
+    }
+  });
+}
+
+// Every pixel value against every mean with deviations from 0 (empty band) past 255 (band
+// clipped at both ends), window counts of 1 and of the largest rows, sums on and beside the
+// multiples of the count.
+TEST(RowLoops, StretchMatchesTheBandFormula) {
+  auto plain = [](int s, int mean, int deviation) {
+    const int lo = std::max(mean - deviation, 0);
+    const int hi = std::min(mean + deviation, 255);
+    if (lo == hi) return s;
+    if (s <= lo) return 0;
+    if (s >= hi) return 255;
+    return (s - lo) * 255 / (hi - lo);
+  };
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int32_t count : {1, 25, 625, 8'000'000}) {
+      for (int deviation : {0, 1, 2, 17, 128, 255}) {
+        for (int mean = 0; mean < 256; mean += 3) {
+          std::vector<int32_t> sums(256);
+          std::vector<uint8_t> source(256), out(256);
+          for (int s = 0; s < 256; ++s) {
+            const auto i = static_cast<size_t>(s);
+            // A sum from deviation x count to just below the next multiple.
+            sums[i] = deviation * count + (s % 2 == 0 ? 0 : count - 1);
+            source[i] = static_cast<uint8_t>(s);
+            out[i] = static_cast<uint8_t>(mean);
+          }
+          if (int64_t{deviation + 1} * count > INT32_MAX) continue;
+          StretchRow(sums.data(), source.data(), 1, 255, count, out.data());
+          ASSERT_EQ(out[0], mean) << "written before begin";
+          ASSERT_EQ(out[255], mean) << "written past end";
+          for (int s = 1; s < 255; ++s) {
+            ASSERT_EQ(out[static_cast<size_t>(s)], plain(s, mean, deviation))
+                << target << " s " << s << " mean " << mean << " deviation " << deviation
+                << " count " << count;
+          }
+        }
+      }
+    }
+  });
+}
+
+// Window counts from 2 to the largest the multiplication is exact for (255 d^2 < 2^32), sums
+// on and beside the multiples of the counts, pixels on both sides of the threshold.
+TEST(RowLoops, PreBinarisationMatchesTheDividedMeans) {
+  std::mt19937 rng(71);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (uint32_t small_count : {2u, 9u, 49u, 4103u}) {
+      for (uint32_t large_count : {3u, 225u, 1089u, 4103u}) {
+        const int width = 77;
+        std::vector<int32_t> small(static_cast<size_t>(width)), large(small.size());
+        std::vector<uint8_t> source(small.size()), out(small.size(), 7);
+        for (size_t x = 0; x < small.size(); ++x) {
+          const auto slack_s = static_cast<uint32_t>(rng() % 3),
+                     slack_l = static_cast<uint32_t>(rng() % 3);
+          const auto mean_s = static_cast<uint32_t>(rng() % 256),
+                     mean_l = static_cast<uint32_t>(rng() % 256);
+          small[x] = static_cast<int32_t>(
+              std::min(255 * small_count, mean_s * small_count + slack_s * (small_count - 1) / 2));
+          large[x] = static_cast<int32_t>(
+              std::min(255 * large_count, mean_l * large_count + slack_l * (large_count - 1) / 2));
+          const int32_t t = (large[x] / static_cast<int32_t>(large_count) +
+                             small[x] / static_cast<int32_t>(small_count)) /
+                            2;
+          source[x] = static_cast<uint8_t>(
+              std::clamp<int32_t>(t + static_cast<int32_t>(rng() % 3) - 1, 0, 255));
+        }
+        auto reciprocal = [](uint32_t d) {
+          return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
+        };
+        PreBinarizeRow(small.data(), large.data(), source.data(), 1, width - 1,
+                       reciprocal(small_count), reciprocal(large_count), out.data());
+        ASSERT_EQ(out[0], 7);
+        ASSERT_EQ(out[static_cast<size_t>(width - 1)], 7);
+        for (size_t x = 1; x + 1 < small.size(); ++x) {
+          const int32_t t = (large[x] / static_cast<int32_t>(large_count) +
+                             small[x] / static_cast<int32_t>(small_count)) /
+                            2;
+          ASSERT_EQ(out[x], source[x] >= t ? 255 : 0)
+              << target << " counts " << small_count << ", " << large_count << " x " << x;
+        }
+      }
+    }
+  });
+}
+
+// The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
+// first one gives (which the stage tests check against windows summed directly).
+TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
+  const auto smoothed = testing::GoldenStageImages("13_smoothed_stretched.pgm");
+  const auto sources = testing::GoldenStageImages("19_smoothed_input.pgm");
+  const auto maps = testing::GoldenStageImages("20c_clarity_map.pgm");
+  const auto inputs = testing::GoldenStageImages("02_input_boxmean3.pgm");
+  const auto means = testing::GoldenStageImages("03_local_mean.pgm");
+  const auto recorded = testing::GoldenStageImages("04_stretched.pgm");
+  if (smoothed.empty() || sources.empty() || sources.size() != maps.size() ||
+      inputs.size() != means.size() || inputs.size() != recorded.size()) {
+    GTEST_SKIP() << "no golden vectors";
+  }
+  const EngineParams params = DefaultEngineParams();
+  auto copy = [](const TestImage& image) {
+    return std::make_unique<TestImage>(image.width(), image.height(),
+                                       [&](int x, int y) { return image.get()[y][x]; });
+  };
+  auto same = [](const TestImage& a, const TestImage& b) {
+    for (int y = 0; y < a.height(); ++y) {
+      for (int x = 0; x < a.width(); ++x) {
+        if (a.get()[y][x] != b.get()[y][x]) return false;
+      }
+    }
+    return true;
+  };
+  std::vector<std::unique_ptr<TestImage>> first;
+  int run = 0;
+  ForEachVectorTarget([&](const std::string& target) {
+    size_t k = 0;
+    for (const auto& source : smoothed) {
+      auto iso = copy(*source);
+      TestImage dir(source->width(), source->height());
+      ASSERT_TRUE(EstimatePixelDirections(source->width(), source->height(), iso->get(), dir.get(),
+                                          12, 23));
+      auto both =
+          std::make_unique<TestImage>(source->width(), 2 * source->height(), [&](int x, int y) {
+            return y < source->height() ? iso->get()[y][x] : dir.get()[y - source->height()][x];
+          });
+      if (run == 0) {
+        first.push_back(std::move(both));
+      } else {
+        EXPECT_TRUE(same(*both, *first[k])) << target << " pixel directions, case " << k;
+      }
+      ++k;
+    }
+    // The contrast stretch against the recorded stretched images themselves.
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      auto stretched = copy(*means[i]);
+      ASSERT_TRUE(ContrastStretch(inputs[i]->width(), inputs[i]->height(), inputs[i]->get(),
+                                  stretched->get(), 16));
+      EXPECT_TRUE(same(*stretched, *recorded[i])) << target << " contrast stretch, case " << i;
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+      auto binary = copy(*sources[i]);
+      ASSERT_TRUE(AdaptiveBinarize(&params, binary->width(), binary->height(), binary->get(),
+                                   maps[i]->get()));
+      if (run == 0) {
+        first.push_back(std::move(binary));
+      } else {
+        EXPECT_TRUE(same(*binary, *first[k])) << target << " binarisation, case " << i;
+      }
+      ++k;
+    }
+    ++run;
+  });
+}
+
+}  // namespace
+}  // namespace ridgeline
