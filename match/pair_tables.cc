@@ -155,7 +155,6 @@ void FillPairList(int min_distance, PairTables* t) {
   const int n = t->count;
   const int low = std::clamp(min_distance + 1, 0, kMaxPairDistance);
   int32_t histogram[kMaxPairDistance + 1];
-  int32_t next[kMaxPairDistance];  // the next free slot for pairs of each length
   std::memset(histogram, 0, sizeof histogram);
   // No listed length exceeds `longest` (the longest pair below 1024, or 1023), so the counts end
   // there; the bound is a reduction on lanes.
@@ -171,28 +170,28 @@ void FillPairList(int min_distance, PairTables* t) {
       longest = d > longest ? d : longest;
     }
   }
+  // length_end[d] for a listed length first holds the length's first slot and serves as its
+  // cursor while the pairs are placed: after the last pair of length d it is the slot after it,
+  // the end the list promises. Lengths outside low..longest get no pair, so their ends are final.
   int32_t* length_end = t->length_end;
   std::fill(length_end, length_end + low, 0);
   int32_t start = 0;
   for (int d = low; d <= longest; ++d) {
-    next[d] = start;
-    start += histogram[d];
     length_end[d] = start;
+    start += histogram[d];
   }
-  if (longest + 1 > low) {
-    std::fill(length_end + longest + 1, length_end + kMaxPairDistance, start);
-  } else {
-    std::fill(length_end + low, length_end + kMaxPairDistance, start);
-  }
+  std::fill(length_end + std::max(low, longest + 1), length_end + kMaxPairDistance, start);
   t->pair_count = start;
+  // One unsigned test decides low <= d < 1024 (low may be 1024, an empty range).
+  const auto listed_span = static_cast<uint32_t>(kMaxPairDistance - low);
   for (int j = 0; j < n; ++j) {
     const int16_t* distance = t->distance[j];
     const int16_t* relative = t->relative[j];
     const int16_t* bearing = t->bearing[j];
     for (int k = j + 1; k < n; ++k) {
       const int d = distance[k];
-      if (d < low || d >= kMaxPairDistance) continue;
-      const int32_t slot = next[d]++;
+      if (static_cast<uint32_t>(d - low) >= listed_span) continue;
+      const int32_t slot = length_end[d]++;
       t->pairs[slot] = {d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)};
       t->pair_relative[slot] = relative[k];
       t->pair_bearing[slot] = bearing[k];
