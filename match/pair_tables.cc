@@ -161,6 +161,7 @@ void FillPairList(int min_distance, PairTables* t) {
   int16_t longest = 0;
   for (int j = 0; j < n; ++j) {
     const int16_t* __restrict row = t->distance[j];
+#pragma GCC unroll 4
     for (int k = j + 1; k < n; ++k) {
       const int d = row[k];
       ++histogram[d < kMaxPairDistance ? d : kMaxPairDistance];
@@ -182,19 +183,27 @@ void FillPairList(int min_distance, PairTables* t) {
   }
   std::fill(length_end + std::max(low, longest + 1), length_end + kMaxPairDistance, start);
   t->pair_count = start;
-  // One unsigned test decides low <= d < 1024 (low may be 1024, an empty range).
+  // One unsigned test decides low <= d < 1024 (low may be 1024, an empty range). The list, its
+  // two value columns and the cursors are disjoint members, so none of the stores can change a
+  // value the loop reads; the packed indices of (j, k) step by one k at a time.
   const auto listed_span = static_cast<uint32_t>(kMaxPairDistance - low);
+  MinutiaPair* __restrict pairs = t->pairs;
+  int16_t* __restrict pair_relative = t->pair_relative;
+  int16_t* __restrict pair_bearing = t->pair_bearing;
+  int32_t* __restrict cursor = length_end;
   for (int j = 0; j < n; ++j) {
-    const int16_t* distance = t->distance[j];
-    const int16_t* relative = t->relative[j];
-    const int16_t* bearing = t->bearing[j];
-    for (int k = j + 1; k < n; ++k) {
+    const int16_t* __restrict distance = t->distance[j];
+    const int16_t* __restrict relative = t->relative[j];
+    const int16_t* __restrict bearing = t->bearing[j];
+    uint32_t packed = (static_cast<uint32_t>(j + 1) << 16) | static_cast<uint32_t>(j);
+#pragma GCC unroll 4
+    for (int k = j + 1; k < n; ++k, packed += uint32_t{1} << 16) {
       const int d = distance[k];
       if (static_cast<uint32_t>(d - low) >= listed_span) continue;
-      const int32_t slot = length_end[d]++;
-      t->pairs[slot] = {d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)};
-      t->pair_relative[slot] = relative[k];
-      t->pair_bearing[slot] = bearing[k];
+      const int32_t slot = cursor[d]++;
+      pairs[slot] = {d, packed};
+      pair_relative[slot] = relative[k];
+      pair_bearing[slot] = bearing[k];
     }
   }
   t->pairs[start] = {kPairSentinel, 0};
