@@ -25,7 +25,9 @@ void CountVotes(MatchWork* work) {
 // Each A minutia's best B partner (the first of the row's largest votes, so B index 0 for a row
 // of zeros), then the anchor list in rank order: more votes first, equal votes by A index.
 // The row's largest vote is found first (a reduction over the lanes), then its first place.
-// Ranks count the better entries before and after i in two reductions: ties rank by A index.
+// The list grows by insertion in A order: an entry moves only past entries with fewer votes, so
+// equal votes keep A order (a stable sort, some n^2 / 4 moves against the n^2 tests of ranking
+// each entry by counting the better ones).
 void RankAnchors(MatchWork* work) {
   const int na = work->a.count;
   const int nb = work->b.count;
@@ -38,15 +40,17 @@ void RankAnchors(MatchWork* work) {
     work->best_b[i] = static_cast<int16_t>(best);
     work->best_votes[i] = static_cast<int16_t>(largest);
   }
-  const int16_t* __restrict best_votes = work->best_votes;
+  Anchor* anchors = work->anchors;
   for (int i = 0; i < na; ++i) {
-    const int votes = best_votes[i];
-    int rank = 0;
-    for (int j = 0; j < i; ++j) rank += best_votes[j] >= votes;
-    for (int j = i + 1; j < na; ++j) rank += best_votes[j] > votes;
-    work->rank[i] = static_cast<int16_t>(rank);
-    work->anchors[rank] = {static_cast<uint8_t>(i), static_cast<uint8_t>(work->best_b[i]), votes};
+    const int votes = work->best_votes[i];
+    int place = i;
+    while (place > 0 && anchors[place - 1].votes < votes) {
+      anchors[place] = anchors[place - 1];
+      --place;
+    }
+    anchors[place] = {static_cast<uint8_t>(i), static_cast<uint8_t>(work->best_b[i]), votes};
   }
+  for (int r = 0; r < na; ++r) work->rank[anchors[r].a] = static_cast<int16_t>(r);
 }
 
 }  // namespace

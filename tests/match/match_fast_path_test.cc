@@ -59,6 +59,24 @@ void RandomSet(uint32_t seed, int count, int extent, TestFeatureSet* set) {
   }
 }
 
+// The anchor list holds every A minutia once with its best B partner, more votes first and equal
+// votes in A order: an entry's place is the count of entries before it in A order with at least
+// its votes plus those after it with more.
+void ExpectAnchorsRankedByVotes(const MatchWork& work) {
+  const int na = work.a.count;
+  for (int i = 0; i < na; ++i) {
+    const int votes = work.best_votes[i];
+    int place = 0;
+    for (int j = 0; j < na; ++j) {
+      place += j < i ? work.best_votes[j] >= votes : work.best_votes[j] > votes;
+    }
+    ASSERT_EQ(work.rank[i], place) << "A " << i;
+    ASSERT_EQ(work.anchors[place].a, i) << "A " << i;
+    ASSERT_EQ(work.anchors[place].b, work.best_b[i]) << "A " << i;
+    ASSERT_EQ(work.anchors[place].votes, votes) << "A " << i;
+  }
+}
+
 void ExpectVotesAsReference(const FeatureSet& a, const FeatureSet& b, const MatchParams& params) {
   OwnedMatchWork work(params);
   BuildPairTables(work.get(), MatchSide::kA, a);
@@ -72,6 +90,7 @@ void ExpectVotesAsReference(const FeatureSet& a, const FeatureSet& b, const Matc
           << "A " << i << ", B " << k;
     }
   }
+  ExpectAnchorsRankedByVotes(*work.get());
 }
 
 TEST(MatchFastPath, PairVotesEqualThePlainLoopOnRandomAndMovedSets) {
