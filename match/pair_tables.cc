@@ -157,19 +157,24 @@ void FillPairList(int min_distance, PairTables* t) {
   int32_t histogram[kMaxPairDistance + 1];
   std::memset(histogram, 0, sizeof histogram);
   // No listed length exceeds `longest` (the longest pair below 1024, or 1023), so the counts end
-  // there; the bound is a reduction on lanes.
+  // there. A row's longest pair is a reduction on lanes, and it lets the rows without a pair of
+  // 1024 or more (all but rows of sets spread far beyond a print) count without clamping.
   int16_t longest = 0;
   for (int j = 0; j < n; ++j) {
     const int16_t* __restrict row = t->distance[j];
+    int16_t row_longest = 0;  // distances are never negative
+    for (int k = j + 1; k < n; ++k) row_longest = row[k] > row_longest ? row[k] : row_longest;
+    if (row_longest < kMaxPairDistance) {
 #pragma GCC unroll 4
-    for (int k = j + 1; k < n; ++k) {
-      const int d = row[k];
-      ++histogram[d < kMaxPairDistance ? d : kMaxPairDistance];
+      for (int k = j + 1; k < n; ++k) ++histogram[row[k]];
+    } else {
+      for (int k = j + 1; k < n; ++k) {
+        const int d = row[k];
+        ++histogram[d < kMaxPairDistance ? d : kMaxPairDistance];
+      }
     }
-    for (int k = j + 1; k < n; ++k) {
-      const int16_t d = row[k] < kMaxPairDistance - 1 ? row[k] : int16_t{kMaxPairDistance - 1};
-      longest = d > longest ? d : longest;
-    }
+    const int16_t clamped = std::min(row_longest, static_cast<int16_t>(kMaxPairDistance - 1));
+    longest = std::max(longest, clamped);
   }
   // length_end[d] for a listed length first holds the length's first slot and serves as its
   // cursor while the pairs are placed: after the last pair of length d it is the slot after it,
@@ -177,6 +182,7 @@ void FillPairList(int min_distance, PairTables* t) {
   int32_t* length_end = t->length_end;
   std::fill(length_end, length_end + low, 0);
   int32_t start = 0;
+#pragma GCC unroll 4
   for (int d = low; d <= longest; ++d) {
     length_end[d] = start;
     start += histogram[d];
