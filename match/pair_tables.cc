@@ -159,21 +159,27 @@ void FillPairList(int min_distance, PairTables* t) {
   // No listed length exceeds `longest` (the longest pair below 1024, or 1023), so the counts end
   // there. A row's longest pair is a reduction on lanes, and it lets the rows without a pair of
   // 1024 or more (all but rows of sets spread far beyond a print) count without clamping.
-  int16_t longest = 0;
+  //
+  // The distances are read as unsigned: a pair of a decoded template whose coordinates lie far
+  // outside a print (up to the 16-bit extremes) has a distance past 32767 that its 16-bit entry
+  // holds wrapped to a negative value; read unsigned it is long again, lands in the last bin and
+  // is not listed, as the placing loop below also decides.
+  uint16_t longest = 0;
   for (int j = 0; j < n; ++j) {
-    const int16_t* __restrict row = t->distance[j];
-    int16_t row_longest = 0;  // distances are never negative
+    // Signed and unsigned forms of one type may alias.
+    const auto* __restrict row = reinterpret_cast<const uint16_t*>(t->distance[j]);
+    uint16_t row_longest = 0;
     for (int k = j + 1; k < n; ++k) row_longest = row[k] > row_longest ? row[k] : row_longest;
     if (row_longest < kMaxPairDistance) {
 #pragma GCC unroll 4
       for (int k = j + 1; k < n; ++k) ++histogram[row[k]];
     } else {
       for (int k = j + 1; k < n; ++k) {
-        const int d = row[k];
+        const unsigned d = row[k];
         ++histogram[d < kMaxPairDistance ? d : kMaxPairDistance];
       }
     }
-    const int16_t clamped = std::min(row_longest, static_cast<int16_t>(kMaxPairDistance - 1));
+    const uint16_t clamped = std::min(row_longest, static_cast<uint16_t>(kMaxPairDistance - 1));
     longest = std::max(longest, clamped);
   }
   // length_end[d] for a listed length first holds the length's first slot and serves as its
