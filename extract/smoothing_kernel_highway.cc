@@ -33,7 +33,7 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const FlatKernel* kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
   for (int x = xs; x < xe; ++x) {
     const uint8_t code = codes[x];
     if (code == kKeepCode) continue;
@@ -45,7 +45,7 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
       }
       out[x] = static_cast<uint8_t>(sum / 9);
     } else {
-      KernelBlockImpl(row + x, 1, kernels[code], out + x);
+      KernelBlockImpl(row + x, 1, kernels.flat[code], out + x);
     }
   }
 }
@@ -141,12 +141,74 @@ HWY_INLINE hn::Vec<D16> Mean3Quotients(D16 d16, const int16_t* HWY_RESTRICT p,
   return hn::MulHigh(sum, hn::Set(d16, int16_t{7282}));
 }
 
-// Lanes(d16) pixels from g0 on, each along its own code: every distinct code of the granule is
-// applied to the whole granule and its sums kept in the lanes that carry it; one division then
-// serves them all. kKeepCode lanes keep out.
+// The kernel sums of Lanes(d16) pixels at p, each along its own code, over the shared offset
+// list: each listed offset's pixel pairs are summed once and multiplied by the weight of that
+// offset in each lane's kernel, looked up by the lane's index into the codes base ..
+// base + 15 (a code's kernel weighs the offsets it does not use 0, so the sums are exactly
+// those of KernelSumsAt). The lookup is a byte shuffle within each 128-bit block, whose table
+// holds 8 weights of 16 bits: one table serves indices 0..7, a second one 8..15.
+template <bool kTwoTables, class D16>
+HWY_INLINE KernelSums<D16> LaneSumsAt(D16 d16, const int16_t* HWY_RESTRICT p, hn::Vec<D16> index,
+                                      int base, const uint8_t* HWY_RESTRICT list,
+                                      const MixedKernels& k) {
+  const hn::RepartitionToWide<D16> d32;
+  const hn::Repartition<uint8_t, D16> d8;
+  using V16 = hn::Vec<D16>;
+  using V32 = hn::Vec<decltype(d32)>;
+  // Each lane's weight is bytes 2i and 2i + 1 of an 8-entry table; a byte index with its top
+  // bit set reads 0, which leaves the lanes of the other table to it.
+  const V16 bytes_of =
+      hn::Add(hn::Mul(index, hn::Set(d16, int16_t{0x0202})), hn::Set(d16, int16_t{0x0100}));
+  const auto first_table = hn::Lt(index, hn::Set(d16, int16_t{8}));
+  const V16 outside = hn::Set(d16, static_cast<int16_t>(-0x7F80));  // bytes 0x80, 0x80
+  const V16 near = kTwoTables ? hn::IfThenElse(first_table, bytes_of, outside) : bytes_of;
+  const V16 far =
+      hn::IfThenElse(first_table, outside, hn::Sub(bytes_of, hn::Set(d16, int16_t{0x1010})));
+  const LaneKernels& lanes = *k.lanes;
+  auto weights = [&](const int16_t* HWY_RESTRICT row) -> V16 {
+    auto lookup = [&](const int16_t* at, V16 bytes) {
+      return hn::BitCast(d16, hn::TableLookupBytesOr0(hn::BitCast(d8, hn::LoadDup128(d16, at)),
+                                                      hn::BitCast(d8, bytes)));
+    };
+    V16 w = lookup(row + base, near);
+    if (kTwoTables) w = hn::Or(w, lookup(row + base + 8, far));
+    return w;
+  };
+  auto pair_sum = [&](int slot) -> V16 {
+    const std::ptrdiff_t offset = k.lane_offsets[slot];
+    return hn::Add(hn::LoadU(d16, p - offset), hn::LoadU(d16, p + offset));
+  };
+  V32 lower = hn::Zero(d32);
+  V32 upper = hn::Zero(d32);
+  V32 lower_odd = hn::Zero(d32);
+  V32 upper_odd = hn::Zero(d32);
+  auto add = [&](V16 a, V16 b, V16 wa, V16 wb) {
+    lower = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveLower(d16, a, b),
+                                          hn::InterleaveLower(d16, wa, wb), lower, lower_odd);
+    upper = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveUpper(d16, a, b),
+                                          hn::InterleaveUpper(d16, wa, wb), upper, upper_odd);
+  };
+  // The list is odd: the centre pairs with its first slot, the rest go two by two.
+  const int n = list[0];
+  const uint8_t* slots = list + 1;
+  add(hn::LoadU(d16, p), pair_sum(slots[0]), weights(lanes.centre),
+      weights(lanes.weights[slots[0]]));
+  for (int i = 1; i < n; i += 2) {
+    add(pair_sum(slots[i]), pair_sum(slots[i + 1]), weights(lanes.weights[slots[i]]),
+        weights(lanes.weights[slots[i + 1]]));
+  }
+  return {hn::RearrangeToOddPlusEven(lower, lower_odd),
+          hn::RearrangeToOddPlusEven(upper, upper_odd)};
+}
+
+// Lanes(d16) pixels from g0 on, each along its own code, kKeepCode lanes kept out. A granule of
+// one code takes that kernel; one whose codes lie within kLaneSpan consecutive codes (nearly
+// all: a direction field turns slowly) takes the shared offset list; any other applies each
+// distinct code to the whole granule and keeps its sums in the lanes that carry it. One
+// division then serves the granule.
 template <class D16>
 HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                             const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int g0,
+                             const uint8_t* HWY_RESTRICT codes, const MixedKernels& k, int g0,
                              uint8_t* HWY_RESTRICT out) {
   const hn::Rebind<uint8_t, D16> d8;
   const hn::RepartitionToWide<D16> d32;
@@ -162,13 +224,54 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
   auto pending = hn::Not(hn::Or(keep, no_direction));
   const int16_t* p = row + g0;
   KernelSums<D16> sums{hn::Zero(d32), hn::Zero(d32)};
-  while (!hn::AllFalse(d16, pending)) {
-    const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
-    const KernelSums<D16> these = KernelSumsAt(d16, p, kernels[code]);
-    const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
-    sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
-    sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
-    pending = hn::AndNot(hn::Eq(code_lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
+  if (!hn::AllFalse(d16, pending)) {
+    const auto direction = pending;
+    // Codes 120..126 are read as code - 120.
+    const auto upper_codes = hn::Gt(code_lanes, hn::Set(d16, int16_t{kDirectionSteps - 1}));
+    const auto c = hn::IfThenElse(
+        upper_codes, hn::Sub(code_lanes, hn::Set(d16, int16_t{kDirectionSteps})), code_lanes);
+    // The smallest and largest code of the lanes with a direction (below 256).
+    auto lowest = [&](hn::Vec<D16> v) -> int {
+      return hn::GetLane(hn::MinOfLanes(
+          d8, hn::DemoteTo(d8, hn::IfThenElse(direction, v, hn::Set(d16, int16_t{255})))));
+    };
+    auto highest = [&](hn::Vec<D16> v) -> int {
+      return hn::GetLane(hn::MaxOfLanes(d8, hn::DemoteTo(d8, hn::IfThenElseZero(direction, v))));
+    };
+    int base = lowest(c);
+    int top = highest(c);
+    if (base == top) {
+      sums = KernelSumsAt(d16, p, k.flat[base]);
+    } else {
+      auto lane_codes = c;
+      if (top - base >= kLaneSpan) {
+        // Codes near 0 and near 119 are neighbours: look again with the codes below 60 read
+        // as code + 120.
+        lane_codes = hn::IfThenElse(hn::Lt(c, hn::Set(d16, int16_t{kDirectionSteps / 2})),
+                                    hn::Add(c, hn::Set(d16, int16_t{kDirectionSteps})), c);
+        base = lowest(lane_codes);
+        top = highest(lane_codes);
+      }
+      if (top - base < kLaneSpan) {
+        // base < kDirectionSteps: a turned window has its smallest code at 60 or more, and one
+        // starting at 120 or more would have fit unturned.
+        const auto index = hn::IfThenElseZero(
+            direction, hn::Sub(lane_codes, hn::Set(d16, static_cast<int16_t>(base))));
+        const uint8_t* list = k.lanes->unions[base][top - base];
+        sums = top - base < 8 ? LaneSumsAt<false>(d16, p, index, base, list, k)
+                              : LaneSumsAt<true>(d16, p, index, base, list, k);
+      } else {
+        while (!hn::AllFalse(d16, pending)) {
+          const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
+          const KernelSums<D16> these = KernelSumsAt(d16, p, k.flat[code]);
+          const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
+          sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
+          sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
+          pending =
+              hn::AndNot(hn::Eq(code_lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
+        }
+      }
+    }
   }
   // Lanes without a kernel hold sum 0 and get quotient 0 before the blends below.
   auto result = KernelQuotients(d16, sums);
@@ -187,8 +290,8 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
 
 template <class D16>
 HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                              const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int xs,
-                              int xe, int limit, uint8_t* HWY_RESTRICT out) {
+                              const uint8_t* HWY_RESTRICT codes, const MixedKernels& kernels,
+                              int xs, int xe, int limit, uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
   for (int g = xs; g < xe;) {
     const int g0 = std::min(g, limit - lanes);
@@ -198,7 +301,7 @@ HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptr
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
   const auto* pixels = reinterpret_cast<const int16_t*>(row);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
@@ -233,7 +336,7 @@ HWY_EXPORT(KernelBlockImpl);
 HWY_EXPORT(MixedSpanImpl);
 
 void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+                     const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, out);
 }
 
