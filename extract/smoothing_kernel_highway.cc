@@ -201,6 +201,27 @@ HWY_INLINE KernelSums<D16> LaneSumsAt(D16 d16, const int16_t* HWY_RESTRICT p, hn
           hn::RearrangeToOddPlusEven(upper, upper_odd)};
 }
 
+// The smallest and largest lane of a vector of 16-bit lanes, halving it down to one 128-bit
+// block first (where a processor may have a single instruction for it).
+template <class DU16>
+HWY_INLINE int SmallestLane(DU16 d, hn::Vec<DU16> v) {
+  if constexpr (hn::MaxLanes(d) > 8) {
+    const hn::Half<DU16> half;
+    return SmallestLane(half, hn::Min(hn::LowerHalf(half, v), hn::UpperHalf(half, v)));
+  } else {
+    return hn::GetLane(hn::MinOfLanes(d, v));
+  }
+}
+template <class DU16>
+HWY_INLINE int LargestLane(DU16 d, hn::Vec<DU16> v) {
+  if constexpr (hn::MaxLanes(d) > 8) {
+    const hn::Half<DU16> half;
+    return LargestLane(half, hn::Max(hn::LowerHalf(half, v), hn::UpperHalf(half, v)));
+  } else {
+    return hn::GetLane(hn::MaxOfLanes(d, v));
+  }
+}
+
 // Lanes(d16) pixels from g0 on, each along its own code, kKeepCode lanes kept out. A granule of
 // one code takes that kernel; one whose codes lie within kLaneSpan consecutive codes (nearly
 // all: a direction field turns slowly) takes the shared offset list; any other applies each
@@ -232,11 +253,11 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
         upper_codes, hn::Sub(code_lanes, hn::Set(d16, int16_t{kDirectionSteps})), code_lanes);
     // The smallest and largest code of the lanes with a direction (below 256).
     auto lowest = [&](hn::Vec<D16> v) -> int {
-      return hn::GetLane(hn::MinOfLanes(
-          d8, hn::DemoteTo(d8, hn::IfThenElse(direction, v, hn::Set(d16, int16_t{255})))));
+      return SmallestLane(
+          du16, hn::BitCast(du16, hn::IfThenElse(direction, v, hn::Set(d16, int16_t{255}))));
     };
     auto highest = [&](hn::Vec<D16> v) -> int {
-      return hn::GetLane(hn::MaxOfLanes(d8, hn::DemoteTo(d8, hn::IfThenElseZero(direction, v))));
+      return LargestLane(du16, hn::BitCast(du16, hn::IfThenElseZero(direction, v)));
     };
     int base = lowest(c);
     int top = highest(c);
