@@ -222,88 +222,147 @@ HWY_INLINE int LargestLane(DU16 d, hn::Vec<DU16> v) {
   }
 }
 
-// Lanes(d16) pixels from g0 on, each along its own code, kKeepCode lanes kept out. A granule of
-// one code takes that kernel; one whose codes lie within kLaneSpan consecutive codes (nearly
-// all: a direction field turns slowly) takes the shared offset list; any other applies each
-// distinct code to the whole granule and keeps its sums in the lanes that carry it. One
-// division then serves the granule.
+// How a granule is smoothed, worked out for a run of granules before any is smoothed: the
+// codes' reductions and the table addresses they give then no longer wait on the previous
+// granule's sums.
+enum class GranuleForm : uint8_t {
+  kKept,         // every pixel kept: nothing to do
+  kNoKernel,     // 3 x 3 means and kept pixels only
+  kOneCode,      // one code: its kernel
+  kLanes,        // codes within kLaneSpan consecutive ones: the shared offset list
+  kLanesTurned,  // the same with the codes below 60 read as code + 120 (a window across 0)
+  kEachCode,     // each distinct code over the whole granule
+};
+struct GranulePlan {
+  int32_t g0;
+  GranuleForm form;
+  uint8_t base;  // the code (kOneCode) or the window's first code
+  uint8_t span;  // the window's last code - base
+};
+
+template <class D16>
+struct GranuleCodes {
+  hn::Vec<D16> lanes;  // as stored: 0..126, kNoDirection, kKeepCode
+  hn::Vec<D16> c;      // 120..126 read as code - 120
+  hn::Mask<D16> keep;
+  hn::Mask<D16> no_direction;
+  hn::Mask<D16> direction;
+};
+
+template <class D16>
+HWY_INLINE GranuleCodes<D16> LoadGranuleCodes(D16 d16, const uint8_t* HWY_RESTRICT codes) {
+  const hn::Rebind<uint8_t, D16> d8;
+  const hn::RebindToUnsigned<D16> du16;
+  GranuleCodes<D16> g;
+  g.lanes = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, codes)));
+  g.keep = hn::Eq(g.lanes, hn::Set(d16, int16_t{kKeepCode}));
+  g.no_direction = hn::Eq(g.lanes, hn::Set(d16, int16_t{kNoDirection}));
+  g.direction = hn::Not(hn::Or(g.keep, g.no_direction));
+  const auto upper_codes = hn::Gt(g.lanes, hn::Set(d16, int16_t{kDirectionSteps - 1}));
+  g.c = hn::IfThenElse(upper_codes, hn::Sub(g.lanes, hn::Set(d16, int16_t{kDirectionSteps})),
+                       g.lanes);
+  return g;
+}
+
+// Codes near 0 and near 119 are neighbours: the codes below 60 read as code + 120.
+template <class D16>
+HWY_INLINE hn::Vec<D16> TurnedCodes(D16 d16, hn::Vec<D16> c) {
+  return hn::IfThenElse(hn::Lt(c, hn::Set(d16, int16_t{kDirectionSteps / 2})),
+                        hn::Add(c, hn::Set(d16, int16_t{kDirectionSteps})), c);
+}
+
+template <class D16>
+HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int g0) {
+  const hn::RebindToUnsigned<D16> du16;
+  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
+  // Late level-smoothing passes leave most granules alone.
+  if (hn::AllTrue(d16, g.keep)) return {g0, GranuleForm::kKept, 0, 0};
+  // The smallest and largest code of the lanes with a direction (below 256).
+  auto lowest = [&](hn::Vec<D16> v) -> int {
+    return SmallestLane(
+        du16, hn::BitCast(du16, hn::IfThenElse(g.direction, v, hn::Set(d16, int16_t{255}))));
+  };
+  auto highest = [&](hn::Vec<D16> v) -> int {
+    return LargestLane(du16, hn::BitCast(du16, hn::IfThenElseZero(g.direction, v)));
+  };
+  const int base = lowest(g.c);
+  const int top = highest(g.c);
+  const auto turned = TurnedCodes(d16, g.c);
+  const int turned_base = lowest(turned);
+  const int turned_top = highest(turned);
+  GranulePlan plan{g0, GranuleForm::kEachCode, 0, 0};
+  if (base > top) {
+    plan.form = GranuleForm::kNoKernel;
+  } else if (base == top) {
+    plan = {g0, GranuleForm::kOneCode, static_cast<uint8_t>(base), 0};
+  } else if (top - base < kLaneSpan) {
+    plan = {g0, GranuleForm::kLanes, static_cast<uint8_t>(base), static_cast<uint8_t>(top - base)};
+  } else if (turned_top - turned_base < kLaneSpan) {
+    // turned_base < kDirectionSteps: a turned window starts at 60 or more, and one starting at
+    // 120 or more would have fit unturned.
+    plan = {g0, GranuleForm::kLanesTurned, static_cast<uint8_t>(turned_base),
+            static_cast<uint8_t>(turned_top - turned_base)};
+  }
+  return plan;
+}
+
+// Lanes(d16) pixels from plan.g0 on, each along its own code, kKeepCode lanes kept out. One
+// division serves the granule whichever form gave its sums.
 template <class D16>
 HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                             const uint8_t* HWY_RESTRICT codes, const MixedKernels& k, int g0,
-                             uint8_t* HWY_RESTRICT out) {
+                             const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
+                             const GranulePlan& plan, uint8_t* HWY_RESTRICT out) {
+  if (plan.form == GranuleForm::kKept) return;
   const hn::Rebind<uint8_t, D16> d8;
   const hn::RepartitionToWide<D16> d32;
   const hn::RebindToUnsigned<D16> du16;
-  const auto code_lanes = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, codes + g0)));
-  // Each pixel's code twice in a 32-bit lane, in the lane order of KernelSums.
-  const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, code_lanes, code_lanes));
-  const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, code_lanes, code_lanes));
-  const auto keep = hn::Eq(code_lanes, hn::Set(d16, int16_t{kKeepCode}));
-  // Late level-smoothing passes leave most granules alone.
-  if (hn::AllTrue(d16, keep)) return;
-  const auto no_direction = hn::Eq(code_lanes, hn::Set(d16, int16_t{kNoDirection}));
-  auto pending = hn::Not(hn::Or(keep, no_direction));
+  const int g0 = plan.g0;
+  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
   const int16_t* p = row + g0;
   KernelSums<D16> sums{hn::Zero(d32), hn::Zero(d32)};
-  if (!hn::AllFalse(d16, pending)) {
-    const auto direction = pending;
-    // Codes 120..126 are read as code - 120.
-    const auto upper_codes = hn::Gt(code_lanes, hn::Set(d16, int16_t{kDirectionSteps - 1}));
-    const auto c = hn::IfThenElse(
-        upper_codes, hn::Sub(code_lanes, hn::Set(d16, int16_t{kDirectionSteps})), code_lanes);
-    // The smallest and largest code of the lanes with a direction (below 256).
-    auto lowest = [&](hn::Vec<D16> v) -> int {
-      return SmallestLane(
-          du16, hn::BitCast(du16, hn::IfThenElse(direction, v, hn::Set(d16, int16_t{255}))));
-    };
-    auto highest = [&](hn::Vec<D16> v) -> int {
-      return LargestLane(du16, hn::BitCast(du16, hn::IfThenElseZero(direction, v)));
-    };
-    int base = lowest(c);
-    int top = highest(c);
-    if (base == top) {
-      sums = KernelSumsAt(d16, p, k.flat[base]);
-    } else {
-      auto lane_codes = c;
-      if (top - base >= kLaneSpan) {
-        // Codes near 0 and near 119 are neighbours: look again with the codes below 60 read
-        // as code + 120.
-        lane_codes = hn::IfThenElse(hn::Lt(c, hn::Set(d16, int16_t{kDirectionSteps / 2})),
-                                    hn::Add(c, hn::Set(d16, int16_t{kDirectionSteps})), c);
-        base = lowest(lane_codes);
-        top = highest(lane_codes);
+  switch (plan.form) {
+    case GranuleForm::kKept:
+    case GranuleForm::kNoKernel:
+      break;
+    case GranuleForm::kOneCode:
+      sums = KernelSumsAt(d16, p, k.flat[plan.base]);
+      break;
+    case GranuleForm::kLanes:
+    case GranuleForm::kLanesTurned: {
+      const auto lane_codes = plan.form == GranuleForm::kLanes ? g.c : TurnedCodes(d16, g.c);
+      const auto index = hn::IfThenElseZero(
+          g.direction, hn::Sub(lane_codes, hn::Set(d16, static_cast<int16_t>(plan.base))));
+      const uint8_t* list = k.lanes->unions[plan.base][plan.span];
+      sums = plan.span < 8 ? LaneSumsAt<false>(d16, p, index, plan.base, list, k)
+                           : LaneSumsAt<true>(d16, p, index, plan.base, list, k);
+      break;
+    }
+    case GranuleForm::kEachCode: {
+      // Each pixel's code twice in a 32-bit lane, in the lane order of KernelSums.
+      const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, g.lanes, g.lanes));
+      const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, g.lanes, g.lanes));
+      auto pending = g.direction;
+      while (!hn::AllFalse(d16, pending)) {
+        const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
+        const KernelSums<D16> these = KernelSumsAt(d16, p, k.flat[code]);
+        const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
+        sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
+        sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
+        pending = hn::AndNot(hn::Eq(g.lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
       }
-      if (top - base < kLaneSpan) {
-        // base < kDirectionSteps: a turned window has its smallest code at 60 or more, and one
-        // starting at 120 or more would have fit unturned.
-        const auto index = hn::IfThenElseZero(
-            direction, hn::Sub(lane_codes, hn::Set(d16, static_cast<int16_t>(base))));
-        const uint8_t* list = k.lanes->unions[base][top - base];
-        sums = top - base < 8 ? LaneSumsAt<false>(d16, p, index, base, list, k)
-                              : LaneSumsAt<true>(d16, p, index, base, list, k);
-      } else {
-        while (!hn::AllFalse(d16, pending)) {
-          const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
-          const KernelSums<D16> these = KernelSumsAt(d16, p, k.flat[code]);
-          const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
-          sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
-          sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
-          pending =
-              hn::AndNot(hn::Eq(code_lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
-        }
-      }
+      break;
     }
   }
   // Lanes without a kernel hold sum 0 and get quotient 0 before the blends below.
   auto result = KernelQuotients(d16, sums);
-  if (!hn::AllFalse(d16, no_direction)) {
-    result = hn::IfThenElse(no_direction, Mean3Quotients(d16, p, stride), result);
+  if (!hn::AllFalse(d16, g.no_direction)) {
+    result = hn::IfThenElse(g.no_direction, Mean3Quotients(d16, p, stride), result);
   }
-  if (!hn::AllFalse(d16, keep)) {
+  if (!hn::AllFalse(d16, g.keep)) {
     const auto before = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, out + g0)));
     // As bit operations rather than a select: GCC 12 fails to compile the select of a widening
     // load under AVX-512 masks.
-    const auto keep_bits = hn::VecFromMask(d16, keep);
+    const auto keep_bits = hn::VecFromMask(d16, g.keep);
     result = hn::Or(hn::And(keep_bits, before), hn::AndNot(keep_bits, result));
   }
   hn::StoreU(hn::DemoteTo(d8, result), d8, out + g0);
@@ -314,10 +373,16 @@ HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptr
                               const uint8_t* HWY_RESTRICT codes, const MixedKernels& kernels,
                               int xs, int xe, int limit, uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
+  constexpr int kPlans = 32;
+  GranulePlan plans[kPlans];
   for (int g = xs; g < xe;) {
-    const int g0 = std::min(g, limit - lanes);
-    MixedGranule(d16, row, stride, codes, kernels, g0, out);
-    g = g0 + lanes;
+    int n = 0;
+    for (; n < kPlans && g < xe; ++n) {
+      const int g0 = std::min(g, limit - lanes);
+      plans[n] = PlanGranule(d16, codes, g0);
+      g = g0 + lanes;
+    }
+    for (int i = 0; i < n; ++i) MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
   }
 }
 
