@@ -16,12 +16,17 @@
 #include "core/constants.h"
 #include "core/engine_params.h"
 #include "extract/binary_resmoothing.h"
+#include "extract/gradient_window_rows.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
 #include "tests/support/images.h"
 #include "tests/support/shared_data.h"
 #include "tests/support/vector_targets.h"
 #include "tools/golden/lib/golden.h"
+
+#if RIDGELINE_HIGHWAY
+#include "extract/direction_estimate_vector.h"
+#endif
 
 namespace ridgeline {
 namespace {
@@ -216,6 +221,95 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
                               std::to_string(c.radius) + " fill " + std::to_string(fill));
       });
     }
+  }
+}
+
+// The sums along a row as shifted loads over run sums, in 16 and 32 bits, against the plain
+// sum of each window: spans split into runs with and without single values left over, rows
+// narrower than a block, a block wide and just past it, and values that wrap 16 bits.
+template <typename T>
+void ExpectBoxRowsAreWindowSums(std::mt19937& rng) {
+  const int spans[] = {1, 2, 3, 7, 24, 25, 26, 31, 49, 141};
+  const int widths[] = {
+      1, 5, gradient_rows::kBlock - 1, gradient_rows::kBlock, gradient_rows::kBlock + 1, 97};
+  const size_t block = gradient_rows::kBlock;
+  for (const int span : spans) {
+    const gradient_rows::WindowSplit split = gradient_rows::SplitWindow(span);
+    ASSERT_EQ(split.run * split.runs + split.rest, span);
+    for (const int width : widths) {
+      const size_t stride = static_cast<size_t>(width + span + 3);
+      const size_t out_stride = static_cast<size_t>(width) + block + 1;
+      std::vector<uint16_t> gradients(4 * stride + block + static_cast<size_t>(span));
+      for (auto& v : gradients) {
+        const uint32_t pick = rng() % 4;
+        v = static_cast<uint16_t>(pick == 0 ? 65535 - rng() % 3 : pick == 1 ? 0 : rng() % 511);
+      }
+      std::vector<T> runs(4 * stride + block);
+      testing::ForEachVectorTarget([&](const std::string& target) {
+        std::vector<T> out(4 * out_stride, T{7});
+#if RIDGELINE_HIGHWAY
+        BoxRowVector(gradients.data(), stride, width, split, runs.data(), out.data(), out_stride);
+#else
+        gradient_rows::BoxRow(gradients.data(), stride, width, split, runs.data(), out.data(),
+                              out_stride);
+#endif
+        for (size_t g = 0; g < 4; ++g) {
+          for (int x = 0; x < width; ++x) {
+            T want = 0;
+            for (int k = 0; k < span; ++k) {
+              want = static_cast<T>(want + gradients[g * stride + static_cast<size_t>(x + k)]);
+            }
+            ASSERT_EQ(out[g * out_stride + static_cast<size_t>(x)], want)
+                << target << " span " << span << " width " << width << " plane " << g << " x " << x;
+          }
+        }
+      });
+    }
+  }
+}
+
+TEST(ResmoothingRows, RowSumsAreThePlainSumsOfEachWindow) {
+  std::mt19937 rng(25);
+  ExpectBoxRowsAreWindowSums<uint16_t>(rng);
+  ExpectBoxRowsAreWindowSums<uint32_t>(rng);
+}
+
+// The refreshed levels under level rules other than the defaults: a rule falling with the
+// anisotropy (no step form, the table), a one-wide band, an empty band, levels clamped at 7
+// and at 0, and the default rule.
+TEST(ResmoothingRows, RefreshedLevelsFollowEveryLevelRule) {
+  std::mt19937 rng(7);
+  const struct {
+    int low, high, base, scale;
+  } rules[] = {{20, 30, 0, 4},  {20, 30, 6, -3}, {40, 41, 1, 2},  {90, 10, 2, 5},
+               {0, 255, 3, 40}, {0, 255, -2, 3}, {128, 200, 0, 0}};
+  for (const auto& rule : rules) {
+    EngineParams params = Defaults();
+    params.AnisotropyLow = static_cast<uint8_t>(rule.low);
+    params.AnisotropyHigh = static_cast<uint8_t>(rule.high);
+    params.SmoothLevelBase = rule.base;
+    params.SmoothLevelScale = rule.scale;
+    const int w = 53, h = 31;
+    TestImage image(w, h, [&](int x, int y) -> uint8_t {
+      return ((x / 4 + y / 5 + static_cast<int>(rng() % 4 == 0)) % 2) != 0 ? 255 : 0;
+    });
+    TestImage direction(w, h,
+                        [&](int, int) { return static_cast<uint8_t>(rng() % 7 == 0 ? 0x80 : 0); });
+    TestImage level(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+    SingularPointList points{};
+    points.Count = 1;
+    points.X[0] = 10;
+    points.Y[0] = 12;
+    TestImage dir = Copy(direction), want_dir = Copy(direction);
+    TestImage lev = Copy(level), want_lev = Copy(level);
+    ASSERT_TRUE(RefreshDirections(&params, w, h, image.get(), dir.get(), lev.get(), &points, 3));
+    reference::RefreshDirections(params, w, h, image.get(), want_dir.get(), want_lev.get(), points,
+                                 3);
+    const std::string what = "rule " + std::to_string(rule.low) + ".." + std::to_string(rule.high) +
+                             " base " + std::to_string(rule.base) + " scale " +
+                             std::to_string(rule.scale);
+    ExpectSame(dir, want_dir, what);
+    ExpectSame(lev, want_lev, what);
   }
 }
 
