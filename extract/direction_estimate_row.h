@@ -106,7 +106,12 @@ template <bool kAnisotropy>
       const int32_t lo = r_lower ? r : q;
       const int32_t hi = r_lower ? s : p;
       const int32_t spread = (kSectorHalf - std::abs(offset)) * (hi - lo);
-      const auto c = static_cast<int32_t>(static_cast<double>(spread) / (2.0 * kSectorHalf));
+      // spread / 30 rounded toward zero, as an unsigned division by a constant (a multiply
+      // and shift) of its size: no division instruction.
+      const int32_t spread_sign = spread >> 31;
+      const auto spread_size = static_cast<uint32_t>((spread ^ spread_sign) - spread_sign);
+      const auto c_size = static_cast<int32_t>(spread_size / (2u * kSectorHalf));
+      const int32_t c = (c_size ^ spread_sign) - spread_sign;
       const int32_t top = hi + c;
       const bool no_top = top == 0;
       const auto a = static_cast<int32_t>(static_cast<double>(std::max(lo - c, 0) * 255) /
