@@ -273,6 +273,7 @@ class GradientWindows {
 
 // Row sums of gradients fit 16 bits up to this window side ((2 radius + 1) x 510 < 2^16).
 constexpr int kNarrowSide = 128;
+static_assert(kNarrowSide * 510 < 65536, "a row sum of gradients must fit 16 bits");
 
 // body(windows) with the GradientWindows whose row sums fit the radius, initialised; false when
 // they cannot be allocated.

@@ -190,18 +190,23 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
   std::mt19937 rng(20);
   // Widths and heights of one pixel, below and above the 25-pixel window, not a multiple of
   // any vector width; radii of 0, small, the pipeline's 12, beyond the image, and 70, whose
-  // window sums are too large for the row estimate and take the pixel estimate.
+  // window sums are too large for the row estimate and take the pixel estimate; 63, the widest
+  // window whose row sums are kept in 16 bits (the alternating fills reach 127 x 510), and 64,
+  // the first kept in 32.
   const struct {
     int w, h, radius;
-  } cases[] = {{1, 1, 12},  {1, 9, 2},   {7, 1, 3},   {2, 5, 0},   {37, 29, 12}, {61, 40, 12},
-               {13, 17, 1}, {23, 45, 5}, {30, 8, 40}, {9, 70, 12}, {150, 30, 70}};
+  } cases[] = {{1, 1, 12},    {1, 9, 2},    {7, 1, 3},   {2, 5, 0},   {37, 29, 12},
+               {61, 40, 12},  {13, 17, 1},  {23, 45, 5}, {30, 8, 40}, {9, 70, 12},
+               {150, 30, 70}, {140, 9, 63}, {140, 9, 64}};
   for (const auto& c : cases) {
-    for (int fill = 0; fill < 3; ++fill) {
-      // Binary blobs (the first binarisation), noise and the extremes alternating by pixel.
+    for (int fill = 0; fill < 4; ++fill) {
+      // Binary blobs (the first binarisation), noise, and the extremes alternating by pixel
+      // and by column.
       TestImage image(c.w, c.h, [&](int x, int y) -> uint8_t {
         if (fill == 0) return ((x / 3 + y / 4 + static_cast<int>(rng() % 3)) % 2) != 0 ? 255 : 0;
         if (fill == 1) return static_cast<uint8_t>(rng());
-        return ((x + y) % 2) != 0 ? 255 : 0;
+        if (fill == 2) return ((x + y) % 2) != 0 ? 255 : 0;
+        return (x % 2) != 0 ? 255 : 0;
       });
       TestImage direction(
           c.w, c.h, [&](int, int) { return static_cast<uint8_t>(rng() % 5 == 0 ? 0x80 : 0); });
