@@ -158,24 +158,33 @@ void FillPairRowsImpl(PairTables* t) {
   }
 }
 
+// |difference| within the tolerance, or within it of a whole turn, as WithinAngle decides; the
+// two tests combined without a branch.
+inline int32_t AngleAgrees(int difference, int tolerance) {
+  const int magnitude = difference < 0 ? -difference : difference;
+  return static_cast<int32_t>(magnitude <= tolerance) |
+         static_cast<int32_t>(magnitude >= kDegreesPerTurn - tolerance);
+}
+
 // The last tests of the vote of A pair (j1, j2) with B pair pb, for a pair whose relative
 // direction and bearing already agree: both correspondences gain one when each is a candidate
-// whose own rotation agrees with the pairs'.
+// whose own rotation agrees with the pairs'. About half the pairs that reach here fail one of
+// the tests, with no pattern a predictor could learn, so every test is taken and the outcome
+// (0 or 1) added to both counts without a branch.
 inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb) {
-  const MatchParams& p = work->params;
+  const int tolerance = work->params.AngleTolerance;
   const PairTables& b = work->b;
   const CrossTables& x = work->cross;
   int theta = b.pair_bearing[pb] - bearing_a;
-  if (theta < 0) theta += kDegreesPerTurn;
+  theta += theta < 0 ? kDegreesPerTurn : 0;
   const int k1 = b.pairs[pb].Low();
   const int k2 = b.pairs[pb].High();
-  if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) return;
-  if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
-      !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
-    return;
-  }
-  ++work->votes[j1][k1];
-  ++work->votes[j2][k2];
+  const int32_t agree = static_cast<int32_t>(x.weight[j1][k1] != 0) &
+                        static_cast<int32_t>(x.weight[j2][k2] != 0) &
+                        AngleAgrees(x.rotation[j1][k1] - theta, tolerance) &
+                        AngleAgrees(x.rotation[j2][k2] - theta, tolerance);
+  work->votes[j1][k1] += agree;
+  work->votes[j2][k2] += agree;
 }
 
 // The agreement of a B pair with an A pair on their own values: |relative B - relative A|
@@ -464,6 +473,70 @@ void FillCrossTablesImpl(MatchWork* work) {
   }
 }
 
+// The compatible B minutiae of every A minutia for the primary anchor (a1, b1): every test of a
+// candidate k of row i taken on lanes across B's whole row, as 0 or 1 (no branch), over the
+// anchors' complete rows; a row's marks are then listed eight at a time from a word. A row whose
+// pair with a1 is too short has no compatible minutia.
+void MarkCompatibleImpl(MatchWork* work, int a1, int b1) {
+  const MatchParams& p = work->params;
+  const PairTables& a = work->a;
+  const PairTables& b = work->b;
+  const CrossTables& x = work->cross;
+  const int nb = b.count;
+  const int tolerance = p.DistanceTolerance;
+  const int angle_tolerance = p.AngleTolerance;
+  const int min_pair = p.MinPairDistance;
+  const int rotation_limit = p.MaxRotation;
+  const int far_rotation = kDegreesPerTurn - rotation_limit;
+  const int anchor_rotation = x.rotation[a1][b1];
+  const int16_t* __restrict length_b = b.distance[b1];
+  const int16_t* __restrict relative_b = b.relative[b1];
+  const int16_t* __restrict bearing_b = b.bearing[b1];
+  uint8_t marks[kMatchCapacity + kKeepPadding];
+  for (int i = 0; i < a.count; ++i) {
+    uint8_t* compatible = work->compatible[i];
+    const int length_a = a.distance[a1][i];
+    if (length_a < min_pair) {
+      std::memset(compatible, 0, static_cast<size_t>(nb));
+      work->compatible_count[i] = 0;
+      continue;
+    }
+    const int low = std::max(length_a - tolerance, min_pair);
+    const int high = length_a + tolerance;
+    const int relative_a = a.relative[a1][i];
+    const int bearing_a = a.bearing[a1][i];
+    const int16_t* __restrict weight = x.weight[i];
+    const int16_t* __restrict rotation = x.rotation[i];
+    for (int k = 0; k < nb; ++k) {
+      const int32_t length = length_b[k];
+      int32_t theta = bearing_b[k] - bearing_a;
+      theta += theta < 0 ? kDegreesPerTurn : 0;
+      const int32_t ok = static_cast<int32_t>(weight[k] != 0) &
+                         static_cast<int32_t>(length >= low) &
+                         static_cast<int32_t>(length <= high) &
+                         AngleAgrees(relative_b[k] - relative_a, angle_tolerance) &
+                         (static_cast<int32_t>(theta <= rotation_limit) |
+                          static_cast<int32_t>(theta >= far_rotation)) &
+                         AngleAgrees(anchor_rotation - theta, angle_tolerance) &
+                         AngleAgrees(rotation[k] - theta, angle_tolerance);
+      marks[k] = static_cast<uint8_t>(ok);
+    }
+    std::memcpy(compatible, marks, static_cast<size_t>(nb));
+    std::memset(marks + nb, 0, kKeepPadding);
+    uint8_t* list = work->compatible_list[i];
+    int count = 0;
+    for (int q = 0; q < nb; q += kKeepPadding) {
+      uint64_t word;
+      std::memcpy(&word, marks + q, sizeof word);
+      while (word != 0) {
+        list[count++] = static_cast<uint8_t>(q + std::countr_zero(word) / 8);
+        word &= word - 1;
+      }
+    }
+    work->compatible_count[i] = static_cast<uint8_t>(count);
+  }
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace RIDGELINE_MATCH_TARGET
 }  // namespace ridgeline
@@ -480,6 +553,7 @@ HWY_EXPORT(CountPairVotesImpl);
 HWY_EXPORT(FillCrossTablesImpl);
 HWY_EXPORT(FillBlockDegreesImpl);
 HWY_EXPORT(CountBlockAgreementImpl);
+HWY_EXPORT(MarkCompatibleImpl);
 #define RIDGELINE_MATCH_CALL(name) HWY_DYNAMIC_DISPATCH(name)
 #else
 #define RIDGELINE_MATCH_CALL(name) portable::name
@@ -500,6 +574,10 @@ void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchRe
 
 void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize], int rows) {
   RIDGELINE_MATCH_CALL(FillBlockDegreesImpl)(codes, degrees, rows);
+}
+
+void MarkCompatibleRows(MatchWork* work, int a1, int b1) {
+  RIDGELINE_MATCH_CALL(MarkCompatibleImpl)(work, a1, b1);
 }
 
 }  // namespace ridgeline
