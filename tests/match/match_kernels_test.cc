@@ -216,6 +216,27 @@ TEST(MatchKernels, CompatibleMinutiaeOfEveryFormEqualTheCandidateByCandidateTest
   });
 }
 
+TEST(MatchKernels, CrossTablesOfEveryFormWeighVariationAsTheTableForEverySpan) {
+  // The weights are computed from the span, not read from the table: spans around the largest
+  // difference (255) and the largest scaled difference (25,500), beyond single precision's
+  // whole numbers, and none at all.
+  const int spans[] = {-7,  0,   1,   2,    3,     7,     29,    30,       31,        97,
+                       255, 256, 257, 6999, 25499, 25500, 25501, 16777217, 2147483647};
+  TestFeatureSet a(64, 64);
+  TestFeatureSet b(64, 64);
+  RandomSet(21, 90, 700, &a);
+  RandomSet(22, 75, 700, &b);
+  ForEachVectorTarget([&](const std::string&) {
+    for (const int span : spans) {
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.VariationSpan = span;
+      params.TypeMismatchWeight = span % 3 == 0 ? 0 : 8;
+      OwnedMatchWork work(params);
+      EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "") << "span " << span;
+    }
+  });
+}
+
 TEST(MatchKernels, BlockCountsOfEveryFormEqualTheBlockByBlockLoop) {
   // Maps with every code (ridge blocks, empty ones, codes past 255 after scaling); grids of odd
   // sizes, one larger than the map; every rotation and shifts that carry blocks off the grid.
