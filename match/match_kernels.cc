@@ -316,21 +316,35 @@ inline void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bear
 #endif
 
 // [start, end) is the B window of the A pair: the first B pair at least length - tolerance
-// long up to the first one longer than length + tolerance. Both bounds only move forward as
-// A lengths grow. The window may run past last_b into trimmed pairs; only the sentinel or
-// length ends it.
+// long up to the first one longer than length + tolerance. The window may run past last_b into
+// trimmed pairs; only the length or the list's end ends it. Both bounds are read off B's length
+// ends (length_end[d] is the first pair longer than d) rather than walked to: a walk ends on a
+// branch the predictor misses about once per A pair. Bounds below every length give 0, above
+// every listed length (all below 1024) the list's end.
 void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
   const PairTables& a = work->a;
   const PairTables& b = work->b;
   const int tolerance = work->params.DistanceTolerance;
   const AngularLimits limits(work->params);
+  const int32_t* length_end = b.length_end;
+  const int32_t listed = b.pair_count;
+  // The first B pair longer than d.
+  const auto first_longer = [&](int64_t d) -> int {
+    if (d < 0) return 0;
+    if (d >= kMaxPairDistance) return listed;
+    return length_end[d];
+  };
+  int previous_length = -1;
   int start = 0;
   int end = 0;
   for (int pa = 0; pa <= last_a; ++pa) {
     const int length = a.pairs[pa].distance;
-    while (b.pairs[start].distance < length - tolerance) ++start;
+    if (length != previous_length) {
+      previous_length = length;
+      start = first_longer(static_cast<int64_t>(length) - tolerance - 1);
+      end = first_longer(static_cast<int64_t>(length) + tolerance);
+    }
     if (start > last_b) break;
-    while (b.pairs[end].distance <= length + tolerance) ++end;
     const int n = end - start;
     if (n <= 0) continue;
     VoteWindow(work, a.pairs[pa].Low(), a.pairs[pa].High(), a.pair_relative[pa], a.pair_bearing[pa],

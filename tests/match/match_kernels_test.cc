@@ -216,6 +216,24 @@ TEST(MatchKernels, CompatibleMinutiaeOfEveryFormEqualTheCandidateByCandidateTest
   });
 }
 
+TEST(MatchKernels, VotesOfEveryFormEqualThePlainLoopForEveryWindowWidth) {
+  // B windows read off the length ends: empty windows (a negative tolerance), single lengths,
+  // and windows reaching below the shortest and past the longest listed length.
+  const int tolerances[] = {-40, -1, 0, 1, 7, 150, 900};
+  TestFeatureSet a(64, 64);
+  TestFeatureSet b(64, 64);
+  RandomSet(31, 45, 400, &a);
+  RandomSet(32, 50, 400, &b);
+  ForEachVectorTarget([&](const std::string&) {
+    for (const int tolerance : tolerances) {
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.DistanceTolerance = tolerance;
+      OwnedMatchWork work(params);
+      EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "") << "distance tolerance " << tolerance;
+    }
+  });
+}
+
 TEST(MatchKernels, CrossTablesOfEveryFormWeighVariationAsTheTableForEverySpan) {
   // The weights are computed from the span, not read from the table: spans around the largest
   // difference (255) and the largest scaled difference (25,500), beyond single precision's
