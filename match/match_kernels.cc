@@ -176,26 +176,6 @@ void FillPairRowsImpl(PairTables* t) {
   }
 }
 
-// The last tests of the vote of A pair (j1, j2) with B pair pb, for a pair whose relative
-// direction and bearing already agree: both correspondences gain one when each is a candidate
-// whose own rotation agrees with the pairs'.
-inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb) {
-  const MatchParams& p = work->params;
-  const PairTables& b = work->b;
-  const CrossTables& x = work->cross;
-  int theta = b.pair_bearing[pb] - bearing_a;
-  if (theta < 0) theta += kDegreesPerTurn;
-  const int k1 = b.pairs[pb].Low();
-  const int k2 = b.pairs[pb].High();
-  if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) return;
-  if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
-      !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
-    return;
-  }
-  ++work->votes[j1][k1];
-  ++work->votes[j2][k2];
-}
-
 // The agreement of a B pair with an A pair on their own values: |relative B - relative A|
 // within the angle tolerance (mod 360) and the bearing difference, taken into 0..360, within
 // the largest rotation either way. Relative directions are 0..359 and bearings 0..360, so every
@@ -210,6 +190,33 @@ struct AngularLimits {
         rotation(static_cast<int16_t>(std::clamp(p.MaxRotation, -1, kDegreesPerTurn + 1))),
         far_rotation(static_cast<int16_t>(kDegreesPerTurn - rotation)) {}
 };
+
+// The last tests of the vote of A pair (j1, j2) with B pair pb, for a pair whose relative
+// direction and bearing already agree: both correspondences gain one when each is a candidate
+// whose own rotation agrees with the pairs'. A correspondence that is no candidate carries
+// kNoVoteRotation, whose difference to theta (0..360) lies beyond a whole turn; every real
+// difference lies within one, where the clamped tolerance decides as the tolerance does. So
+// each correspondence is one test, |v - theta| <= tolerance or 360 - tolerance <= |v - theta|
+// <= 360, and the pair's outcome one branch.
+inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb,
+                                const AngularLimits& limits) {
+  const PairTables& b = work->b;
+  const CrossTables& x = work->cross;
+  int theta = b.pair_bearing[pb] - bearing_a;
+  theta += theta < 0 ? kDegreesPerTurn : 0;
+  const int k1 = b.pairs[pb].Low();
+  const int k2 = b.pairs[pb].High();
+  const auto agrees = [&](int rotation) {
+    int magnitude = rotation - theta;
+    magnitude = magnitude < 0 ? -magnitude : magnitude;
+    return static_cast<int>(magnitude <= limits.tolerance) |
+           (static_cast<int>(magnitude >= limits.far_tolerance) &
+            static_cast<int>(magnitude <= kDegreesPerTurn));
+  };
+  if (agrees(x.vote_rotation[j1][k1]) == 0 || agrees(x.vote_rotation[j2][k2]) == 0) return;
+  ++work->votes[j1][k1];
+  ++work->votes[j2][k2];
+}
 
 #if RIDGELINE_HIGHWAY
 // The B pairs of a window are tested on the pairs' own values a vector at a time; the lanes that
@@ -248,7 +255,7 @@ HWY_INLINE void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int 
     while (bits != 0) {
       const int pb = start + q + std::countr_zero(bits);
       bits &= bits - 1;
-      VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+      VoteForAgreeingPair(work, j1, j2, bearing_a, pb, limits);
     }
   };
   int q = 0;
@@ -278,7 +285,7 @@ inline void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bear
       theta += theta < 0 ? kDegreesPerTurn : 0;
       if ((magnitude <= limits.tolerance || magnitude >= limits.far_tolerance) &&
           (theta <= limits.rotation || theta >= limits.far_rotation)) {
-        VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+        VoteForAgreeingPair(work, j1, j2, bearing_a, pb, limits);
       }
     }
     return;
@@ -309,7 +316,7 @@ inline void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bear
     while (marks != 0) {
       const int pb = start + q + std::countr_zero(marks) / 8;
       marks &= marks - 1;
-      VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+      VoteForAgreeingPair(work, j1, j2, bearing_a, pb, limits);
     }
   }
 }
@@ -451,6 +458,7 @@ void FillCrossTablesImpl(MatchWork* work) {
   int32_t difference[kCrossStride];
   int32_t alike[kCrossStride];
   int16_t weights[kCrossStride];
+  int16_t vote_rotations[kCrossStride];
   uint8_t marks[kCrossStride + kKeepPadding];
   uint8_t listed[kCrossStride + kKeepPadding];
   for (int i = 0; i < a.count; ++i) {
@@ -477,11 +485,13 @@ void FillCrossTablesImpl(MatchWork* work) {
       const auto weight = static_cast<uint16_t>(static_cast<uint32_t>(alike[k]) * factor);
       weights[k] = static_cast<int16_t>(in_band ? weight : 0);
       marks[k] = static_cast<uint8_t>(weights[k] != 0);
+      vote_rotations[k] = weights[k] != 0 ? rotation : kNoVoteRotation;
     }
     // Whole rows: the alignment search reads them in whole blocks.
     const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(whole);
     std::memcpy(x.rotation[i], rotations, row_bytes);
     std::memcpy(x.weight[i], weights, row_bytes);
+    std::memcpy(x.vote_rotation[i], vote_rotations, row_bytes);
     std::memset(marks + nb, 0, kKeepPadding);
     int count = 0;
     for (int q = 0; q < nb; q += kKeepPadding) {

@@ -73,10 +73,16 @@ struct PairTables {
 // B's last minutia and are never used.
 constexpr int kCrossStride = (kMatchCapacity + kRowBlock - 1) / kRowBlock * kRowBlock;
 
+// A rotation no angular test accepts: it lies more than a whole turn from every bearing
+// difference (0..360).
+constexpr int16_t kNoVoteRotation = 16000;
+
 // Between every A minutia i and B minutia k.
 struct CrossTables {
-  int16_t weight[kMatchCapacity][kCrossStride];        // W: compatibility weight 0..1000
-  int16_t rotation[kMatchCapacity][kCrossStride];      // R: rotation carrying i onto k, 0..359
+  int16_t weight[kMatchCapacity][kCrossStride];    // W: compatibility weight 0..1000
+  int16_t rotation[kMatchCapacity][kCrossStride];  // R: rotation carrying i onto k, 0..359
+  // R where W != 0, else kNoVoteRotation: pair voting's two tests of a correspondence in one.
+  int16_t vote_rotation[kMatchCapacity][kCrossStride];
   uint8_t candidates[kMatchCapacity][kMatchCapacity];  // ascending k with W[i][k] != 0
   uint8_t candidate_count[kMatchCapacity];
 };

@@ -89,6 +89,13 @@ std::string BuildAndCompare(const FeatureSet& a, const FeatureSet& b, MatchWork*
           work->cross.weight[i][k] != row.weight[static_cast<size_t>(k)]) {
         return "cross tables at " + std::to_string(i) + ", " + std::to_string(k);
       }
+      // Voting's combined table: the rotation of a candidate, a rotation no test accepts else.
+      const int16_t vote = row.weight[static_cast<size_t>(k)] != 0
+                               ? row.rotation[static_cast<size_t>(k)]
+                               : kNoVoteRotation;
+      if (work->cross.vote_rotation[i][k] != vote) {
+        return "vote rotation at " + std::to_string(i) + ", " + std::to_string(k);
+      }
     }
     if (work->cross.candidate_count[i] != row.candidates.size() ||
         !std::equal(row.candidates.begin(), row.candidates.end(), work->cross.candidates[i])) {
