@@ -380,28 +380,35 @@ void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const Mat
   int valid_a = 0;
   int overlap = 0;
   int agree = 0;
+  // Whole blocks of kRowBlock columns (the map's rows are 64 wide, a multiple), so no loop has a
+  // scalar remainder; columns past the grid are masked out of every count.
+  const int whole = (cols + kRowBlock - 1) / kRowBlock * kRowBlock;
   for (int r = 0; r < rows; ++r) {
     const uint8_t* __restrict row_a = a.map[r];
     const int y = kBlockSize * r + kBlockSize / 2;
-    for (int q = 0; q < cols; ++q) {
-      const int x = kBlockSize * q + kBlockSize / 2;
-      const int column = (((trig.cos * x - trig.sin * y + kTrigRound) >> kTrigShift) + tx) >> 4;
-      const int row = (((trig.sin * x + trig.cos * y + kTrigRound) >> kTrigShift) + ty) >> 4;
-      const int32_t in = (column >= 1) & (row >= 1) & (column < cols_b) & (row < rows_b);
-      inside[q] = in;
-      cell[q] = in ? row * kMapSize + column : 0;
+    for (int block = 0; block < whole; block += kRowBlock) {
+      for (int q = block; q < block + kRowBlock; ++q) {
+        const int x = kBlockSize * q + kBlockSize / 2;
+        const int column = (((trig.cos * x - trig.sin * y + kTrigRound) >> kTrigShift) + tx) >> 4;
+        const int row = (((trig.sin * x + trig.cos * y + kTrigRound) >> kTrigShift) + ty) >> 4;
+        const int32_t in = (column >= 1) & (row >= 1) & (column < cols_b) & (row < rows_b);
+        inside[q] = in;
+        cell[q] = in ? row * kMapSize + column : 0;
+      }
     }
-    for (int q = 0; q < cols; ++q) degrees_b[q] = map_b[cell[q]];
-    for (int q = 0; q < cols; ++q) {
-      const int32_t degrees_a = row_a[q];
-      const int32_t ridge_a = degrees_a != kEmptyBlock;
-      const int32_t counted = ridge_a & inside[q] & (degrees_b[q] != kEmptyBlock);
-      int32_t difference = (turn + degrees_a) % kHalfTurn - degrees_b[q];
-      difference = difference < 0 ? -difference : difference;
-      difference = difference > kHalfTurn / 2 ? kHalfTurn - difference : difference;
-      valid_a += ridge_a;
-      overlap += counted;
-      agree += counted & (difference <= kAgreeDegrees);
+    for (int q = 0; q < whole; ++q) degrees_b[q] = map_b[cell[q]];
+    for (int block = 0; block < whole; block += kRowBlock) {
+      for (int q = block; q < block + kRowBlock; ++q) {
+        const int32_t degrees_a = row_a[q];
+        const int32_t ridge_a = (degrees_a != kEmptyBlock) & (q < cols);
+        const int32_t counted = ridge_a & inside[q] & (degrees_b[q] != kEmptyBlock);
+        int32_t difference = (turn + degrees_a) % kHalfTurn - degrees_b[q];
+        difference = difference < 0 ? -difference : difference;
+        difference = difference > kHalfTurn / 2 ? kHalfTurn - difference : difference;
+        valid_a += ridge_a;
+        overlap += counted;
+        agree += counted & (difference <= kAgreeDegrees);
+      }
     }
   }
   counts->valid_a = valid_a;
