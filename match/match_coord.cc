@@ -40,7 +40,8 @@ int MatchCoord(const FeatureSet& probe, const FeatureSet& reference, MatchWork* 
   work->feature_a = &probe;
   work->feature_b = &reference;
   if (rebuildA) BuildPairTables(work, MatchSide::kA, probe);
-  BuildPairTables(work, MatchSide::kB, reference);
+  // B's tables serve this comparison only: its pairs are placed as pair voting reaches them.
+  BuildPairTables(work, MatchSide::kB, reference, PairPlacement::kByNeed);
   // Reused A tables that were never built (or built from a tiny set) cannot be compared.
   if (work->a.count < kFewestMinutiae) return 0;
   BuildCrossTables(work);

@@ -146,12 +146,11 @@ void FillNeighbours(int radius, PairTables* t) {
   }
 }
 
-// Pairs j < k with min_distance < d < 1024, by length; a counting sort over the lengths keeps
-// pairs of equal length in order of j, then k. The sentinel follows the last pair. The counts of
-// the lengths (every length above 1023 in one extra bin, those not above min_distance counted
-// but never read) give the list's length ends and each length's first slot, over the lengths
-// present only.
-void FillPairList(int min_distance, PairTables* t) {
+// The lengths of the pairs j < k with min_distance < d < 1024, counted (every length above 1023
+// in one extra bin, those not above min_distance counted but never read) into the list's length
+// ends, over the lengths present only; the list itself is placed by PlacePairList. Every length
+// from low up is listed, so t->listed_low records low for the placing.
+void CountPairLengths(int min_distance, PairTables* t) {
   const int n = t->count;
   const int low = std::clamp(min_distance + 1, 0, kMaxPairDistance);
   int32_t histogram[kMaxPairDistance + 1];
@@ -163,7 +162,7 @@ void FillPairList(int min_distance, PairTables* t) {
   // The distances are read as unsigned: a pair of a decoded template whose coordinates lie far
   // outside a print (up to the 16-bit extremes) has a distance past 32767 that its 16-bit entry
   // holds wrapped to a negative value; read unsigned it is long again, lands in the last bin and
-  // is not listed, as the placing loop below also decides.
+  // is not listed, as the placing loop also decides.
   uint16_t longest = 0;
   for (int j = 0; j < n; ++j) {
     // Signed and unsigned forms of one type may alias.
@@ -182,48 +181,64 @@ void FillPairList(int min_distance, PairTables* t) {
     const uint16_t clamped = std::min(row_longest, static_cast<uint16_t>(kMaxPairDistance - 1));
     longest = std::max(longest, clamped);
   }
-  // length_end[d] for a listed length first holds the length's first slot and serves as its
-  // cursor while the pairs are placed: after the last pair of length d it is the slot after it,
-  // the end the list promises. Lengths outside low..longest get no pair, so their ends are final.
+  // Lengths outside low..longest get no pair, so their ends are those of the length before.
   int32_t* length_end = t->length_end;
   std::fill(length_end, length_end + low, 0);
-  int32_t start = 0;
+  int32_t* __restrict cursor = t->place_cursor;
+  int32_t end = 0;
 #pragma GCC unroll 4
   for (int d = low; d <= longest; ++d) {
-    length_end[d] = start;
-    start += histogram[d];
+    cursor[d] = end;
+    end += histogram[d];
+    length_end[d] = end;
   }
-  std::fill(length_end + std::max(low, longest + 1), length_end + kMaxPairDistance, start);
-  t->pair_count = start;
-  // One unsigned test decides low <= d < 1024 (low may be 1024, an empty range). The list, its
-  // two value columns and the cursors are disjoint members, so none of the stores can change a
-  // value the loop reads; the packed indices of (j, k) step by one k at a time.
-  const auto listed_span = static_cast<uint32_t>(kMaxPairDistance - low);
-  MinutiaPair* __restrict pairs = t->pairs;
-  int16_t* __restrict pair_relative = t->pair_relative;
-  int16_t* __restrict pair_bearing = t->pair_bearing;
-  int32_t* __restrict cursor = length_end;
-  for (int j = 0; j < n; ++j) {
-    const int16_t* __restrict distance = t->distance[j];
-    const int16_t* __restrict relative = t->relative[j];
-    const int16_t* __restrict bearing = t->bearing[j];
-    uint32_t packed = (static_cast<uint32_t>(j + 1) << 16) | static_cast<uint32_t>(j);
-#pragma GCC unroll 4
-    for (int k = j + 1; k < n; ++k, packed += uint32_t{1} << 16) {
-      const int d = distance[k];
-      if (static_cast<uint32_t>(d - low) >= listed_span) continue;
-      const int32_t slot = cursor[d]++;
-      pairs[slot] = {d, packed};
-      pair_relative[slot] = relative[k];
-      pair_bearing[slot] = bearing[k];
-    }
-  }
-  t->pairs[start] = {kPairSentinel, 0};
+  std::fill(length_end + std::max(low, longest + 1), length_end + kMaxPairDistance, end);
+  t->pair_count = end;
+  t->listed_low = low;
+  t->placed_through = low - 1;
 }
 
 }  // namespace
 
-void BuildPairTables(MatchWork* work, MatchSide side, const FeatureSet& set) {
+// The pairs of the lengths not yet placed up to limit go to their slots, pairs of equal length in
+// order of j, then k (the order of the loops below); the sentinel at pair_count. Each length's
+// cursor was left at its first slot by the counting and moves only while that length is placed,
+// so a later call with a larger limit continues where this one stopped. One unsigned test
+// decides first <= d <= limit. The list, its two value columns and the cursors are disjoint, so
+// none of the stores can change a value the loop reads; the packed indices of (j, k) step by one
+// k at a time.
+void PlacePairList(PairTables* t, int limit) {
+  const int n = t->count;
+  limit = std::min(limit, kMaxPairDistance - 1);
+  if (limit > t->placed_through) {
+    const int low = t->placed_through + 1;
+    const auto listed_span = static_cast<uint32_t>(limit + 1 - low);
+    MinutiaPair* __restrict pairs = t->pairs;
+    int16_t* __restrict pair_relative = t->pair_relative;
+    int16_t* __restrict pair_bearing = t->pair_bearing;
+    int32_t* __restrict cursor = t->place_cursor;
+    for (int j = 0; j < n; ++j) {
+      const int16_t* __restrict distance = t->distance[j];
+      const int16_t* __restrict relative = t->relative[j];
+      const int16_t* __restrict bearing = t->bearing[j];
+      uint32_t packed = (static_cast<uint32_t>(j + 1) << 16) | static_cast<uint32_t>(j);
+#pragma GCC unroll 4
+      for (int k = j + 1; k < n; ++k, packed += uint32_t{1} << 16) {
+        const int d = distance[k];
+        if (static_cast<uint32_t>(d - low) >= listed_span) continue;
+        const int32_t slot = cursor[d]++;
+        pairs[slot] = {d, packed};
+        pair_relative[slot] = relative[k];
+        pair_bearing[slot] = bearing[k];
+      }
+    }
+    t->placed_through = limit;
+  }
+  t->pairs[t->pair_count] = {kPairSentinel, 0};
+}
+
+void BuildPairTables(MatchWork* work, MatchSide side, const FeatureSet& set,
+                     PairPlacement placement) {
   PairTables* t = side == MatchSide::kA ? &work->a : &work->b;
   t->count = std::clamp(set.Count, 0, kMatchCapacity);
   t->block_cols = set.BlockCols;
@@ -232,7 +247,8 @@ void BuildPairTables(MatchWork* work, MatchSide side, const FeatureSet& set) {
   std::memset(t->row_complete, 0, sizeof t->row_complete);
   FillPairMatrices(t);
   FillNeighbours(work->params.NeighbourRadius, t);
-  FillPairList(work->params.MinPairDistance, t);
+  CountPairLengths(work->params.MinPairDistance, t);
+  if (placement == PairPlacement::kWhole) PlacePairList(t, kMaxPairDistance - 1);
 }
 
 void CompletePairRow(PairTables* t, int r) {

@@ -9,16 +9,30 @@
 #include <cstring>
 
 #include "match/match_kernels.h"
+#include "match/pair_tables.h"
 
 namespace ridgeline {
 
 namespace {
 
-// The votes of every A pair of the trimmed list against its B window.
+// The votes of every A pair of the trimmed list against its B window. A's lengths ascend, so
+// no window reaches past the pairs of B no longer than A's last kept length + the tolerance;
+// only those of B need their slots (B's pairs may be counted but not yet placed).
 void CountVotes(MatchWork* work) {
   int last_a = work->a.pair_count - 1;
   int last_b = work->b.pair_count - 1;
   TrimPairLists(work->a, work->b, &last_a, &last_b);
+  if (last_a >= 0) {
+    const int64_t reach =
+        static_cast<int64_t>(work->a.pairs[last_a].distance) + work->params.DistanceTolerance;
+    int limit = static_cast<int>(std::clamp<int64_t>(reach, -1, kMaxPairDistance - 1));
+    // Skipping a pair is a branch taken at random along the rows: it pays only when most pairs
+    // are skipped (80 minutiae a side and more); a list mostly reached is placed whole, where the
+    // branch is almost never taken.
+    const int reached = limit < 0 ? 0 : work->b.length_end[limit];
+    if (2 * reached > work->b.pair_count) limit = kMaxPairDistance - 1;
+    PlacePairList(&work->b, limit);
+  }
   CountPairVotes(work, last_a, last_b);
 }
 
@@ -68,7 +82,11 @@ void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* l
   const int start_a = *last_a;
   const int start_b = *last_b;
   if (start_a * start_b <= kMaxPairProducts) return;
-  const int longest = std::max(a.pairs[start_a].distance, b.pairs[start_b].distance);
+  // B's last length is read off its length ends (the first length whose end passes start_b), as
+  // its pairs may not be placed yet.
+  const auto b_last = static_cast<int>(
+      std::upper_bound(b.length_end, b.length_end + kMaxPairDistance, start_b) - b.length_end);
+  const int longest = std::max(a.pairs[start_a].distance, b_last);
   if (longest <= kTrimFloor) return;
   const auto kept_a = [&](int m) { return std::min(start_a, a.length_end[m - 1] - 1); };
   const auto kept_b = [&](int m) { return std::min(start_b, b.length_end[m - 1] - 1); };

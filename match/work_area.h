@@ -55,11 +55,15 @@ struct PairTables {
   uint8_t row_complete[kMatchCapacity];                // row r holds its entries below the diagonal
   uint8_t neighbours[kMatchCapacity][kMatchCapacity];  // ascending indices within the radius
   uint8_t neighbour_count[kMatchCapacity];
-  int32_t pair_count;  // entries before the sentinel
+  int32_t pair_count;      // entries before the sentinel
+  int32_t listed_low;      // the shortest length listed: the minimum pair distance + 1, clamped
+  int32_t placed_through;  // the pairs up to this length are in their slots (PlacePairList)
   MinutiaPair pairs[kPairListCapacity];
   // length_end[d]: the list index after the last pair no longer than d (0 below the shortest
   // listed length), so the pairs of length d are [length_end[d - 1], length_end[d]).
   int32_t length_end[kMaxPairDistance];
+  // While pairs are placed, the next slot of each listed length (it starts at the length's first).
+  int32_t place_cursor[kMaxPairDistance];
   // relative[j][k] and bearing[j][k] of each listed pair, beside the list so that pair voting
   // reads them in list order.
   // Room for a last whole vector or block of marks past the sentinel: the values there are read

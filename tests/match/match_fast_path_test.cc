@@ -270,6 +270,61 @@ TEST(MatchFastPath, TrimmingByLengthEndsEqualsThePairByPairWalk) {
   }
 }
 
+// A side counted first and placed by need (as a comparison's B side is) holds, wherever it was
+// placed, what the whole list holds, whatever its slots held before; placing in steps continues
+// where the last step stopped. Voting and trimming over it give what they give over the whole
+// list, for distance tolerances from none to past the longest pair.
+TEST(MatchFastPath, PairsPlacedByNeedEqualTheWholeList) {
+  const int counts[] = {4, 40, 80, 250};
+  for (int n : counts) {
+    SCOPED_TRACE(::testing::Message() << n << " minutiae");
+    TestFeatureSet set;
+    RandomSet(static_cast<uint32_t>(n * 13 + 1), n, n % 3 ? 400 : 1023, &set);
+    OwnedMatchWork whole;
+    BuildPairTables(whole.get(), MatchSide::kB, *set);
+    OwnedMatchWork by_need;
+    std::fill_n(reinterpret_cast<unsigned char*>(by_need->b.pairs), sizeof by_need->b.pairs, 0xA5);
+    BuildPairTables(by_need.get(), MatchSide::kB, *set, PairPlacement::kByNeed);
+    const PairTables& w = whole->b;
+    PairTables* t = &by_need->b;
+    ASSERT_EQ(t->pair_count, w.pair_count);
+    ASSERT_TRUE(std::equal(w.length_end, w.length_end + kMaxPairDistance, t->length_end));
+    for (int limit : {-5, 0, 11, 60, 61, 250, 1023, 5000}) {
+      PlacePairList(t, limit);
+      const int placed = limit < 0 ? 0 : w.length_end[std::min(limit, kMaxPairDistance - 1)];
+      for (int p = 0; p < placed; ++p) {
+        ASSERT_EQ(t->pairs[p].distance, w.pairs[p].distance) << "limit " << limit << " pair " << p;
+        ASSERT_EQ(t->pairs[p].packed, w.pairs[p].packed) << "limit " << limit << " pair " << p;
+        ASSERT_EQ(t->pair_relative[p], w.pair_relative[p]) << "limit " << limit << " pair " << p;
+        ASSERT_EQ(t->pair_bearing[p], w.pair_bearing[p]) << "limit " << limit << " pair " << p;
+      }
+      ASSERT_EQ(t->pairs[t->pair_count].distance, kPairSentinel);
+    }
+  }
+  TestFeatureSet a(24, 28);
+  MakeSyntheticPrint(9, 80, 24, 28, 12, &a);
+  TestFeatureSet b(24, 28);
+  MakeMovedCopy(*a, Motion{11, -6, 9, 4, 3, 7}, &b);
+  for (int tolerance : {-40, 0, 8, 900}) {
+    SCOPED_TRACE(::testing::Message() << "distance tolerance " << tolerance);
+    MatchParams params = OwnedMatchWork::DefaultParams();
+    params.DistanceTolerance = tolerance;
+    OwnedMatchWork whole(params);
+    OwnedMatchWork by_need(params);
+    for (MatchWork* work : {whole.get(), by_need.get()}) {
+      BuildPairTables(work, MatchSide::kA, *a);
+      BuildPairTables(work, MatchSide::kB, *b,
+                      work == whole.get() ? PairPlacement::kWhole : PairPlacement::kByNeed);
+      BuildCrossTables(work);
+      PairVote(work);
+    }
+    for (int i = 0; i < whole->a.count; ++i) {
+      ASSERT_TRUE(std::equal(whole->votes[i], whole->votes[i] + whole->b.count, by_need->votes[i]))
+          << "A " << i;
+    }
+  }
+}
+
 TEST(MatchFastPath, AComparisonAllocatesNothing) {
   TestFeatureSet a(24, 28);
   MakeSyntheticPrint(5, 80, 24, 28, 12, &a);
