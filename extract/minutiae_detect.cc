@@ -8,6 +8,7 @@
 #include "core/constants.h"
 #include "core/folded_angle.h"
 #include "core/int_math.h"
+#include "extract/byte_words.h"
 #include "extract/ridge_trace.h"
 
 namespace ridgeline {
@@ -137,9 +138,10 @@ void DetectMinutiae(int width, int height, GrayImage skeleton, const uint8_t* co
                     int minBranchTrace, int variationRadius) {
   const ImageView sk{skeleton, width, height};
   result->CandidateCount = 0;
+  const int x_end = width - kScanMargin;  // columns scanned: kScanMargin .. x_end - 1
   for (int y = kScanMargin; y <= height - 1 - kScanMargin; ++y) {
-    for (int x = kScanMargin; x <= width - 1 - kScanMargin; ++x) {
-      if ((directionImage[y][x] & kBackgroundBit) != 0 || !IsRidge(sk, x, y)) continue;
+    for (int x = NextForegroundZero(skeleton[y], directionImage[y], kScanMargin, x_end); x < x_end;
+         x = NextForegroundZero(skeleton[y], directionImage[y], x + 1, x_end)) {
       const int crossing = CrossingNumber(sk, x, y);
       if (crossing != 1 && crossing != 3) continue;
       // Tracing restores the skeleton exactly, so the direction of a candidate that cannot be

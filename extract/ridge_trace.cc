@@ -5,18 +5,6 @@
 
 namespace ridgeline {
 
-int CrossingNumber(const ImageView& skeleton, int x, int y) {
-  assert(x >= 1 && x <= skeleton.width - 2 && y >= 1 && y <= skeleton.height - 2);
-  int changes = 0;
-  bool previous_black = IsRidge(skeleton, x + kRoundNeighbours[7].x, y + kRoundNeighbours[7].y);
-  for (const PixelPoint& n : kRoundNeighbours) {
-    const bool black = IsRidge(skeleton, x + n.x, y + n.y);
-    if (black && !previous_black) ++changes;
-    previous_black = black;
-  }
-  return changes;
-}
-
 bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing) {
   assert(trace->steps < kMaxRidgeTrace);
   const int x = trace->x;
