@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "extract/byte_words.h"
 #include "extract/neighbour_codes.h"
 
 namespace ridgeline {
@@ -28,74 +29,6 @@ constexpr std::array<uint8_t, 44> kThinCodesB = {
     3,   6,   7,   12,  14,  15,  24,  28,  30,  31,  48,  56,  60,  62,  63,
     65,  67,  80,  88,  96,  97,  99,  112, 120, 124, 126, 129, 131, 135, 143,
     159, 191, 192, 193, 195, 208, 216, 224, 225, 227, 240, 248, 252, 254};
-
-// The three pixels of a column (above, on and below the row) as bits 0, 1, 2, set where black
-// (0). The 3 x 3 block of a pixel is then nine bits: its left column, its own, its right one,
-// and a table over those 512 blocks replaces the eight reads of each NeighbourCode.
-constexpr int kColumnBits = 3;
-constexpr int kOnRowBit = 1;
-constexpr size_t kBlocks = 512;
-
-// The NeighbourCode of the centre of a 3 x 3 block.
-constexpr int BlockCode(size_t block) {
-  const int left = static_cast<int>(block & 7);
-  const int centre = static_cast<int>((block >> kColumnBits) & 7);
-  const int right = static_cast<int>((block >> (2 * kColumnBits)) & 7);
-  return ((centre & 1) << kNorthBit) | ((right & 1) << kNorthEastBit) |
-         (((right >> 1) & 1) << kEastBit) | (((right >> 2) & 1) << kSouthEastBit) |
-         (((centre >> 2) & 1) << kSouthBit) | (((left >> 2) & 1) << kSouthWestBit) |
-         (((left >> 1) & 1) << kWestBit) | ((left & 1) << kNorthWestBit);
-}
-
-// What the sequential passes do to a pixel, by its neighbours alone (the centre bit is ignored;
-// the caller tests the pixel itself): fill a hole, bridge a gap, clear a junction centre.
-constexpr uint8_t kFillsHole = 1;
-constexpr uint8_t kBridges = 2;
-constexpr uint8_t kClearsJunction = 4;
-constexpr std::array<uint8_t, kBlocks> kNeighbourBlocks = [] {
-  std::array<uint8_t, kBlocks> blocks{};
-  for (size_t b = 0; b < kBlocks; ++b) {
-    const int code = BlockCode(b);
-    blocks[b] = static_cast<uint8_t>(
-        (std::popcount(static_cast<unsigned>(code)) >= kHoleNeighbours ? kFillsHole : 0) |
-        (kIsBridgeCode[static_cast<size_t>(code)] != 0 ? kBridges : 0) |
-        (kIsJunctionCode[static_cast<size_t>(code)] != 0 ? kClearsJunction : 0));
-  }
-  return blocks;
-}();
-
-// Bit 7 of each byte of v set where that byte is 0. (b & 0x7F) + 0x7F reaches bit 7 unless the
-// low seven bits are 0, and never carries into the next byte; or-ing b adds its own bit 7.
-inline uint64_t ZeroBytes(uint64_t v) {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr uint64_t kHigh = 0x8080808080808080ULL;
-  return ~(((v & kLow7) + kLow7) | v) & kHigh;
-}
-
-// columns[x] = the column bits of pixel x of row y (0 < y < height - 1), eight pixels a word.
-void ColumnBits(const uint8_t* const* image, int width, int y, uint8_t* columns) {
-  const uint8_t* above = image[y - 1];
-  const uint8_t* row = image[y];
-  const uint8_t* below = image[y + 1];
-  int x = 0;
-  for (; x + 8 <= width; x += 8) {
-    uint64_t a, r, b;
-    std::memcpy(&a, above + x, 8);
-    std::memcpy(&r, row + x, 8);
-    std::memcpy(&b, below + x, 8);
-    const uint64_t bits = (ZeroBytes(a) >> 7) | (ZeroBytes(r) >> 6) | (ZeroBytes(b) >> 5);
-    std::memcpy(columns + x, &bits, 8);
-  }
-  for (; x < width; ++x) {
-    columns[x] = static_cast<uint8_t>((above[x] == 0 ? 1 : 0) | (row[x] == 0 ? 2 : 0) |
-                                      (below[x] == 0 ? 4 : 0));
-  }
-}
-
-inline size_t Block(const uint8_t* columns, int x) {
-  return static_cast<size_t>(columns[x - 1] | (columns[x] << kColumnBits) |
-                             (columns[x + 1] << (2 * kColumnBits)));
-}
 
 // The deletion rule of a sub-step as a sum of products over the eight neighbour bits, so that
 // 64 pixels are tested at once on packed words. A cube matches the codes c with
@@ -192,6 +125,88 @@ void PackRow(const uint8_t* row, int width, uint64_t* out) {
   for (; x < width; ++x) out[x >> 6] |= uint64_t{row[x] == 0 ? 1u : 0u} << (x & 63);
 }
 
+// n[b]: the neighbour planes of word w of a row: bit k set where pixel 64 w + k's neighbour of
+// NeighbourCode bit b is black. The rows are packed rows with their padding words.
+inline void NeighbourPlanes(const uint64_t* above, const uint64_t* row, const uint64_t* below,
+                            std::ptrdiff_t w, uint64_t (&n)[8]) {
+  const uint64_t a = above[w], r = row[w], b = below[w];
+  n[kNorthBit] = a;
+  n[kNorthEastBit] = (a >> 1) | (above[w + 1] << 63);
+  n[kEastBit] = (r >> 1) | (row[w + 1] << 63);
+  n[kSouthEastBit] = (b >> 1) | (below[w + 1] << 63);
+  n[kSouthBit] = b;
+  n[kSouthWestBit] = (b << 1) | (below[w - 1] >> 63);
+  n[kWestBit] = (r << 1) | (row[w - 1] >> 63);
+  n[kNorthWestBit] = (a << 1) | (above[w - 1] >> 63);
+}
+
+// The sequential passes (hole filling before the thinning, gap bridging and junction clearing
+// after it) change a pixel according to its neighbours as the sweep has left them. Within a row
+// only the west neighbour can have changed since the row's words were read, so a word test that
+// leaves the west bit free finds every pixel a pass may change (and more); only those are then
+// judged one by one on the bytes, in sweep order.
+
+// Pixels with at least five black neighbours besides the west one: every hole the filling can
+// fill (six of eight) is among them. The seven planes are summed bit-sliced.
+inline uint64_t MayFillHole(const uint64_t (&n)[8]) {
+  auto add = [](uint64_t a, uint64_t b, uint64_t c, uint64_t& carry) {
+    carry = (a & b) | (c & (a ^ b));
+    return a ^ b ^ c;
+  };
+  uint64_t c1, c2, c3, c4, fours;
+  const uint64_t s1 = add(n[kNorthBit], n[kNorthEastBit], n[kEastBit], c1);
+  const uint64_t s2 = add(n[kSouthEastBit], n[kSouthBit], n[kSouthWestBit], c2);
+  const uint64_t ones = add(s1, s2, n[kNorthWestBit], c3);
+  const uint64_t twos = add(c1, c2, c3, c4);
+  fours = c4;
+  return fours & (twos | ones);  // 4 + 2 or 4 + 1 at least
+}
+
+// Pixels whose neighbours, the west one aside, are those of one of the codes.
+template <const auto& Codes, size_t... I>
+inline uint64_t MatchesIgnoringWest(const uint64_t (&n)[8], std::index_sequence<I...>) {
+  constexpr uint8_t kCare = static_cast<uint8_t>(0xFF & ~(1 << kWestBit));
+  return (CubeMatches<kCare, static_cast<uint8_t>(Codes[I] & kCare)>(n) | ...);
+}
+template <const auto& Codes>
+inline uint64_t MatchesIgnoringWest(const uint64_t (&n)[8]) {
+  return MatchesIgnoringWest<Codes>(n, std::make_index_sequence<Codes.size()>());
+}
+
+enum PixelChange { kUnchanged, kBecameBlack, kBecameNotBlack };
+
+// Runs judge(x, y) for every pixel off the frame whose bit is set in candidates(n, row word),
+// row by row and left to right. judge returns the pixel's new black state when it changed it,
+// (a PixelChange), which goes into the packed image at once so that later rows see it.
+template <typename Candidates, typename Judge>
+void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Candidates candidates,
+                     Judge judge) {
+  const auto words = static_cast<std::ptrdiff_t>(image.words);
+  for (int y = 1; y < height - 1; ++y) {
+    const uint64_t* above = image.Row(y - 1);
+    uint64_t* row = image.Row(y);
+    const uint64_t* below = image.Row(y + 1);
+    for (std::ptrdiff_t w = 0; w < words; ++w) {
+      uint64_t n[8];
+      NeighbourPlanes(above, row, below, w, n);
+      for (uint64_t c = candidates(n, row[w]) & inner[w]; c != 0; c &= c - 1) {
+        const int k = std::countr_zero(c);
+        const int x = static_cast<int>(w) * 64 + k;
+        switch (judge(x, y)) {
+          case kBecameBlack:
+            row[w] |= uint64_t{1} << k;
+            break;
+          case kBecameNotBlack:
+            row[w] &= ~(uint64_t{1} << k);
+            break;
+          default:
+            break;
+        }
+      }
+    }
+  }
+}
+
 // One parallel sub-step in place: a black pixel off the frame whose neighbours match the
 // cover turns white, every pixel judged on the image as it was before the sub-step. Rows with
 // active[y] == 0 are skipped (they cannot change); changed[y] is set for the rows that did.
@@ -220,15 +235,9 @@ bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const ui
     // below; the new words go straight into the image.
     std::memcpy(old - 1, row - 1, image.stride * sizeof(uint64_t));
     for (std::ptrdiff_t w = 0; w < words; ++w) {
-      const uint64_t a = above[w], r = old[w], b = below[w];
-      const uint64_t n[8] = {a,
-                             (a >> 1) | (above[w + 1] << 63),
-                             (r >> 1) | (old[w + 1] << 63),
-                             (b >> 1) | (below[w + 1] << 63),
-                             b,
-                             (b << 1) | (below[w - 1] >> 63),
-                             (r << 1) | (old[w - 1] >> 63),
-                             (a << 1) | (above[w - 1] >> 63)};
+      const uint64_t r = old[w];
+      uint64_t n[8];
+      NeighbourPlanes(above, old, below, w, n);
       const uint64_t del = r & inner[w] & CoverMatches<C>(n, std::make_index_sequence<C.count>());
       row[w] = r & ~del;
       row_deleted |= del;
@@ -269,7 +278,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   packed.words = (static_cast<size_t>(width) + 63) / 64;
   packed.stride = packed.words + 2;
   try {
-    history.assign(3 * static_cast<size_t>(height) + static_cast<size_t>(width), 1);
+    history.assign(3 * static_cast<size_t>(height), 1);
     packed.bits.assign(packed.stride * static_cast<size_t>(height), 0);
     // Two saved rows, the mask of the pixels off the frame, and the black pixels before thinning.
     scratch.assign(3 * packed.stride + packed.stride * static_cast<size_t>(height), 0);
@@ -278,28 +287,27 @@ int ThinRidges(int width, int height, GrayImage image) {
   }
   uint8_t* changed[2] = {history.data(), history.data() + height};
   uint8_t* active = history.data() + 2 * static_cast<size_t>(height);
-  uint8_t* columns = history.data() + 3 * static_cast<size_t>(height);
   changed[0][0] = changed[0][height - 1] = changed[1][0] = changed[1][height - 1] = 0;
   uint64_t* saved = scratch.data();
   uint64_t* inner = scratch.data() + 2 * packed.stride;
   uint64_t* initial = scratch.data() + 3 * packed.stride;
-
-  // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones.
-  // The column bits of a row are taken before its sweep and follow each pixel it changes.
-  for (int y = 1; y < height - 1; ++y) {
-    ColumnBits(image, width, y, columns);
-    uint8_t* row = image[y];
-    for (int x = 1; x < width - 1; ++x) {
-      if (row[x] == kWhite && (kNeighbourBlocks[Block(columns, x)] & kFillsHole) != 0) {
-        row[x] = kBlack;
-        columns[x] |= 1 << kOnRowBit;
-      }
-    }
-  }
-
   for (int y = 0; y < height; ++y) PackRow(image[y], width, packed.Row(y));
-  std::memcpy(initial, packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
   for (int x = 1; x < width - 1; ++x) inner[x >> 6] |= uint64_t{1} << (x & 63);
+
+  // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones. Only a
+  // pixel that is not black can be a hole.
+  SweepCandidates(
+      height, packed, inner,
+      [](const uint64_t(&n)[8], uint64_t row) { return ~row & MayFillHole(n); },
+      [&](int x, int y) {
+        if (image[y][x] != kWhite ||
+            std::popcount(static_cast<unsigned>(NeighbourCode(image, x, y))) < kHoleNeighbours) {
+          return kUnchanged;
+        }
+        image[y][x] = kBlack;
+        return kBecameBlack;
+      });
+  std::memcpy(initial, packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
 
   int iterations = 0;
   bool deleted = false;
@@ -324,23 +332,25 @@ int ThinRidges(int width, int height, GrayImage image) {
     }
   }
 
-  // Post-pass, sequential: each pixel sees the changes made before it in the sweep.
-  for (int y = 1; y < height - 1; ++y) {
-    ColumnBits(image, width, y, columns);
-    uint8_t* row = image[y];
-    for (int x = 1; x < width - 1; ++x) {
-      const uint8_t neighbours = kNeighbourBlocks[Block(columns, x)];
-      if (row[x] == kWhite) {
-        if ((neighbours & kBridges) != 0) {
-          row[x] = kBlack;
-          columns[x] |= 1 << kOnRowBit;
+  // Post-pass, sequential: each pixel sees the changes made before it in the sweep. A gap is
+  // bridged only at a pixel that is not black; a junction centre is anything but white.
+  SweepCandidates(
+      height, packed, inner,
+      [](const uint64_t(&n)[8], uint64_t row) {
+        return (~row & MatchesIgnoringWest<kBridgeCodes>(n)) |
+               MatchesIgnoringWest<kJunctionCodes>(n);
+      },
+      [&](int x, int y) {
+        const auto code = static_cast<size_t>(NeighbourCode(image, x, y));
+        if (image[y][x] == kWhite) {
+          if (kIsBridgeCode[code] == 0) return kUnchanged;
+          image[y][x] = kBlack;
+          return kBecameBlack;
         }
-      } else if ((neighbours & kClearsJunction) != 0) {
-        row[x] = kWhite;
-        columns[x] &= static_cast<uint8_t>(~(1 << kOnRowBit));
-      }
-    }
-  }
+        if (kIsJunctionCode[code] == 0) return kUnchanged;
+        image[y][x] = kWhite;
+        return kBecameNotBlack;
+      });
   return iterations;
 }
 
