@@ -61,15 +61,27 @@ bool ResampleImage(const uint8_t* source, int sourceWidth, int sourceHeight, int
     return false;
   }
   BuildResampleTables(n, sourceResolution, destinationResolution, index.data(), weight.data());
+  // Every sample read must lie in the source: a destination larger than the source scaled by
+  // the resolutions would place its last samples beyond the source's edge.
+  if (index[static_cast<size_t>(destinationWidth - 1)] >= sourceWidth ||
+      index[static_cast<size_t>(destinationHeight - 1)] >= sourceHeight) {
+    return false;
+  }
+  // The positions grow with the column: columns from blend_end on take the last source column.
+  const int16_t* const columns = index.data();
+  const int16_t* const weights = weight.data();
+  int blend_end = 0;
+  while (blend_end < destinationWidth && columns[blend_end] < sourceWidth - 1) ++blend_end;
 
   // Horizontal pass: every source row to destinationWidth samples.
   for (int y = 0; y < sourceHeight; ++y) {
-    const uint8_t* p = source + static_cast<size_t>(y) * sourceWidth;
-    uint8_t* m = intermediate.data() + static_cast<size_t>(y) * destinationWidth;
-    for (int x = 0; x < destinationWidth; ++x) {
-      const int k = index[x];
-      m[x] = k < sourceWidth - 1 ? Blend(weight[x], p[k], p[k + 1]) : p[k];
+    const uint8_t* __restrict p = source + static_cast<size_t>(y) * sourceWidth;
+    uint8_t* __restrict m = intermediate.data() + static_cast<size_t>(y) * destinationWidth;
+    for (int x = 0; x < blend_end; ++x) {
+      const int k = columns[x];
+      m[x] = Blend(weights[x], p[k], p[k + 1]);
     }
+    for (int x = blend_end; x < destinationWidth; ++x) m[x] = p[columns[x]];
   }
   // Vertical pass: blend two intermediate rows, or copy the last one.
   for (int y = 0; y < destinationHeight; ++y) {
