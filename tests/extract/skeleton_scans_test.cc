@@ -146,6 +146,42 @@ void ReferenceClean(TestImage& skeleton, const TestImage& direction) {
   }
 }
 
+// The variation as first written: the pixels without a direction skipped by a branch.
+int ReferenceVariation(const TestImage& direction, int y, int x, int radius) {
+  const int centre = direction.get()[y][x] & kCodeMask;
+  if (centre == kNoDirection) return 0;
+  int sum = 0, count = 0;
+  for (int j = std::max(0, y - radius); j <= std::min(direction.height() - 1, y + radius); ++j) {
+    for (int k = std::max(0, x - radius); k <= std::min(direction.width() - 1, x + radius); ++k) {
+      const int code = direction.get()[j][k] & kCodeMask;
+      if (code == kNoDirection) continue;
+      sum += CodeDistance(code, centre);
+      ++count;
+    }
+  }
+  return sum * 255 / (count * 60);
+}
+
+TEST(DirectionVariation, SameAsTheBranchingSumOnEveryCodeAndClippedWindow) {
+  std::mt19937 rng(4);
+  for (int trial = 0; trial < 8; ++trial) {
+    const int w = 1 + static_cast<int>(rng() % 50), h = 1 + static_cast<int>(rng() % 40);
+    // Every byte value: codes 0..119, the reserved 120..127, and the background bit on any.
+    TestImage direction(w, h, [&](int, int) {
+      return static_cast<uint8_t>(trial % 2 == 0 ? rng() : (rng() % 4 == 0 ? 127 : rng() % 120));
+    });
+    for (int radius : {0, 1, 10, 60}) {
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          ASSERT_EQ(DirectionVariation(w, h, direction.get(), y, x, radius),
+                    ReferenceVariation(direction, y, x, radius))
+              << w << "x" << h << " at " << x << "," << y << " radius " << radius;
+        }
+      }
+    }
+  }
+}
+
 void ReferenceDetect(TestImage& skeleton, const TestImage& direction, ExtractionResult* r) {
   const ImageView sk = skeleton.view();
   const int w = sk.width, h = sk.height;
