@@ -112,16 +112,18 @@ struct PackedImage {
   uint64_t* Row(int y) { return bits.data() + static_cast<size_t>(y) * stride + 1; }
 };
 
-// Packs the black pixels (value 0) of a row.
+// Packs the black pixels (value 0) of a row into out, which holds zeros. A whole word is built
+// in a register and stored once.
 void PackRow(const uint8_t* row, int width, uint64_t* out) {
   constexpr uint64_t kGather = 0x0102040810204080ULL;  // byte k's bit 0 -> bit 56 + k
+  auto pack8 = [&](int x) { return ((ZeroBytes(LoadWord(row + x)) >> 7) * kGather) >> 56; };
   int x = 0;
-  for (; x + 8 <= width; x += 8) {
-    uint64_t v;
-    std::memcpy(&v, row + x, 8);
-    const uint64_t byte = ((ZeroBytes(v) >> 7) * kGather) >> 56;
-    out[x >> 6] |= byte << (x & 63);
+  for (; x + 64 <= width; x += 64) {
+    uint64_t word = 0;
+    for (int k = 0; k < 64; k += 8) word |= pack8(x + k) << k;
+    out[x >> 6] = word;
   }
+  for (; x + 8 <= width; x += 8) out[x >> 6] |= pack8(x) << (x & 63);
   for (; x < width; ++x) out[x >> 6] |= uint64_t{row[x] == 0 ? 1u : 0u} << (x & 63);
 }
 
@@ -141,43 +143,47 @@ inline void NeighbourPlanes(const uint64_t* above, const uint64_t* row, const ui
 }
 
 // The sequential passes (hole filling before the thinning, gap bridging and junction clearing
-// after it) change a pixel according to its neighbours as the sweep has left them. Within a row
-// only the west neighbour can have changed since the row's words were read, so a word test that
-// leaves the west bit free finds every pixel a pass may change (and more); only those are then
-// judged one by one on the bytes, in sweep order.
+// after it) change a pixel according to its neighbours as the sweep has left them. A word's
+// candidates are found on the packed rows as they stand; within the row only the east
+// neighbour of a changed pixel sees that change before it is judged, so after each change the
+// word's candidates beyond it are found again. Candidates are then judged one by one on the
+// bytes, in sweep order, by the very tests of the plain sweep (the packed image knows black from
+// not black only, the bytes tell white (255) from the other values).
 
-// Pixels with at least five black neighbours besides the west one: every hole the filling can
-// fill (six of eight) is among them. The seven planes are summed bit-sliced.
-inline uint64_t MayFillHole(const uint64_t (&n)[8]) {
+// Pixels with at least six black neighbours, the eight planes summed bit-sliced.
+inline uint64_t AtLeastSixBlack(const uint64_t (&n)[8]) {
   auto add = [](uint64_t a, uint64_t b, uint64_t c, uint64_t& carry) {
     carry = (a & b) | (c & (a ^ b));
     return a ^ b ^ c;
   };
-  uint64_t c1, c2, c3, c4, fours;
-  const uint64_t s1 = add(n[kNorthBit], n[kNorthEastBit], n[kEastBit], c1);
-  const uint64_t s2 = add(n[kSouthEastBit], n[kSouthBit], n[kSouthWestBit], c2);
-  const uint64_t ones = add(s1, s2, n[kNorthWestBit], c3);
-  const uint64_t twos = add(c1, c2, c3, c4);
-  fours = c4;
-  return fours & (twos | ones);  // 4 + 2 or 4 + 1 at least
+  uint64_t c1, c2, c3, c4, d1;
+  const uint64_t s1 = add(n[0], n[1], n[2], c1);
+  const uint64_t s2 = add(n[3], n[4], n[5], c2);
+  const uint64_t s3 = add(n[6], n[7], s1, c3);
+  c4 = s2 & s3;  // the ones' carry; the ones themselves are not needed for "at least six"
+  const uint64_t t1 = add(c1, c2, c3, d1);
+  const uint64_t twos = t1 ^ c4;
+  const uint64_t d2 = t1 & c4;
+  const uint64_t fours = d1 ^ d2;
+  const uint64_t eights = d1 & d2;
+  return eights | (fours & twos);  // 8 or more, or 4 + 2 (+ 1)
 }
 
-// Pixels whose neighbours, the west one aside, are those of one of the codes.
+// Pixels whose NeighbourCode is one of the codes.
 template <const auto& Codes, size_t... I>
-inline uint64_t MatchesIgnoringWest(const uint64_t (&n)[8], std::index_sequence<I...>) {
-  constexpr uint8_t kCare = static_cast<uint8_t>(0xFF & ~(1 << kWestBit));
-  return (CubeMatches<kCare, static_cast<uint8_t>(Codes[I] & kCare)>(n) | ...);
+inline uint64_t MatchesCodes(const uint64_t (&n)[8], std::index_sequence<I...>) {
+  return (CubeMatches<0xFF, Codes[I]>(n) | ...);
 }
 template <const auto& Codes>
-inline uint64_t MatchesIgnoringWest(const uint64_t (&n)[8]) {
-  return MatchesIgnoringWest<Codes>(n, std::make_index_sequence<Codes.size()>());
+inline uint64_t MatchesCodes(const uint64_t (&n)[8]) {
+  return MatchesCodes<Codes>(n, std::make_index_sequence<Codes.size()>());
 }
 
 enum PixelChange { kUnchanged, kBecameBlack, kBecameNotBlack };
 
 // Runs judge(x, y) for every pixel off the frame whose bit is set in candidates(n, row word),
-// row by row and left to right. judge returns the pixel's new black state when it changed it,
-// (a PixelChange), which goes into the packed image at once so that later rows see it.
+// row by row and left to right. judge returns a PixelChange when it changed the pixel's black
+// state, which goes into the packed image at once.
 template <typename Candidates, typename Judge>
 void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Candidates candidates,
                      Judge judge) {
@@ -189,19 +195,18 @@ void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Cand
     for (std::ptrdiff_t w = 0; w < words; ++w) {
       uint64_t n[8];
       NeighbourPlanes(above, row, below, w, n);
-      for (uint64_t c = candidates(n, row[w]) & inner[w]; c != 0; c &= c - 1) {
+      uint64_t c = candidates(n, row[w]) & inner[w];
+      while (c != 0) {
         const int k = std::countr_zero(c);
-        const int x = static_cast<int>(w) * 64 + k;
-        switch (judge(x, y)) {
-          case kBecameBlack:
-            row[w] |= uint64_t{1} << k;
-            break;
-          case kBecameNotBlack:
-            row[w] &= ~(uint64_t{1} << k);
-            break;
-          default:
-            break;
+        const uint64_t bit = uint64_t{1} << k;
+        const PixelChange change = judge(static_cast<int>(w) * 64 + k, y);
+        if (change == kUnchanged) {
+          c &= c - 1;
+          continue;
         }
+        row[w] = change == kBecameBlack ? row[w] | bit : row[w] & ~bit;
+        NeighbourPlanes(above, row, below, w, n);
+        c = candidates(n, row[w]) & inner[w] & ~(bit | (bit - 1));  // beyond pixel k only
       }
     }
   }
@@ -249,6 +254,37 @@ bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const ui
   }
   return any;
 }
+// The eight bytes of a word set to 0xFF where the bits of `bits` are set, byte k for bit k.
+constexpr std::array<uint64_t, 256> kByteMasks = [] {
+  std::array<uint64_t, 256> masks{};
+  for (size_t bits = 0; bits < 256; ++bits) {
+    for (int k = 0; k < 8; ++k) {
+      if (((bits >> k) & 1) != 0) masks[bits] |= uint64_t{0xFF} << (8 * k);
+    }
+  }
+  return masks;
+}();
+
+// Writes white (255) over the pixels of a row whose bits are set in before and clear in after,
+// eight bytes at a time (most of a thick ridge goes at once, so single stores would be many).
+// The bits of pixels at or beyond width are clear in both.
+void WhitenDeleted(const uint64_t* before, const uint64_t* after, int width, uint8_t* row) {
+  int x = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; x + 8 <= width; x += 8) {
+      const auto gone = static_cast<size_t>(((before[x >> 6] & ~after[x >> 6]) >> (x & 63)) & 0xFF);
+      if (gone == 0) continue;
+      uint64_t bytes;
+      std::memcpy(&bytes, row + x, sizeof bytes);
+      bytes |= kByteMasks[gone];
+      std::memcpy(row + x, &bytes, sizeof bytes);
+    }
+  }
+  for (; x < width; ++x) {
+    if ((((before[x >> 6] & ~after[x >> 6]) >> (x & 63)) & 1) != 0) row[x] = kWhite;
+  }
+}
+
 // Which rows sub-step s has to visit. It reads what sub-step s - 1 wrote and writes over what
 // sub-step s - 2 wrote, with the table sub-step s - 2 used. A row whose three-row neighbourhood
 // changed in neither s - 1 nor s - 2 sees the very pixels s - 2 saw and deleted nothing then, so
@@ -298,7 +334,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   // pixel that is not black can be a hole.
   SweepCandidates(
       height, packed, inner,
-      [](const uint64_t(&n)[8], uint64_t row) { return ~row & MayFillHole(n); },
+      [](const uint64_t(&n)[8], uint64_t row) { return ~row & AtLeastSixBlack(n); },
       [&](int x, int y) {
         if (image[y][x] != kWhite ||
             std::popcount(static_cast<unsigned>(NeighbourCode(image, x, y))) < kHoleNeighbours) {
@@ -324,12 +360,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   for (int y = 1; y < height - 1; ++y) {
     const uint64_t* before = initial + static_cast<size_t>(y) * packed.stride + 1;
     const uint64_t* after = packed.Row(y);
-    uint8_t* row = image[y];
-    for (size_t w = 0; w < packed.words; ++w) {
-      for (uint64_t gone = before[w] & ~after[w]; gone != 0; gone &= gone - 1) {
-        row[w * 64 + static_cast<size_t>(std::countr_zero(gone))] = kWhite;
-      }
-    }
+    WhitenDeleted(before, after, width, image[y]);
   }
 
   // Post-pass, sequential: each pixel sees the changes made before it in the sweep. A gap is
@@ -337,8 +368,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   SweepCandidates(
       height, packed, inner,
       [](const uint64_t(&n)[8], uint64_t row) {
-        return (~row & MatchesIgnoringWest<kBridgeCodes>(n)) |
-               MatchesIgnoringWest<kJunctionCodes>(n);
+        return (~row & MatchesCodes<kBridgeCodes>(n)) | MatchesCodes<kJunctionCodes>(n);
       },
       [&](int x, int y) {
         const auto code = static_cast<size_t>(NeighbourCode(image, x, y));
