@@ -14,8 +14,11 @@ bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing)
     trace->stop_crossing = kStoppedAtFrame;
     return false;
   }
+  // One neighbour code serves the crossing test and the choice of the next pixel: whitening
+  // the pixel itself changes none of its neighbours.
+  const auto code = static_cast<size_t>(NeighbourCode(skeleton.rows, x, y));
   if (test_crossing) {
-    const int crossing = CrossingNumber(skeleton, x, y);
+    const int crossing = kCrossingNumbers[code];
     if (crossing != 1) {
       trace->stop_crossing = crossing;
       return false;
@@ -23,12 +26,10 @@ bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing)
   }
   skeleton[y][x] = 255;
   trace->whitened[trace->steps++] = {x, y};
-  for (const PixelPoint& n : kStepOrder) {
-    if (IsRidge(skeleton, x + n.x, y + n.y)) {
-      trace->x = x + n.x;
-      trace->y = y + n.y;
-      break;
-    }
+  const int next = kFirstStep[code];
+  if (next >= 0) {
+    trace->x = x + kNeighbourDx[static_cast<size_t>(next)];
+    trace->y = y + kNeighbourDy[static_cast<size_t>(next)];
   }
   return true;
 }

@@ -55,6 +55,26 @@ inline constexpr std::array<uint8_t, 256> kCrossingNumbers = [] {
   return crossings;
 }();
 
+// The NeighbourCode bit of the first black neighbour in kStepOrder for each code; -1 for none.
+inline constexpr std::array<int8_t, 256> kFirstStep = [] {
+  std::array<int8_t, 256> first{};
+  for (int code = 0; code < 256; ++code) {
+    first[static_cast<size_t>(code)] = -1;
+    for (const PixelPoint& step : kStepOrder) {
+      int bit = 0;
+      while (kNeighbourDx[static_cast<size_t>(bit)] != step.x ||
+             kNeighbourDy[static_cast<size_t>(bit)] != step.y) {
+        ++bit;
+      }
+      if (((code >> bit) & 1) != 0) {
+        first[static_cast<size_t>(code)] = static_cast<int8_t>(bit);
+        break;
+      }
+    }
+  }
+  return first;
+}();
+
 // The number of white-to-black changes met going once round the 8 neighbours of (x, y), N to NW
 // and back to N: 1 at a ridge ending, 3 at a bifurcation. The pixel's own value is not read.
 // REQUIRES: 1 <= x <= width - 2 and 1 <= y <= height - 2.

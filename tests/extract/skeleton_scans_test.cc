@@ -42,7 +42,7 @@ int ReferenceCrossingNumber(const ImageView& sk, int x, int y) {
   return changes;
 }
 
-TEST(CrossingNumberTable, EveryNeighbourhoodAsGoingRound) {
+TEST(NeighbourTables, CrossingNumberAndNextStepOfEveryNeighbourhood) {
   TestImage image(3, 3, 255);
   for (int code = 0; code < 256; ++code) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -55,6 +55,20 @@ TEST(CrossingNumberTable, EveryNeighbourhoodAsGoingRound) {
       ASSERT_EQ(CrossingNumber(image.view(), 1, 1), ReferenceCrossingNumber(image.view(), 1, 1))
           << "code " << code;
     }
+    // A step moves to the first black neighbour in the step order, or stays.
+    PixelPoint want{1, 1};
+    for (const PixelPoint& n : kStepOrder) {
+      if (IsRidge(image.view(), 1 + n.x, 1 + n.y)) {
+        want = {1 + n.x, 1 + n.y};
+        break;
+      }
+    }
+    image.at(1, 1) = 0;
+    RidgeTrace trace;
+    trace.x = trace.y = 1;
+    ASSERT_TRUE(StepRidge(image.view(), &trace, false));
+    EXPECT_EQ(PixelPoint({trace.x, trace.y}), want) << "code " << code;
+    EXPECT_EQ(image.at(1, 1), 255);
   }
 }
 
