@@ -20,6 +20,14 @@ void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* 
   EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
 }
 
+void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                            const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                            int32_t area, int begin, int end, int32_t threshold, uint8_t* dir_out,
+                            uint8_t* iso_out) {
+  EstimateClippedWindowsLoop(w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold,
+                             dir_out, iso_out);
+}
+
 void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                           const int32_t* const sums[3], const int32_t* const columns[3],
                           const int32_t rows[3], int width, uint8_t* out) {

@@ -23,6 +23,20 @@ void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* 
                           const int32_t* w90, int begin, int end, int32_t threshold,
                           uint8_t* dir_out, uint8_t* iso_out);
 
+// The loops above and below run in blocks of this many pixels; a stretch shorter than a block
+// goes to the compiler's scalar remainder, so a caller that may as well compute some pixels more
+// widens short stretches to a block.
+constexpr int kRowLoopBlock = 32;
+
+// The same for pixels begin .. end - 1 of any row: a window of n = rows_in x columns_in[x]
+// non-border pixels, neither the whole area nor empty, counts as if it were whole (each sum
+// times area / n, truncated, the diagonal ones after their scaling).
+// REQUIRES: area x (every sum) < 2^31, area x 510 <= kMaxVariation32, every sum <= n x 510.
+void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                            const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                            int32_t area, int begin, int end, int32_t threshold, uint8_t* dir_out,
+                            uint8_t* iso_out);
+
 // out[x] = 255 where source[x] >= floor(S / C) for the sum S and pixel count
 // C = columns[i][x] * rows[i] of window i = chosen[x], else 0.
 // REQUIRES: 256 C < 2^31 for every window; chosen[x] < 3.

@@ -27,6 +27,14 @@ void EstimateWholeWindowsImpl(const int32_t* w0, const int32_t* w30, const int32
   EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
 }
 
+void EstimateClippedWindowsImpl(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                                const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                                int32_t area, int begin, int end, int32_t threshold,
+                                uint8_t* dir_out, uint8_t* iso_out) {
+  EstimateClippedWindowsLoop(w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold,
+                             dir_out, iso_out);
+}
+
 void BinarizeThreeWindowsImpl(const uint8_t* source, const uint8_t* chosen,
                               const int32_t* const* sums, const int32_t* const* columns,
                               const int32_t* rows, int width, uint8_t* out) {
@@ -45,9 +53,11 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
 #else
   // The stretches of SumAlongRowPlain; the middle one (a column enters and one leaves at every
   // step) up to eight sums a vector: the differences' prefix sum within each 128-bit block in
-  // two shifted adds, then the lower block's last sum added to the upper block, then the last
-  // sum of the vector before, broadcast. The lanes add modulo 2^32, so every sum that fits in
-  // 32 bits comes out exact whatever the partial sums.
+  // two shifted adds, then the lower block's last sum added to the upper block. The running
+  // sum of the vectors before (carry) is added last, and the vector's own total joins it by
+  // one add, so the only dependence from one vector to the next is that add; the prefix sums
+  // of successive vectors overlap in time. The lanes add modulo 2^32, so every sum that fits
+  // in 32 bits comes out exact whatever the partial sums.
   namespace hn = hwy::HWY_NAMESPACE;
   assert(width > 0 && radius >= 0);
   const int r = radius;
@@ -65,17 +75,17 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
     auto v = hn::Sub(hn::LoadU(d, column + x + r), hn::LoadU(d, column + x - r - 1));
     v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
     v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+    const auto block_last = hn::Broadcast<3>(v);  // each block's total, in all its lanes
+    auto total = block_last;
     if constexpr (kLanes == 8) {
-      v = hn::Add(v, hn::ConcatLowerLower(d, hn::Broadcast<3>(v), hn::Zero(d)));
+      v = hn::Add(v, hn::ConcatLowerLower(d, block_last, hn::Zero(d)));
+      // The whole vector's total: both blocks' totals, in every lane.
+      const auto upper = hn::ConcatUpperUpper(d, block_last, block_last);
+      const auto lower = hn::ConcatLowerLower(d, block_last, block_last);
+      total = hn::Add(upper, lower);
     }
-    v = hn::Add(v, carry);
-    hn::StoreU(v, d, row + x);
-    const auto last = hn::Broadcast<3>(v);  // within each block
-    if constexpr (kLanes == 8) {
-      carry = hn::ConcatUpperUpper(d, last, last);
-    } else {
-      carry = last;
-    }
+    hn::StoreU(hn::Add(v, carry), d, row + x);
+    carry = hn::Add(carry, total);
   }
   sum = hn::GetLane(carry);
   for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
@@ -127,6 +137,7 @@ HWY_AFTER_NAMESPACE();
 namespace ridgeline {
 
 HWY_EXPORT(EstimateWholeWindowsImpl);
+HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
@@ -141,6 +152,14 @@ void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* 
                           uint8_t* dir_out, uint8_t* iso_out) {
   HWY_DYNAMIC_DISPATCH(EstimateWholeWindowsImpl)
   (w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
+}
+
+void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                            const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                            int32_t area, int begin, int end, int32_t threshold, uint8_t* dir_out,
+                            uint8_t* iso_out) {
+  HWY_DYNAMIC_DISPATCH(EstimateClippedWindowsImpl)
+  (w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold, dir_out, iso_out);
 }
 
 void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
