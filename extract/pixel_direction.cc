@@ -184,8 +184,7 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
                         static_cast<int32_t>(std::clamp<int64_t>(threshold, INT32_MIN, INT32_MAX)),
                         width, dir_out, iso_out);
     } else {
-      EstimateWideRow(window, columns_in.data(), rows_in, area, threshold, width, dir_out,
-                      iso_out);
+      EstimateWideRow(window, columns_in.data(), rows_in, area, threshold, width, dir_out, iso_out);
     }
   }
   return true;

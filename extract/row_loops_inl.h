@@ -31,8 +31,7 @@ inline int32_t DiagonalShare(int32_t sum) {
 }
 inline DirectionEstimate EstimateFromSums(int32_t w0, int32_t w30, int32_t w60, int32_t w90,
                                           int32_t threshold) {
-  return DirectionFromVariationsSelect(w0, DiagonalShare(w30), w60, DiagonalShare(w90),
-                                       threshold);
+  return DirectionFromVariationsSelect(w0, DiagonalShare(w30), w60, DiagonalShare(w90), threshold);
 }
 
 // The estimates of pixels 0 .. count - 1 of a row whose windows lie wholly off the border,
@@ -92,8 +91,7 @@ template <int kCount>
     const int32_t n = rows_in * columns_in[x];
     const DirectionEstimate e = DirectionFromVariationsSelect(
         AsWholeWindow(w0[x], n, area), AsWholeWindow(DiagonalShare(w30[x]), n, area),
-        AsWholeWindow(w60[x], n, area), AsWholeWindow(DiagonalShare(w90[x]), n, area),
-        threshold);
+        AsWholeWindow(w60[x], n, area), AsWholeWindow(DiagonalShare(w90[x]), n, area), threshold);
     dir_out[x] = e.code;
     iso_out[x] = e.isotropy;
   }
@@ -113,9 +111,9 @@ inline void EstimateClippedWindowsLoop(const int32_t* w0, const int32_t* w30, co
     return;
   }
   ForEachBlock(begin, end, [&](int x0) {
-    EstimateClippedWindowsSpan<kBlockPixels>(w0 + x0, w30 + x0, w60 + x0, w90 + x0,
-                                             columns_in + x0, rows_in, area, kBlockPixels,
-                                             threshold, dir_out + x0, iso_out + x0);
+    EstimateClippedWindowsSpan<kBlockPixels>(w0 + x0, w30 + x0, w60 + x0, w90 + x0, columns_in + x0,
+                                             rows_in, area, kBlockPixels, threshold, dir_out + x0,
+                                             iso_out + x0);
   });
 }
 

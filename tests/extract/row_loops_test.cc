@@ -81,6 +81,61 @@ TEST(RowLoops, WholeWindowEstimatesMatchTheScalarEstimate) {
   });
 }
 
+// Windows clipped by the border on any side: counts from empty to whole (whole ones must come
+// out unscaled), sums up to 510 per counted pixel, ties, and stretches shorter than a block, a
+// block, and longer (the overlapping last block).
+TEST(RowLoops, ClippedWindowEstimatesMatchTheScaledScalarEstimate) {
+  std::mt19937 rng(43);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int half : {0, 1, 12, 22}) {
+      const int side = 2 * half + 1;
+      const int32_t area = side * side;
+      for (int n : {1, 5, 31, 32, 33, 64, 65, 97, 130}) {
+        for (int kind = 0; kind < 3; ++kind) {
+          const auto sz = static_cast<size_t>(n);
+          std::vector<int32_t> columns(sz), w0(sz), w30(sz), w60(sz), w90(sz);
+          const int32_t rows_in = static_cast<int32_t>(rng() % static_cast<uint32_t>(side + 1));
+          for (size_t i = 0; i < sz; ++i) {
+            columns[i] = static_cast<int32_t>(rng() % static_cast<uint32_t>(side + 1));
+            const int32_t most = rows_in * columns[i] * 510;
+            for (auto* w : {&w0, &w30, &w60, &w90}) {
+              // Kind 1: at or next to the largest sum (ties), kind 2: small sums.
+              const auto r = static_cast<int32_t>(rng() % static_cast<uint32_t>(most + 1));
+              (*w)[i] = kind == 0   ? r
+                        : kind == 1 ? std::max(most - r % 2, 0)
+                                    : std::min(most, r % 8);
+            }
+          }
+          for (int32_t threshold : {0, 23 * 2 * area}) {
+            const int begin = n > 2 ? 1 : 0;
+            std::vector<uint8_t> dir(sz, 200), iso(sz, 200);
+            EstimateClippedWindows(w0.data(), w30.data(), w60.data(), w90.data(), columns.data(),
+                                   rows_in, area, begin, n, threshold, dir.data(), iso.data());
+            for (int x = 0; x < n; ++x) {
+              const auto i = static_cast<size_t>(x);
+              if (x < begin) {
+                ASSERT_EQ(dir[i], 200) << "written before begin";
+                continue;
+              }
+              const int32_t count = rows_in * columns[i];
+              int32_t v[4] = {w0[i], w30[i] * 71 / 100, w60[i], w90[i] * 71 / 100};
+              if (count != area && count != 0) {
+                for (int32_t& value : v) value = area * value / count;
+              }
+              const DirectionEstimate want =
+                  DirectionFromVariations32(v[0], v[1], v[2], v[3], threshold);
+              ASSERT_EQ(dir[i], want.code)
+                  << target << " half " << half << " n " << n << " x " << x;
+              ASSERT_EQ(iso[i], want.isotropy)
+                  << target << " half " << half << " n " << n << " x " << x;
+            }
+          }
+        }
+      }
+    }
+  });
+}
+
 TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
   std::mt19937 rng(43);
   ForEachVectorTarget([&](const std::string& target) {
