@@ -77,5 +77,15 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                   out);
 }
 
+void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                     int width) {
+  CountBelowLimitLoop(counts, in, out, limit, width);
+}
+
+void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
+                   int width, uint8_t* dir, int32_t* sum, int32_t* count) {
+  ForegroundRowLoop(usable, needed, near, iso, width, dir, sum, count);
+}
+
 }  // namespace ridgeline
 #endif  // !RIDGELINE_HIGHWAY

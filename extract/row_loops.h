@@ -71,4 +71,15 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
                     uint8_t* out);
 
+// counts[x] += (in[x] < limit) - (out[x] < limit) for x < width; in or out may be null.
+void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                     int width);
+
+// The foreground mask of a row: pixel x is foreground when usable[x] > needed or near[x] is 1
+// (near holds 0 or 1), and every other pixel gets kBackgroundBit set in dir[x]; the foreground
+// pixels' iso[x] are added to *sum and their number to *count.
+// REQUIRES: width x 255 < 2^31.
+void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
+                   int width, uint8_t* dir, int32_t* sum, int32_t* count);
+
 }  // namespace ridgeline

@@ -128,6 +128,16 @@ void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, co
                   out);
 }
 
+void CountBelowLimitImpl(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                         int width) {
+  CountBelowLimitLoop(counts, in, out, limit, width);
+}
+
+void ForegroundRowImpl(const int32_t* usable, int32_t needed, const uint8_t* near,
+                       const uint8_t* iso, int width, uint8_t* dir, int32_t* sum, int32_t* count) {
+  ForegroundRowLoop(usable, needed, near, iso, width, dir, sum, count);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -146,6 +156,8 @@ HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
+HWY_EXPORT(CountBelowLimitImpl);
+HWY_EXPORT(ForegroundRowImpl);
 
 void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
                           const int32_t* w90, int begin, int end, int32_t threshold,
@@ -202,6 +214,16 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
   (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
+}
+
+void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                     int width) {
+  HWY_DYNAMIC_DISPATCH(CountBelowLimitImpl)(counts, in, out, limit, width);
+}
+
+void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
+                   int width, uint8_t* dir, int32_t* sum, int32_t* count) {
+  HWY_DYNAMIC_DISPATCH(ForegroundRowImpl)(usable, needed, near, iso, width, dir, sum, count);
 }
 
 }  // namespace ridgeline

@@ -270,3 +270,36 @@ inline void PreBinarizeLoop(const int32_t* __restrict small_sums,
     out[x] = static_cast<uint8_t>(-int32_t{uint32_t{source[x]} >= (large_mean + small_mean) / 2});
   }
 }
+
+// Column counts of the pixels below limit: counts[x] += (in[x] < limit) - (out[x] < limit) for
+// the row entering (in) and the row leaving (out), either possibly null.
+inline void CountBelowLimitLoop(int32_t* __restrict counts, const uint8_t* __restrict in,
+                                const uint8_t* __restrict out, int32_t limit, int width) {
+  if (in != nullptr && out != nullptr) {
+    for (int x = 0; x < width; ++x) {
+      counts[x] += int32_t{in[x] < limit} - int32_t{out[x] < limit};
+    }
+  } else if (in != nullptr) {
+    for (int x = 0; x < width; ++x) counts[x] += int32_t{in[x] < limit};
+  } else if (out != nullptr) {
+    for (int x = 0; x < width; ++x) counts[x] -= int32_t{out[x] < limit};
+  }
+}
+
+// A row of the foreground mask: a pixel is foreground when usable[x] > needed or near[x] is 1;
+// the others get the background bit in dir[x]. Adds the foreground pixels' isotropies to *sum
+// and their number to *count (one row's sums fit in 32 bits).
+inline void ForegroundRowLoop(const int32_t* __restrict usable, int32_t needed,
+                              const uint8_t* __restrict near, const uint8_t* __restrict iso,
+                              int width, uint8_t* __restrict dir, int32_t* sum, int32_t* count) {
+  int32_t row_sum = 0;
+  int32_t row_count = 0;
+  for (int x = 0; x < width; ++x) {
+    const int32_t foreground = int32_t{usable[x] > needed} | int32_t{near[x]};
+    row_sum += iso[x] & -foreground;
+    row_count += foreground;
+    dir[x] = static_cast<uint8_t>(dir[x] | (kBackgroundBit & (foreground - 1)));
+  }
+  *sum += row_sum;
+  *count += row_count;
+}

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/constants.h"
 #include "core/engine_params.h"
 #include "extract/binarise.h"
 #include "extract/contrast_stretch.h"
@@ -383,6 +384,55 @@ TEST(RowLoops, PreBinarisationMatchesTheDividedMeans) {
           ASSERT_EQ(out[x], source[x] >= t ? 255 : 0)
               << target << " counts " << small_count << ", " << large_count << " x " << x;
         }
+      }
+    }
+  });
+}
+
+// The foreground loops against their per-pixel rules: widths around the block and vector
+// sizes, limits at 0, inside and past the byte range, singular-point marks on pixels either
+// way, and direction bytes whose other bits must survive.
+TEST(RowLoops, ForegroundRowsMatchThePixelRule) {
+  std::mt19937 rng(53);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 7, 31, 33, 64, 97}) {
+      const auto n = static_cast<size_t>(width);
+      for (int32_t limit : {0, 1, 128, 255, 256}) {
+        std::vector<uint8_t> in(n), out(n), near(n), iso(n), dir(n);
+        std::vector<int32_t> counts(n), usable(n);
+        for (size_t i = 0; i < n; ++i) {
+          in[i] = static_cast<uint8_t>(rng());
+          out[i] = static_cast<uint8_t>(rng() % 3 == 0 ? limit - 1 : rng());
+          near[i] = static_cast<uint8_t>(rng() % 4 == 0);
+          iso[i] = static_cast<uint8_t>(rng());
+          dir[i] = static_cast<uint8_t>(rng());
+          counts[i] = static_cast<int32_t>(rng() % 100);
+          usable[i] = static_cast<int32_t>(rng() % 40);
+        }
+        for (int mode = 0; mode < 3; ++mode) {
+          const uint8_t* entering = mode == 2 ? nullptr : in.data();
+          const uint8_t* leaving = mode == 1 ? nullptr : out.data();
+          std::vector<int32_t> got = counts, want = counts;
+          CountBelowLimit(got.data(), entering, leaving, limit, width);
+          for (size_t i = 0; i < n; ++i) {
+            if (entering != nullptr && in[i] < limit) ++want[i];
+            if (leaving != nullptr && out[i] < limit) --want[i];
+          }
+          ASSERT_EQ(got, want) << target << " width " << width << " mode " << mode;
+        }
+        std::vector<uint8_t> got_dir = dir;
+        int32_t sum = 5, count = 3;
+        ForegroundRow(usable.data(), 20, near.data(), iso.data(), width, got_dir.data(), &sum,
+                      &count);
+        int32_t want_sum = 5, want_count = 3;
+        for (size_t i = 0; i < n; ++i) {
+          const bool foreground = usable[i] > 20 || near[i] != 0;
+          ASSERT_EQ(got_dir[i], foreground ? dir[i] : dir[i] | kBackgroundBit)
+              << target << " width " << width << " x " << i;
+          if (foreground) want_sum += iso[i], ++want_count;
+        }
+        ASSERT_EQ(sum, want_sum) << target << " width " << width;
+        ASSERT_EQ(count, want_count) << target << " width " << width;
       }
     }
   });
