@@ -65,9 +65,9 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
   SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
-void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                uint8_t* mean_out) {
-  StretchRowLoop(sums, source, begin, end, count, mean_out);
+void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  StretchRowLoop(sums, source, columns_in, rows_in, begin, end, mean_out);
 }
 
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,

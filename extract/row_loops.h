@@ -54,14 +54,14 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out);
 
-// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count` pixels:
-// with the mean deviation d = sums[x] / count and the band lo = max(m - d, 0) .. hi =
-// min(m + d, 255) around the mean m = mean_out[x], mean_out[x] becomes 0 for source[x] <= lo,
-// 255 for source[x] >= hi, (source[x] - lo) 255 / (hi - lo) between (truncated), or source[x]
-// when the band is empty.
-// REQUIRES: 0 <= sums[x] < 2^31; count > 0.
-void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                uint8_t* mean_out);
+// The contrast stretch of pixels begin .. end - 1 of a row, the window of pixel x holding
+// count = columns_in[x] x rows_in pixels: with the mean deviation d = sums[x] / count and the band
+// lo = max(m - d, 0) .. hi = min(m + d, 255) around the mean m = mean_out[x], mean_out[x]
+// becomes 0 for source[x] <= lo, 255 for source[x] >= hi, (source[x] - lo) 255 / (hi - lo)
+// between (truncated), or source[x] when the band is empty.
+// REQUIRES: 0 <= sums[x] < 2^31; every count > 0 and below 2^31.
+void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                int32_t rows_in, int begin, int end, uint8_t* mean_out);
 
 // out[x] = 255 where source[x] >= (S_l m_l / 2^32 + S_s m_s / 2^32) / 2 (each product
 // truncated), else 0, for pixels begin .. end - 1; S_s, S_l the small and the large window sums

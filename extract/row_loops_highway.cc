@@ -116,9 +116,9 @@ void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* 
   SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
-void StretchRowImpl(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                    uint8_t* mean_out) {
-  StretchRowLoop(sums, source, begin, end, count, mean_out);
+void StretchRowImpl(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                    int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  StretchRowLoop(sums, source, columns_in, rows_in, begin, end, mean_out);
 }
 
 void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
@@ -204,9 +204,9 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
   HWY_DYNAMIC_DISPATCH(SlideVariationSumsImpl)(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
-void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                uint8_t* mean_out) {
-  HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, begin, end, count, mean_out);
+void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, columns_in, rows_in, begin, end, mean_out);
 }
 
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,

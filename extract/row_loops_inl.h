@@ -233,18 +233,22 @@ inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const
   }
 }
 
-// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count`
-// pixels: the mean deviation d = sums[x] / count, the band lo = max(mean - d, 0) .. hi =
-// min(mean + d, 255) around the pixel's mean (mean_out[x], overwritten), and the pixel s
-// stretched to 0 at or below lo, 255 at or above hi, (s - lo) 255 / (hi - lo) between, or kept
-// when the band is empty. Branch-free, both divisions exact in double (TruncatingQuotient).
-// REQUIRES: 0 <= sums[x] < 2^31, count > 0.
-inline void StretchRowLoop(const int32_t* __restrict sums, const uint8_t* __restrict source,
-                           int begin, int end, int32_t count, uint8_t* __restrict mean_out) {
-  for (int x = begin; x < end; ++x) {
+// The contrast stretch of pixels 0 .. count - 1 (count = kCount, or the argument when kCount is
+// 0), the window of pixel x holding columns_in[x] x rows_in pixels: the mean deviation
+// d = sums[x] / that count, the band lo = max(mean - d, 0) .. hi = min(mean + d, 255) around
+// the pixel's mean (mean_out[x], overwritten), and the pixel s stretched to 0 at or below lo,
+// 255 at or above hi, (s - lo) 255 / (hi - lo) between, or kept when the band is empty.
+// Branch-free, both divisions exact in double (TruncatingQuotient).
+// REQUIRES: 0 <= sums[x] < 2^31, every count > 0.
+template <int kCount>
+[[gnu::noinline]] void StretchSpan(const int32_t* __restrict sums, const uint8_t* __restrict source,
+                                   const int32_t* __restrict columns_in, int32_t rows_in, int count,
+                                   uint8_t* __restrict mean_out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
     const int32_t s = source[x];
     const int32_t mean = mean_out[x];
-    const int32_t deviation = TruncatingQuotient(sums[x], count);
+    const int32_t deviation = TruncatingQuotient(sums[x], columns_in[x] * rows_in);
     const int32_t lo = std::max(mean - deviation, 0);
     const int32_t hi = std::min(mean + deviation, 255);
     const int32_t band = hi - lo;
@@ -252,6 +256,30 @@ inline void StretchRowLoop(const int32_t* __restrict sums, const uint8_t* __rest
     const int32_t stretched = Pick(s <= lo, 0, Pick(s >= hi, 255, inside));
     mean_out[x] = static_cast<uint8_t>(Pick(band == 0, s, stretched));
   }
+}
+
+// StretchSpan over pixels begin .. end - 1 in blocks. The stretch is in place, so the last,
+// overlapping block must not read means its neighbour block already stretched: it works on a
+// copy of its means, taken first and written back last.
+inline void StretchRowLoop(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                           int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  if (end - begin < kBlockPixels) {
+    if (end > begin) {
+      StretchSpan<0>(sums + begin, source + begin, columns_in + begin, rows_in, end - begin,
+                     mean_out + begin);
+    }
+    return;
+  }
+  const int last = end - kBlockPixels;
+  uint8_t tail[kBlockPixels];
+  std::copy(mean_out + last, mean_out + end, tail);
+  StretchSpan<kBlockPixels>(sums + last, source + last, columns_in + last, rows_in, kBlockPixels,
+                            tail);
+  for (int x0 = begin; x0 + kBlockPixels <= end; x0 += kBlockPixels) {
+    StretchSpan<kBlockPixels>(sums + x0, source + x0, columns_in + x0, rows_in, kBlockPixels,
+                              mean_out + x0);
+  }
+  std::copy(tail, tail + kBlockPixels, mean_out + last);
 }
 
 // The preliminary binarisation of pixels begin .. end - 1 of a row whose two windows are whole:

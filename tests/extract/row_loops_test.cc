@@ -331,7 +331,10 @@ TEST(RowLoops, StretchMatchesTheBandFormula) {
             out[i] = static_cast<uint8_t>(mean);
           }
           if (int64_t{deviation + 1} * count > INT32_MAX) continue;
-          StretchRow(sums.data(), source.data(), 1, 255, count, out.data());
+          // The count as columns x rows: one row of count columns, or count / 25 rows of 25.
+          const int32_t rows = count % 25 == 0 ? count / 25 : 1;
+          const std::vector<int32_t> columns(256, count / rows);
+          StretchRow(sums.data(), source.data(), columns.data(), rows, 1, 255, out.data());
           ASSERT_EQ(out[0], mean) << "written before begin";
           ASSERT_EQ(out[255], mean) << "written past end";
           for (int s = 1; s < 255; ++s) {
@@ -340,6 +343,37 @@ TEST(RowLoops, StretchMatchesTheBandFormula) {
                 << " count " << count;
           }
         }
+      }
+    }
+  });
+}
+
+// Windows clipped at the border hold fewer pixels, each its own count; rows of odd lengths
+// with a mean of their own per pixel, so that a block that read a neighbour block's output in
+// place of its means would show.
+TEST(RowLoops, StretchTakesEachPixelsCount) {
+  std::mt19937 rng(59);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 17, 32, 33, 95, 426}) {
+      const auto n = static_cast<size_t>(width);
+      std::vector<int32_t> sums(n), columns(n);
+      std::vector<uint8_t> source(n), means(n);
+      const int32_t rows = static_cast<int32_t>(1 + rng() % 33);
+      for (size_t i = 0; i < n; ++i) {
+        columns[i] = static_cast<int32_t>(1 + rng() % 33);
+        sums[i] = static_cast<int32_t>(rng() % static_cast<uint32_t>(255 * columns[i] * rows + 1));
+        source[i] = static_cast<uint8_t>(rng());
+        means[i] = static_cast<uint8_t>(rng());
+      }
+      std::vector<uint8_t> out = means;
+      StretchRow(sums.data(), source.data(), columns.data(), rows, 0, width, out.data());
+      for (size_t i = 0; i < n; ++i) {
+        const int deviation = sums[i] / (columns[i] * rows);
+        const int lo = std::max(means[i] - deviation, 0);
+        const int hi = std::min(means[i] + deviation, 255);
+        const int s = source[i];
+        const int want = lo == hi ? s : s <= lo ? 0 : s >= hi ? 255 : (s - lo) * 255 / (hi - lo);
+        ASSERT_EQ(out[i], want) << target << " width " << width << " x " << i;
       }
     }
   });
