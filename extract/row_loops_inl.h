@@ -24,6 +24,19 @@ inline void ForEachBlock(int begin, int end, Block&& block) {
   if (x0 < end) block(end - kBlockPixels);
 }
 
+// Calls span(x0, count) over begin .. end - 1: the blocks of ForEachBlock as
+// span.template operator()<kBlockPixels>, or the whole stretch as operator()<0> when it is
+// shorter than a block.
+template <typename Span>
+inline void ForEachSpan(int begin, int end, Span&& span) {
+  if (end - begin < kBlockPixels) {
+    if (end > begin) span.template operator()<0>(begin, end - begin);
+    return;
+  }
+  ForEachBlock(begin, end,
+               [&](int x0) { span.template operator()<kBlockPixels>(x0, kBlockPixels); });
+}
+
 // A diagonal sum's 71 / 100 share (sqrt(2) steps), truncated; and the estimate of one pixel
 // from its window sums, the diagonal ones not yet scaled.
 inline int32_t DiagonalShare(int32_t sum) {
@@ -121,21 +134,34 @@ inline void EstimateClippedWindowsLoop(const int32_t* w0, const int32_t* w30, co
 // the three, else 0: s >= floor(S / C) exactly when (s + 1) C > S. The sum and the pixel count
 // (columns_in[i][x] * rows_in[i]) of the chosen window are picked by masks.
 // REQUIRES: 256 times every count below 2^31; chosen[x] < 3.
-inline void BinarizeThreeWindowsLoop(
+template <int kCount>
+[[gnu::noinline]] void BinarizeThreeWindowsSpan(
     const uint8_t* __restrict source, const uint8_t* __restrict chosen,
     const int32_t* __restrict sum0, const int32_t* __restrict sum1, const int32_t* __restrict sum2,
     const int32_t* __restrict columns0, const int32_t* __restrict columns1,
-    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int width,
+    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int count,
     uint8_t* __restrict out) {
-  for (int x = 0; x < width; ++x) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
     const int32_t m0 = -int32_t{chosen[x] == 0};
     const int32_t m1 = -int32_t{chosen[x] == 1};
     const int32_t m2 = -int32_t{chosen[x] == 2};
     const int32_t sum = (sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2);
-    const int32_t count =
+    const int32_t pixels =
         (columns0[x] * rows0 & m0) | (columns1[x] * rows1 & m1) | (columns2[x] * rows2 & m2);
-    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * count > sum});
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * pixels > sum});
   }
+}
+inline void BinarizeThreeWindowsLoop(const uint8_t* source, const uint8_t* chosen,
+                                     const int32_t* sum0, const int32_t* sum1, const int32_t* sum2,
+                                     const int32_t* columns0, const int32_t* columns1,
+                                     const int32_t* columns2, int32_t rows0, int32_t rows1,
+                                     int32_t rows2, int width, uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    BinarizeThreeWindowsSpan<kCount>(source + x0, chosen + x0, sum0 + x0, sum1 + x0, sum2 + x0,
+                                     columns0 + x0, columns1 + x0, columns2 + x0, rows0, rows1,
+                                     rows2, count, out + x0);
+  });
 }
 
 // The same test against one window.
@@ -165,16 +191,26 @@ inline void ExchangeRowLoop(int32_t* __restrict sums, const uint8_t* __restrict 
 // a subset), so 0 / 1 gives its 0 with no test. The division is exact in double (see
 // TruncatingQuotient).
 // REQUIRES: 0 <= boundary[x] <= counted[x], boundary[x] 255 < 2^31; factor[c] <= 100.
-inline void BoundaryDensityLoop(const int32_t* __restrict boundary,
-                                const int32_t* __restrict counted,
-                                const uint8_t* __restrict direction,
-                                const int32_t* __restrict factor, int width,
-                                uint8_t* __restrict out) {
-  for (int x = 0; x < width; ++x) {
+template <int kCount>
+[[gnu::noinline]] void BoundaryDensitySpan(const int32_t* __restrict boundary,
+                                           const int32_t* __restrict counted,
+                                           const uint8_t* __restrict direction,
+                                           const int32_t* __restrict factor, int count,
+                                           uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
     const int32_t c = counted[x];
     const int32_t density = TruncatingQuotient(boundary[x] * 255, c | int32_t{c == 0});
     out[x] = static_cast<uint8_t>(density * factor[direction[x] & 0x7F] / 100);
   }
+}
+inline void BoundaryDensityLoop(const int32_t* boundary, const int32_t* counted,
+                                const uint8_t* direction, const int32_t* factor, int width,
+                                uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    BoundaryDensitySpan<kCount>(boundary + x0, counted + x0, direction + x0, factor, count,
+                                out + x0);
+  });
 }
 
 // The four variations of pixel x of the row `row` between `up` and `down`, each at most 510.
