@@ -87,5 +87,16 @@ void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, c
   ForegroundRowLoop(usable, needed, near, iso, width, dir, sum, count);
 }
 
+void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, uint16_t* column,
+                          uint8_t* is_foreground, uint8_t* is_boundary) {
+  BoundaryIndicatorLoop(above, middle, below, direction, width, column, is_foreground, is_boundary);
+}
+
+void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                      const uint8_t* direction, int width, int32_t* counted, int32_t* boundary) {
+  BoundaryCountLoop(above, middle, below, direction, width, counted, boundary);
+}
+
 }  // namespace ridgeline
 #endif  // !RIDGELINE_HIGHWAY

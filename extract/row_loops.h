@@ -82,4 +82,18 @@ void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int
 void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
                    int width, uint8_t* dir, int32_t* sum, int32_t* count);
 
+// The boundary indicators of columns 1 .. width - 2 of a binary row (0 / 255 pixels) between
+// the rows above and below: is_foreground[x] = 1 where the background bit of direction[x] is
+// clear, is_boundary[x] = 1 where such a pixel's 3 x 3 block holds both values, else 0.
+// column: scratch of width entries. Columns 0 and width - 1 are not written.
+void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, uint16_t* column,
+                          uint8_t* is_foreground, uint8_t* is_boundary);
+
+// Adds to *counted the number of columns 1 .. width - 2 of that row whose background bit is
+// clear, and to *boundary those of them whose 3 x 3 block holds both values.
+// REQUIRES: width < 2^31 - the counts already held.
+void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                      const uint8_t* direction, int width, int32_t* counted, int32_t* boundary);
+
 }  // namespace ridgeline

@@ -138,6 +138,18 @@ void ForegroundRowImpl(const int32_t* usable, int32_t needed, const uint8_t* nea
   ForegroundRowLoop(usable, needed, near, iso, width, dir, sum, count);
 }
 
+void BoundaryIndicatorRowImpl(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                              const uint8_t* direction, int width, uint16_t* column,
+                              uint8_t* is_foreground, uint8_t* is_boundary) {
+  BoundaryIndicatorLoop(above, middle, below, direction, width, column, is_foreground, is_boundary);
+}
+
+void BoundaryCountRowImpl(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, int32_t* counted,
+                          int32_t* boundary) {
+  BoundaryCountLoop(above, middle, below, direction, width, counted, boundary);
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
 }  // namespace ridgeline
@@ -158,6 +170,8 @@ HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
 HWY_EXPORT(CountBelowLimitImpl);
 HWY_EXPORT(ForegroundRowImpl);
+HWY_EXPORT(BoundaryIndicatorRowImpl);
+HWY_EXPORT(BoundaryCountRowImpl);
 
 void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
                           const int32_t* w90, int begin, int end, int32_t threshold,
@@ -224,6 +238,19 @@ void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int
 void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
                    int width, uint8_t* dir, int32_t* sum, int32_t* count) {
   HWY_DYNAMIC_DISPATCH(ForegroundRowImpl)(usable, needed, near, iso, width, dir, sum, count);
+}
+
+void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, uint16_t* column,
+                          uint8_t* is_foreground, uint8_t* is_boundary) {
+  HWY_DYNAMIC_DISPATCH(BoundaryIndicatorRowImpl)
+  (above, middle, below, direction, width, column, is_foreground, is_boundary);
+}
+
+void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                      const uint8_t* direction, int width, int32_t* counted, int32_t* boundary) {
+  HWY_DYNAMIC_DISPATCH(BoundaryCountRowImpl)
+  (above, middle, below, direction, width, counted, boundary);
 }
 
 }  // namespace ridgeline

@@ -367,3 +367,42 @@ inline void ForegroundRowLoop(const int32_t* __restrict usable, int32_t needed,
   *sum += row_sum;
   *count += row_count;
 }
+
+// The boundary indicators of a binary row (0 / 255 pixels) between its neighbour rows above and
+// below, columns 1 .. width - 2: is_foreground[x] = 1 where the pixel is counted (the
+// background bit of direction[x] clear), is_boundary[x] = 1 where a counted pixel's 3 x 3
+// block holds both values. column is scratch of width entries (the three-row sums).
+inline void BoundaryIndicatorLoop(const uint8_t* __restrict above, const uint8_t* __restrict middle,
+                                  const uint8_t* __restrict below,
+                                  const uint8_t* __restrict direction, int width,
+                                  uint16_t* __restrict column, uint8_t* __restrict is_foreground,
+                                  uint8_t* __restrict is_boundary) {
+  for (int x = 0; x < width; ++x) {
+    column[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
+  }
+  for (int x = 1; x < width - 1; ++x) {
+    const uint8_t counted = (direction[x] & kBackgroundBit) == 0 ? 1 : 0;
+    const int block = column[x - 1] + column[x] + column[x + 1];
+    is_foreground[x] = counted;
+    is_boundary[x] = counted & (block != 0 && block != 9 * 255 ? 1 : 0);  // not all black / white
+  }
+}
+
+// The counted pixels (background bit of direction[x] clear) of columns 1 .. width - 2 of a
+// binary row and those of them whose 3 x 3 block holds both values, added to *counted and
+// *boundary (one row's counts fit in 32 bits).
+inline void BoundaryCountLoop(const uint8_t* __restrict above, const uint8_t* __restrict middle,
+                              const uint8_t* __restrict below, const uint8_t* __restrict direction,
+                              int width, int32_t* counted, int32_t* boundary) {
+  int32_t row_counted = 0;
+  int32_t row_boundary = 0;
+  for (int x = 1; x < width - 1; ++x) {
+    const int32_t foreground = (direction[x] & kBackgroundBit) == 0 ? 1 : 0;
+    const int block = above[x - 1] + above[x] + above[x + 1] + middle[x - 1] + middle[x] +
+                      middle[x + 1] + below[x - 1] + below[x] + below[x + 1];
+    row_counted += foreground;
+    row_boundary += foreground & (block != 0 && block != 9 * 255 ? 1 : 0);
+  }
+  *counted += row_counted;
+  *boundary += row_boundary;
+}

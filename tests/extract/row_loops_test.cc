@@ -472,6 +472,55 @@ TEST(RowLoops, ForegroundRowsMatchThePixelRule) {
   });
 }
 
+// The boundary indicators and counts against the 3 x 3 rule, on binary rows of widths around
+// the vector sizes: sparse and dense black, uniform blocks both ways, background bits either
+// way; the edge columns stay unwritten.
+TEST(RowLoops, BoundaryIndicatorsAndCountsMatchTheBlockRule) {
+  std::mt19937 rng(61);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {3, 4, 17, 33, 66, 131}) {
+      for (int kind = 0; kind < 3; ++kind) {
+        const auto n = static_cast<size_t>(width);
+        std::vector<uint8_t> rows[3];
+        for (auto& row : rows) {
+          row.resize(n);
+          for (uint8_t& p : row) {
+            // Kind 0: mixed, 1: mostly white (uniform blocks), 2: mostly black.
+            const uint32_t r = rng() % 16;
+            p = kind == 0 ? (r < 8 ? 255 : 0) : kind == 1 ? (r > 0 ? 255 : 0) : (r > 0 ? 0 : 255);
+          }
+        }
+        std::vector<uint8_t> direction(n);
+        for (uint8_t& d : direction)
+          d = static_cast<uint8_t>(rng() % 3 == 0 ? 0x80 | rng() : rng() % 120);
+        std::vector<uint16_t> column(n);
+        std::vector<uint8_t> foreground(n, 7), boundary(n, 7);
+        BoundaryIndicatorRow(rows[0].data(), rows[1].data(), rows[2].data(), direction.data(),
+                             width, column.data(), foreground.data(), boundary.data());
+        int32_t counted = 11, edges = 13;
+        BoundaryCountRow(rows[0].data(), rows[1].data(), rows[2].data(), direction.data(), width,
+                         &counted, &edges);
+        int32_t want_counted = 11, want_edges = 13;
+        ASSERT_EQ(foreground[0], 7) << "column 0 written";
+        ASSERT_EQ(boundary[n - 1], 7) << "last column written";
+        for (size_t x = 1; x + 1 < n; ++x) {
+          int block = 0;
+          for (const auto& row : rows) block += row[x - 1] + row[x] + row[x + 1];
+          const bool is_counted = (direction[x] & kBackgroundBit) == 0;
+          const bool is_edge = is_counted && block != 0 && block != 9 * 255;
+          ASSERT_EQ(foreground[x], is_counted ? 1 : 0)
+              << target << " width " << width << " x " << x;
+          ASSERT_EQ(boundary[x], is_edge ? 1 : 0) << target << " width " << width << " x " << x;
+          want_counted += is_counted;
+          want_edges += is_edge;
+        }
+        ASSERT_EQ(counted, want_counted) << target << " width " << width;
+        ASSERT_EQ(edges, want_edges) << target << " width " << width;
+      }
+    }
+  });
+}
+
 // The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
 // first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
