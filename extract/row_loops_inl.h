@@ -322,17 +322,28 @@ inline void StretchRowLoop(const int32_t* sums, const uint8_t* source, const int
 // each mean is (sum m) >> 32 with m = ceil(2^32 / count), the multiplication of
 // core/exact_divider.h (exact for these sums); m below 2^32 makes it a 32 x 32 -> 64-bit
 // product, which vectorises.
-inline void PreBinarizeLoop(const int32_t* __restrict small_sums,
-                            const int32_t* __restrict large_sums, const uint8_t* __restrict source,
-                            int begin, int end, uint32_t small_reciprocal,
-                            uint32_t large_reciprocal, uint8_t* __restrict out) {
-  for (int x = begin; x < end; ++x) {
+template <int kCount>
+[[gnu::noinline]] void PreBinarizeSpan(const int32_t* __restrict small_sums,
+                                       const int32_t* __restrict large_sums,
+                                       const uint8_t* __restrict source, int count,
+                                       uint32_t small_reciprocal, uint32_t large_reciprocal,
+                                       uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
     const auto small_mean = static_cast<uint32_t>(
         (uint64_t{static_cast<uint32_t>(small_sums[x])} * small_reciprocal) >> 32);
     const auto large_mean = static_cast<uint32_t>(
         (uint64_t{static_cast<uint32_t>(large_sums[x])} * large_reciprocal) >> 32);
     out[x] = static_cast<uint8_t>(-int32_t{uint32_t{source[x]} >= (large_mean + small_mean) / 2});
   }
+}
+inline void PreBinarizeLoop(const int32_t* small_sums, const int32_t* large_sums,
+                            const uint8_t* source, int begin, int end, uint32_t small_reciprocal,
+                            uint32_t large_reciprocal, uint8_t* out) {
+  ForEachSpan(begin, end, [&]<int kCount>(int x0, int count) {
+    PreBinarizeSpan<kCount>(small_sums + x0, large_sums + x0, source + x0, count, small_reciprocal,
+                            large_reciprocal, out + x0);
+  });
 }
 
 // Column counts of the pixels below limit: counts[x] += (in[x] < limit) - (out[x] < limit) for
