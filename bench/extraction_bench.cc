@@ -92,9 +92,10 @@ void RunInPlace(benchmark::State& state,
   }
 }
 
-// The whole extraction with state.range(0) row bands (the local stages on two threads when
-// above 1). Timed in real time: the worker thread's time does not show in the main thread's.
-void BM_ExtractionInBands(benchmark::State& state, RecordedCase* c) {
+// The whole extraction of c's resampled print, extract(params, input, image, features,
+// summary) run once per iteration on fresh pixels; it returns the extraction's result.
+template <typename Extract>
+void RunWholeExtraction(benchmark::State& state, RecordedCase* c, Extract&& extract) {
   const Pgm& input = c->Image("01_resampled.pgm");
   OwnedImage image(input);
   FeatureSet* features = nullptr;
@@ -103,37 +104,36 @@ void BM_ExtractionInBands(benchmark::State& state, RecordedCase* c) {
     state.SkipWithError("no memory for the feature records");
     return;
   }
-  const int bands = static_cast<int>(state.range(0));
   RunInPlace(state, {{&input, &image}}, [&] {
     EngineParams params = Defaults();
-    benchmark::DoNotOptimize(FeaturesExtractionInBands(
-        &params, input.width, input.height, image.get(), kResolutionPercent, features, summary,
-        kTemplateBudget, kQualityType, bands));
-  });
-  FreeFeatureRecords(features, summary);
-  SetPixels(state, input);
-}
-
-void BM_FeaturesExtractionEx(benchmark::State& state, RecordedCase* c) {
-  const Pgm& input = c->Image("01_resampled.pgm");
-  OwnedImage image(input);
-  FeatureSet* features = nullptr;
-  FeatureSummary* summary = nullptr;
-  if (!AllocFeatureRecords(&features, &summary)) {
-    state.SkipWithError("no memory for the feature records");
-    return;
-  }
-  int result = 0;
-  RunInPlace(state, {{&input, &image}}, [&] {
-    EngineParams params = Defaults();
-    result =
-        FeaturesExtractionEx(&params, input.width, input.height, image.get(), kResolutionPercent,
-                             features, summary, kTemplateBudget, kQualityType);
-    benchmark::DoNotOptimize(result);
+    benchmark::DoNotOptimize(extract(params, input, image, features, summary));
   });
   state.counters["minutiae"] = features->Count;
   FreeFeatureRecords(features, summary);
   SetPixels(state, input);
+}
+
+// The whole extraction with state.range(0) row bands (the local stages on two threads when
+// above 1). Timed in real time: the worker thread's time does not show in the main thread's.
+void BM_ExtractionInBands(benchmark::State& state, RecordedCase* c) {
+  const int bands = static_cast<int>(state.range(0));
+  RunWholeExtraction(state, c,
+                     [&](EngineParams& params, const Pgm& input, OwnedImage& image,
+                         FeatureSet* features, FeatureSummary* summary) {
+                       return FeaturesExtractionInBands(
+                           &params, input.width, input.height, image.get(), kResolutionPercent,
+                           features, summary, kTemplateBudget, kQualityType, bands);
+                     });
+}
+
+void BM_FeaturesExtractionEx(benchmark::State& state, RecordedCase* c) {
+  RunWholeExtraction(state, c,
+                     [](EngineParams& params, const Pgm& input, OwnedImage& image,
+                        FeatureSet* features, FeatureSummary* summary) {
+                       return FeaturesExtractionEx(&params, input.width, input.height, image.get(),
+                                                   kResolutionPercent, features, summary,
+                                                   kTemplateBudget, kQualityType);
+                     });
 }
 
 // One pipeline stage on its recorded inputs.
