@@ -79,10 +79,8 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
     auto total = block_last;
     if constexpr (kLanes == 8) {
       v = hn::Add(v, hn::ConcatLowerLower(d, block_last, hn::Zero(d)));
-      // The whole vector's total: both blocks' totals, in every lane.
-      const auto upper = hn::ConcatUpperUpper(d, block_last, block_last);
-      const auto lower = hn::ConcatLowerLower(d, block_last, block_last);
-      total = hn::Add(upper, lower);
+      // The whole vector's total, its last sum, in every lane (one lane-crossing permute).
+      total = hn::TableLookupLanes(v, hn::IndicesFromVec(d, hn::Set(d, kLanes - 1)));
     }
     hn::StoreU(hn::Add(v, carry), d, row + x);
     carry = hn::Add(carry, total);
