@@ -231,42 +231,73 @@ inline PixelVariations VariationsAt(const uint8_t* up, const uint8_t* row, const
           static_cast<uint16_t>(ByteDiff(p, down[x - 1]) + ByteDiff(p, up[x + 1]))};
 }
 
-// The column sums of the four variations, columns 1 .. width - 2: adds those of row e (between
-// rows eu and ed) and, when l is given, removes those of row l (between lu and ld), in one
-// pass over the columns for all four sums; with e null it only removes. Not inlined: the
-// compiler honours the restricted parameters only in a function of its own, and without them
-// the ten pointers need more run-time overlap tests than it makes before vectorising.
-[[gnu::noinline]] inline void SlideVariationsLoop(
+// The column sums of the four variations of columns 0 .. count - 1 (count = kCount, or the
+// argument when kCount is 0), all but the first `skip` of them: adds those of row e (between
+// rows eu and ed) and, when l is given, removes those of row l (between lu and ld), in one pass
+// over the columns for all four sums; with e null it only removes. The skipped columns are
+// rewritten unchanged (their change is masked to 0), so that a last block may overlap the one
+// before without counting a row twice. Not inlined: the compiler honours the restricted
+// parameters only in a function of its own, and without them the ten pointers need more
+// run-time overlap tests than it makes before vectorising.
+template <int kCount>
+[[gnu::noinline]] void SlideVariationsSpan(
     const uint8_t* __restrict eu, const uint8_t* __restrict e, const uint8_t* __restrict ed,
     const uint8_t* __restrict lu, const uint8_t* __restrict l, const uint8_t* __restrict ld,
-    int width, int32_t* __restrict s0, int32_t* __restrict s30, int32_t* __restrict s60,
+    int count, int skip, int32_t* __restrict s0, int32_t* __restrict s30, int32_t* __restrict s60,
     int32_t* __restrict s90) {
+  const int n = kCount > 0 ? kCount : count;
   if (l == nullptr) {
-    for (int x = 1; x <= width - 2; ++x) {
+    for (int x = 0; x < n; ++x) {
+      const int32_t keep = -int32_t{x >= skip};
       const PixelVariations in = VariationsAt(eu, e, ed, x);
-      s0[x] += in.v0;
-      s30[x] += in.v30;
-      s60[x] += in.v60;
-      s90[x] += in.v90;
+      s0[x] += in.v0 & keep;
+      s30[x] += in.v30 & keep;
+      s60[x] += in.v60 & keep;
+      s90[x] += in.v90 & keep;
     }
   } else if (e == nullptr) {
-    for (int x = 1; x <= width - 2; ++x) {
+    for (int x = 0; x < n; ++x) {
+      const int32_t keep = -int32_t{x >= skip};
       const PixelVariations out = VariationsAt(lu, l, ld, x);
-      s0[x] -= out.v0;
-      s30[x] -= out.v30;
-      s60[x] -= out.v60;
-      s90[x] -= out.v90;
+      s0[x] -= out.v0 & keep;
+      s30[x] -= out.v30 & keep;
+      s60[x] -= out.v60 & keep;
+      s90[x] -= out.v90 & keep;
     }
   } else {
-    for (int x = 1; x <= width - 2; ++x) {
+    for (int x = 0; x < n; ++x) {
+      const int32_t keep = -int32_t{x >= skip};
       const PixelVariations in = VariationsAt(eu, e, ed, x);
       const PixelVariations out = VariationsAt(lu, l, ld, x);
-      s0[x] += static_cast<int16_t>(in.v0 - out.v0);
-      s30[x] += static_cast<int16_t>(in.v30 - out.v30);
-      s60[x] += static_cast<int16_t>(in.v60 - out.v60);
-      s90[x] += static_cast<int16_t>(in.v90 - out.v90);
+      s0[x] += static_cast<int16_t>(in.v0 - out.v0) & keep;
+      s30[x] += static_cast<int16_t>(in.v30 - out.v30) & keep;
+      s60[x] += static_cast<int16_t>(in.v60 - out.v60) & keep;
+      s90[x] += static_cast<int16_t>(in.v90 - out.v90) & keep;
     }
   }
+}
+
+// SlideVariationsSpan over columns 1 .. width - 2 in blocks of 64 (a block of 32 gets 256-bit
+// vectors from g++ 12 here and is slower); the last block overlaps the one before and skips
+// the columns that block took.
+inline void SlideVariationsLoop(const uint8_t* eu, const uint8_t* e, const uint8_t* ed,
+                                const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
+                                int32_t* s0, int32_t* s30, int32_t* s60, int32_t* s90) {
+  constexpr int kBlock = 64;
+  auto span = [&]<int kCount>(int x0, int count, int skip) {
+    const auto at = [x0](const uint8_t* row) { return row == nullptr ? row : row + x0; };
+    SlideVariationsSpan<kCount>(at(eu), at(e), at(ed), at(lu), at(l), at(ld), count, skip, s0 + x0,
+                                s30 + x0, s60 + x0, s90 + x0);
+  };
+  const int begin = 1;
+  const int end = width - 1;
+  if (end - begin < kBlock) {
+    if (end > begin) span.template operator()<0>(begin, end - begin, 0);
+    return;
+  }
+  int x0 = begin;
+  for (; x0 + kBlock <= end; x0 += kBlock) span.template operator()<kBlock>(x0, kBlock, 0);
+  if (x0 < end) span.template operator()<kBlock>(end - kBlock, kBlock, x0 - (end - kBlock));
 }
 
 // The contrast stretch of pixels 0 .. count - 1 (count = kCount, or the argument when kCount is
