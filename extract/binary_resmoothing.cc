@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "core/constants.h"
 #include "extract/direction_estimate_row.h"
 #include "extract/direction_estimate_vector.h"
+#include "extract/direction_refresh_row.h"
 #include "extract/gradient_window_rows.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
@@ -98,9 +100,9 @@ void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int3
 #endif
 }
 
-// StepColumns at the processor's widest vectors.
-void StepColumns(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
-                 size_t lanes) {
+// StepColumns and BoxRow at the processor's widest vectors.
+template <typename T>
+void StepColumns(uint32_t* column, const T* entering, const T* leaving, size_t lanes) {
 #if RIDGELINE_HIGHWAY
   StepColumnsVector(column, entering, leaving, lanes);
 #else
@@ -108,46 +110,47 @@ void StepColumns(uint32_t* column, const uint16_t* entering, const uint16_t* lea
 #endif
 }
 
-// The window sums of every pixel x of the row, split into one row per gradient: the sum of the
-// columns x - radius .. x + radius clipped to the row, slid along the row. padded holds the
-// column sums, four lanes (the gradients of one pixel) per column, with radius + 1 columns of
-// zeros before column 0 and radius after the last, so the column entering the window and the
-// one leaving it are read with no test at the ends. The four running sums advance together as
-// one vector, modulo 2^32: the result is exact while the window sum itself fits.
-void SlideWindowSums(const uint32_t* __restrict padded, int width, int radius,
-                     int32_t* __restrict horizontal, int32_t* __restrict diagonal1,
-                     int32_t* __restrict vertical, int32_t* __restrict diagonal2) {
-  const uint32_t* __restrict column = padded + kGradients * (radius + 1);
-  uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  // The window of pixel -1: columns 0 .. radius - 1.
-  for (int x = 0; x < radius; ++x) {
-    s0 += column[kGradients * x];
-    s1 += column[kGradients * x + 1];
-    s2 += column[kGradients * x + 2];
-    s3 += column[kGradients * x + 3];
-  }
-  const uint32_t* __restrict entering = column + kGradients * radius;
-  const uint32_t* __restrict leaving = column - kGradients * (radius + 1);
-  for (int x = 0; x < width; ++x) {
-    s0 += entering[kGradients * x] - leaving[kGradients * x];
-    s1 += entering[kGradients * x + 1] - leaving[kGradients * x + 1];
-    s2 += entering[kGradients * x + 2] - leaving[kGradients * x + 2];
-    s3 += entering[kGradients * x + 3] - leaving[kGradients * x + 3];
-    horizontal[x] = static_cast<int32_t>(s0);
-    diagonal1[x] = static_cast<int32_t>(s1);
-    vertical[x] = static_cast<int32_t>(s2);
-    diagonal2[x] = static_cast<int32_t>(s3);
-  }
+template <typename T>
+void RowSums(const uint16_t* gradients, size_t stride, int width, gradient_rows::WindowSplit split,
+             T* runs, T* out, size_t out_stride) {
+#if RIDGELINE_HIGHWAY
+  BoxRowVector(gradients, stride, width, split, runs, out, out_stride);
+#else
+  gradient_rows::BoxRow(gradients, stride, width, split, runs, out, out_stride);
+#endif
+}
+
+// The row length the estimate runs over: whole blocks, so that its vector loop needs no scalar
+// tail. The window sums past the row are those of the zero padding and the last pixels, as
+// bounded as the row's own, and the codes made from them are not used.
+size_t PaddedRow(int width) {
+  const size_t block = gradient_rows::kBlock;
+  return (static_cast<size_t>(width) + block - 1) / block * block;
+}
+
+// refresh_row::RefreshRow at the processor's widest vectors.
+void RefreshLevels(const refresh_row::LevelSteps& steps, const uint8_t* codes,
+                   const int32_t* anisotropies, const uint8_t* spared, int width,
+                   uint8_t* direction, uint8_t* level) {
+#if RIDGELINE_HIGHWAY
+  RefreshRowVector(steps, codes, anisotropies, spared, width, direction, level);
+#else
+  refresh_row::RefreshRow(steps, codes, anisotropies, spared, width, direction, level);
+#endif
 }
 
 // The four gradient sums over the (2 radius + 1)^2 window of each pixel of one row, slid down
 // the image row by row. Only pixels off the frame have gradients; the rest contribute 0.
 //
-// A pixel's four gradients sit side by side (horizontal, diagonal 1, vertical, diagonal 2) in
-// every row this class keeps, so each step is one loop over 4 x width values: the gradient
-// rows, the column sums over the window's rows (the row entering and the row leaving in one
-// pass), and the window sums slid along the row (SlideWindowSums), where the four running sums
-// of a pixel advance together as one vector.
+// The window is summed along the rows first: each gradient row, made once, is summed over the
+// 2 radius + 1 columns around each pixel (clipped at the row ends) as it enters, and the ring
+// keeps these row sums; the window sums are then the column sums of the ring's rows, one add of
+// the entering and one subtract of the leaving row per value. Every row is split into four
+// planes, one per gradient, so that a vector holds neighbouring pixels of one gradient; the row
+// sums are a few shifted vector loads (gradient_rows::BoxRow). The row sums are kept in T:
+// 16 bits while (2 radius + 1) x 510 fits, half the memory traffic of 32. Column sums are
+// modulo 2^32, exact while a window sum fits.
+template <typename T>
 class GradientWindows {
  public:
   // Returns false when the sums cannot be allocated.
@@ -158,14 +161,25 @@ class GradientWindows {
     radius_ = radius;
     made_ = 0;
     summed_ = 0;
-    const size_t lanes = static_cast<size_t>(kGradients) * static_cast<size_t>(width);
-    // Gradient rows y - radius - 1 (leaving the window) .. y + radius (entering it).
-    if (!ring_.Init(kGradients * width, 2 * radius + 2)) return false;
+    const int span = 2 * radius + 1;
+    split_ = gradient_rows::SplitWindow(span);
+    const size_t block = gradient_rows::kBlock;
+    // A gradient plane: radius zeros, the row, radius zeros, and room for the last block's
+    // reads; a plane of row sums: the row in whole blocks.
+    stride_ =
+        (static_cast<size_t>(width) + static_cast<size_t>(span) + 2 * block - 1) / block * block;
+    sums_stride_ = PaddedRow(width);
+    const size_t lanes = static_cast<size_t>(kGradients) * sums_stride_;
+    // Row sums of rows y - radius - 1 (leaving the window) .. y + radius (entering it).
+    if (lanes > static_cast<size_t>(INT32_MAX) ||
+        !ring_.Init(static_cast<int>(lanes), 2 * radius + 2)) {
+      return false;
+    }
     try {
-      // The column sums with radius + 1 columns of zeros before them and radius after.
-      column_.assign(
-          lanes + static_cast<size_t>(kGradients) * (2 * static_cast<size_t>(radius) + 1), 0);
-      for (auto& sums : sums_) sums.assign(static_cast<size_t>(width), 0);
+      // The padding and the frame pixels of the gradient planes are never written: zero.
+      gradients_.assign(kGradients * stride_ + block + static_cast<size_t>(span), 0);
+      runs_.assign(kGradients * stride_ + block, 0);
+      column_.assign(lanes, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -177,83 +191,101 @@ class GradientWindows {
   template <typename RowSource>
   void Slide(int y, RowSource&& rows) {
     const int last = std::min(y + radius_, height_ - 1);
-    for (; made_ <= last; ++made_) MakeGradientRow(made_, rows);
-    const size_t lanes = static_cast<size_t>(kGradients) * static_cast<size_t>(width_);
-    uint32_t* __restrict column =
-        column_.data() + static_cast<size_t>(kGradients) * (static_cast<size_t>(radius_) + 1);
+    for (; made_ <= last; ++made_) MakeRowSums(made_, rows);
+    const size_t lanes = static_cast<size_t>(kGradients) * sums_stride_;
+    uint32_t* __restrict column = column_.data();
     int leaving = y - radius_ - 1;
     for (; summed_ <= last; ++summed_) {
-      StepColumns(column, ring_.Row(summed_), leaving >= 0 ? ring_.Row(leaving) : nullptr, lanes);
+      const T* out = leaving >= 0 ? ring_.Row(leaving) : nullptr;
+      StepColumns(column, ring_.Row(summed_), out, lanes);
       leaving = -1;
     }
-    if (leaving >= 0) StepColumns(column, nullptr, ring_.Row(leaving), lanes);
-    MakeWindowSums();
+    if (leaving >= 0) StepColumns<T>(column, nullptr, ring_.Row(leaving), lanes);
   }
 
-  // The direction codes of every pixel of the row last slid to.
+  // The direction codes of every pixel of the row last slid to, and of the padding up to
+  // PaddedRow(width).
   void Codes(uint8_t* codes) const {
-    EstimateCodes(Sums(kHorizontal), Sums(kDiagonal1), Sums(kVertical), Sums(kDiagonal2), width_,
-                  codes);
+    EstimateCodes(Sums(kHorizontal), Sums(kDiagonal1), Sums(kVertical), Sums(kDiagonal2),
+                  static_cast<int>(sums_stride_), codes);
   }
 
-  // The codes and anisotropies of every pixel of the row last slid to, as Estimate gives them.
+  // The codes and anisotropies of every pixel of the row last slid to, as Estimate gives them
+  // (and of the padding up to PaddedRow(width), or not).
   void Estimates(uint8_t* codes, int32_t* anisotropies) const {
     // (2 radius + 1)^2 pixels of gradients up to 510 each bound every sum.
     const int64_t side = 2 * int64_t{radius_} + 1;
     if (side * side * 510 < kRowEstimateLimit) {
-      EstimateRow(Sums(kHorizontal), Sums(kDiagonal1), Sums(kVertical), Sums(kDiagonal2), width_,
-                  codes, anisotropies);
+      EstimateRow(Sums(kHorizontal), Sums(kDiagonal1), Sums(kVertical), Sums(kDiagonal2),
+                  static_cast<int>(sums_stride_), codes, anisotropies);
       return;
     }
+    const int32_t* h = Sums(kHorizontal);
+    const int32_t* d1 = Sums(kDiagonal1);
+    const int32_t* v = Sums(kVertical);
+    const int32_t* d2 = Sums(kDiagonal2);
     for (int x = 0; x < width_; ++x) {
-      const auto i = static_cast<size_t>(x);
-      const DirectionEstimate e = Estimate(sums_[kHorizontal][i], sums_[kDiagonal1][i],
-                                           sums_[kVertical][i], sums_[kDiagonal2][i]);
-      codes[i] = e.code;
-      anisotropies[i] = e.anisotropy;
+      const DirectionEstimate e = Estimate(h[x], d1[x], v[x], d2[x]);
+      codes[x] = e.code;
+      anisotropies[x] = e.anisotropy;
     }
   }
 
  private:
-  const int32_t* Sums(Gradient g) const { return sums_[static_cast<size_t>(g)].data(); }
+  // The window sums of gradient g (the column sums: int32_t may alias uint32_t).
+  const int32_t* Sums(Gradient g) const {
+    return reinterpret_cast<const int32_t*>(column_.data() + static_cast<size_t>(g) * sums_stride_);
+  }
 
   template <typename RowSource>
-  void MakeGradientRow(int r, RowSource&& rows) {
-    uint16_t* __restrict out = ring_.Row(r);
-    const size_t w = static_cast<size_t>(width_);
+  void MakeRowSums(int r, RowSource&& rows) {
+    T* out = ring_.Row(r);
     if (r < 1 || r > height_ - 2) {
-      std::fill(out, out + kGradients * w, uint16_t{0});
+      std::fill(out, out + kGradients * sums_stride_, T{0});
       return;
     }
-    std::fill(out, out + kGradients, uint16_t{0});
-    std::fill(out + kGradients * (w - 1), out + kGradients * w, uint16_t{0});
     const uint8_t* __restrict above = rows(r - 1);
     const uint8_t* __restrict row = rows(r);
     const uint8_t* __restrict below = rows(r + 1);
     // |row[x] - a| + |row[x] - b| for the two neighbours of each direction, off the frame.
+    uint16_t* gradients = gradients_.data() + radius_;  // pixel 0 of the first plane
 #if RIDGELINE_HIGHWAY
-    GradientRowVector(above, row, below, width_, out);
+    GradientRowVector(above, row, below, width_, stride_, gradients);
 #else
-    gradient_rows::GradientRow(above, row, below, width_, out);
+    gradient_rows::GradientRow(above, row, below, width_, stride_, gradients);
 #endif
-  }
-
-  // sums_[g][x] = the sum of column_ over the columns x - radius .. x + radius clipped to the
-  // row, for every gradient g.
-  void MakeWindowSums() {
-    SlideWindowSums(column_.data(), width_, radius_, sums_[kHorizontal].data(),
-                    sums_[kDiagonal1].data(), sums_[kVertical].data(), sums_[kDiagonal2].data());
+    RowSums(gradients_.data(), stride_, width_, split_, runs_.data(), out, sums_stride_);
   }
 
   int width_ = 0;
   int height_ = 0;
   int radius_ = 0;
-  int made_ = 0;    // the next gradient row to make
-  int summed_ = 0;  // the next gradient row to enter the column sums
-  RowRing<uint16_t> ring_;
-  std::vector<uint32_t> column_;  // padded as SlideWindowSums reads it
-  std::array<std::vector<int32_t>, kGradients> sums_;
+  int made_ = 0;            // the next row to sum along
+  int summed_ = 0;          // the next row to enter the column sums
+  size_t stride_ = 0;       // values from one gradient's plane to the next in gradients_, runs_
+  size_t sums_stride_ = 0;  // the same in the ring's rows and column_
+  gradient_rows::WindowSplit split_;
+  std::vector<uint16_t> gradients_;  // the gradient row being summed
+  std::vector<T> runs_;              // its run sums (the split of the row sums)
+  RowRing<T> ring_;
+  std::vector<uint32_t> column_;
 };
+
+// Row sums of gradients fit 16 bits up to this window side ((2 radius + 1) x 510 < 2^16).
+constexpr int kNarrowSide = 128;
+static_assert(kNarrowSide * 510 < 65536, "a row sum of gradients must fit 16 bits");
+
+// body(windows) with the GradientWindows whose row sums fit the radius, initialised; false when
+// they cannot be allocated.
+template <typename Body>
+bool WithGradientWindows(int width, int height, int radius, Body&& body) {
+  if (2 * int64_t{radius} + 1 <= kNarrowSide) {
+    GradientWindows<uint16_t> windows;
+    return windows.Init(width, height, radius) && body(windows);
+  }
+  GradientWindows<uint32_t> windows;
+  return windows.Init(width, height, radius) && body(windows);
+}
 
 // spared[x] = 1 for the pixels of row y within the clearance of a singular point, else 0.
 void MarkSpared(const SingularPointList& points, int width, int y, uint8_t* spared) {
@@ -313,24 +345,24 @@ bool ReSmoothBinary(const EngineParams* params, int width, int height, GrayImage
   // gradients still have to enter the window sums (up to y + radius + 1), so each pass reads
   // only the image as it was at its start.
   SmoothingWindow window;
-  GradientWindows gradients;
   std::vector<uint8_t> codes;
   try {
-    codes.resize(static_cast<size_t>(width));
+    codes.resize(PaddedRow(width));
   } catch (const std::bad_alloc&) {
     return false;
   }
   for (int pass = 0; pass < params->BinarySmoothPasses; ++pass) {
-    if (!window.Init(width, height, std::max(kKernelReach, radius + 1)) ||
-        !gradients.Init(width, height, radius)) {
-      return false;
-    }
-    for (int y = 0; y < height; ++y) {
-      window.Advance(image, y);
-      gradients.Slide(y, [&](int r) { return window.Row(r); });
-      gradients.Codes(codes.data());
-      window.SmoothRow(codes.data(), image[y]);
-    }
+    if (!window.Init(width, height, std::max(kKernelReach, radius + 1))) return false;
+    const bool done = WithGradientWindows(width, height, radius, [&](auto& gradients) {
+      for (int y = 0; y < height; ++y) {
+        window.Advance(image, y);
+        gradients.Slide(y, [&](int r) { return window.Row(r); });
+        gradients.Codes(codes.data());
+        window.SmoothRow(codes.data(), image[y]);
+      }
+      return true;
+    });
+    if (!done) return false;
   }
   return true;
 }
@@ -339,45 +371,42 @@ bool RefreshDirections(const EngineParams* params, int width, int height,
                        const uint8_t* const* image, GrayImage directionImage, GrayImage levelMap,
                        const SingularPointList* singularPoints, int radius) {
   assert(params != nullptr && singularPoints != nullptr);
-  GradientWindows gradients;
   std::vector<uint8_t> codes;
   std::vector<int32_t> anisotropies;
   std::vector<uint8_t> spared;
-  if (!gradients.Init(width, height, radius)) return false;
   try {
-    codes.resize(static_cast<size_t>(width));
-    anisotropies.resize(static_cast<size_t>(width));
+    codes.resize(PaddedRow(width));
+    anisotropies.resize(PaddedRow(width));
     spared.resize(static_cast<size_t>(width));
   } catch (const std::bad_alloc&) {
     return false;
   }
-  // Anisotropies run 0 .. 255 (an unusual window could fall outside): the level of each,
-  // worked out once.
-  std::array<uint8_t, kNoDirectionAnisotropy + 1> level_of{};
-  for (int a = 0; a <= kNoDirectionAnisotropy; ++a) {
-    level_of[static_cast<size_t>(a)] = static_cast<uint8_t>(SmoothLevel(*params, a));
-  }
-  for (int y = 0; y < height; ++y) {
-    gradients.Slide(y, [&](int r) { return image[r]; });
-    gradients.Estimates(codes.data(), anisotropies.data());
-    MarkSpared(*singularPoints, width, y, spared.data());
-    uint8_t* __restrict direction = directionImage[y];
-    uint8_t* __restrict level = levelMap[y];
-    for (int x = 0; x < width; ++x) {
-      const auto i = static_cast<size_t>(x);
-      const auto background = static_cast<uint8_t>(direction[i] & kBackgroundBit);
-      direction[i] = static_cast<uint8_t>(codes[i] | background);
-      const int32_t a = anisotropies[i];
-      const auto due = static_cast<uint8_t>(static_cast<uint32_t>(a) <=
-                                                    static_cast<uint32_t>(kNoDirectionAnisotropy)
-                                                ? level_of[static_cast<size_t>(a)]
-                                                : SmoothLevel(*params, a));
-      // Background pixels and those near a singular point get no rounds.
-      const bool none = (background | spared[i]) != 0;
-      level[i] = static_cast<uint8_t>((level[i] & ~kLevelBits) | (none ? 0 : due));
+  const refresh_row::LevelSteps steps([&](int a) { return SmoothLevel(*params, a); });
+  return WithGradientWindows(width, height, radius, [&](auto& gradients) {
+    for (int y = 0; y < height; ++y) {
+      gradients.Slide(y, [&](int r) { return image[r]; });
+      gradients.Estimates(codes.data(), anisotropies.data());
+      MarkSpared(*singularPoints, width, y, spared.data());
+      if (steps.monotone) {
+        RefreshLevels(steps, codes.data(), anisotropies.data(), spared.data(), width,
+                      directionImage[y], levelMap[y]);
+        continue;
+      }
+      uint8_t* __restrict direction = directionImage[y];
+      uint8_t* __restrict level = levelMap[y];
+      for (int x = 0; x < width; ++x) {
+        const auto i = static_cast<size_t>(x);
+        const auto background = static_cast<uint8_t>(direction[i] & kBackgroundBit);
+        direction[i] = static_cast<uint8_t>(codes[i] | background);
+        const uint8_t due = steps.table[static_cast<size_t>(
+            std::clamp(anisotropies[i], int32_t{0}, kNoDirectionAnisotropy))];
+        // Background pixels and those near a singular point get no rounds.
+        const bool none = (background | spared[i]) != 0;
+        level[i] = static_cast<uint8_t>((level[i] & ~kLevelBits) | (none ? 0 : due));
+      }
     }
-  }
-  return true;
+    return true;
+  });
 }
 
 bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* directionImage,

@@ -21,13 +21,31 @@ constexpr int32_t kSectorHalf = 15;
 // below 1.5 x 2^22 x 255 < 2^31).
 constexpr int32_t kRowEstimateLimit = int32_t{1} << 22;
 
+// m / d rounded toward zero, as C++ divides, for |m| < 2^30, 0 < d < 2^26 and |m| <= 60 d, the
+// sector offset's bounds (the numerator is at most 4 x 15 differences from the largest sum, the
+// divisor their total), in single precision, which runs twice as wide as double: the float
+// quotient of |m| / d is within 60 x 2^-22 of the true one (three roundings of relative error
+// 2^-24), so its whole part is at most one off the floor k of the true quotient, and one
+// compare of k d with |m| either way makes it exact. Products stay below 62 x 2^26 < 2^32.
+[[gnu::always_inline]] inline int32_t SmallQuotient(int32_t m, int32_t d) {
+  // Branch-free (no select either), for the vectoriser: sign is 0 or -1.
+  const int32_t sign = m >> 31;
+  const auto size = static_cast<uint32_t>((m ^ sign) - sign);
+  const auto divisor = static_cast<uint32_t>(d);
+  auto k = static_cast<uint32_t>(
+      static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(size)) / static_cast<float>(d)));
+  k -= static_cast<uint32_t>(k * divisor > size);
+  k += static_cast<uint32_t>((k + 1) * divisor <= size);
+  return (static_cast<int32_t>(k) ^ sign) - sign;
+}
+
 // codes[i] (and, with kAnisotropy, anisotropies[i]) of the sums at i < count, equal to the
 // pixel form of the estimate. Without branches, so that the loop vectorises: the four
 // differences p, q, r, s of the sector become selects (the same strict comparisons, so the same
-// tie rule), and each division is done in double. That is exact: numerator and divisor are
-// integers below 2^53, so a whole quotient comes out whole, and any other lies at least
-// 1 / |divisor| from the next whole number while the rounding moves it by under
-// |quotient| 2^-53, far less. Nothing here is a multiply-add in double, so contraction cannot
+// tie rule), the sector offset's division is SmallQuotient and the others are done in double. That
+// is exact: numerator and divisor are integers below 2^53, so a whole quotient comes out whole, and
+// any other lies at least 1 / |divisor| from the next whole number while the rounding moves it by
+// under |quotient| 2^-53, far less. Nothing here is a multiply-add in double, so contraction cannot
 // change a bit either.
 // Always inlined: the Highway build compiles each caller for its own instruction set and the
 // loop must be vectorised there, not in one shared copy.
@@ -76,10 +94,10 @@ template <bool kAnisotropy>
 
     const int32_t n = h + v + d1 + d2 - 4 * most;  // <= 0; 0 only when all four are equal
     const bool flat = n == 0;
-    // n == 0 (no direction) divides by -1 instead, and its quotient is not used.
-    const auto divisor = static_cast<double>(n - (flat ? 1 : 0));
-    const auto offset =
-        static_cast<int32_t>(static_cast<double>((3 * (p - s) - q + r) * kSectorHalf) / divisor);
+    const int32_t numerator = (3 * (p - s) - q + r) * kSectorHalf;
+    // n == 0 (no direction) divides by 1 instead, and its quotient is not used; no select, as
+    // the compiler would move the conversion of a selected divisor under a branch.
+    const int32_t offset = SmallQuotient(-numerator, static_cast<int32_t>(flat) - n);
     int32_t code = base + offset;
     code = code == kDirectionSteps ? 0 : code;
     codes[i] = static_cast<uint8_t>(flat ? kNoDirection : code);
@@ -88,7 +106,12 @@ template <bool kAnisotropy>
       const int32_t lo = r_lower ? r : q;
       const int32_t hi = r_lower ? s : p;
       const int32_t spread = (kSectorHalf - std::abs(offset)) * (hi - lo);
-      const auto c = static_cast<int32_t>(static_cast<double>(spread) / (2.0 * kSectorHalf));
+      // spread / 30 rounded toward zero, as an unsigned division by a constant (a multiply
+      // and shift) of its size: no division instruction.
+      const int32_t spread_sign = spread >> 31;
+      const auto spread_size = static_cast<uint32_t>((spread ^ spread_sign) - spread_sign);
+      const auto c_size = static_cast<int32_t>(spread_size / (2u * kSectorHalf));
+      const int32_t c = (c_size ^ spread_sign) - spread_sign;
       const int32_t top = hi + c;
       const bool no_top = top == 0;
       const auto a = static_cast<int32_t>(static_cast<double>(std::max(lo - c, 0) * 255) /

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "extract/direction_refresh_row.h"
+#include "extract/gradient_window_rows.h"
+
 namespace ridgeline {
 
 // direction_estimate::EstimateLanes<false>: the codes of a row. REQUIRES: sums >= 0, < 2^24.
@@ -18,10 +21,24 @@ void EstimateCodesVector(const int32_t* horizontal, const int32_t* diagonal1,
 void EstimateRowVector(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
                        const int32_t* diagonal2, int count, uint8_t* codes, int32_t* anisotropies);
 
-// gradient_rows::GradientRow and gradient_rows::StepColumns (gradient_window_rows.h).
+// gradient_rows::GradientRow, StepColumns (both forms) and BoxRow (both forms)
+// (gradient_window_rows.h).
 void GradientRowVector(const uint8_t* above, const uint8_t* row, const uint8_t* below, int width,
-                       uint16_t* out);
+                       size_t stride, uint16_t* out);
 void StepColumnsVector(uint32_t* column, const uint16_t* entering, const uint16_t* leaving,
                        size_t lanes);
+void StepColumnsVector(uint32_t* column, const uint32_t* entering, const uint32_t* leaving,
+                       size_t lanes);
+void BoxRowVector(const uint16_t* gradients, size_t stride, int width,
+                  gradient_rows::WindowSplit split, uint16_t* runs, uint16_t* out,
+                  size_t out_stride);
+void BoxRowVector(const uint16_t* gradients, size_t stride, int width,
+                  gradient_rows::WindowSplit split, uint32_t* runs, uint32_t* out,
+                  size_t out_stride);
+
+// refresh_row::RefreshRow. REQUIRES: steps.monotone.
+void RefreshRowVector(const refresh_row::LevelSteps& steps, const uint8_t* codes,
+                      const int32_t* anisotropies, const uint8_t* spared, int width,
+                      uint8_t* direction, uint8_t* level);
 
 }  // namespace ridgeline

@@ -74,6 +74,8 @@ bool SmoothingWindow::Init(int width, int height, int below) {
       flat.weight_pairs[(t + 1) / 2] = WeightPair(flat.taps[t].weight, flat.taps[t + 1].weight);
     }
   }
+  const LaneKernels& lanes = SharedLaneKernels();
+  for (int s = 0; s < kLaneOffsetSlots; ++s) lane_offsets_[s] = lanes.dy[s] * width + lanes.dx[s];
   return true;
 }
 
@@ -266,8 +268,8 @@ void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
     for (int x = 0; x < kKernelReach; ++x) {
       if (codes[x] != kKeep) out[x] = Smooth(x, codes[x]);
     }
-    MixedSpanVector(centre16_, stride_, codes, flat_kernels_.data(), kKernelReach, limit, limit,
-                    out);
+    const MixedKernels kernels{flat_kernels_.data(), &SharedLaneKernels(), lane_offsets_};
+    MixedSpanVector(centre16_, stride_, codes, kernels, kKernelReach, limit, limit, out);
     for (int x = limit; x < width_; ++x) {
       if (codes[x] != kKeep) out[x] = Smooth(x, codes[x]);
     }

@@ -108,6 +108,8 @@ class SmoothingWindow {
   const uint16_t* centre16_ = nullptr;
   std::vector<uint16_t> data16_;
   std::vector<FlatKernel> flat_kernels_;  // codes 0 .. 126
+  // The row-store offsets of the shared offset list's slots (SharedLaneKernels).
+  int32_t lane_offsets_[kLaneOffsetSlots] = {};
 };
 
 }  // namespace ridgeline

@@ -72,15 +72,53 @@ constexpr uint8_t kKeepCode = 0xFF;
 // The widest granule MixedSpanVector smooths at once: wider granules meet more distinct codes.
 constexpr int kMixedGranuleLanes = 16;
 
-// out[x] for xs <= x < xe: the kernel rule along codes[x] (0..126, kernels[code]), the 3 x 3
-// mean for kNoDirection, untouched for kKeepCode. row is pixel 0 of the row being filtered
-// in a store of 16-bit copies of 8-bit pixels, rows stride apart. Granules of pixels are taken
-// whole and may reach past xe up to limit; pixels there get the value of their own code, so
-// the caller may smooth them again or already have.
+// The kernels of all codes over one shared list of tap offsets, for granules whose pixels turn
+// through several nearby codes: each offset's pixel pairs are then summed once and multiplied
+// by a weight looked up per pixel by its code, rather than once per distinct code. The 120
+// kernels together use 56 distinct offsets (one of each +/- pair); a window of 16 consecutive
+// codes uses at most 22 of them.
+constexpr int kLaneOffsetSlots = 64;
+// A slot of weight 0 for every code, read at offset 0: it pads a list to whole pairs.
+constexpr int kLaneNullOffset = kLaneOffsetSlots - 1;
+// The codes of a granule must lie within this many consecutive codes (modulo kDirectionSteps).
+constexpr int kLaneSpan = 16;
+// Weights are kept for codes 0 .. kDirectionSteps + kLaneSpan - 1, the upper ones repeating the
+// first, so that a window of codes never wraps inside a row of the table.
+constexpr int kLaneCodes = kDirectionSteps + kLaneSpan;
+// A union list: its length (odd, padded with kLaneNullOffset), then the slots.
+constexpr int kLaneUnionSlots = 24;
+struct LaneKernels {
+  // The tap of each slot, on the stored side; kLaneNullOffset and unused slots are (0, 0).
+  int8_t dy[kLaneOffsetSlots];
+  int8_t dx[kLaneOffsetSlots];
+  // centre[c] and weights[slot][c]: the centre weight and the weight of slot's tap in the kernel
+  // of code c mod kDirectionSteps (0 where it has no such tap). Every weight is below 2^15.
+  int16_t centre[kLaneCodes];
+  int16_t weights[kLaneOffsetSlots][kLaneCodes];
+  // unions[base][span]: the slots used by any of the codes base .. base + span (mod
+  // kDirectionSteps), in increasing order.
+  uint8_t unions[kDirectionSteps][kLaneSpan][kLaneUnionSlots];
+};
+// Built from kOrientedKernelTable on first use; the same for every image.
+const LaneKernels& SharedLaneKernels();
+
+// What MixedSpanVector reads: the kernels by code, and the shared offset list with its slots'
+// offsets in the row store (dy x stride + dx, kLaneOffsetSlots of them).
+struct MixedKernels {
+  const FlatKernel* flat;  // codes 0..126
+  const LaneKernels* lanes;
+  const int32_t* lane_offsets;
+};
+
+// out[x] for xs <= x < xe: the kernel rule along codes[x] (0..126, kernels.flat[code]), the
+// 3 x 3 mean for kNoDirection, untouched for kKeepCode. row is pixel 0 of the row being
+// filtered in a store of 16-bit copies of 8-bit pixels, rows stride apart. Granules of pixels
+// are taken whole and may reach past xe up to limit; pixels there get the value of their own
+// code, so the caller may smooth them again or already have.
 // REQUIRES: kKernelReach <= xs < xe <= limit; limit - kKernelBlockGranule >= kKernelReach;
 // every tap of every kernel around the pixels kKernelReach .. limit - 1 lies in the store;
 // codes and out hold limit bytes.
 void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out);
+                     const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out);
 
 }  // namespace ridgeline

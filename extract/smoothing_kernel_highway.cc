@@ -33,7 +33,7 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const FlatKernel* kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
   for (int x = xs; x < xe; ++x) {
     const uint8_t code = codes[x];
     if (code == kKeepCode) continue;
@@ -45,7 +45,7 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
       }
       out[x] = static_cast<uint8_t>(sum / 9);
     } else {
-      KernelBlockImpl(row + x, 1, kernels[code], out + x);
+      KernelBlockImpl(row + x, 1, kernels.flat[code], out + x);
     }
   }
 }
@@ -141,45 +141,228 @@ HWY_INLINE hn::Vec<D16> Mean3Quotients(D16 d16, const int16_t* HWY_RESTRICT p,
   return hn::MulHigh(sum, hn::Set(d16, int16_t{7282}));
 }
 
-// Lanes(d16) pixels from g0 on, each along its own code: every distinct code of the granule is
-// applied to the whole granule and its sums kept in the lanes that carry it; one division then
-// serves them all. kKeepCode lanes keep out.
+// The kernel sums of Lanes(d16) pixels at p, each along its own code, over the shared offset
+// list: each listed offset's pixel pairs are summed once and multiplied by the weight of that
+// offset in each lane's kernel, looked up by the lane's index into the codes base ..
+// base + 15 (a code's kernel weighs the offsets it does not use 0, so the sums are exactly
+// those of KernelSumsAt). The lookup is a byte shuffle within each 128-bit block, whose table
+// holds 8 weights of 16 bits: one table serves indices 0..7, a second one 8..15.
+template <bool kTwoTables, class D16>
+HWY_INLINE KernelSums<D16> LaneSumsAt(D16 d16, const int16_t* HWY_RESTRICT p, hn::Vec<D16> index,
+                                      int base, const uint8_t* HWY_RESTRICT list,
+                                      const MixedKernels& k) {
+  const hn::RepartitionToWide<D16> d32;
+  const hn::Repartition<uint8_t, D16> d8;
+  using V16 = hn::Vec<D16>;
+  using V32 = hn::Vec<decltype(d32)>;
+  // Each lane's weight is bytes 2i and 2i + 1 of an 8-entry table; a byte index with its top
+  // bit set reads 0, which leaves the lanes of the other table to it.
+  const V16 bytes_of =
+      hn::Add(hn::Mul(index, hn::Set(d16, int16_t{0x0202})), hn::Set(d16, int16_t{0x0100}));
+  const auto first_table = hn::Lt(index, hn::Set(d16, int16_t{8}));
+  const V16 outside = hn::Set(d16, static_cast<int16_t>(-0x7F80));  // bytes 0x80, 0x80
+  const V16 near = kTwoTables ? hn::IfThenElse(first_table, bytes_of, outside) : bytes_of;
+  const V16 far =
+      hn::IfThenElse(first_table, outside, hn::Sub(bytes_of, hn::Set(d16, int16_t{0x1010})));
+  const LaneKernels& lanes = *k.lanes;
+  auto weights = [&](const int16_t* HWY_RESTRICT row) -> V16 {
+    auto lookup = [&](const int16_t* at, V16 bytes) {
+      return hn::BitCast(d16, hn::TableLookupBytesOr0(hn::BitCast(d8, hn::LoadDup128(d16, at)),
+                                                      hn::BitCast(d8, bytes)));
+    };
+    V16 w = lookup(row + base, near);
+    if (kTwoTables) w = hn::Or(w, lookup(row + base + 8, far));
+    return w;
+  };
+  auto pair_sum = [&](int slot) -> V16 {
+    const std::ptrdiff_t offset = k.lane_offsets[slot];
+    return hn::Add(hn::LoadU(d16, p - offset), hn::LoadU(d16, p + offset));
+  };
+  V32 lower = hn::Zero(d32);
+  V32 upper = hn::Zero(d32);
+  V32 lower_odd = hn::Zero(d32);
+  V32 upper_odd = hn::Zero(d32);
+  auto add = [&](V16 a, V16 b, V16 wa, V16 wb) {
+    lower = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveLower(d16, a, b),
+                                          hn::InterleaveLower(d16, wa, wb), lower, lower_odd);
+    upper = hn::ReorderWidenMulAccumulate(d32, hn::InterleaveUpper(d16, a, b),
+                                          hn::InterleaveUpper(d16, wa, wb), upper, upper_odd);
+  };
+  // The list is odd: the centre pairs with its first slot, the rest go two by two.
+  const int n = list[0];
+  const uint8_t* slots = list + 1;
+  add(hn::LoadU(d16, p), pair_sum(slots[0]), weights(lanes.centre),
+      weights(lanes.weights[slots[0]]));
+  for (int i = 1; i < n; i += 2) {
+    add(pair_sum(slots[i]), pair_sum(slots[i + 1]), weights(lanes.weights[slots[i]]),
+        weights(lanes.weights[slots[i + 1]]));
+  }
+  return {hn::RearrangeToOddPlusEven(lower, lower_odd),
+          hn::RearrangeToOddPlusEven(upper, upper_odd)};
+}
+
+// The smallest and largest lane of a vector of 16-bit lanes, halving it down to one 128-bit
+// block first (where a processor may have a single instruction for it).
+template <class DU16>
+HWY_INLINE int SmallestLane(DU16 d, hn::Vec<DU16> v) {
+  if constexpr (hn::MaxLanes(d) > 8) {
+    const hn::Half<DU16> half;
+    return SmallestLane(half, hn::Min(hn::LowerHalf(half, v), hn::UpperHalf(half, v)));
+  } else {
+    return hn::GetLane(hn::MinOfLanes(d, v));
+  }
+}
+template <class DU16>
+HWY_INLINE int LargestLane(DU16 d, hn::Vec<DU16> v) {
+  if constexpr (hn::MaxLanes(d) > 8) {
+    const hn::Half<DU16> half;
+    return LargestLane(half, hn::Max(hn::LowerHalf(half, v), hn::UpperHalf(half, v)));
+  } else {
+    return hn::GetLane(hn::MaxOfLanes(d, v));
+  }
+}
+
+// How a granule is smoothed, worked out for a run of granules before any is smoothed: the
+// codes' reductions and the table addresses they give then no longer wait on the previous
+// granule's sums.
+enum class GranuleForm : uint8_t {
+  kKept,         // every pixel kept: nothing to do
+  kNoKernel,     // 3 x 3 means and kept pixels only
+  kOneCode,      // one code: its kernel
+  kLanes,        // codes within kLaneSpan consecutive ones: the shared offset list
+  kLanesTurned,  // the same with the codes below 60 read as code + 120 (a window across 0)
+  kEachCode,     // each distinct code over the whole granule
+};
+struct GranulePlan {
+  int32_t g0;
+  GranuleForm form;
+  uint8_t base;  // the code (kOneCode) or the window's first code
+  uint8_t span;  // the window's last code - base
+};
+
+template <class D16>
+struct GranuleCodes {
+  hn::Vec<D16> lanes;  // as stored: 0..126, kNoDirection, kKeepCode
+  hn::Vec<D16> c;      // 120..126 read as code - 120
+  hn::Mask<D16> keep;
+  hn::Mask<D16> no_direction;
+  hn::Mask<D16> direction;
+};
+
+template <class D16>
+HWY_INLINE GranuleCodes<D16> LoadGranuleCodes(D16 d16, const uint8_t* HWY_RESTRICT codes) {
+  const hn::Rebind<uint8_t, D16> d8;
+  const hn::RebindToUnsigned<D16> du16;
+  GranuleCodes<D16> g;
+  g.lanes = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, codes)));
+  g.keep = hn::Eq(g.lanes, hn::Set(d16, int16_t{kKeepCode}));
+  g.no_direction = hn::Eq(g.lanes, hn::Set(d16, int16_t{kNoDirection}));
+  g.direction = hn::Not(hn::Or(g.keep, g.no_direction));
+  const auto upper_codes = hn::Gt(g.lanes, hn::Set(d16, int16_t{kDirectionSteps - 1}));
+  g.c = hn::IfThenElse(upper_codes, hn::Sub(g.lanes, hn::Set(d16, int16_t{kDirectionSteps})),
+                       g.lanes);
+  return g;
+}
+
+// Codes near 0 and near 119 are neighbours: the codes below 60 read as code + 120.
+template <class D16>
+HWY_INLINE hn::Vec<D16> TurnedCodes(D16 d16, hn::Vec<D16> c) {
+  return hn::IfThenElse(hn::Lt(c, hn::Set(d16, int16_t{kDirectionSteps / 2})),
+                        hn::Add(c, hn::Set(d16, int16_t{kDirectionSteps})), c);
+}
+
+template <class D16>
+HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int g0) {
+  const hn::RebindToUnsigned<D16> du16;
+  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
+  // Late level-smoothing passes leave most granules alone.
+  if (hn::AllTrue(d16, g.keep)) return {g0, GranuleForm::kKept, 0, 0};
+  // The smallest and largest code of the lanes with a direction (below 256).
+  auto lowest = [&](hn::Vec<D16> v) -> int {
+    return SmallestLane(
+        du16, hn::BitCast(du16, hn::IfThenElse(g.direction, v, hn::Set(d16, int16_t{255}))));
+  };
+  auto highest = [&](hn::Vec<D16> v) -> int {
+    return LargestLane(du16, hn::BitCast(du16, hn::IfThenElseZero(g.direction, v)));
+  };
+  const int base = lowest(g.c);
+  const int top = highest(g.c);
+  const auto turned = TurnedCodes(d16, g.c);
+  const int turned_base = lowest(turned);
+  const int turned_top = highest(turned);
+  GranulePlan plan{g0, GranuleForm::kEachCode, 0, 0};
+  if (base > top) {
+    plan.form = GranuleForm::kNoKernel;
+  } else if (base == top) {
+    plan = {g0, GranuleForm::kOneCode, static_cast<uint8_t>(base), 0};
+  } else if (top - base < kLaneSpan) {
+    plan = {g0, GranuleForm::kLanes, static_cast<uint8_t>(base), static_cast<uint8_t>(top - base)};
+  } else if (turned_top - turned_base < kLaneSpan) {
+    // turned_base < kDirectionSteps: a turned window starts at 60 or more, and one starting at
+    // 120 or more would have fit unturned.
+    plan = {g0, GranuleForm::kLanesTurned, static_cast<uint8_t>(turned_base),
+            static_cast<uint8_t>(turned_top - turned_base)};
+  }
+  return plan;
+}
+
+// Lanes(d16) pixels from plan.g0 on, each along its own code, kKeepCode lanes kept out. One
+// division serves the granule whichever form gave its sums.
 template <class D16>
 HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                             const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int g0,
-                             uint8_t* HWY_RESTRICT out) {
+                             const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
+                             const GranulePlan& plan, uint8_t* HWY_RESTRICT out) {
+  if (plan.form == GranuleForm::kKept) return;
   const hn::Rebind<uint8_t, D16> d8;
   const hn::RepartitionToWide<D16> d32;
   const hn::RebindToUnsigned<D16> du16;
-  const auto code_lanes = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, codes + g0)));
-  // Each pixel's code twice in a 32-bit lane, in the lane order of KernelSums.
-  const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, code_lanes, code_lanes));
-  const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, code_lanes, code_lanes));
-  const auto keep = hn::Eq(code_lanes, hn::Set(d16, int16_t{kKeepCode}));
-  // Late level-smoothing passes leave most granules alone.
-  if (hn::AllTrue(d16, keep)) return;
-  const auto no_direction = hn::Eq(code_lanes, hn::Set(d16, int16_t{kNoDirection}));
-  auto pending = hn::Not(hn::Or(keep, no_direction));
+  const int g0 = plan.g0;
+  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
   const int16_t* p = row + g0;
   KernelSums<D16> sums{hn::Zero(d32), hn::Zero(d32)};
-  while (!hn::AllFalse(d16, pending)) {
-    const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
-    const KernelSums<D16> these = KernelSumsAt(d16, p, kernels[code]);
-    const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
-    sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
-    sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
-    pending = hn::AndNot(hn::Eq(code_lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
+  switch (plan.form) {
+    case GranuleForm::kKept:
+    case GranuleForm::kNoKernel:
+      break;
+    case GranuleForm::kOneCode:
+      sums = KernelSumsAt(d16, p, k.flat[plan.base]);
+      break;
+    case GranuleForm::kLanes:
+    case GranuleForm::kLanesTurned: {
+      const auto lane_codes = plan.form == GranuleForm::kLanes ? g.c : TurnedCodes(d16, g.c);
+      const auto index = hn::IfThenElseZero(
+          g.direction, hn::Sub(lane_codes, hn::Set(d16, static_cast<int16_t>(plan.base))));
+      const uint8_t* list = k.lanes->unions[plan.base][plan.span];
+      sums = plan.span < 8 ? LaneSumsAt<false>(d16, p, index, plan.base, list, k)
+                           : LaneSumsAt<true>(d16, p, index, plan.base, list, k);
+      break;
+    }
+    case GranuleForm::kEachCode: {
+      // Each pixel's code twice in a 32-bit lane, in the lane order of KernelSums.
+      const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, g.lanes, g.lanes));
+      const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, g.lanes, g.lanes));
+      auto pending = g.direction;
+      while (!hn::AllFalse(d16, pending)) {
+        const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
+        const KernelSums<D16> these = KernelSumsAt(d16, p, k.flat[code]);
+        const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
+        sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
+        sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
+        pending = hn::AndNot(hn::Eq(g.lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
+      }
+      break;
+    }
   }
   // Lanes without a kernel hold sum 0 and get quotient 0 before the blends below.
   auto result = KernelQuotients(d16, sums);
-  if (!hn::AllFalse(d16, no_direction)) {
-    result = hn::IfThenElse(no_direction, Mean3Quotients(d16, p, stride), result);
+  if (!hn::AllFalse(d16, g.no_direction)) {
+    result = hn::IfThenElse(g.no_direction, Mean3Quotients(d16, p, stride), result);
   }
-  if (!hn::AllFalse(d16, keep)) {
+  if (!hn::AllFalse(d16, g.keep)) {
     const auto before = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, out + g0)));
     // As bit operations rather than a select: GCC 12 fails to compile the select of a widening
     // load under AVX-512 masks.
-    const auto keep_bits = hn::VecFromMask(d16, keep);
+    const auto keep_bits = hn::VecFromMask(d16, g.keep);
     result = hn::Or(hn::And(keep_bits, before), hn::AndNot(keep_bits, result));
   }
   hn::StoreU(hn::DemoteTo(d8, result), d8, out + g0);
@@ -187,18 +370,24 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
 
 template <class D16>
 HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                              const uint8_t* HWY_RESTRICT codes, const FlatKernel* kernels, int xs,
-                              int xe, int limit, uint8_t* HWY_RESTRICT out) {
+                              const uint8_t* HWY_RESTRICT codes, const MixedKernels& kernels,
+                              int xs, int xe, int limit, uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
+  constexpr int kPlans = 32;
+  GranulePlan plans[kPlans];
   for (int g = xs; g < xe;) {
-    const int g0 = std::min(g, limit - lanes);
-    MixedGranule(d16, row, stride, codes, kernels, g0, out);
-    g = g0 + lanes;
+    int n = 0;
+    for (; n < kPlans && g < xe; ++n) {
+      const int g0 = std::min(g, limit - lanes);
+      plans[n] = PlanGranule(d16, codes, g0);
+      g = g0 + lanes;
+    }
+    for (int i = 0; i < n; ++i) MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
   }
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
   const auto* pixels = reinterpret_cast<const int16_t*>(row);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
@@ -233,7 +422,7 @@ HWY_EXPORT(KernelBlockImpl);
 HWY_EXPORT(MixedSpanImpl);
 
 void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                     const FlatKernel* kernels, int xs, int xe, int limit, uint8_t* out) {
+                     const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, out);
 }
 

@@ -16,12 +16,17 @@
 #include "core/constants.h"
 #include "core/engine_params.h"
 #include "extract/binary_resmoothing.h"
+#include "extract/gradient_window_rows.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/window_sums.h"
 #include "tests/support/images.h"
 #include "tests/support/shared_data.h"
 #include "tests/support/vector_targets.h"
 #include "tools/golden/lib/golden.h"
+
+#if RIDGELINE_HIGHWAY
+#include "extract/direction_estimate_vector.h"
+#endif
 
 namespace ridgeline {
 namespace {
@@ -185,18 +190,23 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
   std::mt19937 rng(20);
   // Widths and heights of one pixel, below and above the 25-pixel window, not a multiple of
   // any vector width; radii of 0, small, the pipeline's 12, beyond the image, and 70, whose
-  // window sums are too large for the row estimate and take the pixel estimate.
+  // window sums are too large for the row estimate and take the pixel estimate; 63, the widest
+  // window whose row sums are kept in 16 bits (the alternating fills reach 127 x 510), and 64,
+  // the first kept in 32.
   const struct {
     int w, h, radius;
-  } cases[] = {{1, 1, 12},  {1, 9, 2},   {7, 1, 3},   {2, 5, 0},   {37, 29, 12}, {61, 40, 12},
-               {13, 17, 1}, {23, 45, 5}, {30, 8, 40}, {9, 70, 12}, {150, 30, 70}};
+  } cases[] = {{1, 1, 12},    {1, 9, 2},    {7, 1, 3},   {2, 5, 0},   {37, 29, 12},
+               {61, 40, 12},  {13, 17, 1},  {23, 45, 5}, {30, 8, 40}, {9, 70, 12},
+               {150, 30, 70}, {140, 9, 63}, {140, 9, 64}};
   for (const auto& c : cases) {
-    for (int fill = 0; fill < 3; ++fill) {
-      // Binary blobs (the first binarisation), noise and the extremes alternating by pixel.
+    for (int fill = 0; fill < 4; ++fill) {
+      // Binary blobs (the first binarisation), noise, and the extremes alternating by pixel
+      // and by column.
       TestImage image(c.w, c.h, [&](int x, int y) -> uint8_t {
         if (fill == 0) return ((x / 3 + y / 4 + static_cast<int>(rng() % 3)) % 2) != 0 ? 255 : 0;
         if (fill == 1) return static_cast<uint8_t>(rng());
-        return ((x + y) % 2) != 0 ? 255 : 0;
+        if (fill == 2) return ((x + y) % 2) != 0 ? 255 : 0;
+        return (x % 2) != 0 ? 255 : 0;
       });
       TestImage direction(
           c.w, c.h, [&](int, int) { return static_cast<uint8_t>(rng() % 5 == 0 ? 0x80 : 0); });
@@ -216,6 +226,95 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
                               std::to_string(c.radius) + " fill " + std::to_string(fill));
       });
     }
+  }
+}
+
+// The sums along a row as shifted loads over run sums, in 16 and 32 bits, against the plain
+// sum of each window: spans split into runs with and without single values left over, rows
+// narrower than a block, a block wide and just past it, and values that wrap 16 bits.
+template <typename T>
+void ExpectBoxRowsAreWindowSums(std::mt19937& rng) {
+  const int spans[] = {1, 2, 3, 7, 24, 25, 26, 31, 49, 141};
+  const int widths[] = {
+      1, 5, gradient_rows::kBlock - 1, gradient_rows::kBlock, gradient_rows::kBlock + 1, 97};
+  const size_t block = gradient_rows::kBlock;
+  for (const int span : spans) {
+    const gradient_rows::WindowSplit split = gradient_rows::SplitWindow(span);
+    ASSERT_EQ(split.run * split.runs + split.rest, span);
+    for (const int width : widths) {
+      const size_t stride = static_cast<size_t>(width + span + 3);
+      const size_t out_stride = static_cast<size_t>(width) + block + 1;
+      std::vector<uint16_t> gradients(4 * stride + block + static_cast<size_t>(span));
+      for (auto& v : gradients) {
+        const uint32_t pick = rng() % 4;
+        v = static_cast<uint16_t>(pick == 0 ? 65535 - rng() % 3 : pick == 1 ? 0 : rng() % 511);
+      }
+      std::vector<T> runs(4 * stride + block);
+      testing::ForEachVectorTarget([&](const std::string& target) {
+        std::vector<T> out(4 * out_stride, T{7});
+#if RIDGELINE_HIGHWAY
+        BoxRowVector(gradients.data(), stride, width, split, runs.data(), out.data(), out_stride);
+#else
+        gradient_rows::BoxRow(gradients.data(), stride, width, split, runs.data(), out.data(),
+                              out_stride);
+#endif
+        for (size_t g = 0; g < 4; ++g) {
+          for (int x = 0; x < width; ++x) {
+            T want = 0;
+            for (int k = 0; k < span; ++k) {
+              want = static_cast<T>(want + gradients[g * stride + static_cast<size_t>(x + k)]);
+            }
+            ASSERT_EQ(out[g * out_stride + static_cast<size_t>(x)], want)
+                << target << " span " << span << " width " << width << " plane " << g << " x " << x;
+          }
+        }
+      });
+    }
+  }
+}
+
+TEST(ResmoothingRows, RowSumsAreThePlainSumsOfEachWindow) {
+  std::mt19937 rng(25);
+  ExpectBoxRowsAreWindowSums<uint16_t>(rng);
+  ExpectBoxRowsAreWindowSums<uint32_t>(rng);
+}
+
+// The refreshed levels under level rules other than the defaults: a rule falling with the
+// anisotropy (no step form, the table), a one-wide band, an empty band, levels clamped at 7
+// and at 0, and the default rule.
+TEST(ResmoothingRows, RefreshedLevelsFollowEveryLevelRule) {
+  std::mt19937 rng(7);
+  const struct {
+    int low, high, base, scale;
+  } rules[] = {{20, 30, 0, 4},  {20, 30, 6, -3}, {40, 41, 1, 2},  {90, 10, 2, 5},
+               {0, 255, 3, 40}, {0, 255, -2, 3}, {128, 200, 0, 0}};
+  for (const auto& rule : rules) {
+    EngineParams params = Defaults();
+    params.AnisotropyLow = static_cast<uint8_t>(rule.low);
+    params.AnisotropyHigh = static_cast<uint8_t>(rule.high);
+    params.SmoothLevelBase = rule.base;
+    params.SmoothLevelScale = rule.scale;
+    const int w = 53, h = 31;
+    TestImage image(w, h, [&](int x, int y) -> uint8_t {
+      return ((x / 4 + y / 5 + static_cast<int>(rng() % 4 == 0)) % 2) != 0 ? 255 : 0;
+    });
+    TestImage direction(w, h,
+                        [&](int, int) { return static_cast<uint8_t>(rng() % 7 == 0 ? 0x80 : 0); });
+    TestImage level(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+    SingularPointList points{};
+    points.Count = 1;
+    points.X[0] = 10;
+    points.Y[0] = 12;
+    TestImage dir = Copy(direction), want_dir = Copy(direction);
+    TestImage lev = Copy(level), want_lev = Copy(level);
+    ASSERT_TRUE(RefreshDirections(&params, w, h, image.get(), dir.get(), lev.get(), &points, 3));
+    reference::RefreshDirections(params, w, h, image.get(), want_dir.get(), want_lev.get(), points,
+                                 3);
+    const std::string what = "rule " + std::to_string(rule.low) + ".." + std::to_string(rule.high) +
+                             " base " + std::to_string(rule.base) + " scale " +
+                             std::to_string(rule.scale);
+    ExpectSame(dir, want_dir, what);
+    ExpectSame(lev, want_lev, what);
   }
 }
 

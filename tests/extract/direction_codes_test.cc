@@ -3,6 +3,8 @@
 // equal code for code and anisotropy for anisotropy, in every vector instruction set the
 // processor supports.
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "extract/binary_resmoothing.h"
+#include "extract/direction_estimate_row.h"
 #include "tests/support/vector_targets.h"
 
 namespace ridgeline {
@@ -70,6 +73,29 @@ TEST(DirectionCodes, RowFormEqualsThePixelFormOnRandomSums) {
       ExpectCodesAgree(h, d1, v, d2);
     }
   }
+}
+
+// The sector offset's division in single precision with its correction, on the quotients the
+// float rounding could put on the wrong side of a whole number: numerators one or two away from
+// a multiple of divisors up to the bound 2^26, either sign.
+TEST(DirectionCodes, SmallQuotientIsExactBesideWholeQuotients) {
+  const int64_t divisors[] = {
+      1, 2, 3, 7, 30, 12345677, (int64_t{3} << 24) + 1, (1 << 26) - 3, (1 << 26) - 1};
+  int checked = 0;
+  for (const int64_t d : divisors) {
+    for (int64_t k = -45; k <= 45; ++k) {
+      for (int64_t delta = -2; delta <= 2; ++delta) {
+        const int64_t m = k * d + delta;
+        if (std::abs(m) >= (int64_t{1} << 30) || std::abs(m) > 60 * d) continue;
+        ASSERT_EQ(
+            direction_estimate::SmallQuotient(static_cast<int32_t>(m), static_cast<int32_t>(d)),
+            m / d)
+            << m << " / " << d;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 2000);
 }
 
 TEST(DirectionCodes, RowFormEqualsThePixelFormOnEdgeCases) {

@@ -5,13 +5,16 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/constants.h"
+#include "extract/oriented_kernels.h"
 #include "extract/oriented_smoothing.h"
+#include "extract/smoothing_kernel_block.h"
 #include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 #include "tests/support/shared_data.h"
@@ -154,6 +157,87 @@ TEST(SmoothingBlocks, ScatteredPixelsAmongKeptOnesAgreeWithThePixelRule) {
       }
     }
   });
+}
+
+// Granules whose codes turn through a window of nearby codes take the shared offset list with
+// per-pixel weights: windows of one code, within one weight table (up to 8 codes), across two
+// (up to 16), just past what the list covers (17, 30) and any code at all (127 distinct codes
+// among the granules, the fallback), placed anywhere including across code 119 / 0 and with the
+// aliases 120..126, pixels without direction and kept pixels mixed in.
+TEST(SmoothingBlocks, GranulesOfNearbyCodesAgreeWithThePixelRule) {
+  std::mt19937 rng(26);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> roll(0, 23);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const auto& [w, h] : {std::pair{61, 19}, std::pair{29, 14}, std::pair{100, 17}}) {
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(byte(rng)); });
+      for (int window : {1, 2, 8, 9, 16, 17, 31, 127}) {
+        std::uniform_int_distribution<int> spread(0, window - 1);
+        // A new base every 32 pixels: some granules see one, some two.
+        int base = 0;
+        TestImage codes(w, h, [&](int x, int) -> uint8_t {
+          if (x % 32 == 0) base = byte(rng) % kDirectionSteps;
+          const int r = roll(rng);
+          if (r == 0) return SmoothingWindow::kKeep;
+          if (r == 1) return kNoDirection;
+          if (window == 127) return static_cast<uint8_t>(byte(rng) % 127);
+          const int code = (base + spread(rng)) % kDirectionSteps;
+          // Codes 0..6 may come as their aliases 120..126.
+          return static_cast<uint8_t>(r == 2 && code < 7 ? code + kDirectionSteps : code);
+        });
+        ExpectRowsAgree(w, h, image.get(), codes.get(),
+                        target + " window " + std::to_string(window));
+      }
+      // Every window of 16 codes that crosses from 119 to 0, one per row.
+      for (int start = kDirectionSteps - 15; start < kDirectionSteps; start += h) {
+        TestImage codes(w, h, [&](int x, int y) -> uint8_t {
+          return static_cast<uint8_t>((start + y + x % 16) % kDirectionSteps);
+        });
+        ExpectRowsAgree(w, h, image.get(), codes.get(),
+                        target + " across 0 from " + std::to_string(start));
+      }
+    }
+  });
+}
+
+// The shared offset list against the kernels it stands for: every code's centre and tap weights
+// where its slots say, no other slot weighted, and every window's list holding every tap of
+// every code in it, in whole pairs with the centre.
+TEST(SmoothingBlocks, SharedOffsetListHoldsEveryKernel) {
+  const LaneKernels& lanes = SharedLaneKernels();
+  for (int c = 0; c < kLaneCodes; ++c) {
+    const OrientedKernel& k = kOrientedKernelTable[static_cast<size_t>(c % kDirectionSteps)];
+    ASSERT_EQ(lanes.centre[c], k.centre) << "code " << c;
+    int weighted = 0;
+    for (int s = 0; s < kLaneOffsetSlots; ++s) weighted += lanes.weights[s][c] != 0 ? 1 : 0;
+    EXPECT_EQ(weighted, k.tap_count) << "code " << c;
+    for (int t = 0; t < k.tap_count; ++t) {
+      int found = -1;
+      for (int s = 0; s < kLaneNullOffset; ++s) {
+        if (lanes.dy[s] == k.taps[t].dy && lanes.dx[s] == k.taps[t].dx) found = s;
+      }
+      ASSERT_GE(found, 0) << "code " << c << " tap " << t;
+      EXPECT_EQ(lanes.weights[found][c], k.taps[t].weight) << "code " << c << " tap " << t;
+    }
+  }
+  for (int c = 0; c < kLaneCodes; ++c) EXPECT_EQ(lanes.weights[kLaneNullOffset][c], 0);
+  EXPECT_EQ(lanes.dy[kLaneNullOffset], 0);
+  EXPECT_EQ(lanes.dx[kLaneNullOffset], 0);
+  for (int base = 0; base < kDirectionSteps; ++base) {
+    for (int span = 0; span < kLaneSpan; ++span) {
+      const uint8_t* list = lanes.unions[base][span];
+      const int n = list[0];
+      ASSERT_TRUE(n % 2 == 1 && n < kLaneUnionSlots) << base << "+" << span << ": " << n;
+      std::set<int> in(list + 1, list + 1 + n);
+      for (int c = base; c <= base + span; ++c) {
+        for (int s = 0; s < kLaneOffsetSlots; ++s) {
+          if (lanes.weights[s][c] != 0) {
+            EXPECT_TRUE(in.count(s) == 1) << base << "+" << span << " misses slot " << s;
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(SmoothingBlocks, AgreeWithThePixelRuleOnTheGoldenPrints) {
