@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "match/int_trig.h"
+#include "match/match_kernels.h"
 #include "match/pair_tables.h"
 #include "match/score.h"
 
@@ -28,42 +29,7 @@ void MarkCompatible(MatchWork* work, int a1, int b1) {
   // The anchors' rows are read whole here and for each secondary anchor.
   CompletePairRow(&work->a, a1);
   CompletePairRow(&work->b, b1);
-  const MatchParams& p = work->params;
-  const PairTables& a = work->a;
-  const PairTables& b = work->b;
-  const CrossTables& x = work->cross;
-  const int tolerance = p.DistanceTolerance;
-  const int angle_tolerance = p.AngleTolerance;
-  const int anchor_rotation = x.rotation[a1][b1];
-  for (int i = 0; i < a.count; ++i) {
-    std::memset(work->compatible[i], 0, static_cast<size_t>(b.count));
-    work->compatible_count[i] = 0;
-  }
-  for (int i = 0; i < a.count; ++i) {
-    const int length_a = a.distance[a1][i];
-    if (length_a < p.MinPairDistance) continue;
-    const int low = std::max(length_a - tolerance, p.MinPairDistance);
-    const int high = length_a + tolerance;
-    const int relative_a = a.relative[a1][i];
-    const int bearing_a = a.bearing[a1][i];
-    int count = 0;
-    for (int c = 0; c < x.candidate_count[i]; ++c) {
-      const int k = x.candidates[i][c];
-      const int length_b = b.distance[b1][k];
-      if (length_b < low || length_b > high) continue;
-      if (!WithinAngle(b.relative[b1][k] - relative_a, angle_tolerance)) continue;
-      int theta = b.bearing[b1][k] - bearing_a;
-      if (theta < 0) theta += kDegreesPerTurn;
-      if (theta > p.MaxRotation && theta < kDegreesPerTurn - p.MaxRotation) continue;
-      if (!WithinAngle(anchor_rotation - theta, angle_tolerance) ||
-          !WithinAngle(x.rotation[i][k] - theta, angle_tolerance)) {
-        continue;
-      }
-      work->compatible[i][k] = 1;
-      work->compatible_list[i][count++] = static_cast<uint8_t>(k);
-    }
-    work->compatible_count[i] = static_cast<uint8_t>(count);
-  }
+  MarkCompatibleRows(work, a1, b1);
 }
 
 // A point strictly inside the grid's pixel area, on a block with ridges.

@@ -7,6 +7,7 @@
 #include "match/match_kernels.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -47,6 +48,23 @@ constexpr int kAgreeDegrees = 30;  // block directions this close, as undirected
   }();
   return table;
 }
+
+// A word of eight 0/1 bytes times this has the eight bits, byte j's at bit j, in its top byte.
+constexpr uint64_t kGatherMarkBits = 0x0102040810204080ull;
+constexpr uint64_t kEveryByte = 0x0101010101010101ull;
+
+// For each byte value, the indices of its set bits in ascending order, one per byte from the
+// lowest (the bytes after the last index are never used).
+constexpr auto kSetBitIndices = [] {
+  std::array<uint64_t, 256> table{};
+  for (unsigned bits = 0; bits < 256; ++bits) {
+    int slot = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      if ((bits >> bit & 1u) != 0) table[bits] |= static_cast<uint64_t>(bit) << (8 * slot++);
+    }
+  }
+  return table;
+}();
 
 }  // namespace
 }  // namespace ridgeline
@@ -158,26 +176,6 @@ void FillPairRowsImpl(PairTables* t) {
   }
 }
 
-// The last tests of the vote of A pair (j1, j2) with B pair pb, for a pair whose relative
-// direction and bearing already agree: both correspondences gain one when each is a candidate
-// whose own rotation agrees with the pairs'.
-inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb) {
-  const MatchParams& p = work->params;
-  const PairTables& b = work->b;
-  const CrossTables& x = work->cross;
-  int theta = b.pair_bearing[pb] - bearing_a;
-  if (theta < 0) theta += kDegreesPerTurn;
-  const int k1 = b.pairs[pb].Low();
-  const int k2 = b.pairs[pb].High();
-  if (x.weight[j1][k1] == 0 || x.weight[j2][k2] == 0) return;
-  if (!WithinAngle(x.rotation[j1][k1] - theta, p.AngleTolerance) ||
-      !WithinAngle(x.rotation[j2][k2] - theta, p.AngleTolerance)) {
-    return;
-  }
-  ++work->votes[j1][k1];
-  ++work->votes[j2][k2];
-}
-
 // The agreement of a B pair with an A pair on their own values: |relative B - relative A|
 // within the angle tolerance (mod 360) and the bearing difference, taken into 0..360, within
 // the largest rotation either way. Relative directions are 0..359 and bearings 0..360, so every
@@ -192,6 +190,33 @@ struct AngularLimits {
         rotation(static_cast<int16_t>(std::clamp(p.MaxRotation, -1, kDegreesPerTurn + 1))),
         far_rotation(static_cast<int16_t>(kDegreesPerTurn - rotation)) {}
 };
+
+// The last tests of the vote of A pair (j1, j2) with B pair pb, for a pair whose relative
+// direction and bearing already agree: both correspondences gain one when each is a candidate
+// whose own rotation agrees with the pairs'. A correspondence that is no candidate carries
+// kNoVoteRotation, whose difference to theta (0..360) lies beyond a whole turn; every real
+// difference lies within one, where the clamped tolerance decides as the tolerance does. So
+// each correspondence is one test, |v - theta| <= tolerance or 360 - tolerance <= |v - theta|
+// <= 360, and the pair's outcome one branch.
+inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb,
+                                const AngularLimits& limits) {
+  const PairTables& b = work->b;
+  const CrossTables& x = work->cross;
+  int theta = b.pair_bearing[pb] - bearing_a;
+  theta += theta < 0 ? kDegreesPerTurn : 0;
+  const int k1 = b.pairs[pb].Low();
+  const int k2 = b.pairs[pb].High();
+  const auto agrees = [&](int rotation) {
+    int magnitude = rotation - theta;
+    magnitude = magnitude < 0 ? -magnitude : magnitude;
+    return static_cast<int>(magnitude <= limits.tolerance) |
+           (static_cast<int>(magnitude >= limits.far_tolerance) &
+            static_cast<int>(magnitude <= kDegreesPerTurn));
+  };
+  if (agrees(x.vote_rotation[j1][k1]) == 0 || agrees(x.vote_rotation[j2][k2]) == 0) return;
+  ++work->votes[j1][k1];
+  ++work->votes[j2][k2];
+}
 
 #if RIDGELINE_HIGHWAY
 // The B pairs of a window are tested on the pairs' own values a vector at a time; the lanes that
@@ -230,7 +255,7 @@ HWY_INLINE void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int 
     while (bits != 0) {
       const int pb = start + q + std::countr_zero(bits);
       bits &= bits - 1;
-      VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+      VoteForAgreeingPair(work, j1, j2, bearing_a, pb, limits);
     }
   };
   int q = 0;
@@ -260,7 +285,7 @@ inline void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bear
       theta += theta < 0 ? kDegreesPerTurn : 0;
       if ((magnitude <= limits.tolerance || magnitude >= limits.far_tolerance) &&
           (theta <= limits.rotation || theta >= limits.far_rotation)) {
-        VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+        VoteForAgreeingPair(work, j1, j2, bearing_a, pb, limits);
       }
     }
     return;
@@ -291,28 +316,42 @@ inline void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int bear
     while (marks != 0) {
       const int pb = start + q + std::countr_zero(marks) / 8;
       marks &= marks - 1;
-      VoteForAgreeingPair(work, j1, j2, bearing_a, pb);
+      VoteForAgreeingPair(work, j1, j2, bearing_a, pb, limits);
     }
   }
 }
 #endif
 
 // [start, end) is the B window of the A pair: the first B pair at least length - tolerance
-// long up to the first one longer than length + tolerance. Both bounds only move forward as
-// A lengths grow. The window may run past last_b into trimmed pairs; only the sentinel or
-// length ends it.
+// long up to the first one longer than length + tolerance. The window may run past last_b into
+// trimmed pairs; only the length or the list's end ends it. Both bounds are read off B's length
+// ends (length_end[d] is the first pair longer than d) rather than walked to: a walk ends on a
+// branch the predictor misses about once per A pair. Bounds below every length give 0, above
+// every listed length (all below 1024) the list's end.
 void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
   const PairTables& a = work->a;
   const PairTables& b = work->b;
   const int tolerance = work->params.DistanceTolerance;
   const AngularLimits limits(work->params);
+  const int32_t* length_end = b.length_end;
+  const int32_t listed = b.pair_count;
+  // The first B pair longer than d.
+  const auto first_longer = [&](int64_t d) -> int {
+    if (d < 0) return 0;
+    if (d >= kMaxPairDistance) return listed;
+    return length_end[d];
+  };
+  int previous_length = -1;
   int start = 0;
   int end = 0;
   for (int pa = 0; pa <= last_a; ++pa) {
     const int length = a.pairs[pa].distance;
-    while (b.pairs[start].distance < length - tolerance) ++start;
+    if (length != previous_length) {
+      previous_length = length;
+      start = first_longer(static_cast<int64_t>(length) - tolerance - 1);
+      end = first_longer(static_cast<int64_t>(length) + tolerance);
+    }
     if (start > last_b) break;
-    while (b.pairs[end].distance <= length + tolerance) ++end;
     const int n = end - start;
     if (n <= 0) continue;
     VoteWindow(work, a.pairs[pa].Low(), a.pairs[pa].High(), a.pair_relative[pa], a.pair_bearing[pa],
@@ -341,28 +380,35 @@ void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const Mat
   int valid_a = 0;
   int overlap = 0;
   int agree = 0;
+  // Whole blocks of kRowBlock columns (the map's rows are 64 wide, a multiple), so no loop has a
+  // scalar remainder; columns past the grid are masked out of every count.
+  const int whole = (cols + kRowBlock - 1) / kRowBlock * kRowBlock;
   for (int r = 0; r < rows; ++r) {
     const uint8_t* __restrict row_a = a.map[r];
     const int y = kBlockSize * r + kBlockSize / 2;
-    for (int q = 0; q < cols; ++q) {
-      const int x = kBlockSize * q + kBlockSize / 2;
-      const int column = (((trig.cos * x - trig.sin * y + kTrigRound) >> kTrigShift) + tx) >> 4;
-      const int row = (((trig.sin * x + trig.cos * y + kTrigRound) >> kTrigShift) + ty) >> 4;
-      const int32_t in = (column >= 1) & (row >= 1) & (column < cols_b) & (row < rows_b);
-      inside[q] = in;
-      cell[q] = in ? row * kMapSize + column : 0;
+    for (int block = 0; block < whole; block += kRowBlock) {
+      for (int q = block; q < block + kRowBlock; ++q) {
+        const int x = kBlockSize * q + kBlockSize / 2;
+        const int column = (((trig.cos * x - trig.sin * y + kTrigRound) >> kTrigShift) + tx) >> 4;
+        const int row = (((trig.sin * x + trig.cos * y + kTrigRound) >> kTrigShift) + ty) >> 4;
+        const int32_t in = (column >= 1) & (row >= 1) & (column < cols_b) & (row < rows_b);
+        inside[q] = in;
+        cell[q] = in ? row * kMapSize + column : 0;
+      }
     }
-    for (int q = 0; q < cols; ++q) degrees_b[q] = map_b[cell[q]];
-    for (int q = 0; q < cols; ++q) {
-      const int32_t degrees_a = row_a[q];
-      const int32_t ridge_a = degrees_a != kEmptyBlock;
-      const int32_t counted = ridge_a & inside[q] & (degrees_b[q] != kEmptyBlock);
-      int32_t difference = (turn + degrees_a) % kHalfTurn - degrees_b[q];
-      difference = difference < 0 ? -difference : difference;
-      difference = difference > kHalfTurn / 2 ? kHalfTurn - difference : difference;
-      valid_a += ridge_a;
-      overlap += counted;
-      agree += counted & (difference <= kAgreeDegrees);
+    for (int q = 0; q < whole; ++q) degrees_b[q] = map_b[cell[q]];
+    for (int block = 0; block < whole; block += kRowBlock) {
+      for (int q = block; q < block + kRowBlock; ++q) {
+        const int32_t degrees_a = row_a[q];
+        const int32_t ridge_a = (degrees_a != kEmptyBlock) & (q < cols);
+        const int32_t counted = ridge_a & inside[q] & (degrees_b[q] != kEmptyBlock);
+        int32_t difference = (turn + degrees_a) % kHalfTurn - degrees_b[q];
+        difference = difference < 0 ? -difference : difference;
+        difference = difference > kHalfTurn / 2 ? kHalfTurn - difference : difference;
+        valid_a += ridge_a;
+        overlap += counted;
+        agree += counted & (difference <= kAgreeDegrees);
+      }
     }
   }
   counts->valid_a = valid_a;
@@ -385,38 +431,17 @@ void FillBlockDegreesImpl(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[k
   }
 }
 
-#if RIDGELINE_HIGHWAY
-// alike[k] = table[difference[k]] for k < n, with the processor's gather. REQUIRES: n a multiple
-// of kRowBlock, every difference within 0..255.
-inline void GatherVariationWeights(const int32_t* table, const int32_t* __restrict difference,
-                                   int n, int32_t* __restrict alike) {
-  const hn::ScalableTag<int32_t> d;
-  const int lanes = static_cast<int>(hn::Lanes(d));
-  for (int k = 0; k < n; k += lanes) {
-    hn::StoreU(hn::GatherIndex(d, table, hn::LoadU(d, difference + k)), d, alike + k);
-  }
-}
-#else
-inline void GatherVariationWeights(const int32_t* table, const int32_t* __restrict difference,
-                                   int n, int32_t* __restrict alike) {
-  for (int k = 0; k < n; ++k) alike[k] = table[difference[k]];
-}
-#endif
-
-// The ascending k < n with weights[k] != 0 into out; returns their count. Every k is written to
-// the next slot; the count only moves past it for a nonzero weight.
-inline int ListCandidates(const int16_t* weights, int n, uint8_t* out) {
-  int count = 0;
-  for (int k = 0; k < n; ++k) {
-    out[count] = static_cast<uint8_t>(k);
-    count += weights[k] != 0;
-  }
-  return count;
-}
-
-// The cross tables a row (one A minutia) at a time: rotations and Variation differences on
-// vector lanes over whole blocks of B minutiae (the blocks' tails read the zeros after B's last
-// minutia), the weight table read by a gather, the weights again on lanes, then the candidates.
+// The cross tables a row (one A minutia) at a time, on vector lanes over whole blocks of B
+// minutiae (the blocks' tails read the zeros after B's last minutia), then the candidates.
+// The Variation weight, 100 - floor(100 d / span) for a difference d below the span and 0 from
+// it on (the table BuildMatchWork fills), is computed rather than looked up: 100 d (at most
+// 25,500) is exact in single precision, and so is a span up to 25,500, whose quotient below 100
+// is then within 100 x 2^-24 of the true one while a quotient that is not whole lies at least
+// 1 / span >= 1 / 25,500 from the next integer, so truncation gives the floor; a larger span
+// makes every quotient below 1, and its truncation 0, as floor says. A span of 0 or below
+// weighs every difference 0 (and divides by 1 instead).
+// The candidates: the nonzero weights marked, eight marks at a time gathered into a byte whose
+// ascending set bits a table turns into eight index bytes; the count moves by the bits set.
 void FillCrossTablesImpl(MatchWork* work) {
   const MatchParams& p = work->params;
   const PairTables& a = work->a;
@@ -429,15 +454,20 @@ void FillCrossTablesImpl(MatchWork* work) {
   const uint8_t* __restrict variations_b = b.variation;
   const uint8_t* __restrict types_b = b.type;
   const auto mismatch = static_cast<uint16_t>(p.TypeMismatchWeight);
+  const int32_t span = p.VariationSpan;
+  const float divisor = span > 0 ? static_cast<float>(span) : 1.0f;
   // On 16-bit lanes: the weight is stored in 16 bits, and the low 16 bits of a product depend
   // only on the low 16 bits of its factors. Rotations are 0..359, so the clamped band decides
   // every one as the band does.
   const auto band = static_cast<int16_t>(std::clamp(limit, -1, kDegreesPerTurn));
   const auto far_band = static_cast<int16_t>(kDegreesPerTurn - band);
-  int16_t rotations[kMatchCapacity + kRowBlock];
-  int32_t difference[kMatchCapacity + kRowBlock];
-  int32_t alike[kMatchCapacity + kRowBlock];
-  int16_t weights[kMatchCapacity + kRowBlock];
+  int16_t rotations[kCrossStride];
+  int32_t difference[kCrossStride];
+  int32_t alike[kCrossStride];
+  int16_t weights[kCrossStride];
+  int16_t vote_rotations[kCrossStride];
+  uint8_t marks[kCrossStride + kKeepPadding];
+  uint8_t listed[kCrossStride + kKeepPadding];
   for (int i = 0; i < a.count; ++i) {
     const int32_t direction_a = a.direction[i];
     const int32_t variation_a = a.variation[i];
@@ -449,18 +479,129 @@ void FillCrossTablesImpl(MatchWork* work) {
       const int32_t d = variation_a - variations_b[k];
       difference[k] = d < 0 ? -d : d;
     }
-    GatherVariationWeights(work->variation_weight_wide, difference, whole, alike);
+    for (int k = 0; k < whole; ++k) {
+      const int32_t d = difference[k];
+      const auto quotient = static_cast<int32_t>(static_cast<float>(d * 100) / divisor);
+      // A mask, not a select: a select lets the compiler move the division under a branch.
+      alike[k] = (100 - quotient) & -static_cast<int32_t>(d < span);
+    }
     for (int k = 0; k < whole; ++k) {
       const int16_t rotation = rotations[k];
       const bool in_band = (rotation <= band) | (rotation >= far_band);
       const uint16_t factor = type_a == types_b[k] ? 10 : mismatch;
       const auto weight = static_cast<uint16_t>(static_cast<uint32_t>(alike[k]) * factor);
       weights[k] = static_cast<int16_t>(in_band ? weight : 0);
+      marks[k] = static_cast<uint8_t>(weights[k] != 0);
+      vote_rotations[k] = weights[k] != 0 ? rotation : kNoVoteRotation;
     }
-    const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(nb);
+    // Whole rows: the alignment search reads them in whole blocks.
+    const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(whole);
     std::memcpy(x.rotation[i], rotations, row_bytes);
     std::memcpy(x.weight[i], weights, row_bytes);
-    x.candidate_count[i] = static_cast<uint8_t>(ListCandidates(weights, nb, x.candidates[i]));
+    std::memcpy(x.vote_rotation[i], vote_rotations, row_bytes);
+    std::memset(marks + nb, 0, kKeepPadding);
+    int count = 0;
+    for (int q = 0; q < nb; q += kKeepPadding) {
+      uint64_t word;
+      std::memcpy(&word, marks + q, sizeof word);
+      const auto bits = static_cast<unsigned>((word * kGatherMarkBits) >> 56);
+      const uint64_t indices = kSetBitIndices[bits] + static_cast<uint64_t>(q) * kEveryByte;
+      std::memcpy(listed + count, &indices, sizeof indices);
+      count += std::popcount(bits);
+    }
+    std::memcpy(x.candidates[i], listed, static_cast<size_t>(count));
+    x.candidate_count[i] = static_cast<uint8_t>(count);
+  }
+}
+
+// The compatible B minutiae of every A minutia for the primary anchor (a1, b1): every test of a
+// candidate k of row i taken on lanes across B's whole row, as 0 or 1 (no branch), over the
+// anchors' complete rows; a row's marks are then listed eight at a time from a word. A row whose
+// pair with a1 is too short has no compatible minutia.
+void MarkCompatibleImpl(MatchWork* work, int a1, int b1) {
+  const MatchParams& p = work->params;
+  const PairTables& a = work->a;
+  const PairTables& b = work->b;
+  const CrossTables& x = work->cross;
+  const int nb = b.count;
+  const int tolerance = p.DistanceTolerance;
+  const int min_pair = p.MinPairDistance;
+  // On 16-bit lanes: relative directions are 0..359, bearings 0..360 and rotations 0..359, so
+  // every angular difference lies within -360..360, where the limits clamped as below decide
+  // as the unclamped ones do; the length bounds are clamped to 16 bits per row once a row is
+  // known to be able to pass at all.
+  const auto angle_tolerance =
+      static_cast<int16_t>(std::clamp(p.AngleTolerance, -1, kDegreesPerTurn));
+  const auto far_tolerance = static_cast<int16_t>(kDegreesPerTurn - angle_tolerance);
+  const auto rotation_limit =
+      static_cast<int16_t>(std::clamp(p.MaxRotation, -1, kDegreesPerTurn + 1));
+  const auto far_rotation = static_cast<int16_t>(kDegreesPerTurn - rotation_limit);
+  const auto anchor_rotation = x.rotation[a1][b1];
+  const auto agrees = [&](int16_t difference) {
+    const auto magnitude = static_cast<int16_t>(difference < 0 ? -difference : difference);
+    return static_cast<int16_t>((magnitude <= angle_tolerance) | (magnitude >= far_tolerance));
+  };
+  // The anchor's B row copied with zeros up to whole blocks (the cross tables' rows are whole),
+  // so the row loop has no scalar tail; marks past nb are cleared before use.
+  const int whole = (nb + kRowBlock - 1) / kRowBlock * kRowBlock;
+  int16_t length_b[kCrossStride];
+  int16_t relative_b[kCrossStride];
+  int16_t bearing_b[kCrossStride];
+  const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(nb);
+  const auto padding_bytes = sizeof(int16_t) * static_cast<size_t>(whole - nb);
+  std::memcpy(length_b, b.distance[b1], row_bytes);
+  std::memcpy(relative_b, b.relative[b1], row_bytes);
+  std::memcpy(bearing_b, b.bearing[b1], row_bytes);
+  std::memset(length_b + nb, 0, padding_bytes);
+  std::memset(relative_b + nb, 0, padding_bytes);
+  std::memset(bearing_b + nb, 0, padding_bytes);
+  uint8_t marks[kCrossStride + kKeepPadding];
+  for (int i = 0; i < a.count; ++i) {
+    uint8_t* compatible = work->compatible[i];
+    const int length_a = a.distance[a1][i];
+    const int low = std::max(length_a - tolerance, min_pair);
+    const int high = length_a + tolerance;
+    // No 16-bit length lies outside -32768..32767, so such bounds let none through.
+    if (length_a < min_pair || low > high || low > INT16_MAX || high < INT16_MIN) {
+      std::memset(compatible, 0, static_cast<size_t>(nb));
+      work->compatible_count[i] = 0;
+      continue;
+    }
+    const auto low16 = static_cast<int16_t>(std::max(low, int{INT16_MIN}));
+    const auto high16 = static_cast<int16_t>(std::min(high, int{INT16_MAX}));
+    const auto relative_a = a.relative[a1][i];
+    const auto bearing_a = a.bearing[a1][i];
+    const int16_t* __restrict weight = x.weight[i];
+    const int16_t* __restrict rotation = x.rotation[i];
+    // Blocks of a fixed width, so the vectoriser leaves no scalar remainder inside a row.
+    for (int q = 0; q < whole; q += kRowBlock) {
+      for (int c = 0; c < kRowBlock; ++c) {
+        const int k = q + c;
+        const int16_t length = length_b[k];
+        auto theta = static_cast<int16_t>(bearing_b[k] - bearing_a);
+        theta = static_cast<int16_t>(theta < 0 ? theta + kDegreesPerTurn : theta);
+        const auto ok =
+            static_cast<int16_t>((weight[k] != 0) & (length >= low16) & (length <= high16) &
+                                 agrees(static_cast<int16_t>(relative_b[k] - relative_a)) &
+                                 ((theta <= rotation_limit) | (theta >= far_rotation)) &
+                                 agrees(static_cast<int16_t>(anchor_rotation - theta)) &
+                                 agrees(static_cast<int16_t>(rotation[k] - theta)));
+        marks[k] = static_cast<uint8_t>(ok);
+      }
+    }
+    std::memcpy(compatible, marks, static_cast<size_t>(nb));
+    std::memset(marks + nb, 0, kKeepPadding);
+    uint8_t* list = work->compatible_list[i];
+    int count = 0;
+    for (int q = 0; q < nb; q += kKeepPadding) {
+      uint64_t word;
+      std::memcpy(&word, marks + q, sizeof word);
+      while (word != 0) {
+        list[count++] = static_cast<uint8_t>(q + std::countr_zero(word) / 8);
+        word &= word - 1;
+      }
+    }
+    work->compatible_count[i] = static_cast<uint8_t>(count);
   }
 }
 
@@ -480,6 +621,7 @@ HWY_EXPORT(CountPairVotesImpl);
 HWY_EXPORT(FillCrossTablesImpl);
 HWY_EXPORT(FillBlockDegreesImpl);
 HWY_EXPORT(CountBlockAgreementImpl);
+HWY_EXPORT(MarkCompatibleImpl);
 #define RIDGELINE_MATCH_CALL(name) HWY_DYNAMIC_DISPATCH(name)
 #else
 #define RIDGELINE_MATCH_CALL(name) portable::name
@@ -500,6 +642,10 @@ void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchRe
 
 void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize], int rows) {
   RIDGELINE_MATCH_CALL(FillBlockDegreesImpl)(codes, degrees, rows);
+}
+
+void MarkCompatibleRows(MatchWork* work, int a1, int b1) {
+  RIDGELINE_MATCH_CALL(MarkCompatibleImpl)(work, a1, b1);
 }
 
 }  // namespace ridgeline

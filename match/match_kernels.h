@@ -30,6 +30,12 @@ void CountBlockAgreement(const PairTables& a, const PairTables& b, const MatchRe
 // for the rows r < rows. REQUIRES: 0 <= rows <= kMapSize.
 void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapSize], int rows);
 
+// For the primary anchor (a1, b1): compatible[i][k] and the ascending compatible_list[i] of
+// every (i, k) whose pair with the anchor agrees in length, relative direction and rotation (the
+// alignment search's tests), compatible_count[i] their number. REQUIRES: the cross tables built,
+// rows a1 of A and b1 of B complete (CompletePairRow).
+void MarkCompatibleRows(MatchWork* work, int a1, int b1);
+
 // Rotations, weights and candidate lists of every (A, B) minutia pair.
 void FillCrossTables(MatchWork* work);
 

@@ -26,7 +26,6 @@ MatchWork* BuildMatchWork(int maxA, int colsA, int rowsA, int maxB, int colsB, i
   const int span = params.VariationSpan;
   for (int d = 0; d < kVariationWeights; ++d) {
     work->variation_weight[d] = static_cast<uint8_t>(d < span ? 100 - (100 * d) / span : 0);
-    work->variation_weight_wide[d] = work->variation_weight[d];
   }
   return work;
 }

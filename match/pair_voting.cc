@@ -55,16 +55,38 @@ void RankAnchors(MatchWork* work) {
 
 }  // namespace
 
-// Each round drops the pairs of at least the longest kept length at once: the kept pairs shorter
-// than `longest` are those before length_end[longest - 1] (the lists are sorted by length), and
-// longest - 1 lies within 100 .. 1022 here.
+// The walk this replaces drops, round by round, every pair at least as long as the longer of the
+// two last kept pairs, until the product of the last indices is within the bound or the next
+// round would cut at kTrimFloor or below. Cutting at length m keeps the pairs shorter than m:
+// last(m) = min(start, length_end[m - 1] - 1) on each side, and the product P(m) only falls as m
+// does. The rounds visit the lengths present in the two lists in descending order, so the walk
+// ends at the largest m with P(m) <= bound (where P changes from m + 1 to m, so a pair of length
+// m is present and the walk does stop there), or, when even m = kTrimFloor + 1 is above the bound,
+// on the shortest present length above the floor, which keeps what m = kTrimFloor + 1 keeps.
+// A binary search over m finds that end in about ten steps instead of one round per length.
 void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* last_b) {
-  while (*last_a * *last_b > kMaxPairProducts) {
-    const int longest = std::max(a.pairs[*last_a].distance, b.pairs[*last_b].distance);
-    if (longest <= kTrimFloor) break;
-    *last_a = std::min(*last_a, a.length_end[longest - 1] - 1);
-    *last_b = std::min(*last_b, b.length_end[longest - 1] - 1);
+  const int start_a = *last_a;
+  const int start_b = *last_b;
+  if (start_a * start_b <= kMaxPairProducts) return;
+  const int longest = std::max(a.pairs[start_a].distance, b.pairs[start_b].distance);
+  if (longest <= kTrimFloor) return;
+  const auto kept_a = [&](int m) { return std::min(start_a, a.length_end[m - 1] - 1); };
+  const auto kept_b = [&](int m) { return std::min(start_b, b.length_end[m - 1] - 1); };
+  const auto within = [&](int m) { return kept_a(m) * kept_b(m) <= kMaxPairProducts; };
+  int low = kTrimFloor + 1;  // the shortest cut a round can make
+  int high = longest;        // the first round's cut
+  if (within(low)) {
+    while (low < high) {  // within(low) holds; find the largest such m up to high
+      const int middle = low + (high - low + 1) / 2;
+      if (within(middle)) {
+        low = middle;
+      } else {
+        high = middle - 1;
+      }
+    }
   }
+  *last_a = kept_a(low);
+  *last_b = kept_b(low);
 }
 
 void PairVote(MatchWork* work) {

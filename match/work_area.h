@@ -68,10 +68,21 @@ struct PairTables {
   int16_t pair_bearing[kPairListCapacity + kLanePadding];
 };
 
+// Row length of the cross tables: B's minutiae rounded up to whole blocks of kRowBlock, so a row
+// loop runs over whole vectors; the entries past B's count hold the values of the zeros after
+// B's last minutia and are never used.
+constexpr int kCrossStride = (kMatchCapacity + kRowBlock - 1) / kRowBlock * kRowBlock;
+
+// A rotation no angular test accepts: it lies more than a whole turn from every bearing
+// difference (0..360).
+constexpr int16_t kNoVoteRotation = 16000;
+
 // Between every A minutia i and B minutia k.
 struct CrossTables {
-  int16_t weight[kMatchCapacity][kMatchCapacity];      // W: compatibility weight 0..1000
-  int16_t rotation[kMatchCapacity][kMatchCapacity];    // R: rotation carrying i onto k, 0..359
+  int16_t weight[kMatchCapacity][kCrossStride];    // W: compatibility weight 0..1000
+  int16_t rotation[kMatchCapacity][kCrossStride];  // R: rotation carrying i onto k, 0..359
+  // R where W != 0, else kNoVoteRotation: pair voting's two tests of a correspondence in one.
+  int16_t vote_rotation[kMatchCapacity][kCrossStride];
   uint8_t candidates[kMatchCapacity][kMatchCapacity];  // ascending k with W[i][k] != 0
   uint8_t candidate_count[kMatchCapacity];
 };
@@ -85,8 +96,7 @@ struct Anchor {
 
 struct MatchWork {
   MatchParams params;
-  uint8_t variation_weight[kVariationWeights];       // 100 - 100 d / span below span, then 0
-  int32_t variation_weight_wide[kVariationWeights];  // the same, for the vector gathers
+  uint8_t variation_weight[kVariationWeights];  // 100 - 100 d / span below span, then 0
 
   const FeatureSet* feature_a;
   const FeatureSet* feature_b;

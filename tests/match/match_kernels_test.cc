@@ -4,6 +4,7 @@
 // coordinates, angles and tolerances, and the recorded prints of the golden data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -35,6 +36,7 @@ using testing::MakeSyntheticPrint;
 using testing::Motion;
 using testing::OwnedMatchWork;
 using testing::ReferenceBlockCounts;
+using testing::ReferenceCompatible;
 using testing::ReferenceVotes;
 using testing::TestFeatureSet;
 using testing::TestMinutia;
@@ -86,6 +88,13 @@ std::string BuildAndCompare(const FeatureSet& a, const FeatureSet& b, MatchWork*
       if (work->cross.rotation[i][k] != row.rotation[static_cast<size_t>(k)] ||
           work->cross.weight[i][k] != row.weight[static_cast<size_t>(k)]) {
         return "cross tables at " + std::to_string(i) + ", " + std::to_string(k);
+      }
+      // Voting's combined table: the rotation of a candidate, a rotation no test accepts else.
+      const int16_t vote = row.weight[static_cast<size_t>(k)] != 0
+                               ? row.rotation[static_cast<size_t>(k)]
+                               : kNoVoteRotation;
+      if (work->cross.vote_rotation[i][k] != vote) {
+        return "vote rotation at " + std::to_string(i) + ", " + std::to_string(k);
       }
     }
     if (work->cross.candidate_count[i] != row.candidates.size() ||
@@ -145,6 +154,113 @@ TEST(MatchKernels, VotesOfEveryFormEqualThePlainLoopAtExtremeLimits) {
         EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "")
             << "angle tolerance " << tolerance << ", rotation " << rotation;
       }
+    }
+  });
+}
+
+// Empty when the compatible marks and lists of every A minutia for the anchor (a1, b1) are
+// those of the candidate-by-candidate tests, else the first row that differs. Stale marks from
+// an earlier anchor must not survive.
+std::string CompatibleDifference(MatchWork* work, int a1, int b1) {
+  CompletePairRow(&work->a, a1);
+  CompletePairRow(&work->b, b1);
+  std::memset(work->compatible, 1, sizeof work->compatible);
+  MarkCompatibleRows(work, a1, b1);
+  const auto expected = ReferenceCompatible(*work, a1, b1);
+  for (int i = 0; i < work->a.count; ++i) {
+    const auto& list = expected[static_cast<size_t>(i)];
+    const std::string where =
+        "row " + std::to_string(i) + " of anchor " + std::to_string(a1) + ", " + std::to_string(b1);
+    if (work->compatible_count[i] != list.size() ||
+        !std::equal(list.begin(), list.end(), work->compatible_list[i])) {
+      return "list of " + where;
+    }
+    for (int k = 0; k < work->b.count; ++k) {
+      const bool listed = std::find(list.begin(), list.end(), k) != list.end();
+      if (work->compatible[i][k] != (listed ? 1 : 0)) return "marks of " + where;
+    }
+  }
+  return "";
+}
+
+TEST(MatchKernels, CompatibleMinutiaeOfEveryFormEqualTheCandidateByCandidateTests) {
+  // Random sets (one spot, crowded areas, angles beyond 0..359) and a genuine pair, where many
+  // minutiae agree; anchors spread over both sets, at default and extreme tolerances (a
+  // minimum pair distance of 0 or below lets the anchor's own row through).
+  struct Limits {
+    int distance, angle, rotation, min_pair;
+  };
+  const Limits limits[] = {{7, 20, 90, 10}, {0, 0, 0, 0}, {40, 179, 180, -3}, {7, 360, 361, 1}};
+  TestFeatureSet genuine_a(24, 28);
+  MakeSyntheticPrint(5, 80, 24, 28, 12, &genuine_a);
+  TestFeatureSet genuine_b(24, 28);
+  MakeMovedCopy(*genuine_a, Motion{17, 9, -7, 6, 2, 5}, &genuine_b);
+  ForEachVectorTarget([&](const std::string&) {
+    for (const Limits& l : limits) {
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.DistanceTolerance = l.distance;
+      params.AngleTolerance = l.angle;
+      params.MaxRotation = l.rotation;
+      params.MinPairDistance = l.min_pair;
+      OwnedMatchWork work(params);
+      for (const int n : {4, 17, 33, 250}) {
+        TestFeatureSet a(64, 64);
+        TestFeatureSet b(64, 64);
+        RandomSet(static_cast<uint32_t>(n * 3 + 1), n, n > 100 ? 1023 : 120, &a);
+        RandomSet(static_cast<uint32_t>(n * 5 + 2), std::max(4, n - 1), n > 100 ? 1023 : 120, &b);
+        BuildPairTables(work.get(), MatchSide::kA, *a);
+        BuildPairTables(work.get(), MatchSide::kB, *b);
+        BuildCrossTables(work.get());
+        for (int a1 = 0; a1 < work->a.count; a1 += 3) {
+          const int b1 = (a1 * 7) % work->b.count;
+          ASSERT_EQ(CompatibleDifference(work.get(), a1, b1), "") << n << " minutiae";
+        }
+      }
+      BuildPairTables(work.get(), MatchSide::kA, *genuine_a);
+      BuildPairTables(work.get(), MatchSide::kB, *genuine_b);
+      BuildCrossTables(work.get());
+      for (int a1 = 0; a1 < work->a.count; a1 += 5) {
+        ASSERT_EQ(CompatibleDifference(work.get(), a1, a1 % work->b.count), "") << "genuine pair";
+      }
+    }
+  });
+}
+
+TEST(MatchKernels, VotesOfEveryFormEqualThePlainLoopForEveryWindowWidth) {
+  // B windows read off the length ends: empty windows (a negative tolerance), single lengths,
+  // and windows reaching below the shortest and past the longest listed length.
+  const int tolerances[] = {-40, -1, 0, 1, 7, 150, 900};
+  TestFeatureSet a(64, 64);
+  TestFeatureSet b(64, 64);
+  RandomSet(31, 45, 400, &a);
+  RandomSet(32, 50, 400, &b);
+  ForEachVectorTarget([&](const std::string&) {
+    for (const int tolerance : tolerances) {
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.DistanceTolerance = tolerance;
+      OwnedMatchWork work(params);
+      EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "") << "distance tolerance " << tolerance;
+    }
+  });
+}
+
+TEST(MatchKernels, CrossTablesOfEveryFormWeighVariationAsTheTableForEverySpan) {
+  // The weights are computed from the span, not read from the table: spans around the largest
+  // difference (255) and the largest scaled difference (25,500), beyond single precision's
+  // whole numbers, and none at all.
+  const int spans[] = {-7,  0,   1,   2,    3,     7,     29,    30,       31,        97,
+                       255, 256, 257, 6999, 25499, 25500, 25501, 16777217, 2147483647};
+  TestFeatureSet a(64, 64);
+  TestFeatureSet b(64, 64);
+  RandomSet(21, 90, 700, &a);
+  RandomSet(22, 75, 700, &b);
+  ForEachVectorTarget([&](const std::string&) {
+    for (const int span : spans) {
+      MatchParams params = OwnedMatchWork::DefaultParams();
+      params.VariationSpan = span;
+      params.TypeMismatchWeight = span % 3 == 0 ? 0 : 8;
+      OwnedMatchWork work(params);
+      EXPECT_EQ(BuildAndCompare(*a, *b, work.get()), "") << "span " << span;
     }
   });
 }

@@ -137,6 +137,39 @@ inline std::vector<int32_t> ReferenceVotes(const MatchWork& work) {
   return votes;
 }
 
+// The alignment search's compatible minutiae for the primary anchor (a1, b1), candidate by
+// candidate with every test in turn: per A minutia the ascending compatible B minutiae.
+// REQUIRES: rows a1 of A and b1 of B complete.
+inline std::vector<std::vector<uint8_t>> ReferenceCompatible(const MatchWork& work, int a1,
+                                                             int b1) {
+  const MatchParams& p = work.params;
+  const PairTables& a = work.a;
+  const PairTables& b = work.b;
+  const CrossTables& x = work.cross;
+  std::vector<std::vector<uint8_t>> lists(static_cast<size_t>(a.count));
+  for (int i = 0; i < a.count; ++i) {
+    const int length_a = a.distance[a1][i];
+    if (length_a < p.MinPairDistance) continue;
+    const int low = std::max(length_a - p.DistanceTolerance, p.MinPairDistance);
+    const int high = length_a + p.DistanceTolerance;
+    for (int c = 0; c < x.candidate_count[i]; ++c) {
+      const int k = x.candidates[i][c];
+      const int length_b = b.distance[b1][k];
+      if (length_b < low || length_b > high) continue;
+      if (!WithinAngle(b.relative[b1][k] - a.relative[a1][i], p.AngleTolerance)) continue;
+      int theta = b.bearing[b1][k] - a.bearing[a1][i];
+      if (theta < 0) theta += 360;
+      if (theta > p.MaxRotation && theta < 360 - p.MaxRotation) continue;
+      if (!WithinAngle(x.rotation[a1][b1] - theta, p.AngleTolerance) ||
+          !WithinAngle(x.rotation[i][k] - theta, p.AngleTolerance)) {
+        continue;
+      }
+      lists[static_cast<size_t>(i)].push_back(static_cast<uint8_t>(k));
+    }
+  }
+  return lists;
+}
+
 // BlockAgreement's counts as the plain loop takes them, block by block.
 inline void ReferenceBlockCounts(const PairTables& a, const PairTables& b,
                                  const MatchResult& alignment, int* valid_a, int* overlap,
