@@ -235,7 +235,9 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
 TEST(ResmoothingRows, SparseLevelSmoothingAgreesWithThePixelRule) {
   std::mt19937 rng(33);
   const std::pair<int, int> sizes[] = {{61, 57}, {100, 40}, {29, 33}, {17, 70}, {1, 30}, {40, 1}};
-  for (const auto& [w, h] : sizes) {
+  for (const auto& size : sizes) {
+    // Plain names rather than a structured binding: the lambdas below capture them.
+    const int w = size.first, h = size.second;
     for (int pattern = 0; pattern < 4; ++pattern) {
       TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
       TestImage direction(w, h, [&](int x, int y) {
