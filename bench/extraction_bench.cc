@@ -16,9 +16,12 @@
 
 #include "core/engine_params.h"
 #include "core/int_math.h"
+#include "engine/engine.h"
+#include "engine/engine_settings.h"
 #include "extract/binarise.h"
 #include "extract/binary_resmoothing.h"
 #include "extract/block_direction.h"
+#include "extract/check_image.h"
 #include "extract/contrast_stretch.h"
 #include "extract/features_extraction.h"
 #include "extract/foreground.h"
@@ -26,6 +29,7 @@
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/pixel_direction.h"
+#include "extract/resample_image.h"
 #include "extract/skeleton_repair.h"
 #include "extract/thinning.h"
 #include "tests/support/shared_data.h"
@@ -136,8 +140,45 @@ void BM_FeaturesExtractionEx(benchmark::State& state, RecordedCase* c) {
                      });
 }
 
+// The whole acceptance of the source capture as the engine runs it: resampling, the grey-level
+// check, the extraction (in the engine's row bands) and the copies between them. Set against
+// BM_FeaturesExtractionEx and the stages, it shows what lies outside the pipeline.
+void BM_Accept(benchmark::State& state, RecordedCase* c) {
+  const Pgm& source = c->Image("00_source.pgm");
+  const auto engine = Engine::Create();
+  if (!engine) {
+    state.SkipWithError("no engine");
+    return;
+  }
+  engine->SetExtractionBands(1);
+  AcceptedSample sample;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(engine->Accept(source.pixels, source.width, source.height, &sample));
+  }
+  SetPixels(state, source);
+}
+
 // One pipeline stage on its recorded inputs.
 using StageBench = void (*)(benchmark::State&, RecordedCase*);
+
+void ResampleImageStage(benchmark::State& state, RecordedCase* c) {
+  const Pgm& source = c->Image("00_source.pgm");
+  const Pgm& resampled = c->Image("01_resampled.pgm");
+  OwnedImage image(resampled);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ResampleImage(source.pixels.data(), source.width, source.height,
+                                           kSensorResolution, image.get(), resampled.width,
+                                           resampled.height, kEngineResolution));
+  }
+  SetPixels(state, resampled);
+}
+
+void CheckImageStage(benchmark::State& state, RecordedCase* c) {
+  const Pgm& in = c->Image("01_resampled.pgm");
+  const OwnedImage image(in);
+  for (auto _ : state) benchmark::DoNotOptimize(CheckImage(image.get(), in.width, in.height));
+  SetPixels(state, in);
+}
 
 void BoxMean3Stage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("01_resampled.pgm");
@@ -382,6 +423,8 @@ struct Stage {
   StageBench run;
 };
 constexpr Stage kStages[] = {
+    {"00_ResampleImage", ResampleImageStage},
+    {"01_CheckImage", CheckImageStage},
     {"02_BoxMean3", BoxMean3Stage},
     {"03_BoxMean", BoxMeanStage},
     {"04_ContrastStretch", ContrastStretchStage},
@@ -417,6 +460,8 @@ const bool kRegistered = [] {
   for (const auto& dir : dirs) {
     auto* recorded = new RecordedCase(dir);  // lives for the whole run
     const std::string name = dir.filename().string();
+    benchmark::RegisterBenchmark(("BM_Accept/" + name).c_str(), BM_Accept, recorded)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("BM_FeaturesExtractionEx/" + name).c_str(),
                                  BM_FeaturesExtractionEx, recorded)
         ->Unit(benchmark::kMillisecond);

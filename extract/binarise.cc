@@ -19,8 +19,6 @@ namespace {
 
 constexpr uint8_t kBlack = 0;
 constexpr uint8_t kWhite = 255;
-// The 3 x 3 sum of a binary block whose nine pixels are all white.
-constexpr int kAllWhiteBlock = 9 * kWhite;
 // White when at least 5 of the 9 pixels are white: 5 x 255 = 1275 is the least such sum, 4 x
 // 255 = 1020 the greatest below it.
 constexpr int kMajorityWhiteSum = 1152;
@@ -215,16 +213,8 @@ bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
     const uint8_t* below = binary_ring.Row(r + 1);
     const uint8_t* direction = directionImage[r];
     // Three-row sums of each column, then the 3 x 3 blocks from them: both passes branch-free.
-    uint16_t* __restrict sums = column.data();
-    for (int x = 0; x < width; ++x) {
-      sums[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
-    }
-    for (int x = 1; x < width - 1; ++x) {
-      const uint8_t counted = (direction[x] & kBackgroundBit) == 0 ? 1 : 0;
-      const int block = sums[x - 1] + sums[x] + sums[x + 1];
-      is_foreground[x] = counted;
-      is_boundary[x] = counted & (block != 0 && block != kAllWhiteBlock ? 1 : 0);
-    }
+    BoundaryIndicatorRow(above, middle, below, direction, width, column.data(), is_foreground,
+                         is_boundary);
   };
 
   int indicator_made = 0;
@@ -320,20 +310,11 @@ uint8_t MeasureBoundaryDensity(int width, int height, const uint8_t* const* bina
   int64_t counted = 0;
   int64_t boundary = 0;
   for (int y = 1; y < height - 1; ++y) {
-    const uint8_t* __restrict above = binary[y - 1];
-    const uint8_t* __restrict middle = binary[y];
-    const uint8_t* __restrict below = binary[y + 1];
-    const uint8_t* __restrict direction = directionImage[y];
     // Counts of one row, branch-free (a row holds fewer than 2^31 pixels).
     int32_t row_counted = 0;
     int32_t row_boundary = 0;
-    for (int x = 1; x < width - 1; ++x) {
-      const int32_t foreground = IsForeground(direction[x]) ? 1 : 0;
-      const int block = above[x - 1] + above[x] + above[x + 1] + middle[x - 1] + middle[x] +
-                        middle[x + 1] + below[x - 1] + below[x] + below[x + 1];
-      row_counted += foreground;
-      row_boundary += foreground & (block != 0 && block != kAllWhiteBlock ? 1 : 0);
-    }
+    BoundaryCountRow(binary[y - 1], binary[y], binary[y + 1], directionImage[y], width,
+                     &row_counted, &row_boundary);
     counted += row_counted;
     boundary += row_boundary;
   }

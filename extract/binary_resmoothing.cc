@@ -416,17 +416,28 @@ bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* d
   // start of the pass, and lowers their level by one; at most 7 passes do any work.
   SmoothingWindow window;
   std::vector<uint8_t> codes;
+  // Whether each row has a round due in the coming pass: a row without one is left alone
+  // (nothing smoothed, no level lowered), and the window copies only the rows within the
+  // kernel's reach of a row that is smoothed.
+  std::vector<uint8_t> row_due;
   try {
     codes.resize(static_cast<size_t>(width));
+    row_due.resize(static_cast<size_t>(height));
   } catch (const std::bad_alloc&) {
     return false;
+  }
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* __restrict levels = levelMap[y];
+    uint8_t seen = 0;
+    for (int x = 0; x < width; ++x) seen = static_cast<uint8_t>(seen | levels[x]);
+    row_due[static_cast<size_t>(y)] = (seen & kLevelBits) != 0 ? 1 : 0;
   }
   uint8_t* __restrict row_codes = codes.data();
   for (bool due = true; due;) {
     if (!window.Init(width, height)) return false;
     due = false;
     for (int y = 0; y < height; ++y) {
-      window.Advance(image, y);
+      if (row_due[static_cast<size_t>(y)] == 0) continue;
       const uint8_t* __restrict dir = directionImage[y];
       uint8_t* __restrict levels = levelMap[y];
       // A pixel of level 0 keeps its value; the others are smoothed and lose one level.
@@ -442,6 +453,8 @@ bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* d
         levels[x] = lowered;
         still_due = static_cast<uint8_t>(still_due | (lowered & kLevelBits));
       }
+      row_due[static_cast<size_t>(y)] = still_due != 0 ? 1 : 0;
+      window.Advance(image, y);
       window.SmoothRow(row_codes, image[y]);
       due = due || still_due != 0;
     }

@@ -3,14 +3,26 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 
 namespace ridgeline {
 
 GreyLevelSummary SummarizeGreyLevels(const uint8_t* const* image, int width, int height) {
-  std::array<uint32_t, 256> counts{};
+  // Four partial histograms taken in turn: a run of one grey level (the white background of a
+  // capture) would otherwise make each count wait for the store of the one before.
+  constexpr int kPartial = 4;
+  std::array<std::array<uint32_t, 256>, kPartial> partial{};
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = image[y];
-    for (int x = 0; x < width; ++x) ++counts[row[x]];
+    int x = 0;
+    for (; x + kPartial <= width; x += kPartial) {
+      for (int i = 0; i < kPartial; ++i) ++partial[static_cast<size_t>(i)][row[x + i]];
+    }
+    for (; x < width; ++x) ++partial[0][row[x]];
+  }
+  std::array<uint32_t, 256> counts{};
+  for (size_t level = 0; level < counts.size(); ++level) {
+    for (const auto& p : partial) counts[level] += p[level];
   }
   GreyLevelSummary summary{0, 0};
   for (uint32_t count : counts) {

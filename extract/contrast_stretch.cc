@@ -51,61 +51,63 @@ bool ContrastStretch(int width, int height, const uint8_t* const* source, GrayIm
   std::vector<uint8_t> ring;
   std::vector<int32_t> column_sum;
   std::vector<int32_t> row_sum;
+  std::vector<int32_t> columns_in;
   try {
     ring.resize(static_cast<size_t>(ring_rows) * w);
     column_sum.assign(w, 0);
     row_sum.assign(w, 0);
+    columns_in.assign(w, 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
   auto ring_row = [&](int y) { return ring.data() + static_cast<size_t>(y % ring_rows) * w; };
-  auto enter = [&](int y) {
-    uint8_t* deviation = ring_row(y);
-    const uint8_t* src = source[y];
-    const uint8_t* mean = meanImage[y];
+  // The deviations of row y into its ring slot.
+  auto deviations = [&](int y) {
+    uint8_t* __restrict deviation = ring_row(y);
+    const uint8_t* __restrict src = source[y];
+    const uint8_t* __restrict mean = meanImage[y];
     for (size_t x = 0; x < w; ++x) {
-      const int d = src[x] > mean[x] ? src[x] - mean[x] : mean[x] - src[x];
-      deviation[x] = static_cast<uint8_t>(d);
-      column_sum[x] += d;
+      deviation[x] = static_cast<uint8_t>(src[x] > mean[x] ? src[x] - mean[x] : mean[x] - src[x]);
     }
   };
+  // Pixels in the window of each column, and whether the windows' sums stay below 2^31 for the
+  // branch-free row loop (each is at most 255 times its count).
+  for (int x = 0; x < width; ++x) {
+    columns_in[static_cast<size_t>(x)] =
+        std::min(x + radius, width - 1) - std::max(x - radius, 0) + 1;
+  }
+  const bool narrow = int64_t{2 * radius + 1} * (2 * radius + 1) * kWhite <= INT32_MAX;
 
   int next_row = 0;  // the next row to enter the column sums
-  for (; next_row < height && next_row < radius; ++next_row) enter(next_row);
+  for (; next_row < height && next_row < radius; ++next_row) {
+    deviations(next_row);
+    SlideColumnSums(column_sum.data(), ring_row(next_row), nullptr, width);
+  }
   for (int y = 0; y < height; ++y) {
     // Column sums hold the deviations of rows y - radius .. y + radius clipped to the image;
-    // row y + radius enters while its means are still unwritten.
-    if (next_row < height && next_row <= y + radius) enter(next_row++);
-    if (y - radius - 1 >= 0) {
-      const uint8_t* old = ring_row(y - radius - 1);
-      for (size_t x = 0; x < w; ++x) column_sum[x] -= old[x];
-    }
+    // row y + radius enters while its means are still unwritten, in one pass with the row
+    // leaving (the ring keeps both).
+    const bool enters = next_row < height && next_row <= y + radius;
+    if (enters) deviations(next_row);
+    SlideColumnSums(column_sum.data(), enters ? ring_row(next_row) : nullptr,
+                    y - radius - 1 >= 0 ? ring_row(y - radius - 1) : nullptr, width);
+    if (enters) ++next_row;
     const int top = y - radius < 0 ? 0 : y - radius;
     const int bottom = y + radius >= height ? height - 1 : y + radius;
     const int rows_in = bottom - top + 1;
 
-    // Window sums over column sums x - radius .. x + radius clipped to the image; where the
-    // window spans whole rows of 2 radius + 1 columns, its count is the row's full count.
+    // Window sums over column sums x - radius .. x + radius clipped to the image.
     SumAlongRow(column_sum.data(), width, radius, row_sum.data());
     const uint8_t* src = source[y];
     uint8_t* out = meanImage[y];
-    auto at_border = [&](int x) {
-      const int left = x - radius < 0 ? 0 : x - radius;
-      const int last = x + radius >= width ? width - 1 : x + radius;
-      const int deviation = row_sum[static_cast<size_t>(x)] / ((last - left + 1) * rows_in);
-      out[x] = StretchByReciprocal(src[x], out[x], deviation);
-    };
-    const int inner_begin = std::min(radius, width);
-    const int inner_end = std::max(width - radius, inner_begin);
-    const int64_t full = int64_t{2 * radius + 1} * rows_in;
-    int x = 0;
-    for (; x < inner_begin; ++x) at_border(x);
-    // Every window sum is at most 255 full, which the row loop takes below 2^31.
-    if (inner_end > inner_begin && full * kWhite <= INT32_MAX) {
-      StretchRow(row_sum.data(), src, inner_begin, inner_end, static_cast<int32_t>(full), out);
-      x = inner_end;
+    if (narrow) {
+      StretchRow(row_sum.data(), src, columns_in.data(), rows_in, 0, width, out);
+      continue;
     }
-    for (; x < width; ++x) at_border(x);
+    for (int x = 0; x < width; ++x) {
+      const auto i = static_cast<size_t>(x);
+      out[x] = StretchByReciprocal(src[x], out[x], row_sum[i] / (columns_in[i] * rows_in));
+    }
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/constants.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -78,18 +79,8 @@ std::optional<uint8_t> MarkForeground(const EngineParams& params, int width, int
   // Column counts of usable pixels: the row entering (in) and the row leaving (out), either
   // possibly absent, in one branch-free pass.
   auto count_rows = [&](int in, int out) {
-    const uint8_t* __restrict entering = in >= 0 ? isotropyImage[in] : nullptr;
-    const uint8_t* __restrict leaving = out >= 0 ? isotropyImage[out] : nullptr;
-    int32_t* __restrict counts = column_count.data();
-    if (entering != nullptr && leaving != nullptr) {
-      for (int x = 0; x < width; ++x) {
-        counts[x] += int32_t{entering[x] < limit} - int32_t{leaving[x] < limit};
-      }
-    } else if (entering != nullptr) {
-      for (int x = 0; x < width; ++x) counts[x] += int32_t{entering[x] < limit};
-    } else if (leaving != nullptr) {
-      for (int x = 0; x < width; ++x) counts[x] -= int32_t{leaving[x] < limit};
-    }
+    CountBelowLimit(column_count.data(), in >= 0 ? isotropyImage[in] : nullptr,
+                    out >= 0 ? isotropyImage[out] : nullptr, limit, width);
   };
 
   int64_t foreground_sum = 0;
@@ -103,23 +94,15 @@ std::optional<uint8_t> MarkForeground(const EngineParams& params, int width, int
 
     // Counts over the columns x - hw .. x + hw clipped to the image.
     SumAlongRow(column_count.data(), width, hw, usable_row.data());
-    uint8_t* __restrict keep = keep_row.data();
-    const int32_t* __restrict usable = usable_row.data();
-    for (int x = 0; x < width; ++x) keep[x] = usable[x] > usable_needed ? 1 : 0;
+    // The circles around the singular points, then the mask with the counts, branch-free.
+    uint8_t* near_points = keep_row.data();
+    std::fill(near_points, near_points + width, uint8_t{0});
     near.Select(singularPoints, point_count, y);
-    near.MarkNear(width, keep);
-    // Foreground pixels add their isotropy; the others get the background bit. Branch-free;
-    // one row's sums fit in 32 bits.
-    const uint8_t* __restrict iso = isotropyImage[y];
-    uint8_t* __restrict dir = directionImage[y];
+    near.MarkNear(width, near_points);
     int32_t row_sum = 0;
     int32_t row_count = 0;
-    for (int x = 0; x < width; ++x) {
-      const int32_t foreground = keep[x];
-      row_sum += iso[x] & -foreground;
-      row_count += foreground;
-      dir[x] = static_cast<uint8_t>(dir[x] | (kBackgroundBit & (foreground - 1)));
-    }
+    ForegroundRow(usable_row.data(), usable_needed, near_points, isotropyImage[y], width,
+                  directionImage[y], &row_sum, &row_count);
     foreground_sum += row_sum;
     foreground_count += row_count;
   }

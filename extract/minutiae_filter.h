@@ -43,6 +43,13 @@ void FilterMinutiae(const EngineParams& params, int width, int height,
 // and sets CandidateCount to their number.
 void CompactCandidates(ExtractionResult* result);
 
+// Samples the patch around (x, y) turned to the direction angle (0 .. 359 degrees, any other
+// non-negative angle taken modulo 360): element (j, k) is the pixel at
+// x + (-15 cos - 15 sin + j sin + k cos) / 100, y + (15 sin - 15 cos + j cos - k sin) / 100
+// (sine and cosine from the tables, divisions truncated), 255 where that lies outside the image.
+void SamplePatch(int width, int height, const uint8_t* const* image, int x, int y, int angle,
+                 Patch* patch);
+
 // 3 x 3 mean of the inner 28 x 28 elements; the border rows and then columns copy their inner
 // neighbours. work receives the unsmoothed patch.
 void SmoothPatch(Patch* patch, Patch* work);

@@ -80,10 +80,12 @@ bool SmoothingWindow::Init(int width, int height, int below) {
 }
 
 void SmoothingWindow::Advance(const uint8_t* const* image, int y) {
-  assert(y == 0 || y == y_ + 1);
+  assert(y >= 0 && y < height_ && (next_row_ == 0 || y > y_));
   const size_t w = static_cast<size_t>(width_);
   // Row r lives in slots r mod n and r mod n + n.
   auto slot = [&](int r) { return ((r % slots_) + slots_) % slots_; };
+  // Rows skipped over above y - 6 are never read, so they are not copied.
+  next_row_ = std::max(next_row_, y - kKernelReach);
   for (; next_row_ < height_ && next_row_ <= y + below_; ++next_row_) {
     const size_t at = static_cast<size_t>(slot(next_row_)) * w;
     uint8_t* first = data_.data() + at;

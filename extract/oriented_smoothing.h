@@ -31,8 +31,9 @@ class SmoothingWindow {
   // REQUIRES: width > 0, height > 0, below >= kKernelReach.
   bool Init(int width, int height, int below = kKernelReach);
 
-  // Makes y the row being filtered: copies the image rows up to y + below (clipped) that are
-  // not in the window yet. Call for y = 0, 1, 2, ... in order, before row y of image changes.
+  // Makes y the row being filtered: copies the image rows y - 6 .. y + below (clipped) that are
+  // not in the window yet. Call for rows in increasing order, before row y of image changes;
+  // rows may be skipped (rows left unfiltered need no call).
   void Advance(const uint8_t* const* image, int y);
 
   // The unfiltered copy of image row r. REQUIRES: y - 6 <= r <= y + below, 0 <= r < height.

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #include "extract/direction_from_variations.h"
@@ -44,35 +43,21 @@ void RemoveRow(const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width
                      sums.v60.data(), sums.v90.data());
 }
 
-inline DirectionEstimate Estimate(int32_t v0, int32_t v30, int32_t v60, int32_t v90,
-                                  int32_t threshold) {
-  return DirectionFromVariations32(v0, v30, v60, v90, threshold);
-}
-inline DirectionEstimate Estimate(int64_t v0, int64_t v30, int64_t v60, int64_t v90,
-                                  int64_t threshold) {
-  return DirectionFromVariations(v0, v30, v60, v90, threshold);
-}
-
-// The estimates of one row from its window sums, in T = int32_t for windows whose sums fit
-// (see `narrow` below) and int64_t otherwise; half is the window's half width. The pixels whose
-// window lies wholly off the border need no scaling and, in 32 bits, take the branch-free
-// estimate, which the compiler vectorises across pixels.
-template <typename T>
-void EstimateRow(const VariationSums& window, const int32_t* columns_in, int rows_in, int half,
-                 T area, T threshold, int width, uint8_t* __restrict dir_out,
-                 uint8_t* __restrict iso_out) {
-  using U = std::make_unsigned_t<T>;
-  const int32_t* __restrict w0 = window.v0.data();
-  const int32_t* __restrict w30 = window.v30.data();
-  const int32_t* __restrict w60 = window.v60.data();
-  const int32_t* __restrict w90 = window.v90.data();
-  auto estimate_pixel = [&](int x) {
-    const T n = T{rows_in} * columns_in[x];
-    T v0 = w0[x];
-    T v60 = w60[x];
+// The estimates of one row from its window sums in 64-bit arithmetic, for windows whose sums
+// do not fit 32 bits (see `narrow` below); half is the window's half width.
+void EstimateWideRow(const VariationSums& window, const int32_t* columns_in, int rows_in,
+                     int64_t area, int64_t threshold, int width, uint8_t* __restrict dir_out,
+                     uint8_t* __restrict iso_out) {
+  for (int x = 0; x < width; ++x) {
+    const auto i = static_cast<size_t>(x);
+    const int64_t n = int64_t{rows_in} * columns_in[x];
+    int64_t v0 = window.v0[i];
+    int64_t v60 = window.v60[i];
     // The sums are never negative: divided unsigned, which is cheaper and the same.
-    T v30 = static_cast<T>(static_cast<U>(w30[x]) * kDiagonalNumerator / kDiagonalDenominator);
-    T v90 = static_cast<T>(static_cast<U>(w90[x]) * kDiagonalNumerator / kDiagonalDenominator);
+    auto v30 = static_cast<int64_t>(static_cast<uint64_t>(window.v30[i]) * kDiagonalNumerator /
+                                    kDiagonalDenominator);
+    auto v90 = static_cast<int64_t>(static_cast<uint64_t>(window.v90[i]) * kDiagonalNumerator /
+                                    kDiagonalDenominator);
     if (n != area && n != 0) {
       // A window clipped at the border counts as if it were whole.
       v0 = area * v0 / n;
@@ -80,25 +65,39 @@ void EstimateRow(const VariationSums& window, const int32_t* columns_in, int row
       v60 = area * v60 / n;
       v90 = area * v90 / n;
     }
-    const DirectionEstimate e = Estimate(v0, v30, v60, v90, threshold);
+    const DirectionEstimate e = DirectionFromVariations(v0, v30, v60, v90, threshold);
     dir_out[x] = e.code;
     iso_out[x] = e.isotropy;
-  };
+  }
+}
+
+// The same in 32 bits, branch-free across pixels: the pixels whose window lies wholly off the
+// border need no scaling; the others (the border columns, and every pixel of the rows whose
+// window is clipped at the top or the bottom) are scaled by the area over their count. A border
+// stretch is widened to a whole block of the row loops, whose clipped form gives the unscaled
+// estimate for a whole window, so that it is vectorised too.
+void EstimateNarrowRow(const VariationSums& window, const int32_t* columns_in, int rows_in,
+                       int half, int32_t area, int32_t threshold, int width, uint8_t* dir_out,
+                       uint8_t* iso_out) {
+  const int32_t* w0 = window.v0.data();
+  const int32_t* w30 = window.v30.data();
+  const int32_t* w60 = window.v60.data();
+  const int32_t* w90 = window.v90.data();
   // Columns x - half .. x + half all off the border: half < x < width - 1 - half.
-  int whole_begin = width, whole_end = width;
-  if constexpr (std::is_same_v<T, int32_t>) {
-    if (rows_in == 2 * half + 1 && half + 1 < width - 1 - half) {
-      whole_begin = half + 1;
-      whole_end = width - 1 - half;
-    }
+  const int whole_begin = half + 1;
+  const int whole_end = width - 1 - half;
+  if (rows_in != 2 * half + 1 || whole_begin >= whole_end) {
+    EstimateClippedWindows(w0, w30, w60, w90, columns_in, rows_in, area, 0, width, threshold,
+                           dir_out, iso_out);
+    return;
   }
-  for (int x = 0; x < whole_begin; ++x) estimate_pixel(x);
-  if (whole_end > whole_begin) {
-    // The sums of a narrow window times 71 stay below 2^31 (area x 510 <= kMaxVariation32).
-    EstimateWholeWindows(w0, w30, w60, w90, whole_begin, whole_end, static_cast<int32_t>(threshold),
+  EstimateWholeWindows(w0, w30, w60, w90, whole_begin, whole_end, threshold, dir_out, iso_out);
+  const int left_end = std::min(width, std::max(whole_begin, kRowLoopBlock));
+  const int right_begin = std::max(0, std::min(whole_end, width - kRowLoopBlock));
+  EstimateClippedWindows(w0, w30, w60, w90, columns_in, rows_in, area, 0, left_end, threshold,
                          dir_out, iso_out);
-  }
-  for (int x = whole_end; x < width; ++x) estimate_pixel(x);
+  EstimateClippedWindows(w0, w30, w60, w90, columns_in, rows_in, area, right_begin, width,
+                         threshold, dir_out, iso_out);
 }
 
 // Number of indices of first .. last that lie in 1 .. size - 2.
@@ -181,13 +180,11 @@ bool EstimatePixelDirections(int width, int height, GrayImage image, GrayImage d
     uint8_t* iso_out = image[y];
     uint8_t* dir_out = directionImage[y];
     if (narrow) {
-      EstimateRow<int32_t>(
-          window, columns_in.data(), rows_in, hw, static_cast<int32_t>(area),
-          static_cast<int32_t>(std::clamp<int64_t>(threshold, INT32_MIN, INT32_MAX)), width,
-          dir_out, iso_out);
+      EstimateNarrowRow(window, columns_in.data(), rows_in, hw, static_cast<int32_t>(area),
+                        static_cast<int32_t>(std::clamp<int64_t>(threshold, INT32_MIN, INT32_MAX)),
+                        width, dir_out, iso_out);
     } else {
-      EstimateRow<int64_t>(window, columns_in.data(), rows_in, hw, area, threshold, width, dir_out,
-                           iso_out);
+      EstimateWideRow(window, columns_in.data(), rows_in, area, threshold, width, dir_out, iso_out);
     }
   }
   return true;

@@ -21,6 +21,12 @@ inline uint8_t Blend(int weight, int lower, int upper) {
                               kFractionBits);
 }
 
+// The same value with one product: w x lower + (1024 - w) x upper = 1024 upper + w (lower -
+// upper), and 1024 upper passes the shift unchanged (>> floors).
+inline uint8_t BlendFrom(int weight, int lower, int upper) {
+  return static_cast<uint8_t>(upper + ((weight * (lower - upper) + kRounding) >> kFractionBits));
+}
+
 }  // namespace
 
 int MaxResampleSide(int sourceResolution, int destinationResolution) {
@@ -61,15 +67,43 @@ bool ResampleImage(const uint8_t* source, int sourceWidth, int sourceHeight, int
     return false;
   }
   BuildResampleTables(n, sourceResolution, destinationResolution, index.data(), weight.data());
+  // Every sample read must lie in the source: a destination larger than the source scaled by
+  // the resolutions would place its last samples beyond the source's edge.
+  if (index[static_cast<size_t>(destinationWidth - 1)] >= sourceWidth ||
+      index[static_cast<size_t>(destinationHeight - 1)] >= sourceHeight) {
+    return false;
+  }
+  // The positions grow with the column: columns from blend_end on take the last source column.
+  const int16_t* const columns = index.data();
+  const int16_t* const weights = weight.data();
+  int blend_end = 0;
+  while (blend_end < destinationWidth && columns[blend_end] < sourceWidth - 1) ++blend_end;
 
-  // Horizontal pass: every source row to destinationWidth samples.
-  for (int y = 0; y < sourceHeight; ++y) {
-    const uint8_t* p = source + static_cast<size_t>(y) * sourceWidth;
-    uint8_t* m = intermediate.data() + static_cast<size_t>(y) * destinationWidth;
-    for (int x = 0; x < destinationWidth; ++x) {
-      const int k = index[x];
-      m[x] = k < sourceWidth - 1 ? Blend(weight[x], p[k], p[k + 1]) : p[k];
+  // Horizontal pass: every source row to destinationWidth samples, two rows at a time so that
+  // each position and weight is read once for both; an odd last row alone.
+  int row = 0;
+  for (; row + 2 <= sourceHeight; row += 2) {
+    const uint8_t* __restrict p0 = source + static_cast<size_t>(row) * sourceWidth;
+    const uint8_t* __restrict p1 = p0 + sourceWidth;
+    uint8_t* __restrict m0 = intermediate.data() + static_cast<size_t>(row) * destinationWidth;
+    uint8_t* __restrict m1 = m0 + destinationWidth;
+    for (int x = 0; x < blend_end; ++x) {
+      const int k = columns[x];
+      const int w = weights[x];
+      m0[x] = BlendFrom(w, p0[k], p0[k + 1]);
+      m1[x] = BlendFrom(w, p1[k], p1[k + 1]);
     }
+    for (int x = blend_end; x < destinationWidth; ++x) {
+      m0[x] = p0[columns[x]];
+      m1[x] = p1[columns[x]];
+    }
+  }
+  if (row < sourceHeight) {
+    const uint8_t* __restrict p = source + static_cast<size_t>(row) * sourceWidth;
+    uint8_t* __restrict m = intermediate.data() + static_cast<size_t>(row) * destinationWidth;
+    for (int x = 0; x < blend_end; ++x)
+      m[x] = BlendFrom(weights[x], p[columns[x]], p[columns[x] + 1]);
+    for (int x = blend_end; x < destinationWidth; ++x) m[x] = p[columns[x]];
   }
   // Vertical pass: blend two intermediate rows, or copy the last one.
   for (int y = 0; y < destinationHeight; ++y) {

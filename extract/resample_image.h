@@ -25,7 +25,8 @@ void BuildResampleTables(int count, int sourceResolution, int destinationResolut
 // pass into an intermediate of destinationWidth x sourceHeight bytes, then a vertical pass. The
 // last source column and row are copied, never blended with a sample beyond the edge.
 // Returns false, leaving destination untouched, when a side is not positive, a destination side
-// exceeds MaxResampleSide, or an allocation fails.
+// exceeds MaxResampleSide or places its last sample beyond the source's last column or row
+// (index[side - 1] >= the source side), or an allocation fails.
 bool ResampleImage(const uint8_t* source, int sourceWidth, int sourceHeight, int sourceResolution,
                    GrayImage destination, int destinationWidth, int destinationHeight,
                    int destinationResolution);

@@ -5,18 +5,6 @@
 
 namespace ridgeline {
 
-int CrossingNumber(const ImageView& skeleton, int x, int y) {
-  assert(x >= 1 && x <= skeleton.width - 2 && y >= 1 && y <= skeleton.height - 2);
-  int changes = 0;
-  bool previous_black = IsRidge(skeleton, x + kRoundNeighbours[7].x, y + kRoundNeighbours[7].y);
-  for (const PixelPoint& n : kRoundNeighbours) {
-    const bool black = IsRidge(skeleton, x + n.x, y + n.y);
-    if (black && !previous_black) ++changes;
-    previous_black = black;
-  }
-  return changes;
-}
-
 bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing) {
   assert(trace->steps < kMaxRidgeTrace);
   const int x = trace->x;
@@ -26,8 +14,11 @@ bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing)
     trace->stop_crossing = kStoppedAtFrame;
     return false;
   }
+  // One neighbour code serves the crossing test and the choice of the next pixel: whitening
+  // the pixel itself changes none of its neighbours.
+  const auto code = static_cast<size_t>(NeighbourCode(skeleton.rows, x, y));
   if (test_crossing) {
-    const int crossing = CrossingNumber(skeleton, x, y);
+    const int crossing = kCrossingNumbers[code];
     if (crossing != 1) {
       trace->stop_crossing = crossing;
       return false;
@@ -35,12 +26,10 @@ bool StepRidge(const ImageView& skeleton, RidgeTrace* trace, bool test_crossing)
   }
   skeleton[y][x] = 255;
   trace->whitened[trace->steps++] = {x, y};
-  for (const PixelPoint& n : kStepOrder) {
-    if (IsRidge(skeleton, x + n.x, y + n.y)) {
-      trace->x = x + n.x;
-      trace->y = y + n.y;
-      break;
-    }
+  const int next = kFirstStep[code];
+  if (next >= 0) {
+    trace->x = x + kNeighbourDx[static_cast<size_t>(next)];
+    trace->y = y + kNeighbourDy[static_cast<size_t>(next)];
   }
   return true;
 }

@@ -3,10 +3,12 @@
 // whitening what it passed. Shared by skeleton repair and minutiae detection.
 #pragma once
 
+#include <array>
 #include <cassert>
 #include <cstdint>
 
 #include "core/records.h"
+#include "extract/neighbour_codes.h"
 
 namespace ridgeline {
 
@@ -26,10 +28,60 @@ inline constexpr PixelPoint kRoundNeighbours[8] = {{0, -1}, {1, -1}, {1, 0},  {1
 inline constexpr PixelPoint kStepOrder[8] = {{0, -1}, {1, 0}, {0, 1},  {-1, 0},
                                              {1, -1}, {1, 1}, {-1, 1}, {-1, -1}};
 
+static_assert([] {
+  for (int bit = 0; bit < 8; ++bit) {
+    if (kRoundNeighbours[bit].x != kNeighbourDx[static_cast<size_t>(bit)] ||
+        kRoundNeighbours[bit].y != kNeighbourDy[static_cast<size_t>(bit)]) {
+      return false;
+    }
+  }
+  return true;
+}());
+
+// The crossing number of each NeighbourCode: the white-to-black changes met going once round
+// its bits N to NW (the kRoundNeighbours order) and back to N.
+inline constexpr std::array<uint8_t, 256> kCrossingNumbers = [] {
+  std::array<uint8_t, 256> crossings{};
+  for (int code = 0; code < 256; ++code) {
+    int changes = 0;
+    bool previous_black = ((code >> kNorthWestBit) & 1) != 0;
+    for (int bit = 0; bit < 8; ++bit) {
+      const bool black = ((code >> bit) & 1) != 0;
+      if (black && !previous_black) ++changes;
+      previous_black = black;
+    }
+    crossings[static_cast<size_t>(code)] = static_cast<uint8_t>(changes);
+  }
+  return crossings;
+}();
+
+// The NeighbourCode bit of the first black neighbour in kStepOrder for each code; -1 for none.
+inline constexpr std::array<int8_t, 256> kFirstStep = [] {
+  std::array<int8_t, 256> first{};
+  for (int code = 0; code < 256; ++code) {
+    first[static_cast<size_t>(code)] = -1;
+    for (const PixelPoint& step : kStepOrder) {
+      int bit = 0;
+      while (kNeighbourDx[static_cast<size_t>(bit)] != step.x ||
+             kNeighbourDy[static_cast<size_t>(bit)] != step.y) {
+        ++bit;
+      }
+      if (((code >> bit) & 1) != 0) {
+        first[static_cast<size_t>(code)] = static_cast<int8_t>(bit);
+        break;
+      }
+    }
+  }
+  return first;
+}();
+
 // The number of white-to-black changes met going once round the 8 neighbours of (x, y), N to NW
 // and back to N: 1 at a ridge ending, 3 at a bifurcation. The pixel's own value is not read.
 // REQUIRES: 1 <= x <= width - 2 and 1 <= y <= height - 2.
-int CrossingNumber(const ImageView& skeleton, int x, int y);
+inline int CrossingNumber(const ImageView& skeleton, int x, int y) {
+  assert(x >= 1 && x <= skeleton.width - 2 && y >= 1 && y <= skeleton.height - 2);
+  return kCrossingNumbers[static_cast<size_t>(NeighbourCode(skeleton.rows, x, y))];
+}
 
 // Largest number of steps any trace takes (the longest caller asks for 20).
 constexpr int kMaxRidgeTrace = 32;

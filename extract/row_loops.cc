@@ -20,6 +20,14 @@ void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* 
   EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
 }
 
+void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                            const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                            int32_t area, int begin, int end, int32_t threshold, uint8_t* dir_out,
+                            uint8_t* iso_out) {
+  EstimateClippedWindowsLoop(w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold,
+                             dir_out, iso_out);
+}
+
 void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                           const int32_t* const sums[3], const int32_t* const columns[3],
                           const int32_t rows[3], int width, uint8_t* out) {
@@ -57,9 +65,9 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
   SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
-void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                uint8_t* mean_out) {
-  StretchRowLoop(sums, source, begin, end, count, mean_out);
+void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  StretchRowLoop(sums, source, columns_in, rows_in, begin, end, mean_out);
 }
 
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
@@ -67,6 +75,27 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                     int width) {
+  CountBelowLimitLoop(counts, in, out, limit, width);
+}
+
+void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
+                   int width, uint8_t* dir, int32_t* sum, int32_t* count) {
+  ForegroundRowLoop(usable, needed, near, iso, width, dir, sum, count);
+}
+
+void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, uint16_t* column,
+                          uint8_t* is_foreground, uint8_t* is_boundary) {
+  BoundaryIndicatorLoop(above, middle, below, direction, width, column, is_foreground, is_boundary);
+}
+
+void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                      const uint8_t* direction, int width, int32_t* counted, int32_t* boundary) {
+  BoundaryCountLoop(above, middle, below, direction, width, counted, boundary);
 }
 
 }  // namespace ridgeline

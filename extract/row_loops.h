@@ -23,6 +23,20 @@ void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* 
                           const int32_t* w90, int begin, int end, int32_t threshold,
                           uint8_t* dir_out, uint8_t* iso_out);
 
+// The loops above and below run in blocks of this many pixels; a stretch shorter than a block
+// goes to the compiler's scalar remainder, so a caller that may as well compute some pixels more
+// widens short stretches to a block.
+constexpr int kRowLoopBlock = 32;
+
+// The same for pixels begin .. end - 1 of any row: a window of n = rows_in x columns_in[x]
+// non-border pixels, neither the whole area nor empty, counts as if it were whole (each sum
+// times area / n, truncated, the diagonal ones after their scaling).
+// REQUIRES: area x (every sum) < 2^31, area x 510 <= kMaxVariation32, every sum <= n x 510.
+void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                            const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                            int32_t area, int begin, int end, int32_t threshold, uint8_t* dir_out,
+                            uint8_t* iso_out);
+
 // out[x] = 255 where source[x] >= floor(S / C) for the sum S and pixel count
 // C = columns[i][x] * rows[i] of window i = chosen[x], else 0.
 // REQUIRES: 256 C < 2^31 for every window; chosen[x] < 3.
@@ -40,14 +54,14 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out);
 
-// The contrast stretch of pixels begin .. end - 1 of a row whose windows all hold `count` pixels:
-// with the mean deviation d = sums[x] / count and the band lo = max(m - d, 0) .. hi =
-// min(m + d, 255) around the mean m = mean_out[x], mean_out[x] becomes 0 for source[x] <= lo,
-// 255 for source[x] >= hi, (source[x] - lo) 255 / (hi - lo) between (truncated), or source[x]
-// when the band is empty.
-// REQUIRES: 0 <= sums[x] < 2^31; count > 0.
-void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                uint8_t* mean_out);
+// The contrast stretch of pixels begin .. end - 1 of a row, the window of pixel x holding
+// count = columns_in[x] x rows_in pixels: with the mean deviation d = sums[x] / count and the band
+// lo = max(m - d, 0) .. hi = min(m + d, 255) around the mean m = mean_out[x], mean_out[x]
+// becomes 0 for source[x] <= lo, 255 for source[x] >= hi, (source[x] - lo) 255 / (hi - lo)
+// between (truncated), or source[x] when the band is empty.
+// REQUIRES: 0 <= sums[x] < 2^31; every count > 0 and below 2^31.
+void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                int32_t rows_in, int begin, int end, uint8_t* mean_out);
 
 // out[x] = 255 where source[x] >= (S_l m_l / 2^32 + S_s m_s / 2^32) / 2 (each product
 // truncated), else 0, for pixels begin .. end - 1; S_s, S_l the small and the large window sums
@@ -56,5 +70,30 @@ void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, 
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
                     int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
                     uint8_t* out);
+
+// counts[x] += (in[x] < limit) - (out[x] < limit) for x < width; in or out may be null.
+void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                     int width);
+
+// The foreground mask of a row: pixel x is foreground when usable[x] > needed or near[x] is 1
+// (near holds 0 or 1), and every other pixel gets kBackgroundBit set in dir[x]; the foreground
+// pixels' iso[x] are added to *sum and their number to *count.
+// REQUIRES: width x 255 < 2^31.
+void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
+                   int width, uint8_t* dir, int32_t* sum, int32_t* count);
+
+// The boundary indicators of columns 1 .. width - 2 of a binary row (0 / 255 pixels) between
+// the rows above and below: is_foreground[x] = 1 where the background bit of direction[x] is
+// clear, is_boundary[x] = 1 where such a pixel's 3 x 3 block holds both values, else 0.
+// column: scratch of width entries. Columns 0 and width - 1 are not written.
+void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, uint16_t* column,
+                          uint8_t* is_foreground, uint8_t* is_boundary);
+
+// Adds to *counted the number of columns 1 .. width - 2 of that row whose background bit is
+// clear, and to *boundary those of them whose 3 x 3 block holds both values.
+// REQUIRES: width < 2^31 - the counts already held.
+void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                      const uint8_t* direction, int width, int32_t* counted, int32_t* boundary);
 
 }  // namespace ridgeline

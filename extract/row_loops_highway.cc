@@ -27,6 +27,14 @@ void EstimateWholeWindowsImpl(const int32_t* w0, const int32_t* w30, const int32
   EstimateWholeWindowsLoop(w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
 }
 
+void EstimateClippedWindowsImpl(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                                const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                                int32_t area, int begin, int end, int32_t threshold,
+                                uint8_t* dir_out, uint8_t* iso_out) {
+  EstimateClippedWindowsLoop(w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold,
+                             dir_out, iso_out);
+}
+
 void BinarizeThreeWindowsImpl(const uint8_t* source, const uint8_t* chosen,
                               const int32_t* const* sums, const int32_t* const* columns,
                               const int32_t* rows, int width, uint8_t* out) {
@@ -45,9 +53,11 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
 #else
   // The stretches of SumAlongRowPlain; the middle one (a column enters and one leaves at every
   // step) up to eight sums a vector: the differences' prefix sum within each 128-bit block in
-  // two shifted adds, then the lower block's last sum added to the upper block, then the last
-  // sum of the vector before, broadcast. The lanes add modulo 2^32, so every sum that fits in
-  // 32 bits comes out exact whatever the partial sums.
+  // two shifted adds, then the lower block's last sum added to the upper block. The running
+  // sum of the vectors before (carry) is added last, and the vector's own total joins it by
+  // one add, so the only dependence from one vector to the next is that add; the prefix sums
+  // of successive vectors overlap in time. The lanes add modulo 2^32, so every sum that fits
+  // in 32 bits comes out exact whatever the partial sums.
   namespace hn = hwy::HWY_NAMESPACE;
   assert(width > 0 && radius >= 0);
   const int r = radius;
@@ -65,17 +75,15 @@ void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row)
     auto v = hn::Sub(hn::LoadU(d, column + x + r), hn::LoadU(d, column + x - r - 1));
     v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
     v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+    const auto block_last = hn::Broadcast<3>(v);  // each block's total, in all its lanes
+    auto total = block_last;
     if constexpr (kLanes == 8) {
-      v = hn::Add(v, hn::ConcatLowerLower(d, hn::Broadcast<3>(v), hn::Zero(d)));
+      v = hn::Add(v, hn::ConcatLowerLower(d, block_last, hn::Zero(d)));
+      // The whole vector's total, its last sum, in every lane (one lane-crossing permute).
+      total = hn::TableLookupLanes(v, hn::IndicesFromVec(d, hn::Set(d, kLanes - 1)));
     }
-    v = hn::Add(v, carry);
-    hn::StoreU(v, d, row + x);
-    const auto last = hn::Broadcast<3>(v);  // within each block
-    if constexpr (kLanes == 8) {
-      carry = hn::ConcatUpperUpper(d, last, last);
-    } else {
-      carry = last;
-    }
+    hn::StoreU(hn::Add(v, carry), d, row + x);
+    carry = hn::Add(carry, total);
   }
   sum = hn::GetLane(carry);
   for (; x < enter_end; ++x) row[x] = sum += column[x + r] - column[x - r - 1];
@@ -106,9 +114,9 @@ void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* 
   SlideVariationsLoop(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
-void StretchRowImpl(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                    uint8_t* mean_out) {
-  StretchRowLoop(sums, source, begin, end, count, mean_out);
+void StretchRowImpl(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                    int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  StretchRowLoop(sums, source, columns_in, rows_in, begin, end, mean_out);
 }
 
 void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
@@ -116,6 +124,28 @@ void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, co
                         uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void CountBelowLimitImpl(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                         int width) {
+  CountBelowLimitLoop(counts, in, out, limit, width);
+}
+
+void ForegroundRowImpl(const int32_t* usable, int32_t needed, const uint8_t* near,
+                       const uint8_t* iso, int width, uint8_t* dir, int32_t* sum, int32_t* count) {
+  ForegroundRowLoop(usable, needed, near, iso, width, dir, sum, count);
+}
+
+void BoundaryIndicatorRowImpl(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                              const uint8_t* direction, int width, uint16_t* column,
+                              uint8_t* is_foreground, uint8_t* is_boundary) {
+  BoundaryIndicatorLoop(above, middle, below, direction, width, column, is_foreground, is_boundary);
+}
+
+void BoundaryCountRowImpl(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, int32_t* counted,
+                          int32_t* boundary) {
+  BoundaryCountLoop(above, middle, below, direction, width, counted, boundary);
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
@@ -127,6 +157,7 @@ HWY_AFTER_NAMESPACE();
 namespace ridgeline {
 
 HWY_EXPORT(EstimateWholeWindowsImpl);
+HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
@@ -135,12 +166,24 @@ HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
+HWY_EXPORT(CountBelowLimitImpl);
+HWY_EXPORT(ForegroundRowImpl);
+HWY_EXPORT(BoundaryIndicatorRowImpl);
+HWY_EXPORT(BoundaryCountRowImpl);
 
 void EstimateWholeWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
                           const int32_t* w90, int begin, int end, int32_t threshold,
                           uint8_t* dir_out, uint8_t* iso_out) {
   HWY_DYNAMIC_DISPATCH(EstimateWholeWindowsImpl)
   (w0, w30, w60, w90, begin, end, threshold, dir_out, iso_out);
+}
+
+void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t* w60,
+                            const int32_t* w90, const int32_t* columns_in, int32_t rows_in,
+                            int32_t area, int begin, int end, int32_t threshold, uint8_t* dir_out,
+                            uint8_t* iso_out) {
+  HWY_DYNAMIC_DISPATCH(EstimateClippedWindowsImpl)
+  (w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold, dir_out, iso_out);
 }
 
 void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
@@ -173,9 +216,9 @@ void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, 
   HWY_DYNAMIC_DISPATCH(SlideVariationSumsImpl)(eu, e, ed, lu, l, ld, width, s0, s30, s60, s90);
 }
 
-void StretchRow(const int32_t* sums, const uint8_t* source, int begin, int end, int32_t count,
-                uint8_t* mean_out) {
-  HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, begin, end, count, mean_out);
+void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  HWY_DYNAMIC_DISPATCH(StretchRowImpl)(sums, source, columns_in, rows_in, begin, end, mean_out);
 }
 
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
@@ -183,6 +226,29 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
   (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
+}
+
+void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
+                     int width) {
+  HWY_DYNAMIC_DISPATCH(CountBelowLimitImpl)(counts, in, out, limit, width);
+}
+
+void ForegroundRow(const int32_t* usable, int32_t needed, const uint8_t* near, const uint8_t* iso,
+                   int width, uint8_t* dir, int32_t* sum, int32_t* count) {
+  HWY_DYNAMIC_DISPATCH(ForegroundRowImpl)(usable, needed, near, iso, width, dir, sum, count);
+}
+
+void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                          const uint8_t* direction, int width, uint16_t* column,
+                          uint8_t* is_foreground, uint8_t* is_boundary) {
+  HWY_DYNAMIC_DISPATCH(BoundaryIndicatorRowImpl)
+  (above, middle, below, direction, width, column, is_foreground, is_boundary);
+}
+
+void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
+                      const uint8_t* direction, int width, int32_t* counted, int32_t* boundary) {
+  HWY_DYNAMIC_DISPATCH(BoundaryCountRowImpl)
+  (above, middle, below, direction, width, counted, boundary);
 }
 
 }  // namespace ridgeline

@@ -11,6 +11,7 @@
 #include "core/constants.h"
 #include "core/folded_angle.h"
 #include "core/int_math.h"
+#include "extract/byte_words.h"
 #include "extract/step_line.h"
 
 namespace ridgeline {
@@ -40,10 +41,6 @@ constexpr int kTSquareHigh = 104;
 constexpr int kYWide = 140;  // the widest pair must exceed this
 constexpr int kYLegLow = 46;
 constexpr int kYLegHigh = 139;
-
-bool IsBackground(const uint8_t* const* directionImage, int x, int y) {
-  return (directionImage[y][x] & kBackgroundBit) != 0;
-}
 
 PixelPoint LastPoint(const Branch& branch) {
   assert(branch.Count > 0);
@@ -151,9 +148,12 @@ std::optional<PixelPoint> FindFacingEnding(const ImageView& sk, int x, int y, in
                                            int radius) {
   const int row_end = std::min(y + radius, sk.height - 2);
   const int col_end = std::min(x + radius, sk.width - 2);
+  const int col_start = std::max(1, x - radius);
   for (int v = std::max(1, y - radius); v <= row_end; ++v) {
-    for (int u = std::max(1, x - radius); u <= col_end; ++u) {
-      if (!IsRidge(sk, u, v) || CrossingNumber(sk, u, v) != 1) continue;
+    // Each search resumes on the row as it is then: every test below gives back what it moved.
+    for (int u = NextZero(sk[v], col_start, col_end + 1); u <= col_end;
+         u = NextZero(sk[v], u + 1, col_end + 1)) {
+      if (CrossingNumber(sk, u, v) != 1) continue;
       if (!PathClear(x, y, u, v, sk)) continue;
       const int towards = LineAngle(x, y, u, v);
       if (FoldedAngle(towards - ahead) <= kGapAlignment) continue;
@@ -318,8 +318,9 @@ void CleanBifurcations(int width, int height, GrayImage skeleton,
                        const uint8_t* const* directionImage, int shortBranch, int bridgeLength) {
   const ImageView sk{skeleton, width, height};
   for (int y = 1; y <= height - 2; ++y) {
-    for (int x = 1; x <= width - 2; ++x) {
-      if (!IsRidge(sk, x, y) || IsBackground(directionImage, x, y)) continue;
+    // The next candidate is looked for in the row as the last repair left it.
+    for (int x = NextForegroundZero(skeleton[y], directionImage[y], 1, width - 1); x < width - 1;
+         x = NextForegroundZero(skeleton[y], directionImage[y], x + 1, width - 1)) {
       if (CrossingNumber(sk, x, y) != 3) continue;
       CleanBifurcation(sk, x, y, shortBranch, bridgeLength);
     }
@@ -331,8 +332,9 @@ int BridgeRidgeGaps(int width, int height, GrayImage skeleton, const uint8_t* co
   const ImageView sk{skeleton, width, height};
   int bridges = 0;
   for (int y = 1; y <= height - 2; ++y) {
-    for (int x = 1; x <= width - 2; ++x) {
-      if (!IsRidge(sk, x, y) || IsBackground(directionImage, x, y)) continue;
+    // The next ending is looked for in the row as the last bridge left it.
+    for (int x = NextForegroundZero(skeleton[y], directionImage[y], 1, width - 1); x < width - 1;
+         x = NextForegroundZero(skeleton[y], directionImage[y], x + 1, width - 1)) {
       if (CrossingNumber(sk, x, y) != 1) continue;
       // The ending's own ridge stays white during the search, so that neither the path test
       // nor the partner's trace can run along it.

@@ -272,11 +272,17 @@ HWY_INLINE hn::Vec<D16> TurnedCodes(D16 d16, hn::Vec<D16> c) {
 }
 
 template <class D16>
-HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int g0) {
+HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int at, int limit) {
   const hn::RebindToUnsigned<D16> du16;
-  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
+  GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + at);
   // Late level-smoothing passes leave most granules alone.
-  if (hn::AllTrue(d16, g.keep)) return {g0, GranuleForm::kKept, 0, 0};
+  if (hn::AllTrue(d16, g.keep)) return {at, GranuleForm::kKept, 0, 0};
+  // The granule starts at its first pixel due (kept pixels before it need nothing), so a run of
+  // due pixels spans as few granules as its length allows.
+  const int lanes = static_cast<int>(hn::Lanes(d16));
+  const int g0 =
+      std::min(at + static_cast<int>(hn::FindKnownFirstTrue(d16, hn::Not(g.keep))), limit - lanes);
+  if (g0 != at) g = LoadGranuleCodes(d16, codes + g0);
   // The smallest and largest code of the lanes with a direction (below 256).
   auto lowest = [&](hn::Vec<D16> v) -> int {
     return SmallestLane(
@@ -378,9 +384,8 @@ HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptr
   for (int g = xs; g < xe;) {
     int n = 0;
     for (; n < kPlans && g < xe; ++n) {
-      const int g0 = std::min(g, limit - lanes);
-      plans[n] = PlanGranule(d16, codes, g0);
-      g = g0 + lanes;
+      plans[n] = PlanGranule(d16, codes, std::min(g, limit - lanes), limit);
+      g = plans[n].g0 + lanes;
     }
     for (int i = 0; i < n; ++i) MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
   }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "extract/byte_words.h"
 #include "extract/neighbour_codes.h"
 
 namespace ridgeline {
@@ -28,74 +29,6 @@ constexpr std::array<uint8_t, 44> kThinCodesB = {
     3,   6,   7,   12,  14,  15,  24,  28,  30,  31,  48,  56,  60,  62,  63,
     65,  67,  80,  88,  96,  97,  99,  112, 120, 124, 126, 129, 131, 135, 143,
     159, 191, 192, 193, 195, 208, 216, 224, 225, 227, 240, 248, 252, 254};
-
-// The three pixels of a column (above, on and below the row) as bits 0, 1, 2, set where black
-// (0). The 3 x 3 block of a pixel is then nine bits: its left column, its own, its right one,
-// and a table over those 512 blocks replaces the eight reads of each NeighbourCode.
-constexpr int kColumnBits = 3;
-constexpr int kOnRowBit = 1;
-constexpr size_t kBlocks = 512;
-
-// The NeighbourCode of the centre of a 3 x 3 block.
-constexpr int BlockCode(size_t block) {
-  const int left = static_cast<int>(block & 7);
-  const int centre = static_cast<int>((block >> kColumnBits) & 7);
-  const int right = static_cast<int>((block >> (2 * kColumnBits)) & 7);
-  return ((centre & 1) << kNorthBit) | ((right & 1) << kNorthEastBit) |
-         (((right >> 1) & 1) << kEastBit) | (((right >> 2) & 1) << kSouthEastBit) |
-         (((centre >> 2) & 1) << kSouthBit) | (((left >> 2) & 1) << kSouthWestBit) |
-         (((left >> 1) & 1) << kWestBit) | ((left & 1) << kNorthWestBit);
-}
-
-// What the sequential passes do to a pixel, by its neighbours alone (the centre bit is ignored;
-// the caller tests the pixel itself): fill a hole, bridge a gap, clear a junction centre.
-constexpr uint8_t kFillsHole = 1;
-constexpr uint8_t kBridges = 2;
-constexpr uint8_t kClearsJunction = 4;
-constexpr std::array<uint8_t, kBlocks> kNeighbourBlocks = [] {
-  std::array<uint8_t, kBlocks> blocks{};
-  for (size_t b = 0; b < kBlocks; ++b) {
-    const int code = BlockCode(b);
-    blocks[b] = static_cast<uint8_t>(
-        (std::popcount(static_cast<unsigned>(code)) >= kHoleNeighbours ? kFillsHole : 0) |
-        (kIsBridgeCode[static_cast<size_t>(code)] != 0 ? kBridges : 0) |
-        (kIsJunctionCode[static_cast<size_t>(code)] != 0 ? kClearsJunction : 0));
-  }
-  return blocks;
-}();
-
-// Bit 7 of each byte of v set where that byte is 0. (b & 0x7F) + 0x7F reaches bit 7 unless the
-// low seven bits are 0, and never carries into the next byte; or-ing b adds its own bit 7.
-inline uint64_t ZeroBytes(uint64_t v) {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr uint64_t kHigh = 0x8080808080808080ULL;
-  return ~(((v & kLow7) + kLow7) | v) & kHigh;
-}
-
-// columns[x] = the column bits of pixel x of row y (0 < y < height - 1), eight pixels a word.
-void ColumnBits(const uint8_t* const* image, int width, int y, uint8_t* columns) {
-  const uint8_t* above = image[y - 1];
-  const uint8_t* row = image[y];
-  const uint8_t* below = image[y + 1];
-  int x = 0;
-  for (; x + 8 <= width; x += 8) {
-    uint64_t a, r, b;
-    std::memcpy(&a, above + x, 8);
-    std::memcpy(&r, row + x, 8);
-    std::memcpy(&b, below + x, 8);
-    const uint64_t bits = (ZeroBytes(a) >> 7) | (ZeroBytes(r) >> 6) | (ZeroBytes(b) >> 5);
-    std::memcpy(columns + x, &bits, 8);
-  }
-  for (; x < width; ++x) {
-    columns[x] = static_cast<uint8_t>((above[x] == 0 ? 1 : 0) | (row[x] == 0 ? 2 : 0) |
-                                      (below[x] == 0 ? 4 : 0));
-  }
-}
-
-inline size_t Block(const uint8_t* columns, int x) {
-  return static_cast<size_t>(columns[x - 1] | (columns[x] << kColumnBits) |
-                             (columns[x + 1] << (2 * kColumnBits)));
-}
 
 // The deletion rule of a sub-step as a sum of products over the eight neighbour bits, so that
 // 64 pixels are tested at once on packed words. A cube matches the codes c with
@@ -179,17 +112,104 @@ struct PackedImage {
   uint64_t* Row(int y) { return bits.data() + static_cast<size_t>(y) * stride + 1; }
 };
 
-// Packs the black pixels (value 0) of a row.
+// Packs the black pixels (value 0) of a row into out, which holds zeros. A whole word is built
+// in a register and stored once.
 void PackRow(const uint8_t* row, int width, uint64_t* out) {
   constexpr uint64_t kGather = 0x0102040810204080ULL;  // byte k's bit 0 -> bit 56 + k
+  auto pack8 = [&](int x) { return ((ZeroBytes(LoadWord(row + x)) >> 7) * kGather) >> 56; };
   int x = 0;
-  for (; x + 8 <= width; x += 8) {
-    uint64_t v;
-    std::memcpy(&v, row + x, 8);
-    const uint64_t byte = ((ZeroBytes(v) >> 7) * kGather) >> 56;
-    out[x >> 6] |= byte << (x & 63);
+  for (; x + 64 <= width; x += 64) {
+    uint64_t word = 0;
+    for (int k = 0; k < 64; k += 8) word |= pack8(x + k) << k;
+    out[x >> 6] = word;
   }
+  for (; x + 8 <= width; x += 8) out[x >> 6] |= pack8(x) << (x & 63);
   for (; x < width; ++x) out[x >> 6] |= uint64_t{row[x] == 0 ? 1u : 0u} << (x & 63);
+}
+
+// n[b]: the neighbour planes of word w of a row: bit k set where pixel 64 w + k's neighbour of
+// NeighbourCode bit b is black. The rows are packed rows with their padding words.
+inline void NeighbourPlanes(const uint64_t* above, const uint64_t* row, const uint64_t* below,
+                            std::ptrdiff_t w, uint64_t (&n)[8]) {
+  const uint64_t a = above[w], r = row[w], b = below[w];
+  n[kNorthBit] = a;
+  n[kNorthEastBit] = (a >> 1) | (above[w + 1] << 63);
+  n[kEastBit] = (r >> 1) | (row[w + 1] << 63);
+  n[kSouthEastBit] = (b >> 1) | (below[w + 1] << 63);
+  n[kSouthBit] = b;
+  n[kSouthWestBit] = (b << 1) | (below[w - 1] >> 63);
+  n[kWestBit] = (r << 1) | (row[w - 1] >> 63);
+  n[kNorthWestBit] = (a << 1) | (above[w - 1] >> 63);
+}
+
+// The sequential passes (hole filling before the thinning, gap bridging and junction clearing
+// after it) change a pixel according to its neighbours as the sweep has left them. A word's
+// candidates are found on the packed rows as they stand; within the row only the east
+// neighbour of a changed pixel sees that change before it is judged, so after each change the
+// word's candidates beyond it are found again. Candidates are then judged one by one on the
+// bytes, in sweep order, by the very tests of the plain sweep (the packed image knows black from
+// not black only, the bytes tell white (255) from the other values).
+
+// Pixels with at least six black neighbours, the eight planes summed bit-sliced.
+inline uint64_t AtLeastSixBlack(const uint64_t (&n)[8]) {
+  auto add = [](uint64_t a, uint64_t b, uint64_t c, uint64_t& carry) {
+    carry = (a & b) | (c & (a ^ b));
+    return a ^ b ^ c;
+  };
+  uint64_t c1, c2, c3, c4, d1;
+  const uint64_t s1 = add(n[0], n[1], n[2], c1);
+  const uint64_t s2 = add(n[3], n[4], n[5], c2);
+  const uint64_t s3 = add(n[6], n[7], s1, c3);
+  c4 = s2 & s3;  // the ones' carry; the ones themselves are not needed for "at least six"
+  const uint64_t t1 = add(c1, c2, c3, d1);
+  const uint64_t twos = t1 ^ c4;
+  const uint64_t d2 = t1 & c4;
+  const uint64_t fours = d1 ^ d2;
+  const uint64_t eights = d1 & d2;
+  return eights | (fours & twos);  // 8 or more, or 4 + 2 (+ 1)
+}
+
+// Pixels whose NeighbourCode is one of the codes.
+template <const auto& Codes, size_t... I>
+inline uint64_t MatchesCodes(const uint64_t (&n)[8], std::index_sequence<I...>) {
+  return (CubeMatches<0xFF, Codes[I]>(n) | ...);
+}
+template <const auto& Codes>
+inline uint64_t MatchesCodes(const uint64_t (&n)[8]) {
+  return MatchesCodes<Codes>(n, std::make_index_sequence<Codes.size()>());
+}
+
+enum PixelChange { kUnchanged, kBecameBlack, kBecameNotBlack };
+
+// Runs judge(x, y) for every pixel off the frame whose bit is set in candidates(n, row word),
+// row by row and left to right. judge returns a PixelChange when it changed the pixel's black
+// state, which goes into the packed image at once.
+template <typename Candidates, typename Judge>
+void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Candidates candidates,
+                     Judge judge) {
+  const auto words = static_cast<std::ptrdiff_t>(image.words);
+  for (int y = 1; y < height - 1; ++y) {
+    const uint64_t* above = image.Row(y - 1);
+    uint64_t* row = image.Row(y);
+    const uint64_t* below = image.Row(y + 1);
+    for (std::ptrdiff_t w = 0; w < words; ++w) {
+      uint64_t n[8];
+      NeighbourPlanes(above, row, below, w, n);
+      uint64_t c = candidates(n, row[w]) & inner[w];
+      while (c != 0) {
+        const int k = std::countr_zero(c);
+        const uint64_t bit = uint64_t{1} << k;
+        const PixelChange change = judge(static_cast<int>(w) * 64 + k, y);
+        if (change == kUnchanged) {
+          c &= c - 1;
+          continue;
+        }
+        row[w] = change == kBecameBlack ? row[w] | bit : row[w] & ~bit;
+        NeighbourPlanes(above, row, below, w, n);
+        c = candidates(n, row[w]) & inner[w] & ~(bit | (bit - 1));  // beyond pixel k only
+      }
+    }
+  }
 }
 
 // One parallel sub-step in place: a black pixel off the frame whose neighbours match the
@@ -220,15 +240,9 @@ bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const ui
     // below; the new words go straight into the image.
     std::memcpy(old - 1, row - 1, image.stride * sizeof(uint64_t));
     for (std::ptrdiff_t w = 0; w < words; ++w) {
-      const uint64_t a = above[w], r = old[w], b = below[w];
-      const uint64_t n[8] = {a,
-                             (a >> 1) | (above[w + 1] << 63),
-                             (r >> 1) | (old[w + 1] << 63),
-                             (b >> 1) | (below[w + 1] << 63),
-                             b,
-                             (b << 1) | (below[w - 1] >> 63),
-                             (r << 1) | (old[w - 1] >> 63),
-                             (a << 1) | (above[w - 1] >> 63)};
+      const uint64_t r = old[w];
+      uint64_t n[8];
+      NeighbourPlanes(above, old, below, w, n);
       const uint64_t del = r & inner[w] & CoverMatches<C>(n, std::make_index_sequence<C.count>());
       row[w] = r & ~del;
       row_deleted |= del;
@@ -240,6 +254,37 @@ bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const ui
   }
   return any;
 }
+// The eight bytes of a word set to 0xFF where the bits of `bits` are set, byte k for bit k.
+constexpr std::array<uint64_t, 256> kByteMasks = [] {
+  std::array<uint64_t, 256> masks{};
+  for (size_t bits = 0; bits < 256; ++bits) {
+    for (int k = 0; k < 8; ++k) {
+      if (((bits >> k) & 1) != 0) masks[bits] |= uint64_t{0xFF} << (8 * k);
+    }
+  }
+  return masks;
+}();
+
+// Writes white (255) over the pixels of a row whose bits are set in before and clear in after,
+// eight bytes at a time (most of a thick ridge goes at once, so single stores would be many).
+// The bits of pixels at or beyond width are clear in both.
+void WhitenDeleted(const uint64_t* before, const uint64_t* after, int width, uint8_t* row) {
+  int x = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; x + 8 <= width; x += 8) {
+      const auto gone = static_cast<size_t>(((before[x >> 6] & ~after[x >> 6]) >> (x & 63)) & 0xFF);
+      if (gone == 0) continue;
+      uint64_t bytes;
+      std::memcpy(&bytes, row + x, sizeof bytes);
+      bytes |= kByteMasks[gone];
+      std::memcpy(row + x, &bytes, sizeof bytes);
+    }
+  }
+  for (; x < width; ++x) {
+    if ((((before[x >> 6] & ~after[x >> 6]) >> (x & 63)) & 1) != 0) row[x] = kWhite;
+  }
+}
+
 // Which rows sub-step s has to visit. It reads what sub-step s - 1 wrote and writes over what
 // sub-step s - 2 wrote, with the table sub-step s - 2 used. A row whose three-row neighbourhood
 // changed in neither s - 1 nor s - 2 sees the very pixels s - 2 saw and deleted nothing then, so
@@ -269,7 +314,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   packed.words = (static_cast<size_t>(width) + 63) / 64;
   packed.stride = packed.words + 2;
   try {
-    history.assign(3 * static_cast<size_t>(height) + static_cast<size_t>(width), 1);
+    history.assign(3 * static_cast<size_t>(height), 1);
     packed.bits.assign(packed.stride * static_cast<size_t>(height), 0);
     // Two saved rows, the mask of the pixels off the frame, and the black pixels before thinning.
     scratch.assign(3 * packed.stride + packed.stride * static_cast<size_t>(height), 0);
@@ -278,28 +323,27 @@ int ThinRidges(int width, int height, GrayImage image) {
   }
   uint8_t* changed[2] = {history.data(), history.data() + height};
   uint8_t* active = history.data() + 2 * static_cast<size_t>(height);
-  uint8_t* columns = history.data() + 3 * static_cast<size_t>(height);
   changed[0][0] = changed[0][height - 1] = changed[1][0] = changed[1][height - 1] = 0;
   uint64_t* saved = scratch.data();
   uint64_t* inner = scratch.data() + 2 * packed.stride;
   uint64_t* initial = scratch.data() + 3 * packed.stride;
-
-  // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones.
-  // The column bits of a row are taken before its sweep and follow each pixel it changes.
-  for (int y = 1; y < height - 1; ++y) {
-    ColumnBits(image, width, y, columns);
-    uint8_t* row = image[y];
-    for (int x = 1; x < width - 1; ++x) {
-      if (row[x] == kWhite && (kNeighbourBlocks[Block(columns, x)] & kFillsHole) != 0) {
-        row[x] = kBlack;
-        columns[x] |= 1 << kOnRowBit;
-      }
-    }
-  }
-
   for (int y = 0; y < height; ++y) PackRow(image[y], width, packed.Row(y));
-  std::memcpy(initial, packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
   for (int x = 1; x < width - 1; ++x) inner[x >> 6] |= uint64_t{1} << (x & 63);
+
+  // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones. Only a
+  // pixel that is not black can be a hole.
+  SweepCandidates(
+      height, packed, inner,
+      [](const uint64_t(&n)[8], uint64_t row) { return ~row & AtLeastSixBlack(n); },
+      [&](int x, int y) {
+        if (image[y][x] != kWhite ||
+            std::popcount(static_cast<unsigned>(NeighbourCode(image, x, y))) < kHoleNeighbours) {
+          return kUnchanged;
+        }
+        image[y][x] = kBlack;
+        return kBecameBlack;
+      });
+  std::memcpy(initial, packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
 
   int iterations = 0;
   bool deleted = false;
@@ -316,31 +360,27 @@ int ThinRidges(int width, int height, GrayImage image) {
   for (int y = 1; y < height - 1; ++y) {
     const uint64_t* before = initial + static_cast<size_t>(y) * packed.stride + 1;
     const uint64_t* after = packed.Row(y);
-    uint8_t* row = image[y];
-    for (size_t w = 0; w < packed.words; ++w) {
-      for (uint64_t gone = before[w] & ~after[w]; gone != 0; gone &= gone - 1) {
-        row[w * 64 + static_cast<size_t>(std::countr_zero(gone))] = kWhite;
-      }
-    }
+    WhitenDeleted(before, after, width, image[y]);
   }
 
-  // Post-pass, sequential: each pixel sees the changes made before it in the sweep.
-  for (int y = 1; y < height - 1; ++y) {
-    ColumnBits(image, width, y, columns);
-    uint8_t* row = image[y];
-    for (int x = 1; x < width - 1; ++x) {
-      const uint8_t neighbours = kNeighbourBlocks[Block(columns, x)];
-      if (row[x] == kWhite) {
-        if ((neighbours & kBridges) != 0) {
-          row[x] = kBlack;
-          columns[x] |= 1 << kOnRowBit;
+  // Post-pass, sequential: each pixel sees the changes made before it in the sweep. A gap is
+  // bridged only at a pixel that is not black; a junction centre is anything but white.
+  SweepCandidates(
+      height, packed, inner,
+      [](const uint64_t(&n)[8], uint64_t row) {
+        return (~row & MatchesCodes<kBridgeCodes>(n)) | MatchesCodes<kJunctionCodes>(n);
+      },
+      [&](int x, int y) {
+        const auto code = static_cast<size_t>(NeighbourCode(image, x, y));
+        if (image[y][x] == kWhite) {
+          if (kIsBridgeCode[code] == 0) return kUnchanged;
+          image[y][x] = kBlack;
+          return kBecameBlack;
         }
-      } else if ((neighbours & kClearsJunction) != 0) {
-        row[x] = kWhite;
-        columns[x] &= static_cast<uint8_t>(~(1 << kOnRowBit));
-      }
-    }
-  }
+        if (kIsJunctionCode[code] == 0) return kUnchanged;
+        image[y][x] = kWhite;
+        return kBecameNotBlack;
+      });
   return iterations;
 }
 

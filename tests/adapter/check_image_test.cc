@@ -1,5 +1,8 @@
 #include "extract/check_image.h"
 
+#include <algorithm>
+#include <array>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,6 +52,28 @@ TEST(CheckImage, PeakMayCoverEightyPercentButNoMore) {
       CheckImage(Levels({{9, 400}, {60, 25}, {120, 25}, {180, 25}, {240, 25}}).get(), 50, 10));
   EXPECT_FALSE(
       CheckImage(Levels({{9, 401}, {60, 25}, {120, 25}, {180, 25}, {240, 24}}).get(), 50, 10));
+}
+
+// The histogram is taken in partial counts; the summary must be that of one plain count, on
+// widths that leave every remainder and on long runs of one level (at the counting limits).
+TEST(SummarizeGreyLevels, PartialCountsAddUpToThePlainHistogram) {
+  std::mt19937 rng(3);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int w = 1 + trial % 9 + static_cast<int>(rng() % 3) * 8,
+              h = 1 + static_cast<int>(rng() % 30);
+    const unsigned levels = 1 + rng() % 12;
+    TestImage image(w, h, [&](int x, int) {
+      return static_cast<uint8_t>(x % 5 == 0 ? rng() % 256 : 250 + rng() % levels % 6);
+    });
+    std::array<uint32_t, 256> counts{};
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ++counts[image.at(x, y)];
+    int distinct = 0;
+    for (uint32_t c : counts) distinct += c > kWellPopulatedCount ? 1 : 0;
+    const GreyLevelSummary s = SummarizeGreyLevels(image.get(), w, h);
+    EXPECT_EQ(s.distinct, distinct) << w << " x " << h;
+    EXPECT_EQ(s.peak, *std::max_element(counts.begin(), counts.end())) << w << " x " << h;
+  }
 }
 
 }  // namespace

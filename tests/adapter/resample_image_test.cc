@@ -1,5 +1,6 @@
 #include "extract/resample_image.h"
 
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -91,6 +92,60 @@ TEST(ResampleImage, RefusesSizesWhoseFixedPointPositionsOverflow) {
   EXPECT_EQ(fits.at(max_side - 1, 0), 5);
   EXPECT_FALSE(ResampleImage(src.data(), 0, 1, kSensorDpi, fits.get(), 1, 1, kEngineDpi));
   EXPECT_EQ(MaxResampleSide(0, kEngineDpi), 0);
+}
+
+TEST(ResampleImage, RefusesADestinationReachingPastTheSource) {
+  // 20 x 10 at 500 dpi is 22 x 11 at 550; one more column or row would sample past the edge.
+  const std::vector<uint8_t> src = Source(20, 10);
+  TestImage out(23, 12, uint8_t{9});
+  EXPECT_TRUE(ResampleImage(src.data(), 20, 10, kSensorDpi, out.get(), 22, 11, kEngineDpi));
+  TestImage untouched(23, 12, uint8_t{9});
+  EXPECT_FALSE(ResampleImage(src.data(), 20, 10, kSensorDpi, untouched.get(), 23, 11, kEngineDpi));
+  EXPECT_FALSE(ResampleImage(src.data(), 20, 10, kSensorDpi, untouched.get(), 22, 12, kEngineDpi));
+  EXPECT_EQ(untouched.at(0, 0), 9);
+  EXPECT_EQ(untouched.at(22, 11), 9);
+}
+
+// The resampling as first written: each column tests whether it has a right-hand sample.
+void ReferenceResample(const std::vector<uint8_t>& src, int w, int h, TestImage& out, int dw,
+                       int dh) {
+  const int n = std::max(dw, dh);
+  std::vector<int16_t> index(static_cast<size_t>(n)), weight(static_cast<size_t>(n));
+  BuildResampleTables(n, kSensorDpi, kEngineDpi, index.data(), weight.data());
+  auto blend = [](int wt, int a, int b) { return (wt * a + (1024 - wt) * b + 512) >> 10; };
+  std::vector<uint8_t> mid(static_cast<size_t>(dw) * h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < dw; ++x) {
+      const int k = index[x];
+      const uint8_t* p = &src[static_cast<size_t>(y) * w];
+      mid[static_cast<size_t>(y) * dw + x] =
+          static_cast<uint8_t>(k < w - 1 ? blend(weight[x], p[k], p[k + 1]) : p[k]);
+    }
+  }
+  for (int y = 0; y < dh; ++y) {
+    const int k = index[y];
+    for (int x = 0; x < dw; ++x) {
+      const uint8_t upper = mid[static_cast<size_t>(k) * dw + x];
+      out.at(x, y) =
+          k < h - 1 ? static_cast<uint8_t>(blend(weight[y], upper, mid[(k + 1) * dw + x])) : upper;
+    }
+  }
+}
+
+TEST(ResampleImage, SameAsThePerColumnTestOnOddSizes) {
+  std::mt19937 rng(8);
+  for (int trial = 0; trial < 30; ++trial) {
+    const int w = 1 + static_cast<int>(rng() % 70), h = 1 + static_cast<int>(rng() % 40);
+    std::vector<uint8_t> src(static_cast<size_t>(w) * h);
+    for (uint8_t& p : src) p = static_cast<uint8_t>(trial % 3 == 0 ? (rng() % 2) * 255 : rng());
+    const int dw = w * kEngineDpi / kSensorDpi, dh = h * kEngineDpi / kSensorDpi;
+    if (dw < 1 || dh < 1) continue;
+    TestImage got(dw, dh), want(dw, dh);
+    ASSERT_TRUE(ResampleImage(src.data(), w, h, kSensorDpi, got.get(), dw, dh, kEngineDpi));
+    ReferenceResample(src, w, h, want, dw, dh);
+    for (int y = 0; y < dh; ++y)
+      for (int x = 0; x < dw; ++x) ASSERT_EQ(got.at(x, y), want.at(x, y)) << w << "x" << h;
+  }
 }
 
 }  // namespace

@@ -122,8 +122,8 @@ void RefreshDirections(const EngineParams& params, int w, int h, const uint8_t* 
   }
 }
 
+// Every row of every pass, each pixel with a round due by the pixel rule.
 void LevelSmooth(int w, int h, GrayImage image, const uint8_t* const* direction, GrayImage level) {
-  std::vector<uint8_t> codes(static_cast<size_t>(w));
   for (bool due = true; due;) {
     SmoothingWindow window;
     ASSERT_TRUE(window.Init(w, h));
@@ -131,13 +131,11 @@ void LevelSmooth(int w, int h, GrayImage image, const uint8_t* const* direction,
     for (int y = 0; y < h; ++y) {
       window.Advance(image, y);
       for (int x = 0; x < w; ++x) {
-        const bool active = (level[y][x] & 7) != 0;
-        codes[static_cast<size_t>(x)] =
-            active ? direction[y][x] & kCodeMask : SmoothingWindow::kKeep;
-        if (active) --level[y][x];
+        if ((level[y][x] & 7) == 0) continue;
+        image[y][x] = window.Smooth(x, direction[y][x] & kCodeMask);
+        --level[y][x];
         due = due || (level[y][x] & 7) != 0;
       }
-      window.SmoothRow(codes.data(), image[y]);
     }
   }
 }
@@ -224,6 +222,49 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
         ExpectStagesAgree(image, direction, level, points, c.radius,
                           target + " " + std::to_string(c.w) + "x" + std::to_string(c.h) + " r" +
                               std::to_string(c.radius) + " fill " + std::to_string(fill));
+      });
+    }
+  }
+}
+
+// The level smoothing where few pixels have rounds due, as in its late passes: bands of rows
+// with nothing due (longer than the kernel's reach, so the window skips copying rows, and
+// shorter), lone due pixels, and runs of due pixels starting at every offset of a granule, with
+// levels up to 7 so that the due rows thin out pass by pass; the bytes and levels must be the
+// pixel rule's in every instruction set.
+TEST(ResmoothingRows, SparseLevelSmoothingAgreesWithThePixelRule) {
+  std::mt19937 rng(33);
+  const std::pair<int, int> sizes[] = {{61, 57}, {100, 40}, {29, 33}, {17, 70}, {1, 30}, {40, 1}};
+  for (const auto& size : sizes) {
+    // Plain names rather than a structured binding: the lambdas below capture them.
+    const int w = size.first, h = size.second;
+    for (int pattern = 0; pattern < 4; ++pattern) {
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+      TestImage direction(w, h, [&](int x, int y) {
+        // A slowly turning field with pixels without direction and the background bit.
+        const int code = (x + 2 * y) % 130;
+        return static_cast<uint8_t>((code >= 120 ? kNoDirection : code) |
+                                    (rng() % 4 == 0 ? 0x80 : 0));
+      });
+      TestImage level(w, h, [&](int x, int y) -> uint8_t {
+        const auto other = static_cast<uint8_t>(rng() & 0xF8);  // the clarity bits stay put
+        const auto rounds = static_cast<uint8_t>(1 + rng() % 7);
+        bool due = false;
+        if (pattern == 0) due = rng() % 40 == 0;                         // lone pixels
+        if (pattern == 1) due = (y / 15) % 2 == 1 && rng() % 3 == 0;     // long bands of rows
+        if (pattern == 2) due = y % 9 < 2 && (x + 3 * y) % 23 < y % 17;  // runs at every offset
+        if (pattern == 3) due = y == h / 2 || x == w / 3;                // one row, one column
+        return static_cast<uint8_t>(other | (due ? rounds : 0));
+      });
+      testing::ForEachVectorTarget([&](const std::string& target) {
+        TestImage got = Copy(image), want = Copy(image);
+        TestImage got_level = Copy(level), want_level = Copy(level);
+        ASSERT_TRUE(LevelSmooth(w, h, got.get(), direction.get(), got_level.get()));
+        reference::LevelSmooth(w, h, want.get(), direction.get(), want_level.get());
+        const std::string what = target + " " + std::to_string(w) + "x" + std::to_string(h) +
+                                 " pattern " + std::to_string(pattern);
+        ExpectSame(got, want, what);
+        ExpectSame(got_level, want_level, what + " levels");
       });
     }
   }

@@ -129,7 +129,10 @@ TEST(BoxMean, MatchesDirectWindowMeanIncludingSmallImages) {
                          {5, 2, 16},
                          {80, 70, 16},
                          {40, 36, 0},
-                         {34, 34, 16}}) {
+                         {34, 34, 16},
+                         {67, 41, 16},
+                         {131, 9, 2},
+                         {33, 33, 16}}) {
     auto pattern = [](int x, int y) {
       // Saturated patches reach the largest window sums.
       return static_cast<uint8_t>((x / 9 + y / 7) % 3 == 0 ? 255 : (x * 37 + y * 91 + x * y) % 256);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/constants.h"
 #include "core/engine_params.h"
 #include "extract/binarise.h"
 #include "extract/contrast_stretch.h"
@@ -74,6 +75,61 @@ TEST(RowLoops, WholeWindowEstimatesMatchTheScalarEstimate) {
             ASSERT_EQ(dir[i], want.code) << target << " n " << n << " kind " << kind << " x " << x;
             ASSERT_EQ(iso[i], want.isotropy)
                 << target << " n " << n << " kind " << kind << " x " << x;
+          }
+        }
+      }
+    }
+  });
+}
+
+// Windows clipped by the border on any side: counts from empty to whole (whole ones must come
+// out unscaled), sums up to 510 per counted pixel, ties, and stretches shorter than a block, a
+// block, and longer (the overlapping last block).
+TEST(RowLoops, ClippedWindowEstimatesMatchTheScaledScalarEstimate) {
+  std::mt19937 rng(43);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int half : {0, 1, 12, 22}) {
+      const int side = 2 * half + 1;
+      const int32_t area = side * side;
+      for (int n : {1, 5, 31, 32, 33, 64, 65, 97, 130}) {
+        for (int kind = 0; kind < 3; ++kind) {
+          const auto sz = static_cast<size_t>(n);
+          std::vector<int32_t> columns(sz), w0(sz), w30(sz), w60(sz), w90(sz);
+          const int32_t rows_in = static_cast<int32_t>(rng() % static_cast<uint32_t>(side + 1));
+          for (size_t i = 0; i < sz; ++i) {
+            columns[i] = static_cast<int32_t>(rng() % static_cast<uint32_t>(side + 1));
+            const int32_t most = rows_in * columns[i] * 510;
+            for (auto* w : {&w0, &w30, &w60, &w90}) {
+              // Kind 1: at or next to the largest sum (ties), kind 2: small sums.
+              const auto r = static_cast<int32_t>(rng() % static_cast<uint32_t>(most + 1));
+              (*w)[i] = kind == 0   ? r
+                        : kind == 1 ? std::max(most - r % 2, 0)
+                                    : std::min(most, r % 8);
+            }
+          }
+          for (int32_t threshold : {0, 23 * 2 * area}) {
+            const int begin = n > 2 ? 1 : 0;
+            std::vector<uint8_t> dir(sz, 200), iso(sz, 200);
+            EstimateClippedWindows(w0.data(), w30.data(), w60.data(), w90.data(), columns.data(),
+                                   rows_in, area, begin, n, threshold, dir.data(), iso.data());
+            for (int x = 0; x < n; ++x) {
+              const auto i = static_cast<size_t>(x);
+              if (x < begin) {
+                ASSERT_EQ(dir[i], 200) << "written before begin";
+                continue;
+              }
+              const int32_t count = rows_in * columns[i];
+              int32_t v[4] = {w0[i], w30[i] * 71 / 100, w60[i], w90[i] * 71 / 100};
+              if (count != area && count != 0) {
+                for (int32_t& value : v) value = area * value / count;
+              }
+              const DirectionEstimate want =
+                  DirectionFromVariations32(v[0], v[1], v[2], v[3], threshold);
+              ASSERT_EQ(dir[i], want.code)
+                  << target << " half " << half << " n " << n << " x " << x;
+              ASSERT_EQ(iso[i], want.isotropy)
+                  << target << " half " << half << " n " << n << " x " << x;
+            }
           }
         }
       }
@@ -210,7 +266,8 @@ TEST(RowLoops, VariationSumsTakeTheEnteringAndTheLeavingRow) {
   std::mt19937 rng(61);
   auto diff = [](int a, int b) { return a > b ? a - b : b - a; };
   ForEachVectorTarget([&](const std::string& target) {
-    for (int width = 1; width <= 70; width += (width < 20 ? 1 : 7)) {
+    // Past 64 columns: whole blocks and an overlapping last block that skips columns.
+    for (int width = 1; width <= 200; width += (width < 20 ? 1 : width < 70 ? 7 : 61)) {
       for (int extreme = 0; extreme < 2; ++extreme) {
         std::vector<std::vector<uint8_t>> rows(6, std::vector<uint8_t>(static_cast<size_t>(width)));
         for (auto& row : rows) {
@@ -275,7 +332,10 @@ TEST(RowLoops, StretchMatchesTheBandFormula) {
             out[i] = static_cast<uint8_t>(mean);
           }
           if (int64_t{deviation + 1} * count > INT32_MAX) continue;
-          StretchRow(sums.data(), source.data(), 1, 255, count, out.data());
+          // The count as columns x rows: one row of count columns, or count / 25 rows of 25.
+          const int32_t rows = count % 25 == 0 ? count / 25 : 1;
+          const std::vector<int32_t> columns(256, count / rows);
+          StretchRow(sums.data(), source.data(), columns.data(), rows, 1, 255, out.data());
           ASSERT_EQ(out[0], mean) << "written before begin";
           ASSERT_EQ(out[255], mean) << "written past end";
           for (int s = 1; s < 255; ++s) {
@@ -284,6 +344,37 @@ TEST(RowLoops, StretchMatchesTheBandFormula) {
                 << " count " << count;
           }
         }
+      }
+    }
+  });
+}
+
+// Windows clipped at the border hold fewer pixels, each its own count; rows of odd lengths
+// with a mean of their own per pixel, so that a block that read a neighbour block's output in
+// place of its means would show.
+TEST(RowLoops, StretchTakesEachPixelsCount) {
+  std::mt19937 rng(59);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 17, 32, 33, 95, 426}) {
+      const auto n = static_cast<size_t>(width);
+      std::vector<int32_t> sums(n), columns(n);
+      std::vector<uint8_t> source(n), means(n);
+      const int32_t rows = static_cast<int32_t>(1 + rng() % 33);
+      for (size_t i = 0; i < n; ++i) {
+        columns[i] = static_cast<int32_t>(1 + rng() % 33);
+        sums[i] = static_cast<int32_t>(rng() % static_cast<uint32_t>(255 * columns[i] * rows + 1));
+        source[i] = static_cast<uint8_t>(rng());
+        means[i] = static_cast<uint8_t>(rng());
+      }
+      std::vector<uint8_t> out = means;
+      StretchRow(sums.data(), source.data(), columns.data(), rows, 0, width, out.data());
+      for (size_t i = 0; i < n; ++i) {
+        const int deviation = sums[i] / (columns[i] * rows);
+        const int lo = std::max(means[i] - deviation, 0);
+        const int hi = std::min(means[i] + deviation, 255);
+        const int s = source[i];
+        const int want = lo == hi ? s : s <= lo ? 0 : s >= hi ? 255 : (s - lo) * 255 / (hi - lo);
+        ASSERT_EQ(out[i], want) << target << " width " << width << " x " << i;
       }
     }
   });
@@ -328,6 +419,104 @@ TEST(RowLoops, PreBinarisationMatchesTheDividedMeans) {
           ASSERT_EQ(out[x], source[x] >= t ? 255 : 0)
               << target << " counts " << small_count << ", " << large_count << " x " << x;
         }
+      }
+    }
+  });
+}
+
+// The foreground loops against their per-pixel rules: widths around the block and vector
+// sizes, limits at 0, inside and past the byte range, singular-point marks on pixels either
+// way, and direction bytes whose other bits must survive.
+TEST(RowLoops, ForegroundRowsMatchThePixelRule) {
+  std::mt19937 rng(53);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 7, 31, 33, 64, 97}) {
+      const auto n = static_cast<size_t>(width);
+      for (int32_t limit : {0, 1, 128, 255, 256}) {
+        std::vector<uint8_t> in(n), out(n), near(n), iso(n), dir(n);
+        std::vector<int32_t> counts(n), usable(n);
+        for (size_t i = 0; i < n; ++i) {
+          in[i] = static_cast<uint8_t>(rng());
+          out[i] = static_cast<uint8_t>(rng() % 3 == 0 ? limit - 1 : rng());
+          near[i] = static_cast<uint8_t>(rng() % 4 == 0);
+          iso[i] = static_cast<uint8_t>(rng());
+          dir[i] = static_cast<uint8_t>(rng());
+          counts[i] = static_cast<int32_t>(rng() % 100);
+          usable[i] = static_cast<int32_t>(rng() % 40);
+        }
+        for (int mode = 0; mode < 3; ++mode) {
+          const uint8_t* entering = mode == 2 ? nullptr : in.data();
+          const uint8_t* leaving = mode == 1 ? nullptr : out.data();
+          std::vector<int32_t> got = counts, want = counts;
+          CountBelowLimit(got.data(), entering, leaving, limit, width);
+          for (size_t i = 0; i < n; ++i) {
+            if (entering != nullptr && in[i] < limit) ++want[i];
+            if (leaving != nullptr && out[i] < limit) --want[i];
+          }
+          ASSERT_EQ(got, want) << target << " width " << width << " mode " << mode;
+        }
+        std::vector<uint8_t> got_dir = dir;
+        int32_t sum = 5, count = 3;
+        ForegroundRow(usable.data(), 20, near.data(), iso.data(), width, got_dir.data(), &sum,
+                      &count);
+        int32_t want_sum = 5, want_count = 3;
+        for (size_t i = 0; i < n; ++i) {
+          const bool foreground = usable[i] > 20 || near[i] != 0;
+          ASSERT_EQ(got_dir[i], foreground ? dir[i] : dir[i] | kBackgroundBit)
+              << target << " width " << width << " x " << i;
+          if (foreground) want_sum += iso[i], ++want_count;
+        }
+        ASSERT_EQ(sum, want_sum) << target << " width " << width;
+        ASSERT_EQ(count, want_count) << target << " width " << width;
+      }
+    }
+  });
+}
+
+// The boundary indicators and counts against the 3 x 3 rule, on binary rows of widths around
+// the vector sizes: sparse and dense black, uniform blocks both ways, background bits either
+// way; the edge columns stay unwritten.
+TEST(RowLoops, BoundaryIndicatorsAndCountsMatchTheBlockRule) {
+  std::mt19937 rng(61);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {3, 4, 17, 33, 66, 131}) {
+      for (int kind = 0; kind < 3; ++kind) {
+        const auto n = static_cast<size_t>(width);
+        std::vector<uint8_t> rows[3];
+        for (auto& row : rows) {
+          row.resize(n);
+          for (uint8_t& p : row) {
+            // Kind 0: mixed, 1: mostly white (uniform blocks), 2: mostly black.
+            const uint32_t r = rng() % 16;
+            p = kind == 0 ? (r < 8 ? 255 : 0) : kind == 1 ? (r > 0 ? 255 : 0) : (r > 0 ? 0 : 255);
+          }
+        }
+        std::vector<uint8_t> direction(n);
+        for (uint8_t& d : direction)
+          d = static_cast<uint8_t>(rng() % 3 == 0 ? 0x80 | rng() : rng() % 120);
+        std::vector<uint16_t> column(n);
+        std::vector<uint8_t> foreground(n, 7), boundary(n, 7);
+        BoundaryIndicatorRow(rows[0].data(), rows[1].data(), rows[2].data(), direction.data(),
+                             width, column.data(), foreground.data(), boundary.data());
+        int32_t counted = 11, edges = 13;
+        BoundaryCountRow(rows[0].data(), rows[1].data(), rows[2].data(), direction.data(), width,
+                         &counted, &edges);
+        int32_t want_counted = 11, want_edges = 13;
+        ASSERT_EQ(foreground[0], 7) << "column 0 written";
+        ASSERT_EQ(boundary[n - 1], 7) << "last column written";
+        for (size_t x = 1; x + 1 < n; ++x) {
+          int block = 0;
+          for (const auto& row : rows) block += row[x - 1] + row[x] + row[x + 1];
+          const bool is_counted = (direction[x] & kBackgroundBit) == 0;
+          const bool is_edge = is_counted && block != 0 && block != 9 * 255;
+          ASSERT_EQ(foreground[x], is_counted ? 1 : 0)
+              << target << " width " << width << " x " << x;
+          ASSERT_EQ(boundary[x], is_edge ? 1 : 0) << target << " width " << width << " x " << x;
+          want_counted += is_counted;
+          want_edges += is_edge;
+        }
+        ASSERT_EQ(counted, want_counted) << target << " width " << width;
+        ASSERT_EQ(edges, want_edges) << target << " width " << width;
       }
     }
   });

@@ -159,6 +159,54 @@ TEST(SmoothingBlocks, ScatteredPixelsAmongKeptOnesAgreeWithThePixelRule) {
   });
 }
 
+// Runs of due pixels among kept ones, of every length up to two granules and starting at every
+// offset: each granule starts at its first due pixel, and the last one, moved left to end at
+// the kernel's reach, overlaps pixels already smoothed.
+TEST(SmoothingBlocks, RunsOfDuePixelsAtEveryOffsetAgreeWithThePixelRule) {
+  std::mt19937 rng(41);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const int w : {28, 45, 83}) {
+      const int h = 13;
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+      for (int length = 1; length <= 33; length += 4) {
+        TestImage codes(w, h, [&](int x, int y) -> uint8_t {
+          // Row y holds runs starting at offset y and every length + 3 pixels after it.
+          const bool due = (x + 64 - y) % (length + 3) < length;
+          return due ? static_cast<uint8_t>((x / 5 + y) % 121) : SmoothingWindow::kKeep;
+        });
+        ExpectRowsAgree(w, h, image.get(), codes.get(),
+                        target + " runs of " + std::to_string(length));
+      }
+    }
+  });
+}
+
+// Rows may be skipped between calls of Advance (rows with nothing to smooth): the rows it then
+// copies must be the image's, and rows copied earlier keep the values they had then although
+// the rows smoothed since were written back into the image.
+TEST(SmoothingBlocks, SkippingRowsKeepsTheWindowRight) {
+  std::mt19937 rng(42);
+  for (const auto& [w, h] : {std::pair{37, 60}, std::pair{80, 31}, std::pair{5, 25}}) {
+    for (const int gap : {1, 2, 6, 7, 13, 14, 40}) {
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+      SmoothingWindow every, skipping;
+      ASSERT_TRUE(every.Init(w, h));
+      ASSERT_TRUE(skipping.Init(w, h));
+      for (int y = 0; y < h; ++y) {
+        every.Advance(image.get(), y);
+        if (y % gap != gap / 2) continue;
+        skipping.Advance(image.get(), y);
+        for (int x = 0; x < w; ++x) {
+          const int code = (x * 7 + y) % 128;
+          ASSERT_EQ(skipping.Smooth(x, code), every.Smooth(x, code))
+              << w << "x" << h << " gap " << gap << " at " << x << "," << y;
+        }
+        for (int x = 0; x < w; ++x) image.at(x, y) = static_cast<uint8_t>(~image.at(x, y));
+      }
+    }
+  }
+}
+
 // Granules whose codes turn through a window of nearby codes take the shared offset list with
 // per-pixel weights: windows of one code, within one weight table (up to 8 codes), across two
 // (up to 16), just past what the list covers (17, 30) and any code at all (127 distinct codes

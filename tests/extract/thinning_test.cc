@@ -271,5 +271,23 @@ TEST(ThinRidges, PackedWordsMatchTheFullSweep) {
   if (golden == 0) GTEST_SKIP() << "no golden vectors";
 }
 
+// The sequential passes see, within a row, the change just made to a pixel's west neighbour:
+// here the second pixel of a two-pixel hole has five black neighbours until the first is
+// filled, and a gap bridged in the post-pass gives its east neighbour a new code.
+TEST(ThinRidges, SweepsSeeTheChangeJustMadeToTheWest) {
+  Drawn hole({".......", ".####..", ".##..#.", ".####..", "......."});
+  TestImage expected(7, 5, [&](int x, int y) { return hole.image.at(x, y); });
+  ReferenceThin(expected);
+  hole.Thin();
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(hole.image.at(x, y), expected.at(x, y)) << x << "," << y;
+  std::mt19937 rng(77);
+  for (int trial = 0; trial < 40; ++trial) {  // sparse strokes: many bridges and junctions
+    const int w = 5 + static_cast<int>(rng() % 100), h = 5 + static_cast<int>(rng() % 30);
+    TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng() % 4 == 0 ? 0 : 255); });
+    ExpectSameAsReference(image, "sparse " + std::to_string(trial));
+  }
+}
+
 }  // namespace
 }  // namespace ridgeline
