@@ -23,7 +23,9 @@ bool OrientedSmooth(int width, int height, GrayImage image, const uint8_t* const
 // of an image in place with the oriented kernels. Rows y - 6 .. y + below are kept as copies;
 // every row is stored twice, at slots r mod n and r mod n + n of a ring of n = below + 7 slots,
 // so that the rows of the window always lie in consecutive slots and each kernel tap is one
-// fixed offset from the centre pixel.
+// fixed offset from the centre pixel. Each row has kKernelReach columns of zeros either side,
+// and in the 16-bit copies the rows past the image (up to the kernels' reach) read 0 too, so
+// the vector forms sum the taps inside the image with no bounds to check.
 class SmoothingWindow {
  public:
   // Returns false when the rows cannot be allocated. below is the number of rows the caller
@@ -93,12 +95,19 @@ class SmoothingWindow {
   void KernelBlock(int x0, int code, int n, uint8_t* value) const;
   void Mean3Block(int x0, int n, uint8_t* value) const;
   uint8_t SmoothAtBorder(int x, int code) const;
+  // The row of the ones store (1 inside the image, 0 outside) that lines up with the row being
+  // filtered: its rows above and below are inside exactly where the image's are.
+  const uint16_t* OnesCentre() const;
+
+  // Zero columns either side of each row copy: every tap of a pixel in the row lies in them.
+  static constexpr int kPad = kKernelReach;
 
   int width_ = 0;
   int height_ = 0;
   int below_ = 0;
   int slots_ = 0;  // rows in the ring; each row is stored in two slots
   int next_row_ = 0;
+  int next_zero_ = 0;  // the next row past the image whose 16-bit slots are to be zeroed
   int y_ = 0;
   bool interior_row_ = false;  // rows 1 .. height - 2: the 3 x 3 block is inside
   std::ptrdiff_t stride_ = 0;
@@ -108,6 +117,9 @@ class SmoothingWindow {
   // 8 pixels from them without widening each tap again.
   const uint16_t* centre16_ = nullptr;
   std::vector<uint16_t> data16_;
+  // 1 at the image's pixels, 0 in the padding and in kKernelReach rows above and below the
+  // min(height, 2 kKernelReach + 1) rows of ones; the same stride as the row copies.
+  std::vector<uint16_t> ones_;
   std::vector<FlatKernel> flat_kernels_;  // codes 0 .. 126
   // The row-store offsets of the shared offset list's slots (SharedLaneKernels).
   int32_t lane_offsets_[kLaneOffsetSlots] = {};
