@@ -38,7 +38,7 @@ void AddTapPair(const uint16_t* __restrict a1, const uint16_t* __restrict b1, ui
 
 }  // namespace
 
-bool SmoothingWindow::Init(int width, int height, int below) {
+bool SmoothingWindow::Init(int width, int height, int below, bool byte_rows) {
   assert(width > 0 && height > 0 && below >= kKernelReach);
   width_ = width;
   height_ = height;
@@ -51,8 +51,8 @@ bool SmoothingWindow::Init(int width, int height, int below) {
   const auto stride = static_cast<size_t>(stride_);
   const int ones_rows = std::min(height, 2 * kKernelReach + 1);
   try {
-    data_.assign(2 * static_cast<size_t>(slots_) * stride, 0);
-    data16_.assign(data_.size(), 0);
+    data_.assign(byte_rows ? static_cast<size_t>(slots_) * static_cast<size_t>(width) : 0, 0);
+    data16_.assign(2 * static_cast<size_t>(slots_) * stride, 0);
     ones_.assign(static_cast<size_t>(2 * kKernelReach + ones_rows) * stride, 0);
     flat_kernels_.resize(kNoDirection);
   } catch (const std::bad_alloc&) {
@@ -99,12 +99,11 @@ void SmoothingWindow::Advance(const uint8_t* const* image, int y) {
   // Rows skipped over above y - 6 are never read, so they are not copied.
   next_row_ = std::max(next_row_, y - kKernelReach);
   for (; next_row_ < height_ && next_row_ <= y + below_; ++next_row_) {
-    const size_t at = static_cast<size_t>(slot(next_row_)) * stride + kPad;
-    uint8_t* first = data_.data() + at;
-    std::memcpy(first, image[next_row_], w);
-    std::memcpy(first + second, first, w);
-    uint16_t* __restrict first16 = data16_.data() + at;
-    for (size_t x = 0; x < w; ++x) first16[x] = first[x];
+    const auto s = static_cast<size_t>(slot(next_row_));
+    const uint8_t* __restrict source = image[next_row_];
+    if (!data_.empty()) std::memcpy(data_.data() + s * w, source, w);
+    uint16_t* __restrict first16 = data16_.data() + s * stride + kPad;
+    for (size_t x = 0; x < w; ++x) first16[x] = source[x];
     std::memcpy(first16 + second, first16, w * sizeof(uint16_t));
   }
   // The rows past the image that the kernels reach read 0. Every image row is in by then, and
@@ -119,7 +118,6 @@ void SmoothingWindow::Advance(const uint8_t* const* image, int y) {
   y_ = y;
   // Rows y - 6 .. y + below fill the slots from that of row y - 6 on, without wrapping.
   const size_t centre = static_cast<size_t>(slot(y - kKernelReach) + kKernelReach) * stride + kPad;
-  centre_ = data_.data() + centre;
   centre16_ = data16_.data() + centre;
   interior_row_ = y >= 1 && y <= height_ - 2;
 }
@@ -140,7 +138,7 @@ uint8_t SmoothingWindow::BoxMean3AtBorder(int x) const {
   int sum = 0;
   int count = 0;
   for (int r = std::max(y_ - 1, 0); r <= std::min(y_ + 1, height_ - 1); ++r) {
-    const uint8_t* row = Row(r);
+    const uint16_t* row = centre16_ + (r - y_) * stride_;
     for (int i = std::max(x - 1, 0); i <= std::min(x + 1, width_ - 1); ++i) {
       sum += row[i];
       ++count;
@@ -154,7 +152,7 @@ uint8_t SmoothingWindow::BoxMean3AtBorder(int x) const {
 // inside tap is read at its flat offset; padding taps weigh 0 and add nothing.
 uint8_t SmoothingWindow::SmoothAtBorder(int x, int code) const {
   const FlatKernel& k = flat_kernels_[static_cast<size_t>(code)];
-  const uint8_t* p = centre_ + x;
+  const uint16_t* p = centre16_ + x;
   int32_t acc = k.centre * p[0];
   int32_t total = k.centre;
   const auto width = static_cast<unsigned>(width_);
@@ -344,7 +342,7 @@ bool OrientedSmooth(int width, int height, GrayImage image, const uint8_t* const
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!window.Init(width, height)) return false;
+  if (!window.Init(width, height, kKernelReach, /*byte_rows=*/false)) return false;
   for (int y = 0; y < height; ++y) {
     window.Advance(image, y);
     const uint8_t* dir = directionImage[y];

@@ -301,17 +301,24 @@ HWY_INLINE hn::Vec<D16> TurnedCodes(D16 d16, hn::Vec<D16> c) {
                         hn::Add(c, hn::Set(d16, int16_t{kDirectionSteps})), c);
 }
 
+// The plan of the granule holding the first pixel due from pixel from on (below xe), placed
+// at most at limit - Lanes(d16); kKept when there is none.
 template <class D16>
-HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int at, int limit) {
+HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int from, int xe,
+                                   int limit) {
   const hn::RebindToUnsigned<D16> du16;
+  const int lanes = static_cast<int>(hn::Lanes(d16));
+  const int at = std::min(from, limit - lanes);
   GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + at);
-  // Late level-smoothing passes leave most granules alone.
-  if (hn::AllTrue(d16, g.keep)) return {at, GranuleForm::kKept, 0, 0};
+  // Late level-smoothing passes leave most granules alone; the pixels before from, where the
+  // last granule of a span moves left over them, are done already.
+  const auto due = hn::Not(hn::Or(g.keep, hn::FirstN(d16, static_cast<size_t>(from - at))));
+  if (hn::AllFalse(d16, due)) return {at, GranuleForm::kKept, 0, 0};
+  const int first = at + static_cast<int>(hn::FindKnownFirstTrue(d16, due));
+  if (first >= xe) return {at, GranuleForm::kKept, 0, 0};
   // The granule starts at its first pixel due (kept pixels before it need nothing), so a run of
   // due pixels spans as few granules as its length allows.
-  const int lanes = static_cast<int>(hn::Lanes(d16));
-  const int g0 =
-      std::min(at + static_cast<int>(hn::FindKnownFirstTrue(d16, hn::Not(g.keep))), limit - lanes);
+  const int g0 = std::min(first, limit - lanes);
   if (g0 != at) g = LoadGranuleCodes(d16, codes + g0);
   // The smallest and largest code of the lanes with a direction (below 256).
   auto lowest = [&](hn::Vec<D16> v) -> int {
@@ -488,40 +495,31 @@ HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
   StoreGranule(d16, result, g.keep, out + g0);
 }
 
-// Granules of Lanes(d16) pixels from xs on, placed by PlanGranule, each handed to smooth.
-template <class D16, class Smooth>
-HWY_INLINE void Granules(D16 d16, const uint8_t* HWY_RESTRICT codes, int xs, int xe, int limit,
-                         const Smooth& smooth) {
+// Granules of Lanes(d16) pixels from xs on, placed by PlanGranule, each smoothed by
+// BorderGranule (kBorder, ones the ones store) or MixedGranule. Written out rather than with a
+// callback: GCC would not inline a lambda's granule into the loop.
+template <bool kBorder, class D16>
+HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t* HWY_RESTRICT ones,
+                         std::ptrdiff_t stride, const uint8_t* HWY_RESTRICT codes,
+                         const MixedKernels& kernels, int xs, int xe, int limit,
+                         uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
   constexpr int kPlans = 32;
   GranulePlan plans[kPlans];
   for (int g = xs; g < xe;) {
     int n = 0;
     for (; n < kPlans && g < xe; ++n) {
-      plans[n] = PlanGranule(d16, codes, std::min(g, limit - lanes), limit);
+      plans[n] = PlanGranule(d16, codes, g, xe, limit);
       g = plans[n].g0 + lanes;
     }
-    for (int i = 0; i < n; ++i) smooth(plans[i]);
+    for (int i = 0; i < n; ++i) {
+      if (kBorder) {
+        BorderGranule(d16, row, ones, stride, codes, kernels, plans[i], out);
+      } else {
+        MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
+      }
+    }
   }
-}
-
-template <class D16>
-HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                              const uint8_t* HWY_RESTRICT codes, const MixedKernels& kernels,
-                              int xs, int xe, int limit, uint8_t* HWY_RESTRICT out) {
-  Granules(d16, codes, xs, xe, limit, [&](const GranulePlan& plan) {
-    MixedGranule(d16, row, stride, codes, kernels, plan, out);
-  });
-}
-
-template <class D16>
-HWY_INLINE void BorderGranules(D16 d16, const int16_t* HWY_RESTRICT row,
-                               const int16_t* HWY_RESTRICT ones, std::ptrdiff_t stride,
-                               const uint8_t* HWY_RESTRICT codes, const MixedKernels& kernels,
-                               int xs, int xe, int limit, uint8_t* HWY_RESTRICT out) {
-  Granules(d16, codes, xs, xe, limit, [&](const GranulePlan& plan) {
-    BorderGranule(d16, row, ones, stride, codes, kernels, plan, out);
-  });
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
@@ -530,9 +528,9 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit - static_cast<int>(hn::Lanes(wide)) >= kKernelReach) {
-    MixedGranules(wide, pixels, stride, codes, kernels, xs, xe, limit, out);
+    Granules<false>(wide, pixels, nullptr, stride, codes, kernels, xs, xe, limit, out);
   } else {
-    MixedGranules(narrow, pixels, stride, codes, kernels, xs, xe, limit, out);
+    Granules<false>(narrow, pixels, nullptr, stride, codes, kernels, xs, xe, limit, out);
   }
 }
 
@@ -544,9 +542,9 @@ void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t st
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit >= static_cast<int>(hn::Lanes(wide))) {
-    BorderGranules(wide, pixels, inside, stride, codes, kernels, xs, xe, limit, out);
+    Granules<true>(wide, pixels, inside, stride, codes, kernels, xs, xe, limit, out);
   } else {
-    BorderGranules(narrow, pixels, inside, stride, codes, kernels, xs, xe, limit, out);
+    Granules<true>(narrow, pixels, inside, stride, codes, kernels, xs, xe, limit, out);
   }
 }
 
