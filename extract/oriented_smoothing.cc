@@ -302,12 +302,16 @@ void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
   if (width_ >= kKernelBlockGranule) {
     const MixedKernels kernels{flat_kernels_.data(), &SharedLaneKernels(), lane_offsets_};
     const uint16_t* ones = OnesCentre();
+    // Only the level smoothing keeps pixels; elsewhere the granules need not look for the
+    // first pixel due.
+    const bool kept = std::memchr(codes, kKeep, static_cast<size_t>(width_)) != nullptr;
     if (mixed_rows) {
-      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, kKernelReach, width_, out);
-      MixedSpanVector(centre16_, stride_, codes, kernels, kKernelReach, limit, limit, out);
-      BorderSpanVector(centre16_, ones, stride_, codes, kernels, limit, width_, width_, out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, kKernelReach, width_, kept,
+                       out);
+      MixedSpanVector(centre16_, stride_, codes, kernels, kKernelReach, limit, limit, kept, out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, limit, width_, width_, kept, out);
     } else {
-      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, width_, width_, out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, width_, width_, kept, out);
     }
     return;
   }

@@ -33,7 +33,8 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const MixedKernels& kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int /*limit*/, bool /*any_kept*/,
+                   uint8_t* out) {
   for (int x = xs; x < xe; ++x) {
     const uint8_t code = codes[x];
     if (code == kKeepCode) continue;
@@ -52,7 +53,7 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
 
 void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
                     const uint8_t* codes, const MixedKernels& kernels, int xs, int xe,
-                    int /*limit*/, uint8_t* out) {
+                    int /*limit*/, bool /*any_kept*/, uint8_t* out) {
   for (int x = xs; x < xe; ++x) {
     const uint8_t code = codes[x];
     if (code == kKeepCode) continue;
@@ -302,24 +303,29 @@ HWY_INLINE hn::Vec<D16> TurnedCodes(D16 d16, hn::Vec<D16> c) {
 }
 
 // The plan of the granule holding the first pixel due from pixel from on (below xe), placed
-// at most at limit - Lanes(d16); kKept when there is none.
-template <class D16>
+// at most at limit - Lanes(d16); kKept when there is none. Without kMayKeep (no pixel of the
+// span is kept) the granule is simply the one at from, so that where each granule starts no
+// longer waits on the codes of the one before.
+template <bool kMayKeep, class D16>
 HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int from, int xe,
                                    int limit) {
   const hn::RebindToUnsigned<D16> du16;
   const int lanes = static_cast<int>(hn::Lanes(d16));
   const int at = std::min(from, limit - lanes);
   GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + at);
-  // Late level-smoothing passes leave most granules alone; the pixels before from, where the
-  // last granule of a span moves left over them, are done already.
-  const auto due = hn::Not(hn::Or(g.keep, hn::FirstN(d16, static_cast<size_t>(from - at))));
-  if (hn::AllFalse(d16, due)) return {at, GranuleForm::kKept, 0, 0};
-  const int first = at + static_cast<int>(hn::FindKnownFirstTrue(d16, due));
-  if (first >= xe) return {at, GranuleForm::kKept, 0, 0};
-  // The granule starts at its first pixel due (kept pixels before it need nothing), so a run of
-  // due pixels spans as few granules as its length allows.
-  const int g0 = std::min(first, limit - lanes);
-  if (g0 != at) g = LoadGranuleCodes(d16, codes + g0);
+  int g0 = at;
+  if (kMayKeep) {
+    // Late level-smoothing passes leave most granules alone; the pixels before from, where the
+    // last granule of a span moves left over them, are done already.
+    const auto due = hn::Not(hn::Or(g.keep, hn::FirstN(d16, static_cast<size_t>(from - at))));
+    if (hn::AllFalse(d16, due)) return {at, GranuleForm::kKept, 0, 0};
+    const int first = at + static_cast<int>(hn::FindKnownFirstTrue(d16, due));
+    if (first >= xe) return {at, GranuleForm::kKept, 0, 0};
+    // The granule starts at its first pixel due (kept pixels before it need nothing), so a run
+    // of due pixels spans as few granules as its length allows.
+    g0 = std::min(first, limit - lanes);
+    if (g0 != at) g = LoadGranuleCodes(d16, codes + g0);
+  }
   // The smallest and largest code of the lanes with a direction (below 256).
   auto lowest = [&](hn::Vec<D16> v) -> int {
     return SmallestLane(
@@ -501,7 +507,7 @@ HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
 template <bool kBorder, class D16>
 HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t* HWY_RESTRICT ones,
                          std::ptrdiff_t stride, const uint8_t* HWY_RESTRICT codes,
-                         const MixedKernels& kernels, int xs, int xe, int limit,
+                         const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
                          uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
   constexpr int kPlans = 32;
@@ -509,7 +515,8 @@ HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t
   for (int g = xs; g < xe;) {
     int n = 0;
     for (; n < kPlans && g < xe; ++n) {
-      plans[n] = PlanGranule(d16, codes, g, xe, limit);
+      plans[n] = any_kept ? PlanGranule<true>(d16, codes, g, xe, limit)
+                          : PlanGranule<false>(d16, codes, g, xe, limit);
       g = plans[n].g0 + lanes;
     }
     for (int i = 0; i < n; ++i) {
@@ -523,28 +530,29 @@ HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
+                   uint8_t* out) {
   const auto* pixels = reinterpret_cast<const int16_t*>(row);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit - static_cast<int>(hn::Lanes(wide)) >= kKernelReach) {
-    Granules<false>(wide, pixels, nullptr, stride, codes, kernels, xs, xe, limit, out);
+    Granules<false>(wide, pixels, nullptr, stride, codes, kernels, xs, xe, limit, any_kept, out);
   } else {
-    Granules<false>(narrow, pixels, nullptr, stride, codes, kernels, xs, xe, limit, out);
+    Granules<false>(narrow, pixels, nullptr, stride, codes, kernels, xs, xe, limit, any_kept, out);
   }
 }
 
 void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
                     const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
-                    uint8_t* out) {
+                    bool any_kept, uint8_t* out) {
   const auto* pixels = reinterpret_cast<const int16_t*>(row);
   const auto* inside = reinterpret_cast<const int16_t*>(ones);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit >= static_cast<int>(hn::Lanes(wide))) {
-    Granules<true>(wide, pixels, inside, stride, codes, kernels, xs, xe, limit, out);
+    Granules<true>(wide, pixels, inside, stride, codes, kernels, xs, xe, limit, any_kept, out);
   } else {
-    Granules<true>(narrow, pixels, inside, stride, codes, kernels, xs, xe, limit, out);
+    Granules<true>(narrow, pixels, inside, stride, codes, kernels, xs, xe, limit, any_kept, out);
   }
 }
 
@@ -573,14 +581,16 @@ HWY_EXPORT(MixedSpanImpl);
 HWY_EXPORT(BorderSpanImpl);
 
 void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                     const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
-  HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, out);
+                     const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
+                     uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, any_kept, out);
 }
 
 void BorderSpanVector(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
                       const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
-                      uint8_t* out) {
-  HWY_DYNAMIC_DISPATCH(BorderSpanImpl)(row, ones, stride, codes, kernels, xs, xe, limit, out);
+                      bool any_kept, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BorderSpanImpl)
+  (row, ones, stride, codes, kernels, xs, xe, limit, any_kept, out);
 }
 
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {
