@@ -79,7 +79,8 @@ inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t
   return {static_cast<uint8_t>(code), anisotropy};
 }
 
-// The row forms of Estimate: codes only (the re-smoothing), and codes with anisotropies.
+// The row forms of Estimate: codes only (the re-smoothing), and codes with anisotropies clamped
+// to 0 .. 255 (all the refresh reads of them).
 void EstimateCodes(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
                    const int32_t* diagonal2, int count, uint8_t* codes) {
 #if RIDGELINE_HIGHWAY
@@ -97,6 +98,9 @@ void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int3
 #else
   direction_estimate::EstimateLanes<true>(horizontal, diagonal1, vertical, diagonal2, count, codes,
                                           anisotropies);
+  for (int i = 0; i < count; ++i) {
+    anisotropies[i] = std::clamp(anisotropies[i], int32_t{0}, kNoDirectionAnisotropy);
+  }
 #endif
 }
 
@@ -230,7 +234,8 @@ class GradientWindows {
   }
 
   // The codes and anisotropies of every pixel of the row last slid to, as Estimate gives them
-  // (and of the padding up to PaddedRow(width), or not).
+  // (the anisotropies possibly clamped to 0 .. 255; and of the padding up to PaddedRow(width),
+  // or not).
   void Estimates(uint8_t* codes, int32_t* anisotropies) const {
     // (2 radius + 1)^2 pixels of gradients up to 510 each bound every sum.
     const int64_t side = 2 * int64_t{radius_} + 1;

@@ -16,7 +16,8 @@ void EstimateCodesVector(const int32_t* horizontal, const int32_t* diagonal1,
                          const int32_t* vertical, const int32_t* diagonal2, int count,
                          uint8_t* codes);
 
-// direction_estimate::EstimateLanes<true>: codes and anisotropies of a row.
+// direction_estimate::EstimateLanes<true>: codes and anisotropies of a row, the anisotropies
+// clamped to 0 .. 255.
 // REQUIRES: sums >= 0 and below direction_estimate::kRowEstimateLimit.
 void EstimateRowVector(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
                        const int32_t* diagonal2, int count, uint8_t* codes, int32_t* anisotropies);

@@ -1,6 +1,6 @@
 // The row forms of the direction estimate (EstimateDirectionCodes and EstimateDirections,
-// branch-free with divisions in double) against the pixel form (EstimateDirection) they must
-// equal code for code and anisotropy for anisotropy, in every vector instruction set the
+// branch-free) against the pixel form (EstimateDirection) they must equal code for code and
+// anisotropy for anisotropy (clamped to 0 .. 255), in every vector instruction set the
 // processor supports.
 #include <algorithm>
 #include <cstdint>
@@ -43,7 +43,7 @@ void ExpectCodesAgreeIn(const std::vector<int32_t>& h, const std::vector<int32_t
     const DirectionEstimate e = EstimateDirection(sums[0][i], sums[1][i], sums[2][i], sums[3][i]);
     ASSERT_EQ(row_codes[i], e.code)
         << "sums " << sums[0][i] << " " << sums[1][i] << " " << sums[2][i] << " " << sums[3][i];
-    ASSERT_EQ(anisotropies[i], e.anisotropy)
+    ASSERT_EQ(anisotropies[i], std::clamp(e.anisotropy, 0, 255))
         << "sums " << sums[0][i] << " " << sums[1][i] << " " << sums[2][i] << " " << sums[3][i];
   }
 }
@@ -54,6 +54,8 @@ struct ReferenceEstimate {
   int code;
   int64_t numerator;
   int64_t n;
+  int64_t scaled;  // the anisotropy's numerator max(lo - c, 0) 255 and divisor hi + c
+  int64_t top;
 };
 ReferenceEstimate Reference(int64_t h, int64_t diagonal1, int64_t v, int64_t diagonal2) {
   const int64_t d1 = diagonal1 * 71 / 100;
@@ -65,9 +67,13 @@ ReferenceEstimate Reference(int64_t h, int64_t diagonal1, int64_t v, int64_t dia
   if (h + d1 < pair) base = 15, p = v, q = h, r = d1, s = d2;
   const int64_t n = p + q + r + s - 4 * most;
   const int64_t numerator = (3 * (p - s) - q + r) * 15;
-  if (n == 0) return {kNoDirection, numerator, n};
-  const int64_t code = base + numerator / n;
-  return {static_cast<int>(code == kDirectionSteps ? 0 : code), numerator, n};
+  if (n == 0) return {kNoDirection, numerator, n, 0, 0};
+  const int64_t offset = numerator / n;
+  const int64_t code = base + offset;
+  const int64_t lo = r < q ? r : q, hi = r < q ? s : p;
+  const int64_t c = (15 - std::abs(offset)) * (hi - lo) / 30;
+  return {static_cast<int>(code == kDirectionSteps ? 0 : code), numerator, n,
+          std::max<int64_t>(lo - c, 0) * 255, hi + c};
 }
 
 // The smallest diagonal sum that scales (x 71 / 100, rounded down) to d.
@@ -189,6 +195,39 @@ TEST(DirectionCodes, RowFormIsExactAtScalingAndQuotientBoundaries) {
     EXPECT_GE(found, range.want) << range.top << " " << range.spread;
   }
   ExpectCodesMatchReference(h, d1, v, d2);
+}
+
+// The anisotropy's quotient where an error of one shows: whole quotients and those one away,
+// and the largest, 255, for sums up to the bound 2^22.
+TEST(DirectionCodes, RowAnisotropiesAreExactAtQuotientBoundaries) {
+  std::vector<int32_t> sums[4];
+  std::mt19937 rng(13);
+  int whole = 0, clamped = 0, negative = 0;
+  for (int64_t top : {int64_t{300}, int64_t{318750}, int64_t{1} << 22}) {
+    for (int64_t spread : {top / 8, top}) {
+      std::uniform_int_distribution<int64_t> sum(top - spread, top);
+      for (int tries = 0; tries < 200000; ++tries) {
+        const int64_t a = sum(rng), b = sum(rng), c = sum(rng), d = sum(rng);
+        const ReferenceEstimate e = Reference(a, b, c, d);
+        if (e.n == 0) continue;
+        const bool near_whole =
+            e.top > 0 && (e.scaled % e.top <= 1 || e.scaled % e.top >= e.top - 1);
+        const bool near_clamp = e.top > 0 && std::abs(e.scaled - 256 * e.top) <= e.top;
+        if (!near_whole && !near_clamp && e.top > 0) continue;
+        whole += near_whole ? 1 : 0;
+        clamped += near_clamp ? 1 : 0;
+        negative += e.top < 0 ? 1 : 0;
+        for (int g = 0; g < 4; ++g)
+          sums[g].push_back(static_cast<int32_t>(g == 0 ? a : g == 1 ? b : g == 2 ? c : d));
+      }
+    }
+  }
+  // The chosen sector has lo <= hi and c >= 0, so quotients reach 255 (lo = hi) but not 256,
+  // and divisors are not negative: the row form's clamps are not reached by any sums.
+  EXPECT_GT(whole, 100);
+  EXPECT_GT(clamped, 20);
+  EXPECT_EQ(negative, 0);
+  ExpectCodesAgree(sums[0], sums[1], sums[2], sums[3]);
 }
 
 // Runs of windows without any change (skipped whole) beside single changing windows at every
