@@ -140,7 +140,7 @@ struct WindowSplit {
 };
 
 // The split with the fewest loads per pixel (about 2 sqrt(span)). REQUIRES: span >= 1.
-inline WindowSplit SplitWindow(int span) {
+constexpr WindowSplit SplitWindow(int span) {
   WindowSplit best{1, span, 0};
   for (int run = 1; run <= span; ++run) {
     const WindowSplit s{run, span / run, span % run};
