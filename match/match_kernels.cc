@@ -234,7 +234,11 @@ struct AngularLimits {
 // kNoVoteRotation, whose difference to theta (0..360) lies beyond a whole turn; every real
 // difference lies within one, where the clamped tolerance decides as the tolerance does. So
 // each correspondence is one test, |v - theta| <= tolerance or 360 - tolerance <= |v - theta|
-// <= 360, and the pair's outcome one branch.
+// <= 360. With m = |v - theta| that is min(m, 360 - m) <= tolerance for m up to 360, while
+// beyond a whole turn 360 - m is negative; as an unsigned number below tolerance + 1 (0 for a
+// negative tolerance, which accepts nothing), the negative ones fail too. One compare per
+// correspondence and one branch per pair: the compiler turns the form with three compares into
+// two branches per correspondence, each taken at random.
 inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb,
                                 const AngularLimits& limits) {
   const PairTables& b = work->b;
@@ -243,14 +247,15 @@ inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, 
   theta += theta < 0 ? kDegreesPerTurn : 0;
   const int k1 = b.pairs[pb].Low();
   const int k2 = b.pairs[pb].High();
+  const uint32_t below = limits.tolerance < 0 ? 0u : static_cast<uint32_t>(limits.tolerance) + 1u;
   const auto agrees = [&](int rotation) {
     int magnitude = rotation - theta;
     magnitude = magnitude < 0 ? -magnitude : magnitude;
-    return static_cast<int>(magnitude <= limits.tolerance) |
-           (static_cast<int>(magnitude >= limits.far_tolerance) &
-            static_cast<int>(magnitude <= kDegreesPerTurn));
+    const int reverse = kDegreesPerTurn - magnitude;
+    const int nearer = reverse < magnitude ? reverse : magnitude;
+    return static_cast<uint32_t>(static_cast<uint32_t>(nearer) < below);
   };
-  if (agrees(x.vote_rotation[j1][k1]) == 0 || agrees(x.vote_rotation[j2][k2]) == 0) return;
+  if ((agrees(x.vote_rotation[j1][k1]) & agrees(x.vote_rotation[j2][k2])) == 0) return;
   ++work->votes[j1][k1];
   ++work->votes[j2][k2];
 }
