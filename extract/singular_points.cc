@@ -145,9 +145,10 @@ void DisagreementRow(const uint8_t* const* directionImage, int row, int x0, int 
     for (int dx = -kDisagreementRadius; dx <= kDisagreementRadius; ++dx) {
       const uint8_t* __restrict u = directionImage[y] + x0 + dx;
       for (int i = 0; i < count; ++i) {
-        const int d = u[i] > centre[i] ? u[i] - centre[i] : centre[i] - u[i];
-        const int folded = d > kDirectionSteps / 2 ? kDirectionSteps - d : d;
-        sum[i] = static_cast<int16_t>(sum[i] + (u[i] != kNoDirection ? folded : 0));
+        // |u - centre| in bytes, its fold in 16 bits (negative for bytes beyond the codes).
+        const auto d = static_cast<uint8_t>(std::max(u[i], centre[i]) - std::min(u[i], centre[i]));
+        const auto folded = static_cast<int16_t>(d > kDirectionSteps / 2 ? kDirectionSteps - d : d);
+        sum[i] = static_cast<int16_t>(sum[i] + (u[i] != kNoDirection ? folded : int16_t{0}));
       }
     }
   }
