@@ -386,8 +386,12 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   if (!BinarizeAndFilterInBands(row_bands, params, width, height, input, scratch.get(), resmooth)) {
     return -1;
   }
-  CopyGrayImage(width, height, input, scratch.get());
-  WhitenBackground(width, height, input, direction.get());
+  // The binary image twice: whole in scratch (the thinning input) and with its background
+  // whitened in input, row by row while the row is in cache.
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(scratch.get()[y], input[y], static_cast<size_t>(width));
+    WhitenBackground(width, 1, input + y, direction.get() + y);
+  }
 
   // 21. Mask export.
   if (params->ExportMask != 0 && params->MaskImage != nullptr) {
