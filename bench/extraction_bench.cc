@@ -25,6 +25,7 @@
 #include "extract/contrast_stretch.h"
 #include "extract/features_extraction.h"
 #include "extract/foreground.h"
+#include "extract/local_mean.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"
@@ -191,7 +192,7 @@ void BoxMeanStage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("02_input_boxmean3.pgm");
   OwnedImage image(in);
   RunInPlace(state, {{&in, &image}},
-             [&] { BoxMean(in.width, in.height, image.get(), kLocalMeanRadius); });
+             [&] { LocalMean(in.width, in.height, image.get(), kLocalMeanRadius); });
   SetPixels(state, in);
 }
 

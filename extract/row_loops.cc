@@ -59,6 +59,16 @@ void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const u
   BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
 }
 
+void BoundaryDensityPackedRow(const int32_t* packed, const uint8_t* direction,
+                              const int32_t* factor, int width, uint8_t* out) {
+  BoundaryDensityPackedLoop(packed, direction, factor, width, out);
+}
+
+void SlidePairedColumnSums(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                           const uint8_t* out_low, const uint8_t* out_high, int width) {
+  SlidePairedLoop(sums, in_low, in_high, out_low, out_high, width);
+}
+
 void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
                         const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
                         int32_t* s60, int32_t* s90) {
@@ -75,6 +85,16 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+             uint8_t* out) {
+  MeanRowLoop(sums, columns_in, rows_in, width, out);
+}
+
+void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width,
+                         uint8_t* out) {
+  MeanByReciprocalLoop(sums, reciprocals, width, out);
 }
 
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

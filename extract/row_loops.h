@@ -54,6 +54,18 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out);
 
+// The same from packed sums: counted[x] = packed[x] & 0xFFFF, boundary[x] = packed[x] >> 16.
+// REQUIRES: boundary[x] <= counted[x]; factor as above.
+void BoundaryDensityPackedRow(const int32_t* packed, const uint8_t* direction,
+                              const int32_t* factor, int width, uint8_t* out);
+
+// Packed column sums of two indicator rows (bytes of at most 255): sums[x] += low[x] +
+// high[x] 2^16 for the rows entering, minus the same for the rows leaving; in_low / in_high,
+// or out_low / out_high, may both be null. Each half of a sum holds a count while it stays
+// below 2^16.
+void SlidePairedColumnSums(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                           const uint8_t* out_low, const uint8_t* out_high, int width);
+
 // The contrast stretch of pixels begin .. end - 1 of a row, the window of pixel x holding
 // count = columns_in[x] x rows_in pixels: with the mean deviation d = sums[x] / count and the band
 // lo = max(m - d, 0) .. hi = min(m + d, 255) around the mean m = mean_out[x], mean_out[x]
@@ -70,6 +82,15 @@ void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* colum
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
                     int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
                     uint8_t* out);
+
+// Window means of a row: out[x] = sums[x] / (columns_in[x] rows_in), truncated.
+// REQUIRES: 0 <= sums[x] <= 255 x that count, every count > 0 and below 2^16.
+void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+             uint8_t* out);
+// The same with the divisions done as multiplications: out[x] = (sums[x] reciprocals[x]) >> 32
+// for reciprocals[x] = ceil(2^32 / count of pixel x).
+// REQUIRES: every count >= 2 with 255 count^2 < 2^32; 0 <= sums[x] <= 255 x that count.
+void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width, uint8_t* out);
 
 // counts[x] += (in[x] < limit) - (out[x] < limit) for x < width; in or out may be null.
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

@@ -108,6 +108,16 @@ void BoundaryDensityRowImpl(const int32_t* boundary, const int32_t* counted,
   BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
 }
 
+void BoundaryDensityPackedRowImpl(const int32_t* packed, const uint8_t* direction,
+                                  const int32_t* factor, int width, uint8_t* out) {
+  BoundaryDensityPackedLoop(packed, direction, factor, width, out);
+}
+
+void SlidePairedColumnSumsImpl(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                               const uint8_t* out_low, const uint8_t* out_high, int width) {
+  SlidePairedLoop(sums, in_low, in_high, out_low, out_high, width);
+}
+
 void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* ed,
                             const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
                             int32_t* s0, int32_t* s30, int32_t* s60, int32_t* s90) {
@@ -124,6 +134,16 @@ void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, co
                         uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void MeanRowImpl(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+                 uint8_t* out) {
+  MeanRowLoop(sums, columns_in, rows_in, width, out);
+}
+
+void MeanRowByReciprocalImpl(const int32_t* sums, const uint32_t* reciprocals, int width,
+                             uint8_t* out) {
+  MeanByReciprocalLoop(sums, reciprocals, width, out);
 }
 
 void CountBelowLimitImpl(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
@@ -166,6 +186,10 @@ HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
+HWY_EXPORT(BoundaryDensityPackedRowImpl);
+HWY_EXPORT(SlidePairedColumnSumsImpl);
+HWY_EXPORT(MeanRowImpl);
+HWY_EXPORT(MeanRowByReciprocalImpl);
 HWY_EXPORT(CountBelowLimitImpl);
 HWY_EXPORT(ForegroundRowImpl);
 HWY_EXPORT(BoundaryIndicatorRowImpl);
@@ -210,6 +234,16 @@ void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const u
   HWY_DYNAMIC_DISPATCH(BoundaryDensityRowImpl)(boundary, counted, direction, factor, width, out);
 }
 
+void BoundaryDensityPackedRow(const int32_t* packed, const uint8_t* direction,
+                              const int32_t* factor, int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BoundaryDensityPackedRowImpl)(packed, direction, factor, width, out);
+}
+
+void SlidePairedColumnSums(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                           const uint8_t* out_low, const uint8_t* out_high, int width) {
+  HWY_DYNAMIC_DISPATCH(SlidePairedColumnSumsImpl)(sums, in_low, in_high, out_low, out_high, width);
+}
+
 void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
                         const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
                         int32_t* s60, int32_t* s90) {
@@ -226,6 +260,16 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
   (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
+}
+
+void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+             uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MeanRowImpl)(sums, columns_in, rows_in, width, out);
+}
+
+void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width,
+                         uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MeanRowByReciprocalImpl)(sums, reciprocals, width, out);
 }
 
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
