@@ -35,6 +35,12 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                            columns[2], rows[0], rows[1], rows[2], width, out);
 }
 
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const int32_t* const sums[3], const int32_t* const columns[3],
+                       const int32_t rows[3], int width, uint8_t* out) {
+  BinarizeByClarityLoop(source, clarity, high, low, sums, columns, rows, width, out);
+}
+
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out) {
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);

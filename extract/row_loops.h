@@ -43,6 +43,10 @@ void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t
 void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                           const int32_t* const sums[3], const int32_t* const columns[3],
                           const int32_t rows[3], int width, uint8_t* out);
+// The same with chosen[x] = 0 where clarity[x] >= high, else 1 where clarity[x] >= low, else 2.
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const int32_t* const sums[3], const int32_t* const columns[3],
+                       const int32_t rows[3], int width, uint8_t* out);
 // The same against one window.
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out);

@@ -42,6 +42,12 @@ void BinarizeThreeWindowsImpl(const uint8_t* source, const uint8_t* chosen,
                            columns[2], rows[0], rows[1], rows[2], width, out);
 }
 
+void BinarizeByClarityImpl(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                           const int32_t* const* sums, const int32_t* const* columns,
+                           const int32_t* rows, int width, uint8_t* out) {
+  BinarizeByClarityLoop(source, clarity, high, low, sums, columns, rows, width, out);
+}
+
 void BinarizeOneWindowImpl(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                            int32_t rows, int width, uint8_t* out) {
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
@@ -179,6 +185,7 @@ namespace ridgeline {
 HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
+HWY_EXPORT(BinarizeByClarityImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
 HWY_EXPORT(PreBinarizeRowImpl);
@@ -214,6 +221,13 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                           const int32_t* const sums[3], const int32_t* const columns[3],
                           const int32_t rows[3], int width, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(BinarizeThreeWindowsImpl)(source, chosen, sums, columns, rows, width, out);
+}
+
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const int32_t* const sums[3], const int32_t* const columns[3],
+                       const int32_t rows[3], int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BinarizeByClarityImpl)
+  (source, clarity, high, low, sums, columns, rows, width, out);
 }
 
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,

@@ -164,6 +164,38 @@ inline void BinarizeThreeWindowsLoop(const uint8_t* source, const uint8_t* chose
   });
 }
 
+// The same with the window chosen by the clarity c = clarity[x] in the same pass: window 0
+// where c >= high, else 1 where c >= low, else 2.
+template <int kCount>
+[[gnu::noinline]] void BinarizeByClaritySpan(
+    const uint8_t* __restrict source, const uint8_t* __restrict clarity, int32_t high, int32_t low,
+    const int32_t* __restrict sum0, const int32_t* __restrict sum1, const int32_t* __restrict sum2,
+    const int32_t* __restrict columns0, const int32_t* __restrict columns1,
+    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int count,
+    uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    const int32_t c = clarity[x];
+    const int32_t m0 = -int32_t{c >= high};
+    const int32_t m1 = ~m0 & -int32_t{c >= low};
+    const int32_t m2 = ~(m0 | m1);
+    const int32_t sum = (sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2);
+    const int32_t pixels =
+        (columns0[x] * rows0 & m0) | (columns1[x] * rows1 & m1) | (columns2[x] * rows2 & m2);
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * pixels > sum});
+  }
+}
+inline void BinarizeByClarityLoop(const uint8_t* source, const uint8_t* clarity, int32_t high,
+                                  int32_t low, const int32_t* const* sums,
+                                  const int32_t* const* columns, const int32_t* rows, int width,
+                                  uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    BinarizeByClaritySpan<kCount>(source + x0, clarity + x0, high, low, sums[0] + x0, sums[1] + x0,
+                                  sums[2] + x0, columns[0] + x0, columns[1] + x0, columns[2] + x0,
+                                  rows[0], rows[1], rows[2], count, out + x0);
+  });
+}
+
 // The same test against one window.
 inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_t* __restrict sum,
                                   const int32_t* __restrict columns, int32_t rows, int width,

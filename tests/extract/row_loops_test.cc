@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -170,6 +171,25 @@ TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
                            three.data());
       BinarizeOneWindow(source.data(), sums[2].data(), columns[2].data(), rows[2], width,
                         one.data());
+      // The window chosen from a clarity row in the same pass, thresholds on both sides of
+      // each other and at the ends of the byte range.
+      std::vector<uint8_t> clarity(source.size());
+      for (uint8_t& c : clarity)
+        c = static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng());
+      for (auto [high, low] : {std::pair{130, 115}, {115, 130}, {0, 0}, {256, 255}, {-1, 300}}) {
+        std::vector<uint8_t> by_clarity(source.size()), picked(source.size());
+        for (size_t i = 0; i < source.size(); ++i) {
+          picked[i] = static_cast<uint8_t>(clarity[i] >= high ? 0 : clarity[i] >= low ? 1 : 2);
+        }
+        BinarizeThreeWindows(source.data(), picked.data(), sum_rows, column_rows, rows, width,
+                             three.data());
+        BinarizeByClarity(source.data(), clarity.data(), high, low, sum_rows, column_rows, rows,
+                          width, by_clarity.data());
+        ASSERT_EQ(by_clarity, three)
+            << target << " " << width << " high " << high << " low " << low;
+      }
+      BinarizeThreeWindows(source.data(), chosen.data(), sum_rows, column_rows, rows, width,
+                           three.data());
       for (int x = 0; x < width; ++x) {
         const auto i = static_cast<size_t>(x);
         const int w = chosen[i];
