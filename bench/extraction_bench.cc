@@ -184,7 +184,7 @@ void CheckImageStage(benchmark::State& state, RecordedCase* c) {
 void BoxMean3Stage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("01_resampled.pgm");
   OwnedImage image(in);
-  RunInPlace(state, {{&in, &image}}, [&] { BoxMean3(in.width, in.height, image.get()); });
+  RunInPlace(state, {{&in, &image}}, [&] { LocalMean3(in.width, in.height, image.get()); });
   SetPixels(state, in);
 }
 

@@ -266,12 +266,12 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   }
 
   // 2-5. Pre-processing: 3 x 3 mean, local mean, contrast stretch, the direction input.
-  if (!BoxMean3(width, height, input)) return -1;
+  if (!LocalMean3(width, height, input)) return -1;
   CopyGrayImage(width, height, input, scratch.get());
   if (!LocalMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
   if (!ContrastStretch(width, height, input, scratch.get(), kLocalMeanRadius)) return -1;
   CopyGrayImage(width, height, scratch.get(), direction.get());
-  if (!BoxMean3(width, height, direction.get()) || !BoxMean3(width, height, direction.get())) {
+  if (!LocalMean3(width, height, direction.get()) || !LocalMean3(width, height, direction.get())) {
     return -1;
   }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -58,6 +59,38 @@ bool LocalMean(int width, int height, GrayImage image, int radius) {
     } else {
       MeanRow(window.Sums(), columns_in, window.RowsIn(), width, image[y]);
     }
+  }
+  return true;
+}
+
+bool LocalMean3(int width, int height, GrayImage image) {
+  if (width < 3 || height < 3) return BoxMean3(width, height, image);
+  const auto w = static_cast<size_t>(width);
+  std::vector<uint8_t> rows;
+  try {
+    rows.assign(3 * w, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // The unfiltered rows y - 1 and y (row y + 1 is still unfiltered in the image), and a row of
+  // zeros standing for the rows off the image: they add nothing, and the divisor counts only
+  // the rows in it.
+  uint8_t* above = rows.data();
+  uint8_t* current = rows.data() + w;
+  const uint8_t* zeros = rows.data() + 2 * w;
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(current, image[y], w);
+    const uint8_t* up = y > 0 ? above : zeros;
+    const uint8_t* down = y + 1 < height ? image[y + 1] : zeros;
+    const int rows_in = (y > 0 ? 1 : 0) + 1 + (y + 1 < height ? 1 : 0);  // 2 or 3
+    uint8_t* out = image[y];
+    Mean3Row(up, current, down, width, 3 * rows_in, out);
+    // The first and the last column: windows of two columns.
+    auto column = [&](size_t x) { return up[x] + current[x] + down[x]; };
+    const int edge = 2 * rows_in;
+    out[0] = static_cast<uint8_t>((column(0) + column(1)) / edge);
+    out[w - 1] = static_cast<uint8_t>((column(w - 2) + column(w - 1)) / edge);
+    std::swap(above, current);
   }
   return true;
 }

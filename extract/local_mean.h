@@ -1,5 +1,5 @@
-// The local mean of the extraction: core/int_math.h's BoxMean in the row loops of this layer,
-// with its bytes.
+// The local means of the extraction: core/int_math.h's BoxMean and BoxMean3 in the row loops of
+// this layer, with their bytes.
 #pragma once
 
 #include "core/records.h"
@@ -13,5 +13,9 @@ namespace ridgeline {
 // only when its buffers cannot be allocated (the image is then untouched).
 // REQUIRES: radius >= 0.
 bool LocalMean(int width, int height, GrayImage image, int radius);
+
+// BoxMean3(width, height, image), the same output bit for bit, each row one vectorised pass.
+// Returns false only when its row copies cannot be allocated.
+bool LocalMean3(int width, int height, GrayImage image);
 
 }  // namespace ridgeline

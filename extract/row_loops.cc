@@ -103,6 +103,15 @@ void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int w
   MeanByReciprocalLoop(sums, reciprocals, width, out);
 }
 
+void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
+              uint8_t* out) {
+  if (divisor == 9) {
+    Mean3RowLoop<9>(up, mid, down, width, out);
+  } else {
+    Mean3RowLoop<6>(up, mid, down, width, out);
+  }
+}
+
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
                      int width) {
   CountBelowLimitLoop(counts, in, out, limit, width);

@@ -152,6 +152,15 @@ void MeanRowByReciprocalImpl(const int32_t* sums, const uint32_t* reciprocals, i
   MeanByReciprocalLoop(sums, reciprocals, width, out);
 }
 
+void Mean3RowImpl(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
+                  int divisor, uint8_t* out) {
+  if (divisor == 9) {
+    Mean3RowLoop<9>(up, mid, down, width, out);
+  } else {
+    Mean3RowLoop<6>(up, mid, down, width, out);
+  }
+}
+
 void CountBelowLimitImpl(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
                          int width) {
   CountBelowLimitLoop(counts, in, out, limit, width);
@@ -197,6 +206,7 @@ HWY_EXPORT(BoundaryDensityPackedRowImpl);
 HWY_EXPORT(SlidePairedColumnSumsImpl);
 HWY_EXPORT(MeanRowImpl);
 HWY_EXPORT(MeanRowByReciprocalImpl);
+HWY_EXPORT(Mean3RowImpl);
 HWY_EXPORT(CountBelowLimitImpl);
 HWY_EXPORT(ForegroundRowImpl);
 HWY_EXPORT(BoundaryIndicatorRowImpl);
@@ -284,6 +294,11 @@ void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, in
 void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width,
                          uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(MeanRowByReciprocalImpl)(sums, reciprocals, width, out);
+}
+
+void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
+              uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(Mean3RowImpl)(up, mid, down, width, divisor, out);
 }
 
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

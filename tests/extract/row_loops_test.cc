@@ -603,19 +603,19 @@ TEST(RowLoops, BoundaryIndicatorsAndCountsMatchTheBlockRule) {
   });
 }
 
-// The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
-// first one gives (which the stage tests check against windows summed directly).
-// The vectorised local mean against core's BoxMean: sizes around the block width and the
-// window, radii whose windows span the whole image or hit the exactness limit of the
-// reciprocals (radius 31: 63^2 = 3969 pixels), and images of all 255 (the largest sums) or
-// patterned saturation; then the recorded local means of the prints.
+// The vectorised local means against core's BoxMean and BoxMean3 (radius 1): sizes around the
+// block width and the window, 3 x 3 and 2-pixel-high images, radii whose windows span the whole
+// image or hit the exactness limit of the reciprocals (radius 31: 63^2 = 3969 pixels), and images
+// of all 255 (the largest sums) or patterned saturation; then the recorded local means of the
+// prints.
 TEST(RowLoops, LocalMeanIsBoxMean) {
   struct Case {
     int width, height, radius;
   };
-  const Case cases[] = {{1, 1, 0},   {1, 1, 3},    {2, 1, 0},    {1, 9, 2},    {5, 2, 16},
-                        {31, 3, 1},  {33, 34, 16}, {40, 36, 0},  {67, 41, 16}, {131, 9, 2},
-                        {97, 70, 7}, {64, 64, 31}, {70, 66, 32}, {129, 45, 12}};
+  const Case cases[] = {{1, 1, 0},   {1, 1, 3},    {2, 1, 0},    {1, 9, 2},     {5, 2, 16},
+                        {31, 3, 1},  {33, 34, 16}, {40, 36, 0},  {67, 41, 16},  {131, 9, 2},
+                        {97, 70, 7}, {64, 64, 31}, {70, 66, 32}, {129, 45, 12}, {3, 3, 1},
+                        {2, 7, 1},   {34, 2, 1},   {35, 5, 1},   {97, 61, 1}};
   std::mt19937 rng(7);
   ForEachVectorTarget([&](const std::string& target) {
     for (const Case& c : cases) {
@@ -627,8 +627,13 @@ TEST(RowLoops, LocalMeanIsBoxMean) {
         };
         TestImage fast(c.width, c.height, pixel);
         TestImage reference(c.width, c.height, [&](int x, int y) { return fast.get()[y][x]; });
-        ASSERT_TRUE(LocalMean(c.width, c.height, fast.get(), c.radius));
-        ASSERT_TRUE(BoxMean(c.width, c.height, reference.get(), c.radius));
+        if (c.radius == 1) {  // the 3 x 3 form
+          ASSERT_TRUE(LocalMean3(c.width, c.height, fast.get()));
+          ASSERT_TRUE(BoxMean3(c.width, c.height, reference.get()));
+        } else {
+          ASSERT_TRUE(LocalMean(c.width, c.height, fast.get(), c.radius));
+          ASSERT_TRUE(BoxMean(c.width, c.height, reference.get(), c.radius));
+        }
         for (int y = 0; y < c.height; ++y) {
           for (int x = 0; x < c.width; ++x) {
             ASSERT_EQ(fast.get()[y][x], reference.get()[y][x])
@@ -654,6 +659,8 @@ TEST(RowLoops, LocalMeanIsBoxMean) {
   });
 }
 
+// The whole stages on the prints' recorded inputs: every instruction set gives the bytes the
+// first one gives (which the stage tests check against windows summed directly).
 TEST(RowLoops, GoldenStagesAgreeInEveryInstructionSet) {
   const auto smoothed = testing::GoldenStageImages("13_smoothed_stretched.pgm");
   const auto sources = testing::GoldenStageImages("19_smoothed_input.pgm");
