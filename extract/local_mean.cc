@@ -67,8 +67,10 @@ bool LocalMean3(int width, int height, GrayImage image) {
   if (width < 3 || height < 3) return BoxMean3(width, height, image);
   const auto w = static_cast<size_t>(width);
   std::vector<uint8_t> rows;
+  std::vector<uint16_t> column;
   try {
     rows.assign(3 * w, 0);
+    column.resize(w);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -84,12 +86,11 @@ bool LocalMean3(int width, int height, GrayImage image) {
     const uint8_t* down = y + 1 < height ? image[y + 1] : zeros;
     const int rows_in = (y > 0 ? 1 : 0) + 1 + (y + 1 < height ? 1 : 0);  // 2 or 3
     uint8_t* out = image[y];
-    Mean3Row(up, current, down, width, 3 * rows_in, out);
+    Mean3Row(up, current, down, width, 3 * rows_in, column.data(), out);
     // The first and the last column: windows of two columns.
-    auto column = [&](size_t x) { return up[x] + current[x] + down[x]; };
     const int edge = 2 * rows_in;
-    out[0] = static_cast<uint8_t>((column(0) + column(1)) / edge);
-    out[w - 1] = static_cast<uint8_t>((column(w - 2) + column(w - 1)) / edge);
+    out[0] = static_cast<uint8_t>((column[0] + column[1]) / edge);
+    out[w - 1] = static_cast<uint8_t>((column[w - 2] + column[w - 1]) / edge);
     std::swap(above, current);
   }
   return true;

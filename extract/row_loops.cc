@@ -104,11 +104,11 @@ void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int w
 }
 
 void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
-              uint8_t* out) {
+              uint16_t* column, uint8_t* out) {
   if (divisor == 9) {
-    Mean3RowLoop<9>(up, mid, down, width, out);
+    Mean3RowLoop<9>(up, mid, down, width, column, out);
   } else {
-    Mean3RowLoop<6>(up, mid, down, width, out);
+    Mean3RowLoop<6>(up, mid, down, width, column, out);
   }
 }
 

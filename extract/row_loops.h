@@ -97,10 +97,11 @@ void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, in
 void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width, uint8_t* out);
 
 // out[x] = the sum of up, mid and down over columns x - 1 .. x + 1, divided by divisor
-// (truncated), for x = 1 .. width - 2; out may be none of the three rows.
+// (truncated), for x = 1 .. width - 2; column: scratch of width entries, on return the three
+// rows' sum of each column. out may be none of the three rows.
 // REQUIRES: divisor is 6 or 9.
 void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
-              uint8_t* out);
+              uint16_t* column, uint8_t* out);
 
 // counts[x] += (in[x] < limit) - (out[x] < limit) for x < width; in or out may be null.
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

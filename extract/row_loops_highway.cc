@@ -153,11 +153,11 @@ void MeanRowByReciprocalImpl(const int32_t* sums, const uint32_t* reciprocals, i
 }
 
 void Mean3RowImpl(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
-                  int divisor, uint8_t* out) {
+                  int divisor, uint16_t* column, uint8_t* out) {
   if (divisor == 9) {
-    Mean3RowLoop<9>(up, mid, down, width, out);
+    Mean3RowLoop<9>(up, mid, down, width, column, out);
   } else {
-    Mean3RowLoop<6>(up, mid, down, width, out);
+    Mean3RowLoop<6>(up, mid, down, width, column, out);
   }
 }
 
@@ -297,8 +297,8 @@ void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int w
 }
 
 void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
-              uint8_t* out) {
-  HWY_DYNAMIC_DISPATCH(Mean3RowImpl)(up, mid, down, width, divisor, out);
+              uint16_t* column, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(Mean3RowImpl)(up, mid, down, width, divisor, column, out);
 }
 
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

@@ -520,28 +520,19 @@ inline void MeanByReciprocalLoop(const int32_t* sums, const uint32_t* reciprocal
   });
 }
 
-// The 3 x 3 means of pixels 0 .. count - 1 (count = kCount, or the argument when kCount is 0)
-// of a row between the rows above and below, indexed from the pixel's left neighbour: out[x] =
-// the sum of the three rows' columns x - 1 .. x + 1 divided by kDivisor, in 16-bit lanes (the
-// sums stay below 9 x 255; a division by a constant becomes a multiplication).
-template <int kCount, uint16_t kDivisor>
-[[gnu::noinline]] void Mean3Span(const uint8_t* __restrict up, const uint8_t* __restrict mid,
-                                 const uint8_t* __restrict down, int count,
-                                 uint8_t* __restrict out) {
-  const int n = kCount > 0 ? kCount : count;
-  for (int x = 0; x < n; ++x) {
-    const auto sum = static_cast<uint16_t>(up[x] + up[x + 1] + up[x + 2] + mid[x] + mid[x + 1] +
-                                           mid[x + 2] + down[x] + down[x + 1] + down[x + 2]);
-    out[x] = static_cast<uint8_t>(sum / kDivisor);
-  }
-}
+// The 3 x 3 means of pixels 1 .. width - 2 of a row between the rows above and below: the
+// three rows' column sums first (column, scratch of width entries), then out[x] = the sum of
+// columns x - 1 .. x + 1 divided by kDivisor, in 16-bit lanes (the sums stay below 9 x 255; a
+// division by a constant becomes a multiplication).
 template <uint16_t kDivisor>
-inline void Mean3RowLoop(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
-                         uint8_t* out) {
-  // Pixels 1 .. width - 2, each block read from its first pixel's left neighbour.
-  ForEachSpan(1, width - 1, [&]<int kCount>(int x0, int count) {
-    Mean3Span<kCount, kDivisor>(up + x0 - 1, mid + x0 - 1, down + x0 - 1, count, out + x0);
-  });
+inline void Mean3RowLoop(const uint8_t* __restrict up, const uint8_t* __restrict mid,
+                         const uint8_t* __restrict down, int width, uint16_t* __restrict column,
+                         uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) column[x] = static_cast<uint16_t>(up[x] + mid[x] + down[x]);
+  for (int x = 1; x < width - 1; ++x) {
+    out[x] = static_cast<uint8_t>(static_cast<uint16_t>(column[x - 1] + column[x] + column[x + 1]) /
+                                  kDivisor);
+  }
 }
 
 // Column counts of the pixels below limit: counts[x] += (in[x] < limit) - (out[x] < limit) for
