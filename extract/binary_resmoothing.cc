@@ -79,7 +79,8 @@ inline DirectionEstimate Estimate(int32_t horizontal, int32_t diagonal1, int32_t
   return {static_cast<uint8_t>(code), anisotropy};
 }
 
-// The row forms of Estimate: codes only (the re-smoothing), and codes with anisotropies.
+// The row forms of Estimate: codes only (the re-smoothing), and codes with anisotropies clamped
+// to 0 .. 255 (all the refresh reads of them).
 void EstimateCodes(const int32_t* horizontal, const int32_t* diagonal1, const int32_t* vertical,
                    const int32_t* diagonal2, int count, uint8_t* codes) {
 #if RIDGELINE_HIGHWAY
@@ -97,26 +98,41 @@ void EstimateRow(const int32_t* horizontal, const int32_t* diagonal1, const int3
 #else
   direction_estimate::EstimateLanes<true>(horizontal, diagonal1, vertical, diagonal2, count, codes,
                                           anisotropies);
+  for (int i = 0; i < count; ++i) {
+    anisotropies[i] = std::clamp(anisotropies[i], int32_t{0}, kNoDirectionAnisotropy);
+  }
 #endif
 }
 
-// StepColumns and BoxRow at the processor's widest vectors.
+// StepColumnRanges, GradientRow with RowSumBlocks, and BoxRow at the processor's widest vectors.
 template <typename T>
-void StepColumns(uint32_t* column, const T* entering, const T* leaving, size_t lanes) {
+void StepColumns(uint32_t* column, const T* entering, gradient_rows::BlockRange in,
+                 const T* leaving, gradient_rows::BlockRange out, size_t plane_stride) {
 #if RIDGELINE_HIGHWAY
-  StepColumnsVector(column, entering, leaving, lanes);
+  StepColumnsVector(column, entering, in, leaving, out, plane_stride);
 #else
-  gradient_rows::StepColumns(column, entering, leaving, lanes);
+  gradient_rows::StepColumnRanges(column, entering, in, leaving, out, plane_stride);
+#endif
+}
+
+gradient_rows::BlockRange GradientRow(const uint8_t* above, const uint8_t* row,
+                                      const uint8_t* below, int width, size_t stride, int radius,
+                                      uint16_t* out) {
+#if RIDGELINE_HIGHWAY
+  return GradientRowVector(above, row, below, width, stride, radius, out);
+#else
+  gradient_rows::GradientRow(above, row, below, width, stride, out);
+  return gradient_rows::RowSumBlocks(out, stride, width, radius);
 #endif
 }
 
 template <typename T>
-void RowSums(const uint16_t* gradients, size_t stride, int width, gradient_rows::WindowSplit split,
-             T* runs, T* out, size_t out_stride) {
+void RowSums(const uint16_t* gradients, size_t stride, gradient_rows::BlockRange blocks,
+             gradient_rows::WindowSplit split, T* runs, T* out, size_t out_stride) {
 #if RIDGELINE_HIGHWAY
-  BoxRowVector(gradients, stride, width, split, runs, out, out_stride);
+  BoxRowVector(gradients, stride, blocks, split, runs, out, out_stride);
 #else
-  gradient_rows::BoxRow(gradients, stride, width, split, runs, out, out_stride);
+  gradient_rows::BoxRow(gradients, stride, blocks, split, runs, out, out_stride);
 #endif
 }
 
@@ -150,6 +166,10 @@ void RefreshLevels(const refresh_row::LevelSteps& steps, const uint8_t* codes,
 // sums are a few shifted vector loads (gradient_rows::BoxRow). The row sums are kept in T:
 // 16 bits while (2 radius + 1) x 510 fits, half the memory traffic of 32. Column sums are
 // modulo 2^32, exact while a window sum fits.
+//
+// Each row of sums in the ring carries the blocks outside which it is 0 (no gradient within
+// reach: the flat background of a print, a third of some images); those blocks are neither
+// summed along the row nor stepped into the column sums, and are never read.
 template <typename T>
 class GradientWindows {
  public:
@@ -176,6 +196,7 @@ class GradientWindows {
       return false;
     }
     try {
+      blocks_.assign(static_cast<size_t>(2 * radius + 2), gradient_rows::BlockRange{});
       // The padding and the frame pixels of the gradient planes are never written: zero.
       gradients_.assign(kGradients * stride_ + block + static_cast<size_t>(span), 0);
       runs_.assign(kGradients * stride_ + block, 0);
@@ -192,15 +213,17 @@ class GradientWindows {
   void Slide(int y, RowSource&& rows) {
     const int last = std::min(y + radius_, height_ - 1);
     for (; made_ <= last; ++made_) MakeRowSums(made_, rows);
-    const size_t lanes = static_cast<size_t>(kGradients) * sums_stride_;
     uint32_t* __restrict column = column_.data();
     int leaving = y - radius_ - 1;
     for (; summed_ <= last; ++summed_) {
       const T* out = leaving >= 0 ? ring_.Row(leaving) : nullptr;
-      StepColumns(column, ring_.Row(summed_), out, lanes);
+      StepColumns(column, ring_.Row(summed_), Blocks(summed_), out,
+                  leaving >= 0 ? Blocks(leaving) : gradient_rows::BlockRange{}, sums_stride_);
       leaving = -1;
     }
-    if (leaving >= 0) StepColumns<T>(column, nullptr, ring_.Row(leaving), lanes);
+    if (leaving >= 0) {
+      StepColumns<T>(column, nullptr, {}, ring_.Row(leaving), Blocks(leaving), sums_stride_);
+    }
   }
 
   // The direction codes of every pixel of the row last slid to, and of the padding up to
@@ -211,7 +234,8 @@ class GradientWindows {
   }
 
   // The codes and anisotropies of every pixel of the row last slid to, as Estimate gives them
-  // (and of the padding up to PaddedRow(width), or not).
+  // (the anisotropies possibly clamped to 0 .. 255; and of the padding up to PaddedRow(width),
+  // or not).
   void Estimates(uint8_t* codes, int32_t* anisotropies) const {
     // (2 radius + 1)^2 pixels of gradients up to 510 each bound every sum.
     const int64_t side = 2 * int64_t{radius_} + 1;
@@ -237,11 +261,16 @@ class GradientWindows {
     return reinterpret_cast<const int32_t*>(column_.data() + static_cast<size_t>(g) * sums_stride_);
   }
 
+  // The blocks outside which row r of the ring (made, not yet replaced) is 0.
+  gradient_rows::BlockRange& Blocks(int r) {
+    return blocks_[static_cast<size_t>(r) % blocks_.size()];
+  }
+
   template <typename RowSource>
   void MakeRowSums(int r, RowSource&& rows) {
     T* out = ring_.Row(r);
     if (r < 1 || r > height_ - 2) {
-      std::fill(out, out + kGradients * sums_stride_, T{0});
+      Blocks(r) = {};
       return;
     }
     const uint8_t* __restrict above = rows(r - 1);
@@ -249,12 +278,12 @@ class GradientWindows {
     const uint8_t* __restrict below = rows(r + 1);
     // |row[x] - a| + |row[x] - b| for the two neighbours of each direction, off the frame.
     uint16_t* gradients = gradients_.data() + radius_;  // pixel 0 of the first plane
-#if RIDGELINE_HIGHWAY
-    GradientRowVector(above, row, below, width_, stride_, gradients);
-#else
-    gradient_rows::GradientRow(above, row, below, width_, stride_, gradients);
-#endif
-    RowSums(gradients_.data(), stride_, width_, split_, runs_.data(), out, sums_stride_);
+    const gradient_rows::BlockRange blocks =
+        GradientRow(above, row, below, width_, stride_, radius_, gradients);
+    Blocks(r) = blocks;
+    if (blocks.first < blocks.last) {
+      RowSums(gradients_.data(), stride_, blocks, split_, runs_.data(), out, sums_stride_);
+    }
   }
 
   int width_ = 0;
@@ -268,6 +297,7 @@ class GradientWindows {
   std::vector<uint16_t> gradients_;  // the gradient row being summed
   std::vector<T> runs_;              // its run sums (the split of the row sums)
   RowRing<T> ring_;
+  std::vector<gradient_rows::BlockRange> blocks_;  // of the ring's rows, as ring_ holds them
   std::vector<uint32_t> column_;
 };
 

@@ -34,8 +34,8 @@ void EstimateDirectionCodes(const int32_t* horizontal, const int32_t* diagonal1,
                             const int32_t* vertical, const int32_t* diagonal2, int count,
                             uint8_t* codes);
 
-// codes[i] and anisotropies[i] as EstimateDirection gives them for the sums at i < count, for
-// whole rows of window sums at once.
+// codes[i] and anisotropies[i] as EstimateDirection gives them for the sums at i < count, the
+// anisotropies clamped to 0 .. 255, for whole rows of window sums at once.
 // REQUIRES: every sum >= 0 and below 2^22.
 void EstimateDirections(const int32_t* horizontal, const int32_t* diagonal1,
                         const int32_t* vertical, const int32_t* diagonal2, int count,

@@ -10,6 +10,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -90,9 +91,37 @@ inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __r
     hn::StoreU(hn::GatherIndex(d, table, hn::LoadU(d, quotient + c)), d, arctan + c);
   }
 }
+
+// bytes[c] = map[cell[c]] for c < n, a vector of lanes at a time: each lane gathers the 32-bit
+// word at its byte offset and keeps the low byte (x86 is little-endian). A byte lookup stored
+// lane by lane and then read back as a vector cannot be forwarded from the store buffer and
+// waits for the stores to complete. REQUIRES: n a multiple of kRowBlock, every cell within
+// 0..kMapSize^2 - 1, and three readable bytes after the map (PairTables has further members
+// there).
+static_assert(offsetof(PairTables, map) + sizeof(PairTables::map) + 3 <= sizeof(PairTables));
+inline void GatherMapBytes(const uint8_t* map, const int32_t* __restrict cell, int n,
+                           int32_t* __restrict bytes) {
+#if HWY_TARGET == HWY_SCALAR || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+  for (int c = 0; c < n; ++c) bytes[c] = map[cell[c]];
+#else
+  const hn::ScalableTag<int32_t> d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  const auto* words = reinterpret_cast<const int32_t*>(map);
+  const auto low_byte = hn::Set(d, 0xFF);
+  for (int c = 0; c < n; c += lanes) {
+    const auto word = hn::GatherOffset(d, words, hn::LoadU(d, cell + c));
+    hn::StoreU(hn::And(word, low_byte), d, bytes + c);
+  }
+#endif
+}
 #else
 inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __restrict arctan) {
   for (int c = 0; c < n; ++c) arctan[c] = kBearingArctan[quotient[c]];
+}
+
+inline void GatherMapBytes(const uint8_t* map, const int32_t* __restrict cell, int n,
+                           int32_t* __restrict bytes) {
+  for (int c = 0; c < n; ++c) bytes[c] = map[cell[c]];
 }
 #endif
 
@@ -123,9 +152,16 @@ void FillPairRow(int r, PairTables* t) {
   const auto yf = static_cast<float>(y_r);
   int32_t quotient[kMatchCapacity + kRowBlock];
   int32_t arctan[kMatchCapacity + kRowBlock];
-  int16_t distance[kMatchCapacity + kRowBlock];
-  int16_t bearing[kMatchCapacity + kRowBlock];
-  int16_t relative[kMatchCapacity + kRowBlock];
+  // The row's whole blocks are written straight into the matrices when they end within the row
+  // (every row of a set of up to 234 minutiae); a longer row is written here and copied, so no
+  // block spills into the next row.
+  int16_t distance_tail[kMatchCapacity + kRowBlock];
+  int16_t bearing_tail[kMatchCapacity + kRowBlock];
+  int16_t relative_tail[kMatchCapacity + kRowBlock];
+  const bool direct = first + whole <= kMatchCapacity;
+  int16_t* __restrict distance = direct ? t->distance[r] + first : distance_tail;
+  int16_t* __restrict bearing = direct ? t->bearing[r] + first : bearing_tail;
+  int16_t* __restrict relative = direct ? t->relative[r] + first : relative_tail;
 
   for (int c = 0; c < whole; ++c) {
     const float dx = static_cast<float>(xs[c]) - xf;
@@ -161,10 +197,11 @@ void FillPairRow(int r, PairTables* t) {
     turn += turn < 0 ? kDegreesPerTurn : 0;
     relative[c] = static_cast<int16_t>(turn);
   }
+  if (direct) return;
   const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(width);
-  std::memcpy(t->distance[r] + first, distance, row_bytes);
-  std::memcpy(t->bearing[r] + first, bearing, row_bytes);
-  std::memcpy(t->relative[r] + first, relative, row_bytes);
+  std::memcpy(t->distance[r] + first, distance_tail, row_bytes);
+  std::memcpy(t->bearing[r] + first, bearing_tail, row_bytes);
+  std::memcpy(t->relative[r] + first, relative_tail, row_bytes);
 }
 
 void FillPairRowsImpl(PairTables* t) {
@@ -197,7 +234,11 @@ struct AngularLimits {
 // kNoVoteRotation, whose difference to theta (0..360) lies beyond a whole turn; every real
 // difference lies within one, where the clamped tolerance decides as the tolerance does. So
 // each correspondence is one test, |v - theta| <= tolerance or 360 - tolerance <= |v - theta|
-// <= 360, and the pair's outcome one branch.
+// <= 360. With m = |v - theta| that is min(m, 360 - m) <= tolerance for m up to 360, while
+// beyond a whole turn 360 - m is negative; as an unsigned number below tolerance + 1 (0 for a
+// negative tolerance, which accepts nothing), the negative ones fail too. One compare per
+// correspondence and one branch per pair: the compiler turns the form with three compares into
+// two branches per correspondence, each taken at random.
 inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, int pb,
                                 const AngularLimits& limits) {
   const PairTables& b = work->b;
@@ -206,19 +247,46 @@ inline void VoteForAgreeingPair(MatchWork* work, int j1, int j2, int bearing_a, 
   theta += theta < 0 ? kDegreesPerTurn : 0;
   const int k1 = b.pairs[pb].Low();
   const int k2 = b.pairs[pb].High();
+  const uint32_t below = limits.tolerance < 0 ? 0u : static_cast<uint32_t>(limits.tolerance) + 1u;
   const auto agrees = [&](int rotation) {
     int magnitude = rotation - theta;
     magnitude = magnitude < 0 ? -magnitude : magnitude;
-    return static_cast<int>(magnitude <= limits.tolerance) |
-           (static_cast<int>(magnitude >= limits.far_tolerance) &
-            static_cast<int>(magnitude <= kDegreesPerTurn));
+    const int reverse = kDegreesPerTurn - magnitude;
+    const int nearer = reverse < magnitude ? reverse : magnitude;
+    return static_cast<uint32_t>(static_cast<uint32_t>(nearer) < below);
   };
-  if (agrees(x.vote_rotation[j1][k1]) == 0 || agrees(x.vote_rotation[j2][k2]) == 0) return;
+  if ((agrees(x.vote_rotation[j1][k1]) & agrees(x.vote_rotation[j2][k2])) == 0) return;
   ++work->votes[j1][k1];
   ++work->votes[j2][k2];
 }
 
 #if RIDGELINE_HIGHWAY
+// The mask's bits, lane i's at bit i, read back at exactly the width StoreMaskBits writes (one
+// byte per eight lanes, up to 64 lanes): a wider read would span the store and a zeroing store
+// before it, which the store buffer cannot forward, and wait some twenty cycles for both.
+template <class D>
+HWY_INLINE uint64_t MaskBits(D d, hn::Mask<D> mask) {
+  constexpr size_t kBytes = (hn::MaxLanes(D()) + 7) / 8;
+  static_assert(kBytes == 1 || kBytes == 2 || kBytes == 4 || kBytes == 8);
+  uint8_t bytes[8];
+  hn::StoreMaskBits(d, mask, bytes);
+  if constexpr (kBytes == 1) {
+    return bytes[0];
+  } else if constexpr (kBytes == 2) {
+    uint16_t bits;
+    std::memcpy(&bits, bytes, sizeof bits);
+    return bits;
+  } else if constexpr (kBytes == 4) {
+    uint32_t bits;
+    std::memcpy(&bits, bytes, sizeof bits);
+    return bits;
+  } else {
+    uint64_t bits;
+    std::memcpy(&bits, bytes, sizeof bits);
+    return bits;
+  }
+}
+
 // The B pairs of a window are tested on the pairs' own values a vector at a time; the lanes that
 // pass (about one in twenty) go on to the cross-table tests, found from the mask's bits. Lanes
 // past the window are masked off; their loads stay within the lists' padding.
@@ -248,10 +316,7 @@ HWY_INLINE void VoteWindow(MatchWork* work, int j1, int j2, int relative_a, int 
     return hn::And(angle_ok, rotation_ok);
   };
   const auto vote = [&](int q, decltype(agreeing(0)) agree) {
-    uint8_t bytes[8] = {};
-    hn::StoreMaskBits(d, agree, bytes);
-    uint64_t bits;
-    std::memcpy(&bits, bytes, sizeof bits);
+    uint64_t bits = MaskBits(d, agree);
     while (bits != 0) {
       const int pb = start + q + std::countr_zero(bits);
       bits &= bits - 1;
@@ -359,6 +424,100 @@ void CountPairVotesImpl(MatchWork* work, int last_a, int last_b) {
   }
 }
 
+// A row's entries in whole vectors, the last one masked to the row's end: a call to memset per
+// row costs more than the row's few stores.
+void ClearVotesImpl(MatchWork* work) {
+  const int na = work->a.count;
+  const int nb = work->b.count;
+#if RIDGELINE_HIGHWAY
+  const hn::ScalableTag<int32_t> d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  const auto zero = hn::Zero(d);
+  for (int i = 0; i < na; ++i) {
+    int32_t* row = work->votes[i];
+    int k = 0;
+    for (; k + lanes <= nb; k += lanes) hn::StoreU(zero, d, row + k);
+    if (k < nb) hn::BlendedStore(zero, hn::FirstN(d, static_cast<size_t>(nb - k)), d, row + k);
+  }
+#else
+  for (int i = 0; i < na; ++i) std::fill_n(work->votes[i], nb, 0);
+#endif
+}
+
+#if RIDGELINE_HIGHWAY && HWY_TARGET != HWY_SCALAR
+// The block counts of BlockAgreement on lanes, one row of A's grid a vector of blocks at a time:
+// the centres carried into B, B's blocks gathered (GatherMapBytes' words), and the tests and
+// counts, with the values of the plain form below. (turn + degrees_a) % 180 is taken by two
+// conditional subtractions, as turn is 0..179 and a byte at most 255. A cell outside B's grid
+// or the 64 x 64 map reads B's cell 0 and is not counted; columns past the grid are masked out.
+void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const MatchResult& alignment,
+                             BlockCounts* counts) {
+  const int turn =
+      alignment.Rotation >= kHalfTurn ? alignment.Rotation - kHalfTurn : alignment.Rotation;
+  const Rotation trig = RotationOf(alignment.Rotation);
+  const int rows = std::min(a.block_rows, kMapSize);
+  const int cols = std::min(a.block_cols, kMapSize);
+  const hn::ScalableTag<int32_t> d;
+  const hn::Rebind<uint8_t, decltype(d)> d8;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  static_assert(kMapSize % (HWY_MAX_BYTES / sizeof(int32_t)) == 0);  // whole vectors per row
+  const auto* words = reinterpret_cast<const int32_t*>(&b.map[0][0]);
+  const auto cos = hn::Set(d, trig.cos);
+  const auto sin = hn::Set(d, trig.sin);
+  const auto round = hn::Set(d, kTrigRound);
+  const auto tx = hn::Set(d, alignment.TX);
+  const auto ty = hn::Set(d, alignment.TY);
+  const auto zero = hn::Zero(d);
+  const auto cols_b = hn::Set(d, std::min(b.block_cols, kMapSize));
+  const auto rows_b = hn::Set(d, std::min(b.block_rows, kMapSize));
+  const auto empty = hn::Set(d, kEmptyBlock);
+  const auto low_byte = hn::Set(d, 0xFF);
+  const auto half_turn = hn::Set(d, kHalfTurn);
+  const auto quarter_turn = hn::Set(d, kHalfTurn / 2);
+  const auto agree_limit = hn::Set(d, kAgreeDegrees);
+  const auto rotation = hn::Set(d, turn);
+  // x of a block's centre, kBlockSize q + kBlockSize / 2, for the lanes' columns q.
+  const auto centre =
+      hn::Add(hn::Mul(hn::Iota(d, 0), hn::Set(d, kBlockSize)), hn::Set(d, kBlockSize / 2));
+  auto valid_a = zero;
+  auto overlap = zero;
+  auto agree = zero;
+  for (int r = 0; r < rows; ++r) {
+    const uint8_t* row_a = a.map[r];
+    const auto y = hn::Set(d, kBlockSize * r + kBlockSize / 2);
+    const auto sin_y = hn::Mul(sin, y);
+    const auto cos_y = hn::Mul(cos, y);
+    for (int q = 0; q < cols; q += lanes) {
+      const auto x = hn::Add(centre, hn::Set(d, kBlockSize * q));
+      const auto column = hn::ShiftRight<4>(
+          hn::Add(hn::ShiftRight<kTrigShift>(hn::Add(hn::Sub(hn::Mul(cos, x), sin_y), round)), tx));
+      const auto row = hn::ShiftRight<4>(
+          hn::Add(hn::ShiftRight<kTrigShift>(hn::Add(hn::Add(hn::Mul(sin, x), cos_y), round)), ty));
+      const auto inside = hn::And(hn::And(hn::Gt(column, zero), hn::Gt(row, zero)),
+                                  hn::And(hn::Lt(column, cols_b), hn::Lt(row, rows_b)));
+      const auto cell = hn::IfThenElseZero(inside, hn::Add(hn::ShiftLeft<6>(row), column));
+      const auto degrees_b = hn::And(hn::GatherOffset(d, words, cell), low_byte);
+      const auto degrees_a = hn::PromoteTo(d, hn::LoadU(d8, row_a + q));
+      const auto ridge_a =
+          hn::AndNot(hn::Eq(degrees_a, empty), hn::FirstN(d, static_cast<size_t>(cols - q)));
+      const auto counted = hn::AndNot(hn::Eq(degrees_b, empty), hn::And(ridge_a, inside));
+      auto turned = hn::Add(rotation, degrees_a);
+      turned = hn::IfThenElse(hn::Lt(turned, half_turn), turned, hn::Sub(turned, half_turn));
+      turned = hn::IfThenElse(hn::Lt(turned, half_turn), turned, hn::Sub(turned, half_turn));
+      auto difference = hn::Abs(hn::Sub(turned, degrees_b));
+      difference = hn::IfThenElse(hn::Gt(difference, quarter_turn), hn::Sub(half_turn, difference),
+                                  difference);
+      const auto agreeing = hn::AndNot(hn::Gt(difference, agree_limit), counted);
+      valid_a = hn::Sub(valid_a, hn::VecFromMask(d, ridge_a));
+      overlap = hn::Sub(overlap, hn::VecFromMask(d, counted));
+      agree = hn::Sub(agree, hn::VecFromMask(d, agreeing));
+    }
+  }
+  counts->valid_a = hn::GetLane(hn::SumOfLanes(d, valid_a));
+  counts->overlap = hn::GetLane(hn::SumOfLanes(d, overlap));
+  counts->agree = hn::GetLane(hn::SumOfLanes(d, agree));
+}
+#else
 // The block counts of BlockAgreement, one row of A's grid at a time: the centres carried into B
 // and the agreement tests on lanes, the look-up of B's blocks (a gather) scalar. A cell outside
 // B's grid or the 64 x 64 map reads B's cell 0 and is not counted.
@@ -377,9 +536,10 @@ void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const Mat
   int32_t cell[kMapSize];
   int32_t inside[kMapSize];
   int32_t degrees_b[kMapSize];
-  int valid_a = 0;
-  int overlap = 0;
-  int agree = 0;
+  // Counted per lane of a block and summed at the end, so no block ends in a reduction.
+  int32_t valid_lanes[kRowBlock] = {};
+  int32_t overlap_lanes[kRowBlock] = {};
+  int32_t agree_lanes[kRowBlock] = {};
   // Whole blocks of kRowBlock columns (the map's rows are 64 wide, a multiple), so no loop has a
   // scalar remainder; columns past the grid are masked out of every count.
   const int whole = (cols + kRowBlock - 1) / kRowBlock * kRowBlock;
@@ -396,25 +556,35 @@ void CountBlockAgreementImpl(const PairTables& a, const PairTables& b, const Mat
         cell[q] = in ? row * kMapSize + column : 0;
       }
     }
-    for (int q = 0; q < whole; ++q) degrees_b[q] = map_b[cell[q]];
+    GatherMapBytes(map_b, cell, whole, degrees_b);
     for (int block = 0; block < whole; block += kRowBlock) {
-      for (int q = block; q < block + kRowBlock; ++q) {
+      for (int lane = 0; lane < kRowBlock; ++lane) {
+        const int q = block + lane;
         const int32_t degrees_a = row_a[q];
         const int32_t ridge_a = (degrees_a != kEmptyBlock) & (q < cols);
         const int32_t counted = ridge_a & inside[q] & (degrees_b[q] != kEmptyBlock);
         int32_t difference = (turn + degrees_a) % kHalfTurn - degrees_b[q];
         difference = difference < 0 ? -difference : difference;
         difference = difference > kHalfTurn / 2 ? kHalfTurn - difference : difference;
-        valid_a += ridge_a;
-        overlap += counted;
-        agree += counted & (difference <= kAgreeDegrees);
+        valid_lanes[lane] += ridge_a;
+        overlap_lanes[lane] += counted;
+        agree_lanes[lane] += counted & (difference <= kAgreeDegrees);
       }
     }
+  }
+  int valid_a = 0;
+  int overlap = 0;
+  int agree = 0;
+  for (int lane = 0; lane < kRowBlock; ++lane) {
+    valid_a += valid_lanes[lane];
+    overlap += overlap_lanes[lane];
+    agree += agree_lanes[lane];
   }
   counts->valid_a = valid_a;
   counts->overlap = overlap;
   counts->agree = agree;
 }
+#endif
 
 // The block map in whole degrees: a code whose low 7 bits are all set is a block without ridges,
 // any other a DirectionCode of 1.5-degree steps, code x 3 / 2 kept to its low 8 bits.
@@ -461,17 +631,19 @@ void FillCrossTablesImpl(MatchWork* work) {
   // every one as the band does.
   const auto band = static_cast<int16_t>(std::clamp(limit, -1, kDegreesPerTurn));
   const auto far_band = static_cast<int16_t>(kDegreesPerTurn - band);
-  int16_t rotations[kCrossStride];
   int32_t difference[kCrossStride];
   int32_t alike[kCrossStride];
-  int16_t weights[kCrossStride];
-  int16_t vote_rotations[kCrossStride];
   uint8_t marks[kCrossStride + kKeepPadding];
   uint8_t listed[kCrossStride + kKeepPadding];
   for (int i = 0; i < a.count; ++i) {
     const int32_t direction_a = a.direction[i];
     const int32_t variation_a = a.variation[i];
     const int32_t type_a = a.type[i];
+    // Whole rows (the alignment search reads them in whole blocks), written in place: a row of
+    // the cross tables holds whole blocks.
+    int16_t* __restrict rotations = x.rotation[i];
+    int16_t* __restrict weights = x.weight[i];
+    int16_t* __restrict vote_rotations = x.vote_rotation[i];
     for (int k = 0; k < whole; ++k) {
       int32_t rotation = directions_b[k] - direction_a;
       rotation += rotation < 0 ? kDegreesPerTurn : 0;
@@ -494,11 +666,6 @@ void FillCrossTablesImpl(MatchWork* work) {
       marks[k] = static_cast<uint8_t>(weights[k] != 0);
       vote_rotations[k] = weights[k] != 0 ? rotation : kNoVoteRotation;
     }
-    // Whole rows: the alignment search reads them in whole blocks.
-    const auto row_bytes = sizeof(int16_t) * static_cast<size_t>(whole);
-    std::memcpy(x.rotation[i], rotations, row_bytes);
-    std::memcpy(x.weight[i], weights, row_bytes);
-    std::memcpy(x.vote_rotation[i], vote_rotations, row_bytes);
     std::memset(marks + nb, 0, kKeepPadding);
     int count = 0;
     for (int q = 0; q < nb; q += kKeepPadding) {
@@ -618,6 +785,7 @@ namespace ridgeline {
 #if RIDGELINE_HIGHWAY
 HWY_EXPORT(FillPairRowsImpl);
 HWY_EXPORT(CountPairVotesImpl);
+HWY_EXPORT(ClearVotesImpl);
 HWY_EXPORT(FillCrossTablesImpl);
 HWY_EXPORT(FillBlockDegreesImpl);
 HWY_EXPORT(CountBlockAgreementImpl);
@@ -632,6 +800,8 @@ void FillPairRows(PairTables* t) { RIDGELINE_MATCH_CALL(FillPairRowsImpl)(t); }
 void CountPairVotes(MatchWork* work, int last_a, int last_b) {
   RIDGELINE_MATCH_CALL(CountPairVotesImpl)(work, last_a, last_b);
 }
+
+void ClearVotes(MatchWork* work) { RIDGELINE_MATCH_CALL(ClearVotesImpl)(work); }
 
 void FillCrossTables(MatchWork* work) { RIDGELINE_MATCH_CALL(FillCrossTablesImpl)(work); }
 

@@ -16,6 +16,9 @@ void FillPairRows(PairTables* t);
 // leaves them.
 void CountPairVotes(MatchWork* work, int last_a, int last_b);
 
+// Zeros votes[i][k] for every i below A's count and k below B's, and nothing else.
+void ClearVotes(MatchWork* work);
+
 // What BlockAgreement counts: A's ridge blocks in its grid, those whose centre lands on a ridge
 // block of B (B's first row and column excluded), and those whose directions agree.
 struct BlockCounts {

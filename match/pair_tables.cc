@@ -222,7 +222,7 @@ void PlacePairList(PairTables* t, int limit) {
       const int16_t* __restrict relative = t->relative[j];
       const int16_t* __restrict bearing = t->bearing[j];
       uint32_t packed = (static_cast<uint32_t>(j + 1) << 16) | static_cast<uint32_t>(j);
-#pragma GCC unroll 4
+#pragma GCC unroll 2
       for (int k = j + 1; k < n; ++k, packed += uint32_t{1} << 16) {
         const int d = distance[k];
         if (static_cast<uint32_t>(d - low) >= listed_span) continue;

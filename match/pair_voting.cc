@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "match/match_kernels.h"
 #include "match/pair_tables.h"
@@ -49,8 +48,12 @@ void RankAnchors(MatchWork* work) {
     const int32_t* __restrict row = work->votes[i];
     int32_t largest = row[0];
     for (int k = 1; k < nb; ++k) largest = row[k] > largest ? row[k] : largest;
-    int best = 0;
-    while (row[best] != largest) ++best;
+    // The first place of the largest as a reduction too (no loop ending where it is found).
+    int best = kMatchCapacity;
+    for (int k = 0; k < nb; ++k) {
+      const int place = row[k] == largest ? k : kMatchCapacity;
+      best = place < best ? place : best;
+    }
     work->best_b[i] = static_cast<int16_t>(best);
     work->best_votes[i] = static_cast<int16_t>(largest);
   }
@@ -108,9 +111,7 @@ void TrimPairLists(const PairTables& a, const PairTables& b, int* last_a, int* l
 }
 
 void PairVote(MatchWork* work) {
-  for (int i = 0; i < work->a.count; ++i) {
-    std::memset(work->votes[i], 0, sizeof(int32_t) * static_cast<size_t>(work->b.count));
-  }
+  ClearVotes(work);
   CountVotes(work);
   RankAnchors(work);
 }

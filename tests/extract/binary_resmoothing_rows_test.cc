@@ -193,15 +193,22 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
   // the first kept in 32.
   const struct {
     int w, h, radius;
-  } cases[] = {{1, 1, 12},    {1, 9, 2},    {7, 1, 3},   {2, 5, 0},   {37, 29, 12},
-               {61, 40, 12},  {13, 17, 1},  {23, 45, 5}, {30, 8, 40}, {9, 70, 12},
-               {150, 30, 70}, {140, 9, 63}, {140, 9, 64}};
+  } cases[] = {{1, 1, 12},    {1, 9, 2},    {7, 1, 3},    {2, 5, 0},     {37, 29, 12},
+               {61, 40, 12},  {13, 17, 1},  {23, 45, 5},  {30, 8, 40},   {9, 70, 12},
+               {150, 30, 70}, {140, 9, 63}, {140, 9, 64}, {333, 90, 12}, {200, 61, 3}};
   for (const auto& c : cases) {
-    for (int fill = 0; fill < 4; ++fill) {
-      // Binary blobs (the first binarisation), noise, and the extremes alternating by pixel
-      // and by column.
+    for (int fill = 0; fill < 5; ++fill) {
+      // Binary blobs (the first binarisation), noise, the extremes alternating by pixel and by
+      // column, and blobs on a flat background with a flat hole (rows and blocks of windows
+      // without any change, which are skipped).
       TestImage image(c.w, c.h, [&](int x, int y) -> uint8_t {
-        if (fill == 0) return ((x / 3 + y / 4 + static_cast<int>(rng() % 3)) % 2) != 0 ? 255 : 0;
+        if (fill == 4) {
+          const bool island = x > c.w / 5 && x < c.w * 4 / 5 && y > c.h / 3 && y < c.h - 3;
+          const bool hole = std::abs(x - c.w / 2) < 4 && std::abs(y - c.h * 2 / 3) < 4;
+          if (!island || hole) return 255;
+        }
+        if (fill == 0 || fill == 4)
+          return ((x / 3 + y / 4 + static_cast<int>(rng() % 3)) % 2) != 0 ? 255 : 0;
         if (fill == 1) return static_cast<uint8_t>(rng());
         if (fill == 2) return ((x + y) % 2) != 0 ? 255 : 0;
         return (x % 2) != 0 ? 255 : 0;
@@ -283,7 +290,7 @@ void ExpectBoxRowsAreWindowSums(std::mt19937& rng) {
     const gradient_rows::WindowSplit split = gradient_rows::SplitWindow(span);
     ASSERT_EQ(split.run * split.runs + split.rest, span);
     for (const int width : widths) {
-      const size_t stride = static_cast<size_t>(width + span + 3);
+      const size_t stride = static_cast<size_t>(width + span) + block + 3;
       const size_t out_stride = static_cast<size_t>(width) + block + 1;
       std::vector<uint16_t> gradients(4 * stride + block + static_cast<size_t>(span));
       for (auto& v : gradients) {
@@ -291,25 +298,105 @@ void ExpectBoxRowsAreWindowSums(std::mt19937& rng) {
         v = static_cast<uint16_t>(pick == 0 ? 65535 - rng() % 3 : pick == 1 ? 0 : rng() % 511);
       }
       std::vector<T> runs(4 * stride + block);
-      testing::ForEachVectorTarget([&](const std::string& target) {
-        std::vector<T> out(4 * out_stride, T{7});
+      // All blocks of the row, and each block alone: the others must stay as they were.
+      const size_t blocks = (static_cast<size_t>(width) + block - 1) / block;
+      std::vector<gradient_rows::BlockRange> ranges = {{0, blocks}};
+      for (size_t b = 0; b < blocks && blocks > 1; ++b) ranges.push_back({b, b + 1});
+      for (const gradient_rows::BlockRange range : ranges) {
+        testing::ForEachVectorTarget([&](const std::string& target) {
+          std::vector<T> out(4 * out_stride, T{7});
 #if RIDGELINE_HIGHWAY
-        BoxRowVector(gradients.data(), stride, width, split, runs.data(), out.data(), out_stride);
+          BoxRowVector(gradients.data(), stride, range, split, runs.data(), out.data(), out_stride);
 #else
-        gradient_rows::BoxRow(gradients.data(), stride, width, split, runs.data(), out.data(),
-                              out_stride);
+          gradient_rows::BoxRow(gradients.data(), stride, range, split, runs.data(), out.data(),
+                                out_stride);
 #endif
-        for (size_t g = 0; g < 4; ++g) {
-          for (int x = 0; x < width; ++x) {
-            T want = 0;
-            for (int k = 0; k < span; ++k) {
-              want = static_cast<T>(want + gradients[g * stride + static_cast<size_t>(x + k)]);
+          for (size_t g = 0; g < 4; ++g) {
+            for (int x = 0; x < width; ++x) {
+              const auto b = static_cast<size_t>(x) / block;
+              if (b < range.first || b >= range.last) {
+                ASSERT_EQ(out[g * out_stride + static_cast<size_t>(x)], T{7}) << target;
+                continue;
+              }
+              T want = 0;
+              for (int k = 0; k < span; ++k) {
+                want = static_cast<T>(want + gradients[g * stride + static_cast<size_t>(x + k)]);
+              }
+              ASSERT_EQ(out[g * out_stride + static_cast<size_t>(x)], want)
+                  << target << " span " << span << " width " << width << " plane " << g << " x "
+                  << x << " blocks " << range.first << ".." << range.last;
             }
-            ASSERT_EQ(out[g * out_stride + static_cast<size_t>(x)], want)
-                << target << " span " << span << " width " << width << " plane " << g << " x " << x;
           }
-        }
-      });
+        });
+      }
+    }
+  }
+}
+
+// The blocks of row sums a gradient row can leave nonzero cover every window that reaches a
+// set gradient, and the column step over blocks equals the plain step of rows that are 0
+// outside their blocks: rows flat but for single gradients at block edges, at both row ends,
+// and wholly flat, stepped in and out with every overlap of their blocks.
+TEST(ResmoothingRows, FlatBlocksAreSkippedExactly) {
+  const size_t block = gradient_rows::kBlock;
+  const int radius = 12;
+  std::mt19937 rng(3);
+  for (const int width : {1, 40, 64, 65, 200, 333}) {
+    const size_t stride = static_cast<size_t>(width + 2 * radius + 1) + 2 * block;
+    const size_t blocks = (static_cast<size_t>(width) + block - 1) / block;
+    std::vector<std::vector<uint16_t>> rows;  // row sums, 0 outside each row's blocks
+    std::vector<gradient_rows::BlockRange> ranges;
+    for (int set : {-1, 0, 63, 64, 127, 180, width - 1}) {
+      if (set >= width) continue;
+      for (int plane = 0; plane < 4; plane += 3) {
+        std::vector<uint16_t> gradients(4 * stride + block, 0);
+        if (set >= 0) gradients[static_cast<size_t>(plane) * stride + static_cast<size_t>(set)] = 9;
+        testing::ForEachVectorTarget([&](const std::string& target) {
+          const gradient_rows::BlockRange range =
+              gradient_rows::RowSumBlocks(gradients.data(), stride, width, radius);
+          if (set < 0) {
+            EXPECT_EQ(range.first, range.last) << target;
+            return;
+          }
+          // Windows x - radius .. x + radius that hold the set gradient lie in the range.
+          const auto low = static_cast<size_t>(std::max(set - radius, 0)) / block;
+          const auto high = static_cast<size_t>(std::min(set + radius, width - 1)) / block;
+          EXPECT_LE(range.first, low) << target << " width " << width << " set " << set;
+          EXPECT_GT(range.last, high) << target << " width " << width << " set " << set;
+          EXPECT_LE(range.last, blocks) << target;
+        });
+      }
+    }
+    // Random rows with random blocks, stepped in and out against the plain step.
+    for (int i = 0; i < 6; ++i) {
+      const size_t first = rng() % (blocks + 1);
+      const size_t last = first + rng() % (blocks - first + 1);
+      std::vector<uint16_t> row(4 * blocks * block, 0);
+      for (int g = 0; g < 4; ++g)
+        for (size_t x = first * block; x < last * block; ++x)
+          row[static_cast<size_t>(g) * blocks * block + x] = static_cast<uint16_t>(rng());
+      rows.push_back(row);
+      ranges.push_back({first, last});
+    }
+    const size_t lanes = 4 * blocks * block;
+    for (size_t in = 0; in < rows.size(); ++in) {
+      for (size_t out = 0; out < rows.size(); ++out) {
+        std::vector<uint32_t> start(lanes);
+        for (auto& v : start) v = static_cast<uint32_t>(rng());
+        std::vector<uint32_t> want = start;
+        gradient_rows::StepColumns(want.data(), rows[in].data(), rows[out].data(), lanes);
+        testing::ForEachVectorTarget([&](const std::string& target) {
+          std::vector<uint32_t> got = start;
+#if RIDGELINE_HIGHWAY
+          StepColumnsVector(got.data(), rows[in].data(), ranges[in], rows[out].data(), ranges[out],
+                            blocks * block);
+#else
+          gradient_rows::StepColumnRanges(got.data(), rows[in].data(), ranges[in], rows[out].data(),
+                                          ranges[out], blocks * block);
+#endif
+          ASSERT_EQ(got, want) << target << " width " << width << " rows " << in << " " << out;
+        });
+      }
     }
   }
 }

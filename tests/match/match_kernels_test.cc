@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -281,7 +282,13 @@ TEST(MatchKernels, BlockCountsOfEveryFormEqualTheBlockByBlockLoop) {
   b.Add({10, 10, 0});
   ForEachVectorTarget([&](const std::string&) {
     OwnedMatchWork work;
-    for (const int cols_b : {1, 23, 64, 200}) {
+    // A's grid: odd sizes, then the whole map (the last vector of each row at the map's edge)
+    // against B's grid as wide as the map (B's last cells at the map's end), then one column.
+    for (const auto [cols_a, rows_a, cols_b] :
+         {std::array{37, 41, 1}, std::array{37, 41, 23}, std::array{37, 41, 64},
+          std::array{37, 41, 200}, std::array{64, 64, 64}, std::array{1, 5, 64}}) {
+      a.get()->BlockCols = static_cast<uint8_t>(cols_a);
+      a.get()->BlockRows = static_cast<uint8_t>(rows_a);
       b.get()->BlockCols = static_cast<uint8_t>(cols_b);
       BuildPairTables(work.get(), MatchSide::kA, *a);
       BuildPairTables(work.get(), MatchSide::kB, *b);
@@ -297,9 +304,31 @@ TEST(MatchKernels, BlockCountsOfEveryFormEqualTheBlockByBlockLoop) {
           int overlap = 0;
           int agree = 0;
           ReferenceBlockCounts(work->a, work->b, alignment, &valid_a, &overlap, &agree);
-          ASSERT_EQ(counts.valid_a, valid_a) << rotation << ", " << shift << ", " << cols_b;
-          ASSERT_EQ(counts.overlap, overlap) << rotation << ", " << shift << ", " << cols_b;
-          ASSERT_EQ(counts.agree, agree) << rotation << ", " << shift << ", " << cols_b;
+          const auto where = ::testing::Message() << rotation << ", " << shift << ", grids "
+                                                  << cols_a << " x " << rows_a << ", " << cols_b;
+          ASSERT_EQ(counts.valid_a, valid_a) << where;
+          ASSERT_EQ(counts.overlap, overlap) << where;
+          ASSERT_EQ(counts.agree, agree) << where;
+        }
+      }
+    }
+  });
+}
+
+TEST(MatchKernels, ClearingVotesOfEveryFormZerosExactlyTheComparedRowsAndColumns) {
+  ForEachVectorTarget([&](const std::string&) {
+    OwnedMatchWork work;
+    for (const auto [na, nb] :
+         {std::array{1, 1}, std::array{4, 15}, std::array{7, 16}, std::array{5, 17},
+          std::array{40, 33}, std::array{250, 250}, std::array{249, 241}}) {
+      for (auto& row : work->votes) std::fill(std::begin(row), std::end(row), -3);
+      work->a.count = na;
+      work->b.count = nb;
+      ClearVotes(work.get());
+      for (int i = 0; i < kMatchCapacity; ++i) {
+        for (int k = 0; k < kMatchCapacity; ++k) {
+          const int expected = i < na && k < nb ? 0 : -3;
+          ASSERT_EQ(work->votes[i][k], expected) << i << ", " << k << " of " << na << " x " << nb;
         }
       }
     }
