@@ -302,16 +302,29 @@ void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
   if (width_ >= kKernelBlockGranule) {
     const MixedKernels kernels{flat_kernels_.data(), &SharedLaneKernels(), lane_offsets_};
     const uint16_t* ones = OnesCentre();
+    // Images large enough for the divisor table clip each pixel on one side at most, by its
+    // distance to the top or bottom (row_state) or to the left or right.
+    BorderClip clip{nullptr, kKernelReach, width_};
+    if (width_ >= kBorderTableWidth && height_ >= kBorderTableHeight) {
+      clip.table = &SharedBorderDivisors();
+      if (y_ < kKernelReach) {
+        clip.row_state = y_;
+      } else if (y_ >= height_ - kKernelReach) {
+        clip.row_state = 2 * kKernelReach - (height_ - 1 - y_);
+      }
+    }
     // Only the level smoothing keeps pixels; elsewhere the granules need not look for the
     // first pixel due.
     const bool kept = std::memchr(codes, kKeep, static_cast<size_t>(width_)) != nullptr;
     if (mixed_rows) {
-      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, kKernelReach, width_, kept,
-                       out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, clip, 0, kKernelReach, width_,
+                       kept, out);
       MixedSpanVector(centre16_, stride_, codes, kernels, kKernelReach, limit, limit, kept, out);
-      BorderSpanVector(centre16_, ones, stride_, codes, kernels, limit, width_, width_, kept, out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, clip, limit, width_, width_, kept,
+                       out);
     } else {
-      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, width_, width_, kept, out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, clip, 0, width_, width_, kept,
+                       out);
     }
     return;
   }

@@ -124,15 +124,51 @@ void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* 
                      const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
                      uint8_t* out);
 
+// The clipped divisors of the border rule (the weight of a kernel's taps that fall inside the
+// image, or the count of the 3 x 3 pixels inside), for pixels clipped on one side only, so that
+// a granule looks them up rather than summing its kernels a second time over a store of ones.
+// They depend only on the code and the pixel's distances to the edges, not on the image, in
+// images of at least kBorderTableWidth x kBorderTableHeight pixels: no pixel then lies within
+// kKernelReach of two opposite edges.
+constexpr int kBorderRowStates = 2 * kKernelReach + 1;
+constexpr int kBorderEndColumns = kKernelReach + kMixedGranuleLanes;
+constexpr int kBorderTableWidth = kBorderEndColumns + kKernelReach;
+constexpr int kBorderTableHeight = kBorderRowStates;
+constexpr int kBorderCodes = kNoDirection + 1;
+struct BorderDivisors {
+  // rows[s][code] for a pixel at least kKernelReach columns from either side: s is its row y
+  // when y < kKernelReach, 2 kKernelReach - (height - 1 - y) when height - 1 - y < kKernelReach,
+  // kKernelReach otherwise (nothing clipped).
+  int32_t rows[kBorderRowStates][kBorderCodes];
+  // ends[code][i] for a pixel of a row at least kKernelReach rows from the top and bottom: i is
+  // its column x for x < kBorderEndColumns, and 2 kBorderEndColumns - (width - x) for the last
+  // kBorderEndColumns columns, so that the columns of a granule at either end are consecutive.
+  int32_t ends[kBorderCodes][2 * kBorderEndColumns];
+};
+// Built from kOrientedKernelTable on first use; the same for every image.
+const BorderDivisors& SharedBorderDivisors();
+
+// Where a row of the border rule finds its divisors: table null sums the ones store instead
+// (images narrower or lower than the table covers).
+struct BorderClip {
+  const BorderDivisors* table;
+  int row_state;  // BorderDivisors::rows' s for the row being filtered
+  int width;
+};
+
 // MixedSpanVector's rule where taps may fall outside the image (within kKernelReach of its
 // border): the store reads 0 outside the image, and ones is a store of the same layout reading
 // 1 inside and 0 outside, so a kernel sum over ones is the weight of the taps inside. Each pixel
 // then gets floor(sum of its inside taps / their weight), the 3 x 3 mean floor(sum / count) of
 // its inside pixels: the clipped rule, exactly. Granules are placed as MixedSpanVector's.
+// Granules clipped on one side only take their divisors from clip.table when it is set; the
+// others (the corners) sum the ones store.
 // REQUIRES: 0 <= xs < xe <= limit; limit >= kKernelBlockGranule; every tap of every kernel
-// around the pixels 0 .. limit - 1 lies in both stores; codes and out hold limit bytes.
+// around the pixels 0 .. limit - 1 lies in both stores; codes and out hold limit bytes; with
+// clip.table, limit == clip.width >= kBorderTableWidth, the image has at least
+// kBorderTableHeight rows and clip.row_state is that of the row.
 void BorderSpanVector(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
-                      const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
-                      bool any_kept, uint8_t* out);
+                      const uint8_t* codes, const MixedKernels& kernels, const BorderClip& clip,
+                      int xs, int xe, int limit, bool any_kept, uint8_t* out);
 
 }  // namespace ridgeline

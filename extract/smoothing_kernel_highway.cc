@@ -52,8 +52,8 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
 }
 
 void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
-                    const uint8_t* codes, const MixedKernels& kernels, int xs, int xe,
-                    int /*limit*/, bool /*any_kept*/, uint8_t* out) {
+                    const uint8_t* codes, const MixedKernels& kernels, const BorderClip& /*clip*/,
+                    int xs, int xe, int /*limit*/, bool /*any_kept*/, uint8_t* out) {
   for (int x = xs; x < xe; ++x) {
     const uint8_t code = codes[x];
     if (code == kKeepCode) continue;
@@ -460,24 +460,57 @@ HWY_INLINE hn::Vec<D32> DivideExactly(D32 d32, hn::Vec<D32> num, hn::Vec<D32> de
                      half(hn::LowerHalf(dh, num), hn::LowerHalf(dh, den)));
 }
 
+// The divisors of the granule at g0 from clip's table, in the lane order of KernelSums (the
+// indices widened as the 3 x 3 sums are below); false for a granule clipped on two sides (a
+// corner), which the table does not cover.
+template <class D16>
+HWY_INLINE bool TableTotals(D16 d16, const GranuleCodes<D16>& g, const BorderClip& clip, int g0,
+                            KernelSums<D16>& totals) {
+  const hn::RepartitionToWide<D16> d32;
+  const bool left = g0 <= kKernelReach;
+  const bool right = g0 >= clip.width - kBorderEndColumns;
+  // Kept lanes read the no-direction entry; their quotients are blended out.
+  auto index = hn::Min(g.lanes, hn::Set(d16, int16_t{kNoDirection}));
+  const int32_t* base = nullptr;
+  if (!left && !right) {
+    base = clip.table->rows[clip.row_state];
+  } else if (clip.row_state == kKernelReach) {
+    // A granule at either end lies within the first or last kBorderEndColumns columns, which
+    // are consecutive entries of ends.
+    base = clip.table->ends[0] + (left ? g0 : 2 * kBorderEndColumns - (clip.width - g0));
+    index = hn::Add(hn::Mul(index, hn::Set(d16, int16_t{2 * kBorderEndColumns})), hn::Iota(d16, 0));
+  } else {
+    return false;
+  }
+  const auto zero = hn::Zero(d16);
+  totals.lower =
+      hn::GatherIndex(d32, base, hn::BitCast(d32, hn::InterleaveLower(d16, index, zero)));
+  totals.upper =
+      hn::GatherIndex(d32, base, hn::BitCast(d32, hn::InterleaveUpper(d16, index, zero)));
+  return true;
+}
+
 // MixedGranule's pixels near the image border: the same sums over the pixels (0 outside the
-// image) and over the ones store (the weight of the inside taps), then one exact division.
+// image), divided exactly by the weight of the inside taps, which clip's table gives or a sum
+// over the ones store.
 template <class D16>
 HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
                               const int16_t* HWY_RESTRICT ones, std::ptrdiff_t stride,
                               const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
-                              const GranulePlan& plan, uint8_t* HWY_RESTRICT out) {
+                              const BorderClip& clip, const GranulePlan& plan,
+                              uint8_t* HWY_RESTRICT out) {
   if (plan.form == GranuleForm::kKept) return;
   const hn::RepartitionToWide<D16> d32;
   const int g0 = plan.g0;
   const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
   KernelSums<D16> sums = GranuleSums(d16, row + g0, g, codes + g0, k, plan);
-  KernelSums<D16> totals = GranuleSums(d16, ones + g0, g, codes + g0, k, plan);
+  KernelSums<D16> totals{hn::Zero(d32), hn::Zero(d32)};
+  const bool tabled = clip.table != nullptr && TableTotals(d16, g, clip, g0, totals);
+  if (!tabled) totals = GranuleSums(d16, ones + g0, g, codes + g0, k, plan);
   if (!hn::AllFalse(d16, g.no_direction)) {
     // The 3 x 3 sums and counts widened to 32 bits in the lane order of KernelSums.
     const auto zero = hn::Zero(d16);
     const auto pixels = Mean3Sums(d16, row + g0, stride);
-    const auto count = Mean3Sums(d16, ones + g0, stride);
     const auto none_bits = hn::VecFromMask(d16, g.no_direction);
     const auto none_lower =
         hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveLower(d16, none_bits, none_bits)));
@@ -487,10 +520,13 @@ HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
         none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, pixels, zero)), sums.lower);
     sums.upper = hn::IfThenElse(
         none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, pixels, zero)), sums.upper);
-    totals.lower = hn::IfThenElse(
-        none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, count, zero)), totals.lower);
-    totals.upper = hn::IfThenElse(
-        none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, count, zero)), totals.upper);
+    if (!tabled) {
+      const auto count = Mean3Sums(d16, ones + g0, stride);
+      totals.lower = hn::IfThenElse(
+          none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, count, zero)), totals.lower);
+      totals.upper = hn::IfThenElse(
+          none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, count, zero)), totals.upper);
+    }
   }
   // Kept lanes may weigh 0 (they are blended out below); every other lane weighs at least its
   // centre pixel's weight or count.
@@ -507,8 +543,8 @@ HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
 template <bool kBorder, class D16>
 HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t* HWY_RESTRICT ones,
                          std::ptrdiff_t stride, const uint8_t* HWY_RESTRICT codes,
-                         const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
-                         uint8_t* HWY_RESTRICT out) {
+                         const MixedKernels& kernels, const BorderClip* clip, int xs, int xe,
+                         int limit, bool any_kept, uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
   constexpr int kPlans = 32;
   GranulePlan plans[kPlans];
@@ -521,7 +557,7 @@ HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t
     }
     for (int i = 0; i < n; ++i) {
       if (kBorder) {
-        BorderGranule(d16, row, ones, stride, codes, kernels, plans[i], out);
+        BorderGranule(d16, row, ones, stride, codes, kernels, *clip, plans[i], out);
       } else {
         MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
       }
@@ -536,23 +572,27 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit - static_cast<int>(hn::Lanes(wide)) >= kKernelReach) {
-    Granules<false>(wide, pixels, nullptr, stride, codes, kernels, xs, xe, limit, any_kept, out);
+    Granules<false>(wide, pixels, nullptr, stride, codes, kernels, nullptr, xs, xe, limit, any_kept,
+                    out);
   } else {
-    Granules<false>(narrow, pixels, nullptr, stride, codes, kernels, xs, xe, limit, any_kept, out);
+    Granules<false>(narrow, pixels, nullptr, stride, codes, kernels, nullptr, xs, xe, limit,
+                    any_kept, out);
   }
 }
 
 void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
-                    const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
-                    bool any_kept, uint8_t* out) {
+                    const uint8_t* codes, const MixedKernels& kernels, const BorderClip& clip,
+                    int xs, int xe, int limit, bool any_kept, uint8_t* out) {
   const auto* pixels = reinterpret_cast<const int16_t*>(row);
   const auto* inside = reinterpret_cast<const int16_t*>(ones);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit >= static_cast<int>(hn::Lanes(wide))) {
-    Granules<true>(wide, pixels, inside, stride, codes, kernels, xs, xe, limit, any_kept, out);
+    Granules<true>(wide, pixels, inside, stride, codes, kernels, &clip, xs, xe, limit, any_kept,
+                   out);
   } else {
-    Granules<true>(narrow, pixels, inside, stride, codes, kernels, xs, xe, limit, any_kept, out);
+    Granules<true>(narrow, pixels, inside, stride, codes, kernels, &clip, xs, xe, limit, any_kept,
+                   out);
   }
 }
 
@@ -587,10 +627,10 @@ void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* 
 }
 
 void BorderSpanVector(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
-                      const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
-                      bool any_kept, uint8_t* out) {
+                      const uint8_t* codes, const MixedKernels& kernels, const BorderClip& clip,
+                      int xs, int xe, int limit, bool any_kept, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(BorderSpanImpl)
-  (row, ones, stride, codes, kernels, xs, xe, limit, any_kept, out);
+  (row, ones, stride, codes, kernels, clip, xs, xe, limit, any_kept, out);
 }
 
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {

@@ -1,4 +1,5 @@
 // The kernels of all codes over one shared list of tap offsets (LaneKernels).
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +50,55 @@ void Fill(LaneKernels& t) {
   }
 }
 
+// The weight of code's taps (or the count of the 3 x 3 pixels, for kNoDirection) inside the
+// image around a pixel whose distances to the top, bottom, left and right edges are the
+// arguments (kKernelReach or more: unclipped). Taps pair as the pixel rule takes them: (dy, dx)
+// reads the pixel at (x + dx, y + dy), and (-dy, -dx) its mirror.
+int32_t InsideWeight(int code, int top, int bottom, int left, int right) {
+  auto inside = [&](int dy, int dx) {
+    return -dy <= top && dy <= bottom && -dx <= left && dx <= right;
+  };
+  if (code == kNoDirection) {
+    int32_t count = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) count += inside(dy, dx) ? 1 : 0;
+    }
+    return count;
+  }
+  const OrientedKernel& k = kOrientedKernelTable[static_cast<size_t>(
+      code >= kDirectionSteps ? code - kDirectionSteps : code)];
+  int32_t total = k.centre;
+  for (int t = 0; t < k.tap_count; ++t) {
+    total += k.taps[t].weight * ((inside(k.taps[t].dy, k.taps[t].dx) ? 1 : 0) +
+                                 (inside(-k.taps[t].dy, -k.taps[t].dx) ? 1 : 0));
+  }
+  return total;
+}
+
+void Fill(BorderDivisors& t) {
+  constexpr int kFar = kKernelReach;
+  for (int code = 0; code < kBorderCodes; ++code) {
+    for (int s = 0; s < kBorderRowStates; ++s) {
+      const int top = std::min(s, kFar);
+      const int bottom = std::min(2 * kKernelReach - s, kFar);
+      t.rows[s][code] = InsideWeight(code, top, bottom, kFar, kFar);
+    }
+    for (int i = 0; i < 2 * kBorderEndColumns; ++i) {
+      const int left = std::min(i, kFar);
+      const int right = std::min(2 * kBorderEndColumns - 1 - i, kFar);
+      t.ends[code][i] = InsideWeight(code, kFar, kFar, left, right);
+    }
+  }
+}
+
 }  // namespace
+
+const BorderDivisors& SharedBorderDivisors() {
+  static BorderDivisors tables;
+  static const bool filled = (Fill(tables), true);
+  (void)filled;
+  return tables;
+}
 
 const LaneKernels& SharedLaneKernels() {
   // Static storage (zero-filled), filled once under the thread-safe initialisation of filled.

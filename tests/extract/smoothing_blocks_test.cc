@@ -248,6 +248,37 @@ TEST(SmoothingBlocks, BorderGranulesAgreeWithThePixelRuleInEveryWindow) {
   });
 }
 
+// Images from kBorderTableWidth x kBorderTableHeight on take their border divisors from the
+// shared table (one-sided clips) and the ones store (corners); just below either bound, from
+// the ones store alone. A divisor off by any weight shows on a white image (the quotient leaves
+// 255), and the granules at each end move with the kept pixels before them.
+TEST(SmoothingBlocks, BorderDivisorTableAgreesWithThePixelRuleAtItsBounds) {
+  std::mt19937 rng(20);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const int widths[] = {kBorderTableWidth - 1,
+                        kBorderTableWidth,
+                        kBorderTableWidth + 1,
+                        2 * kBorderEndColumns - 1,
+                        2 * kBorderEndColumns,
+                        2 * kBorderEndColumns + 1,
+                        61};
+  const int heights[] = {kBorderTableHeight - 1, kBorderTableHeight, kBorderTableHeight + 1, 27};
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const int w : widths) {
+      for (const int h : heights) {
+        for (const bool white : {true, false}) {
+          TestImage image(w, h, [&](int, int) -> uint8_t {
+            return white ? uint8_t{255} : static_cast<uint8_t>(byte(rng));
+          });
+          TestImage codes(w, h);
+          FillRuns(codes, rng, white ? 3 : 9);
+          ExpectRowsAgree(w, h, image.get(), codes.get(), target + (white ? " white" : " random"));
+        }
+      }
+    }
+  });
+}
+
 // Row hands the caller the unfiltered image rows from y - 6 to y + below although the rows
 // above have been smoothed in place since they were copied.
 TEST(SmoothingBlocks, RowsReadAsTheImageWasAcrossTheWindow) {
