@@ -46,13 +46,14 @@ bool SmoothingWindow::Init(int width, int height, int below, bool byte_rows) {
   slots_ = kKernelReach + below + 1;
   next_row_ = 0;
   next_zero_ = height;
+  first_ = -kKernelReach;
   y_ = 0;
   stride_ = width + 2 * kPad;
   const auto stride = static_cast<size_t>(stride_);
   const int ones_rows = std::min(height, 2 * kKernelReach + 1);
   try {
     data_.assign(byte_rows ? static_cast<size_t>(slots_) * static_cast<size_t>(width) : 0, 0);
-    data16_.assign(2 * static_cast<size_t>(slots_) * stride, 0);
+    data16_.assign(static_cast<size_t>(kStoreWindows * slots_) * stride, 0);
     ones_.assign(static_cast<size_t>(2 * kKernelReach + ones_rows) * stride, 0);
     flat_kernels_.resize(kNoDirection);
   } catch (const std::bad_alloc&) {
@@ -93,32 +94,41 @@ void SmoothingWindow::Advance(const uint8_t* const* image, int y) {
   assert(y >= 0 && y < height_ && (next_row_ == 0 || y > y_));
   const size_t w = static_cast<size_t>(width_);
   const size_t stride = static_cast<size_t>(stride_);
-  const size_t second = static_cast<size_t>(slots_) * stride;  // from a slot to its twin
-  // Row r lives in slots r mod n and r mod n + n.
-  auto slot = [&](int r) { return ((r % slots_) + slots_) % slots_; };
+  // Row r of the 16-bit store is image row r + first_.
+  auto row16 = [&](int r) { return data16_.data() + static_cast<size_t>(r - first_) * stride; };
   // Rows skipped over above y - 6 are never read, so they are not copied.
-  next_row_ = std::max(next_row_, y - kKernelReach);
+  const int top = y - kKernelReach;
+  next_row_ = std::max(next_row_, top);
+  // Once the rows y - 6 .. y + below would run past the store, the rows of them already in it
+  // move back to its start (a store of kStoreWindows windows moves a window's rows once every
+  // kStoreWindows - 1 windows' rows). top is then at least the row count of the store minus a
+  // window past the first rows, so the rows above the image, which are never copied and read
+  // Init's zeros, have left the window for good by the first move.
+  if (y + below_ - first_ >= static_cast<int>(data16_.size() / stride)) {
+    assert(top >= 0);
+    // One past the last row in the store: the rows past the image enter after every image row.
+    const int end = next_zero_ > height_ ? next_zero_ : next_row_;
+    if (end > top) {
+      std::memmove(data16_.data(), row16(top), static_cast<size_t>(end - top) * stride * 2);
+    }
+    first_ = top;
+    next_zero_ = std::max(next_zero_, top);
+  }
+  // Byte row r lives in slot r mod n.
+  auto slot = [&](int r) { return static_cast<size_t>(r % slots_); };
   for (; next_row_ < height_ && next_row_ <= y + below_; ++next_row_) {
-    const auto s = static_cast<size_t>(slot(next_row_));
     const uint8_t* __restrict source = image[next_row_];
-    if (!data_.empty()) std::memcpy(data_.data() + s * w, source, w);
-    uint16_t* __restrict first16 = data16_.data() + s * stride + kPad;
-    for (size_t x = 0; x < w; ++x) first16[x] = source[x];
-    std::memcpy(first16 + second, first16, w * sizeof(uint16_t));
+    if (!data_.empty()) std::memcpy(data_.data() + slot(next_row_) * w, source, w);
+    uint16_t* __restrict row = row16(next_row_) + kPad;
+    for (size_t x = 0; x < w; ++x) row[x] = source[x];
   }
-  // The rows past the image that the kernels reach read 0. Every image row is in by then, and
-  // the row that last used the slot has left the window (the window spans n rows).
+  // The rows past the image that the kernels reach read 0. Every image row is in by then; the
+  // store row may hold an older row, whose padding columns were zero as every row's are.
   for (; next_zero_ <= y + kKernelReach; ++next_zero_) {
-    uint16_t* first16 = data16_.data() + static_cast<size_t>(slot(next_zero_)) * stride;
-    std::fill_n(first16, stride, uint16_t{0});
-    std::fill_n(first16 + second, stride, uint16_t{0});
+    std::fill_n(row16(next_zero_), stride, uint16_t{0});
   }
-  // Rows above the image are never copied: their slots keep Init's zeros until the rows that
-  // share them enter, after they have left the window.
   y_ = y;
-  // Rows y - 6 .. y + below fill the slots from that of row y - 6 on, without wrapping.
-  const size_t centre = static_cast<size_t>(slot(y - kKernelReach) + kKernelReach) * stride + kPad;
-  centre16_ = data16_.data() + centre;
+  centre16_ = row16(y) + kPad;
   interior_row_ = y >= 1 && y <= height_ - 2;
 }
 

@@ -21,12 +21,12 @@ bool OrientedSmooth(int width, int height, GrayImage image, const uint8_t* const
 
 // The unfiltered rows around the row being filtered, for filters that smooth some or all pixels
 // of an image in place with the oriented kernels. Rows y - 6 .. y + below are kept as copies
-// widened to 16 bits; every row is stored twice, at slots r mod n and r mod n + n of a ring of
-// n = below + 7 slots, so that the rows of the window always lie in consecutive slots and each
-// kernel tap is one fixed offset from the centre pixel. Each row has kKernelReach columns of
-// zeros either side, and the rows past the image (up to the kernels' reach) read 0 too, so the
-// vector forms sum the taps inside the image with no bounds to check. Callers that read the
-// rows (Row) get byte copies as well, once per row.
+// widened to 16 bits in a linear store of a few windows' rows, so that the rows of the window
+// always lie one stride apart and each kernel tap is one fixed offset from the centre pixel;
+// when the window reaches the end of the store, its rows move back to the start. Each row has
+// kKernelReach columns of zeros either side, and the rows past the image (up to the kernels' reach)
+// read 0 too, so the vector forms sum the taps inside the image with no bounds to check. Callers
+// that read the rows (Row) get byte copies as well, once per row.
 class SmoothingWindow {
  public:
   // Returns false when the rows cannot be allocated. below is the number of rows the caller
@@ -111,9 +111,12 @@ class SmoothingWindow {
   int width_ = 0;
   int height_ = 0;
   int below_ = 0;
-  int slots_ = 0;  // rows in the ring; each row is stored in two slots
+  int slots_ = 0;  // rows in the window (and byte rows in the ring), below + 7
+  // The 16-bit store holds this many windows of rows.
+  static constexpr int kStoreWindows = 3;
+  int first_ = 0;  // the image row in row 0 of the 16-bit store (negative: rows above the image)
   int next_row_ = 0;
-  int next_zero_ = 0;  // the next row past the image whose 16-bit slots are to be zeroed
+  int next_zero_ = 0;  // the next row past the image whose 16-bit row is to be zeroed
   int y_ = 0;
   bool interior_row_ = false;  // rows 1 .. height - 2: the 3 x 3 block is inside
   std::ptrdiff_t stride_ = 0;

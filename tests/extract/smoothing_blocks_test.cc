@@ -214,6 +214,33 @@ TEST(SmoothingBlocks, SkippingRowsKeepsTheWindowRight) {
   }
 }
 
+// Windows reading further ahead hold more rows and move them back to the start of their store
+// at other rows than the kernel's own window does, also when rows are skipped across a move;
+// each must read the rows of the image as they were when they entered.
+TEST(SmoothingBlocks, WindowsOfEveryDepthReadTheSameRowsAcrossStoreMoves) {
+  std::mt19937 rng(17);
+  const int w = 21;
+  const int h = 230;
+  for (const int below : {13, 30, 64}) {
+    for (const int gap : {1, 5, 29}) {
+      TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+      SmoothingWindow shallow, deep;
+      ASSERT_TRUE(shallow.Init(w, h));
+      ASSERT_TRUE(deep.Init(w, h, below, /*byte_rows=*/false));
+      for (int y = 0; y < h; ++y) {
+        shallow.Advance(image.get(), y);
+        if (y % gap != 0) continue;
+        deep.Advance(image.get(), y);
+        for (int x = 0; x < w; ++x) {
+          const int code = (x * 11 + y) % 128;
+          ASSERT_EQ(deep.Smooth(x, code), shallow.Smooth(x, code))
+              << "below " << below << " gap " << gap << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 // Pixels within the kernels' reach of the border go by granules over zero-padded rows and a
 // store of ones. Windows reading further ahead (the re-smoothing's) keep more rows, whose slots
 // rows past the image reuse; a window initialised again for the next pass must not see the
