@@ -169,15 +169,54 @@ inline uint64_t AtLeastSixBlack(const uint64_t (&n)[8]) {
   return eights | (fours & twos);  // 8 or more, or 4 + 2 (+ 1)
 }
 
-// Pixels whose NeighbourCode is one of the codes.
-template <const auto& Codes, size_t... I>
-inline uint64_t MatchesCodes(const uint64_t (&n)[8], std::index_sequence<I...>) {
-  return (CubeMatches<0xFF, Codes[I]>(n) | ...);
+// The black-neighbour count bit-sliced: the pixels with at most two black neighbours.
+constexpr uint64_t AtMostTwoBlack(const uint64_t (&n)[8]) {
+  auto add = [](uint64_t a, uint64_t b, uint64_t c, uint64_t& carry) {
+    carry = (a & b) | (c & (a ^ b));
+    return a ^ b ^ c;
+  };
+  uint64_t c1 = 0, c2 = 0, c3 = 0, d1 = 0;
+  const uint64_t s1 = add(n[0], n[1], n[2], c1);
+  const uint64_t s2 = add(n[3], n[4], n[5], c2);
+  const uint64_t s3 = add(n[6], n[7], s1, c3);
+  const uint64_t ones = s2 ^ s3;
+  const uint64_t c4 = s2 & s3;
+  const uint64_t t1 = add(c1, c2, c3, d1);
+  const uint64_t twos = t1 ^ c4;
+  const uint64_t fours_or_more = d1 | (t1 & c4);
+  return ~(fours_or_more | (twos & ones));
 }
-template <const auto& Codes>
-inline uint64_t MatchesCodes(const uint64_t (&n)[8]) {
-  return MatchesCodes<Codes>(n, std::make_index_sequence<Codes.size()>());
+
+// The post-pass's candidates, factored rather than one product of eight planes per code. Every
+// bridge code has exactly two black neighbours, so it is "at most two" and one of its pairs; a
+// junction code is three of the four direct neighbours with no diagonal one.
+constexpr uint64_t BridgeCodes(const uint64_t (&n)[8]) {
+  const uint64_t pairs = (n[kNorthBit] & (n[kSouthEastBit] | n[kSouthBit] | n[kSouthWestBit])) |
+                         (n[kNorthEastBit] & (n[kSouthWestBit] | n[kWestBit])) |
+                         (n[kWestBit] & (n[kEastBit] | n[kSouthEastBit])) |
+                         (n[kSouthEastBit] & n[kNorthWestBit]);
+  return pairs & AtMostTwoBlack(n);
 }
+constexpr uint64_t JunctionCodes(const uint64_t (&n)[8]) {
+  const uint64_t north = n[kNorthBit], east = n[kEastBit], south = n[kSouthBit];
+  const uint64_t west = n[kWestBit];
+  const uint64_t diagonal =
+      n[kNorthEastBit] | n[kSouthEastBit] | n[kSouthWestBit] | n[kNorthWestBit];
+  return ~diagonal & ((north & east & (south ^ west)) | (south & west & (north ^ east)));
+}
+
+// Each form holds exactly at its table's codes (bit 0 of planes holding one code each).
+template <uint64_t (*Form)(const uint64_t (&)[8])>
+constexpr bool FormMatchesTable(const std::array<uint8_t, 256>& table) {
+  for (size_t code = 0; code < 256; ++code) {
+    uint64_t n[8] = {};
+    for (int b = 0; b < 8; ++b) n[b] = (code >> b) & 1;
+    if ((Form(n) & 1) != (table[code] != 0 ? 1u : 0u)) return false;
+  }
+  return true;
+}
+static_assert(FormMatchesTable<BridgeCodes>(kIsBridgeCode));
+static_assert(FormMatchesTable<JunctionCodes>(kIsJunctionCode));
 
 enum PixelChange { kUnchanged, kBecameBlack, kBecameNotBlack };
 
@@ -377,7 +416,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   SweepCandidates(
       height, packed, inner,
       [](const uint64_t(&n)[8], uint64_t row) {
-        return (~row & MatchesCodes<kBridgeCodes>(n)) | MatchesCodes<kJunctionCodes>(n);
+        return (~row & BridgeCodes(n)) | JunctionCodes(n);
       },
       [&](int x, int y) {
         const auto code = static_cast<size_t>(NeighbourCode(image, x, y));
