@@ -222,19 +222,38 @@ enum PixelChange { kUnchanged, kBecameBlack, kBecameNotBlack };
 
 // Runs judge(x, y) for every pixel off the frame whose bit is set in candidates(n, row word),
 // row by row and left to right. judge returns a PixelChange when it changed the pixel's black
-// state, which goes into the packed image at once.
+// state, which goes into the packed image at once. The candidates of a whole row are found
+// first into found (one word per word of the row), in a loop free of branches; a change moves
+// only its east neighbour's code within the row, so the rest of its word is found again, and
+// so is the next word when the change was the word's last pixel.
 template <typename Candidates, typename Judge>
-void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Candidates candidates,
-                     Judge judge) {
+void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, uint64_t* found,
+                     Candidates candidates, Judge judge) {
   const auto words = static_cast<std::ptrdiff_t>(image.words);
   for (int y = 1; y < height - 1; ++y) {
     const uint64_t* above = image.Row(y - 1);
     uint64_t* row = image.Row(y);
     const uint64_t* below = image.Row(y + 1);
+    {
+      const uint64_t* __restrict a = above;
+      const uint64_t* __restrict r = row;
+      const uint64_t* __restrict b = below;
+      uint64_t* __restrict f = found;
+      for (std::ptrdiff_t w = 0; w < words; ++w) {
+        uint64_t n[8];
+        NeighbourPlanes(a, r, b, w, n);
+        f[w] = candidates(n, r[w]) & inner[w];
+      }
+    }
+    bool west_changed = false;  // the last pixel of the word before changed
     for (std::ptrdiff_t w = 0; w < words; ++w) {
       uint64_t n[8];
-      NeighbourPlanes(above, row, below, w, n);
-      uint64_t c = candidates(n, row[w]) & inner[w];
+      uint64_t c = found[w];
+      if (west_changed) {
+        NeighbourPlanes(above, row, below, w, n);
+        c = candidates(n, row[w]) & inner[w];
+        west_changed = false;
+      }
       while (c != 0) {
         const int k = std::countr_zero(c);
         const uint64_t bit = uint64_t{1} << k;
@@ -244,6 +263,7 @@ void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Cand
           continue;
         }
         row[w] = change == kBecameBlack ? row[w] | bit : row[w] & ~bit;
+        west_changed = k == 63;
         NeighbourPlanes(above, row, below, w, n);
         c = candidates(n, row[w]) & inner[w] & ~(bit | (bit - 1));  // beyond pixel k only
       }
@@ -363,8 +383,9 @@ int ThinRidges(int width, int height, GrayImage image) {
     history.assign(3 * static_cast<size_t>(height), 1);
     packed.bits.assign(packed.stride * static_cast<size_t>(height), 0);
     between.bits.resize(packed.bits.size());
-    // The mask of the pixels off the frame, and the black pixels before thinning.
-    scratch.assign(packed.stride + packed.stride * static_cast<size_t>(height), 0);
+    // The mask of the pixels off the frame, a row of a sweep's candidates, and the black pixels
+    // before thinning.
+    scratch.assign(2 * packed.stride + packed.stride * static_cast<size_t>(height), 0);
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -372,14 +393,15 @@ int ThinRidges(int width, int height, GrayImage image) {
   uint8_t* active = history.data() + 2 * static_cast<size_t>(height);
   changed[0][0] = changed[0][height - 1] = changed[1][0] = changed[1][height - 1] = 0;
   uint64_t* inner = scratch.data();
-  uint64_t* initial = scratch.data() + packed.stride;
+  uint64_t* found = scratch.data() + packed.stride;
+  uint64_t* initial = scratch.data() + 2 * packed.stride;
   for (int y = 0; y < height; ++y) PackRow(image[y], width, packed.Row(y));
   for (int x = 1; x < width - 1; ++x) inner[x >> 6] |= uint64_t{1} << (x & 63);
 
   // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones. Only a
   // pixel that is not black can be a hole.
   SweepCandidates(
-      height, packed, inner,
+      height, packed, inner, found,
       [](const uint64_t(&n)[8], uint64_t row) { return ~row & AtLeastSixBlack(n); },
       [&](int x, int y) {
         if (image[y][x] != kWhite ||
@@ -414,7 +436,7 @@ int ThinRidges(int width, int height, GrayImage image) {
   // Post-pass, sequential: each pixel sees the changes made before it in the sweep. A gap is
   // bridged only at a pixel that is not black; a junction centre is anything but white.
   SweepCandidates(
-      height, packed, inner,
+      height, packed, inner, found,
       [](const uint64_t(&n)[8], uint64_t row) {
         return (~row & BridgeCodes(n)) | JunctionCodes(n);
       },
