@@ -26,6 +26,7 @@
 #include "extract/extraction_pipeline.h"
 #include "extract/features_extraction.h"
 #include "extract/foreground.h"
+#include "extract/local_mean.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"
@@ -185,7 +186,7 @@ void CheckImageStage(benchmark::State& state, RecordedCase* c) {
 void BoxMean3Stage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("01_resampled.pgm");
   OwnedImage image(in);
-  RunInPlace(state, {{&in, &image}}, [&] { BoxMean3(in.width, in.height, image.get()); });
+  RunInPlace(state, {{&in, &image}}, [&] { LocalMean3(in.width, in.height, image.get()); });
   SetPixels(state, in);
 }
 
@@ -193,7 +194,7 @@ void BoxMeanStage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("02_input_boxmean3.pgm");
   OwnedImage image(in);
   RunInPlace(state, {{&in, &image}},
-             [&] { BoxMean(in.width, in.height, image.get(), kLocalMeanRadius); });
+             [&] { LocalMean(in.width, in.height, image.get(), kLocalMeanRadius); });
   SetPixels(state, in);
 }
 

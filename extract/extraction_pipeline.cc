@@ -16,6 +16,7 @@
 #include "extract/block_mask.h"
 #include "extract/contrast_stretch.h"
 #include "extract/foreground.h"
+#include "extract/local_mean.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_kernels.h"
@@ -187,7 +188,7 @@ bool BinarizeFirstInBands(RowBands& bands, const EngineParams* params, int width
         if (adaptive &&
             (!PreBinarize(params, width, h, view[0], view[1]) ||
              !MakeBoundaryDensityMap(width, h, view[1], view[2], kBoundaryDensityRadius) ||
-             !BoxMean(width, h, view[1], kLocalMeanRadius))) {
+             !LocalMean(width, h, view[1], kLocalMeanRadius))) {
           return false;
         }
         return Binarize(params, width, h, view[0], view[1]);
@@ -304,12 +305,12 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   }
 
   // 2-5. Pre-processing: 3 x 3 mean, local mean, contrast stretch, the direction input.
-  if (!BoxMean3(width, height, input)) return -1;
+  if (!LocalMean3(width, height, input)) return -1;
   CopyGrayImage(width, height, input, scratch.get());
-  if (!BoxMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
+  if (!LocalMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
   if (!ContrastStretch(width, height, input, scratch.get(), kLocalMeanRadius)) return -1;
   CopyGrayImage(width, height, scratch.get(), direction.get());
-  if (!BoxMean3(width, height, direction.get()) || !BoxMean3(width, height, direction.get())) {
+  if (!LocalMean3(width, height, direction.get()) || !LocalMean3(width, height, direction.get())) {
     return -1;
   }
 
