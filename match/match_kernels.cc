@@ -50,23 +50,6 @@ constexpr int kAgreeDegrees = 30;  // block directions this close, as undirected
   return table;
 }
 
-// A word of eight 0/1 bytes times this has the eight bits, byte j's at bit j, in its top byte.
-constexpr uint64_t kGatherMarkBits = 0x0102040810204080ull;
-constexpr uint64_t kEveryByte = 0x0101010101010101ull;
-
-// For each byte value, the indices of its set bits in ascending order, one per byte from the
-// lowest (the bytes after the last index are never used).
-constexpr auto kSetBitIndices = [] {
-  std::array<uint64_t, 256> table{};
-  for (unsigned bits = 0; bits < 256; ++bits) {
-    int slot = 0;
-    for (unsigned bit = 0; bit < 8; ++bit) {
-      if ((bits >> bit & 1u) != 0) table[bits] |= static_cast<uint64_t>(bit) << (8 * slot++);
-    }
-  }
-  return table;
-}();
-
 }  // namespace
 }  // namespace ridgeline
 #endif  // RIDGELINE_MATCH_KERNELS_SHARED
@@ -610,8 +593,8 @@ void FillBlockDegreesImpl(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[k
 // 1 / span >= 1 / 25,500 from the next integer, so truncation gives the floor; a larger span
 // makes every quotient below 1, and its truncation 0, as floor says. A span of 0 or below
 // weighs every difference 0 (and divides by 1 instead).
-// The candidates: the nonzero weights marked, eight marks at a time gathered into a byte whose
-// ascending set bits a table turns into eight index bytes; the count moves by the bits set.
+// No candidate list is kept: its readers (the alignment search's compatible marks, pair voting)
+// take the weights or the vote rotations of the whole row on lanes instead.
 void FillCrossTablesImpl(MatchWork* work) {
   const MatchParams& p = work->params;
   const PairTables& a = work->a;
@@ -633,8 +616,6 @@ void FillCrossTablesImpl(MatchWork* work) {
   const auto far_band = static_cast<int16_t>(kDegreesPerTurn - band);
   int32_t difference[kCrossStride];
   int32_t alike[kCrossStride];
-  uint8_t marks[kCrossStride + kKeepPadding];
-  uint8_t listed[kCrossStride + kKeepPadding];
   for (int i = 0; i < a.count; ++i) {
     const int32_t direction_a = a.direction[i];
     const int32_t variation_a = a.variation[i];
@@ -663,21 +644,8 @@ void FillCrossTablesImpl(MatchWork* work) {
       const uint16_t factor = type_a == types_b[k] ? 10 : mismatch;
       const auto weight = static_cast<uint16_t>(static_cast<uint32_t>(alike[k]) * factor);
       weights[k] = static_cast<int16_t>(in_band ? weight : 0);
-      marks[k] = static_cast<uint8_t>(weights[k] != 0);
       vote_rotations[k] = weights[k] != 0 ? rotation : kNoVoteRotation;
     }
-    std::memset(marks + nb, 0, kKeepPadding);
-    int count = 0;
-    for (int q = 0; q < nb; q += kKeepPadding) {
-      uint64_t word;
-      std::memcpy(&word, marks + q, sizeof word);
-      const auto bits = static_cast<unsigned>((word * kGatherMarkBits) >> 56);
-      const uint64_t indices = kSetBitIndices[bits] + static_cast<uint64_t>(q) * kEveryByte;
-      std::memcpy(listed + count, &indices, sizeof indices);
-      count += std::popcount(bits);
-    }
-    std::memcpy(x.candidates[i], listed, static_cast<size_t>(count));
-    x.candidate_count[i] = static_cast<uint8_t>(count);
   }
 }
 

@@ -29,6 +29,7 @@ namespace ridgeline {
 namespace {
 
 using testing::BuildReferenceCrossTables;
+using testing::CrossCandidates;
 using testing::FirstTableDifference;
 using testing::ForEachVectorTarget;
 using testing::Lcg;
@@ -98,8 +99,7 @@ std::string BuildAndCompare(const FeatureSet& a, const FeatureSet& b, MatchWork*
         return "vote rotation at " + std::to_string(i) + ", " + std::to_string(k);
       }
     }
-    if (work->cross.candidate_count[i] != row.candidates.size() ||
-        !std::equal(row.candidates.begin(), row.candidates.end(), work->cross.candidates[i])) {
+    if (CrossCandidates(*work, i) != row.candidates) {
       return "candidates of " + std::to_string(i);
     }
   }
