@@ -23,13 +23,16 @@
 #include "extract/block_direction.h"
 #include "extract/check_image.h"
 #include "extract/contrast_stretch.h"
+#include "extract/extraction_pipeline.h"
 #include "extract/features_extraction.h"
 #include "extract/foreground.h"
+#include "extract/local_mean.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_smoothing.h"
 #include "extract/pixel_direction.h"
 #include "extract/resample_image.h"
+#include "extract/singular_points.h"
 #include "extract/skeleton_repair.h"
 #include "extract/thinning.h"
 #include "tests/support/shared_data.h"
@@ -183,7 +186,7 @@ void CheckImageStage(benchmark::State& state, RecordedCase* c) {
 void BoxMean3Stage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("01_resampled.pgm");
   OwnedImage image(in);
-  RunInPlace(state, {{&in, &image}}, [&] { BoxMean3(in.width, in.height, image.get()); });
+  RunInPlace(state, {{&in, &image}}, [&] { LocalMean3(in.width, in.height, image.get()); });
   SetPixels(state, in);
 }
 
@@ -191,7 +194,7 @@ void BoxMeanStage(benchmark::State& state, RecordedCase* c) {
   const Pgm& in = c->Image("02_input_boxmean3.pgm");
   OwnedImage image(in);
   RunInPlace(state, {{&in, &image}},
-             [&] { BoxMean(in.width, in.height, image.get(), kLocalMeanRadius); });
+             [&] { LocalMean(in.width, in.height, image.get(), kLocalMeanRadius); });
   SetPixels(state, in);
 }
 
@@ -225,6 +228,30 @@ void EstimateBlockDirectionsStage(benchmark::State& state, RecordedCase* c) {
                             directions.get(), corrected.get(), isotropy.get());
   }
   SetPixels(state, in);
+}
+
+void SpreadBlockDirectionsStage(benchmark::State& state, RecordedCase* c) {
+  const Pgm& out = c->Image("12_spread_direction_image.pgm");
+  const OwnedImage blocks(c->Image("11_calmed_direction_map.pgm"));
+  OwnedImage direction(out.width, out.height);
+  for (auto _ : state) SpreadBlockDirections(out.width, out.height, blocks.get(), direction.get());
+  SetPixels(state, out);
+}
+
+// The candidates' grouping and refinement, with the point directions.
+void RefineSingularPointsStage(benchmark::State& state, RecordedCase* c) {
+  const Pgm& in = c->Image("14_pixel_direction_image.pgm");
+  const OwnedImage direction(in);
+  SingularPointList recorded{};
+  golden::SingularPointsFromJson(c->ReadJson("10_singular_candidates.json"), &recorded);
+  SingularPointList candidates{};
+  SingularPointList points{};
+  for (auto _ : state) {
+    candidates = recorded;  // the refinement consumes its candidates
+    RefineSingularPoints(in.width, in.height, kBlockSize, direction.get(), &candidates, &points);
+    benchmark::DoNotOptimize(points);
+  }
+  state.counters["points"] = points.Count;
 }
 
 void OrientedSmoothBlockStage(benchmark::State& state, RecordedCase* c) {
@@ -429,8 +456,10 @@ constexpr Stage kStages[] = {
     {"03_BoxMean", BoxMeanStage},
     {"04_ContrastStretch", ContrastStretchStage},
     {"07_EstimateBlockDirections", EstimateBlockDirectionsStage},
+    {"12_SpreadBlockDirections", SpreadBlockDirectionsStage},
     {"13_OrientedSmooth", OrientedSmoothBlockStage},
     {"14_EstimatePixelDirections", EstimatePixelDirectionsStage},
+    {"17_RefineSingularPoints", RefineSingularPointsStage},
     {"18_MarkForeground", MarkForegroundStage},
     {"19_OrientedSmooth", OrientedSmoothPixelStage},
     {"20a_PreBinarize", PreBinarizeStage},

@@ -48,25 +48,32 @@ constexpr std::array<int32_t, 128> kBoundaryFactorLanes = MakeFactorLanes();
 
 bool IsForeground(uint8_t direction_byte) { return (direction_byte & kBackgroundBit) == 0; }
 
-// Binarises image in place: each pixel against the mean of one of the windows in radii.
-// choose_windows(y, chosen) writes the index of each pixel's window of row y into chosen[x].
-template <size_t N, typename Choose>
+// The clarity thresholds that choose each pixel's window among three: the small one (0) where
+// the clarity map reaches high, else the medium one (1) where it reaches low, else the large
+// one (2).
+struct WindowChoice {
+  const uint8_t* const* map;
+  int high;
+  int low;
+  uint8_t At(int x, int y) const {
+    const int clarity = map[y][x];
+    return static_cast<uint8_t>(clarity >= high ? 0 : clarity >= low ? 1 : 2);
+  }
+};
+
+// Binarises image in place: each pixel against the mean of one of the windows in radii, the
+// one `choice` gives (three windows) or the only one.
+template <size_t N>
 bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
-                          Choose&& choose_windows) {
+                          const WindowChoice& choice) {
   assert(width > 0 && height > 0);
   const int reach = *std::max_element(radii.begin(), radii.end());
   // Rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
   RowRing<> ring;
   std::array<WindowSums<>, N> windows;
-  std::vector<uint8_t> chosen_row;
   if (!ring.Init(width, 2 * reach + 2)) return false;
   for (size_t i = 0; i < N; ++i) {
     if (!windows[i].Init(width, height, radii[i])) return false;
-  }
-  try {
-    chosen_row.assign(static_cast<size_t>(width), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
   }
   auto ring_row = [&ring](int r) { return ring.Row(r); };
   // (s + 1) C <= 256 C stays within 32 bits for windows of up to 2^23 pixels in the image.
@@ -77,14 +84,12 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
   for (int y = 0; y < height; ++y) {
     for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
     for (auto& window : windows) window.Slide(y, ring_row);
-    uint8_t* __restrict chosen = chosen_row.data();
-    choose_windows(y, chosen);
     const uint8_t* __restrict source = ring.Row(y);
     uint8_t* __restrict out = image[y];
     // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
     if (!narrow) {
       for (int x = 0; x < width; ++x) {
-        const WindowSums<>& window = windows[chosen[x]];
+        const WindowSums<>& window = windows[N == 3 ? choice.At(x, y) : 0];
         out[x] = int64_t{source[x] + 1} * window.Count(x) > window.Sum(x) ? kWhite : kBlack;
       }
       continue;
@@ -99,8 +104,8 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
       rows_in[i] = windows[i].RowsIn();
     }
     if constexpr (N == 3) {
-      BinarizeThreeWindows(source, chosen, sums.data(), columns_in.data(), rows_in.data(), width,
-                           out);
+      BinarizeByClarity(source, choice.map[y], choice.high, choice.low, sums.data(),
+                        columns_in.data(), rows_in.data(), width, out);
     } else {
       static_assert(N == 1, "one or three windows");
       BinarizeOneWindow(source, sums[0], columns_in[0], rows_in[0], width, out);
@@ -218,6 +223,43 @@ bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,
   };
 
   int indicator_made = 0;
+  // A window of fewer than 2^16 pixels counts either indicator within 16 bits: both counts then
+  // slide in the two halves of one column sum and one row sum, half the work of two.
+  if (int64_t{2 * radius + 1} * (2 * radius + 1) < (int64_t{1} << 16)) {
+    std::vector<int32_t> column_sum;
+    std::vector<int32_t> row_sum;
+    try {
+      column_sum.assign(static_cast<size_t>(width), 0);
+      row_sum.assign(static_cast<size_t>(width), 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    int entered = 0;  // the next indicator row to enter the column sums
+    for (int y = 0; y < height; ++y) {
+      const int last_in = std::min(y + radius, height - 1);
+      for (; indicator_made <= last_in; ++indicator_made) make_indicator_row(indicator_made);
+      // Rows y - radius .. y + radius clipped; the last to enter and the one leaving (still in
+      // the rings, which keep 2 radius + 2 rows) in one pass.
+      const int leaving = y - radius - 1;
+      bool left = leaving < 0;
+      for (; entered <= last_in; ++entered) {
+        const bool exchange = !left && entered == last_in;
+        SlidePairedColumnSums(column_sum.data(), foreground_ring.Row(entered),
+                              boundary_ring.Row(entered),
+                              exchange ? foreground_ring.Row(leaving) : nullptr,
+                              exchange ? boundary_ring.Row(leaving) : nullptr, width);
+        left = left || exchange;
+      }
+      if (!left) {
+        SlidePairedColumnSums(column_sum.data(), nullptr, nullptr, foreground_ring.Row(leaving),
+                              boundary_ring.Row(leaving), width);
+      }
+      SumAlongRow(column_sum.data(), width, radius, row_sum.data());
+      BoundaryDensityPackedRow(row_sum.data(), directionImage[y], kBoundaryFactorLanes.data(),
+                               width, binary[y]);
+    }
+    return true;
+  }
   for (int y = 0; y < height; ++y) {
     for (; indicator_made < height && indicator_made <= y + radius; ++indicator_made) {
       make_indicator_row(indicator_made);
@@ -238,22 +280,15 @@ bool AdaptiveBinarize(const EngineParams* params, int width, int height, GrayIma
   const std::array<int, 3> radii = {params->BinWindowSmall, params->BinWindowMedium,
                                     params->BinWindowLarge};
   assert(radii[kSmall] >= 0 && radii[kMedium] >= 0 && radii[kLarge] >= 0);
-  const int clarity_high = params->ClarityHigh;
-  const int clarity_low = params->ClarityLow;
-  return BinarizeAgainstMeans(width, height, image, radii, [&](int y, uint8_t* __restrict chosen) {
-    const uint8_t* __restrict clarity = map[y];
-    for (int x = 0; x < width; ++x) {
-      chosen[x] = static_cast<uint8_t>(clarity[x] >= clarity_high  ? kSmall
-                                       : clarity[x] >= clarity_low ? kMedium
-                                                                   : kLarge);
-    }
-  });
+  static_assert(kSmall == 0 && kMedium == 1 && kLarge == 2, "the order WindowChoice gives");
+  return BinarizeAgainstMeans(width, height, image, radii,
+                              WindowChoice{map, params->ClarityHigh, params->ClarityLow});
 }
 
 bool LocalMeanBinarize(int width, int height, GrayImage image, int radius) {
   assert(radius >= 0);
   return BinarizeAgainstMeans(width, height, image, std::array<int, 1>{radius},
-                              [](int, uint8_t*) {});  // the one window: chosen stays 0
+                              WindowChoice{nullptr, 0, 0});  // the one window
 }
 
 bool MajorityFilter(int width, int height, GrayImage image) {

@@ -464,7 +464,7 @@ bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* d
   }
   uint8_t* __restrict row_codes = codes.data();
   for (bool due = true; due;) {
-    if (!window.Init(width, height)) return false;
+    if (!window.Init(width, height, kKernelReach, /*byte_rows=*/false)) return false;
     due = false;
     for (int y = 0; y < height; ++y) {
       if (row_due[static_cast<size_t>(y)] == 0) continue;

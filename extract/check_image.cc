@@ -8,9 +8,10 @@
 namespace ridgeline {
 
 GreyLevelSummary SummarizeGreyLevels(const uint8_t* const* image, int width, int height) {
-  // Four partial histograms taken in turn: a run of one grey level (the white background of a
-  // capture) would otherwise make each count wait for the store of the one before.
-  constexpr int kPartial = 4;
+  // Eight partial histograms taken in turn: a run of one grey level (the white background of a
+  // capture) would otherwise make each count wait for the store of the one before; with eight,
+  // a count's store has eight pixels' time to land before its table is read again.
+  constexpr int kPartial = 8;
   std::array<std::array<uint32_t, 256>, kPartial> partial{};
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = image[y];

@@ -85,6 +85,14 @@ inline int32_t TruncatingQuotient(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<double>(a) / static_cast<double>(b));
 }
 
+// The same quotient in single precision, twice the lanes of a vector of doubles, for operands
+// below 2^24: they convert exactly, and a / b, when not a whole number, lies at least 1 / |b|
+// from every integer, while rounding moves it by at most |a / b| 2^-24 < 1 / |b|.
+// REQUIRES: b != 0; |a|, |b| < 2^24.
+inline int32_t TruncatingQuotient24(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<float>(a) / static_cast<float>(b));
+}
+
 // x / D for every 32-bit unsigned x as a multiplication and a shift, which vectorise: with
 // m = ceil(2^S / D) and e = m D - 2^S, x m / 2^S = x / D + x e / (D 2^S), and the second term
 // stays below 1 / D while x e < 2^S (checked below for all x < 2^32), too little to carry the
@@ -104,8 +112,13 @@ inline int32_t QuotientBy30(int32_t a) {
 }
 
 // when ? a : b as arithmetic on masks. The compiler turns plain conditionals of this form into
-// branches where it duplicates code, and a branch keeps a loop from being vectorised.
-inline int32_t Pick(bool when, int32_t a, int32_t b) { return b ^ ((a ^ b) & -int32_t{when}); }
+// branches where it duplicates code, and a branch keeps a loop from being vectorised. Written
+// as (a & mask) | (b & ~mask), the vectoriser makes it one blend (the exclusive-or form took
+// three instructions: a tenth of the per-pixel direction loops).
+inline int32_t Pick(bool when, int32_t a, int32_t b) {
+  const int32_t mask = -int32_t{when};
+  return (a & mask) | (b & ~mask);
+}
 
 // DirectionFromVariations32 written without branches, the divisions through
 // TruncatingQuotient, for loops the compiler vectorises across pixels: the same comparisons in

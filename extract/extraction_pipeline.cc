@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "core/int_math.h"
 #include "extract/binarise.h"
@@ -14,6 +16,7 @@
 #include "extract/block_mask.h"
 #include "extract/contrast_stretch.h"
 #include "extract/foreground.h"
+#include "extract/local_mean.h"
 #include "extract/minutiae_detect.h"
 #include "extract/minutiae_filter.h"
 #include "extract/oriented_kernels.h"
@@ -34,18 +37,26 @@ constexpr int kForegroundHalfWindow = 16;
 constexpr int kBoundaryDensityRadius = 16;
 constexpr int kLocalMeanBinarizeRadius = 5;
 
-// Owns one working image for the length of a pipeline run.
+// Owns one working image for the length of a pipeline run, laid out as AllocGrayImage lays one
+// out (one contiguous pixel block behind the row table, released by FreeGrayImage).
 class WorkImage {
  public:
   WorkImage() = default;
-  WorkImage(int width, int height, uint8_t fill) : image_(AllocGrayImage(width, height)) {
-    if (image_ != nullptr && height > 0 && width > 0) {
-      std::memset(image_[0], fill, static_cast<size_t>(width) * static_cast<size_t>(height));
-    }
+  // An image filled with fill.
+  WorkImage(int width, int height, uint8_t fill) : image_(Allocate(width, height)) {
+    if (image_ != nullptr) std::memset(image_[0], fill, Bytes(width, height));
+  }
+  // An image whose pixels are left as the allocator gives them: only for an image whose every
+  // pixel is written before any is read.
+  static WorkImage Unfilled(int width, int height) {
+    WorkImage work;
+    work.image_ = Allocate(width, height);
+    return work;
   }
   ~WorkImage() { FreeGrayImage(image_); }
   WorkImage(const WorkImage&) = delete;
   WorkImage& operator=(const WorkImage&) = delete;
+  WorkImage(WorkImage&& other) noexcept : image_(std::exchange(other.image_, nullptr)) {}
   WorkImage& operator=(WorkImage&& other) noexcept {
     std::swap(image_, other.image_);
     return *this;
@@ -58,6 +69,25 @@ class WorkImage {
   explicit operator bool() const { return image_ != nullptr; }
 
  private:
+  static size_t Bytes(int width, int height) {
+    return static_cast<size_t>(width) * static_cast<size_t>(height);
+  }
+  // REQUIRES: width, height >= 1 (the pipeline's images are at least 34 x 34).
+  static GrayImage Allocate(int width, int height) {
+    const size_t rows = static_cast<size_t>(height);
+    auto** table = static_cast<uint8_t**>(std::calloc(rows + 1, sizeof(uint8_t*)));
+    if (table == nullptr) return nullptr;
+    // One byte beyond the pixels, zero, as AllocGrayImage gives it.
+    auto* block = static_cast<uint8_t*>(std::malloc(Bytes(width, height) + 1));
+    if (block == nullptr) {
+      std::free(table);
+      return nullptr;
+    }
+    block[Bytes(width, height)] = 0;
+    for (size_t r = 0; r < rows; ++r) table[r] = block + r * static_cast<size_t>(width);
+    return table;
+  }
+
   GrayImage image_ = nullptr;
 };
 
@@ -158,7 +188,7 @@ bool BinarizeFirstInBands(RowBands& bands, const EngineParams* params, int width
         if (adaptive &&
             (!PreBinarize(params, width, h, view[0], view[1]) ||
              !MakeBoundaryDensityMap(width, h, view[1], view[2], kBoundaryDensityRadius) ||
-             !BoxMean(width, h, view[1], kLocalMeanRadius))) {
+             !LocalMean(width, h, view[1], kLocalMeanRadius))) {
           return false;
         }
         return Binarize(params, width, h, view[0], view[1]);
@@ -229,10 +259,18 @@ void CalmAroundCandidates(int blockCols, int blockRows, const SingularPointList&
 
 void SpreadBlockDirections(int width, int height, const uint8_t* const* blockMap,
                            GrayImage directionImage) {
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* blocks = blockMap[y / kBlockSize];
-    uint8_t* out = directionImage[y];
-    for (int x = 0; x < width; ++x) out[x] = blocks[x / kBlockSize];
+  // The pixel rows of one block row are equal: the first is written block by block, the others
+  // copied from it.
+  const size_t row_bytes = static_cast<size_t>(width);
+  for (int top = 0; top < height; top += kBlockSize) {
+    const uint8_t* blocks = blockMap[top / kBlockSize];
+    uint8_t* first = directionImage[top];
+    for (int x = 0; x < width; x += kBlockSize) {
+      std::memset(first + x, blocks[x / kBlockSize],
+                  static_cast<size_t>(std::min(kBlockSize, width - x)));
+    }
+    const int bottom = std::min(top + kBlockSize, height);
+    for (int y = top + 1; y < bottom; ++y) std::memcpy(directionImage[y], first, row_bytes);
   }
 }
 
@@ -253,24 +291,26 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   GrayImage input = image;
   RowBands row_bands(bands);
 
-  // 1. Working images; an untouched copy of the input for the final contrast test.
-  WorkImage scratch(width, height, 0);
-  WorkImage direction(width, height, 0);
+  // 1. Working images; an untouched copy of the input for the final contrast test. Each of the
+  // three is first written whole by a copy (input_copy here, scratch and direction in 2-5)
+  // before any of its pixels is read, so none needs a fill.
+  WorkImage scratch = WorkImage::Unfilled(width, height);
+  WorkImage direction = WorkImage::Unfilled(width, height);
   WorkImage input_copy;
   if (!scratch || !direction) return -1;
   if (params->ContrastCheck != 0) {
-    input_copy = WorkImage(width, height, 0);
+    input_copy = WorkImage::Unfilled(width, height);
     if (!input_copy) return -1;
     CopyGrayImage(width, height, input, input_copy.get());
   }
 
   // 2-5. Pre-processing: 3 x 3 mean, local mean, contrast stretch, the direction input.
-  if (!BoxMean3(width, height, input)) return -1;
+  if (!LocalMean3(width, height, input)) return -1;
   CopyGrayImage(width, height, input, scratch.get());
-  if (!BoxMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
+  if (!LocalMean(width, height, scratch.get(), kLocalMeanRadius)) return -1;
   if (!ContrastStretch(width, height, input, scratch.get(), kLocalMeanRadius)) return -1;
   CopyGrayImage(width, height, scratch.get(), direction.get());
-  if (!BoxMean3(width, height, direction.get()) || !BoxMean3(width, height, direction.get())) {
+  if (!LocalMean3(width, height, direction.get()) || !LocalMean3(width, height, direction.get())) {
     return -1;
   }
 
@@ -347,8 +387,12 @@ int RunExtractionPipeline(EngineParams* params, int32_t width, int32_t height, G
   if (!BinarizeAndFilterInBands(row_bands, params, width, height, input, scratch.get(), resmooth)) {
     return -1;
   }
-  CopyGrayImage(width, height, input, scratch.get());
-  WhitenBackground(width, height, input, direction.get());
+  // The binary image twice: whole in scratch (the thinning input) and with its background
+  // whitened in input, row by row while the row is in cache.
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(scratch.get()[y], input[y], static_cast<size_t>(width));
+    WhitenBackground(width, 1, input + y, direction.get() + y);
+  }
 
   // 21. Mask export.
   if (params->ExportMask != 0 && params->MaskImage != nullptr) {

@@ -8,7 +8,7 @@
 #include "core/constants.h"
 #include "core/folded_angle.h"
 #include "core/int_math.h"
-#include "extract/byte_words.h"
+#include "extract/crossing_scan.h"
 #include "extract/ridge_trace.h"
 
 namespace ridgeline {
@@ -145,10 +145,10 @@ void DetectMinutiae(int width, int height, GrayImage skeleton, const uint8_t* co
   result->CandidateCount = 0;
   const int x_end = width - kScanMargin;  // columns scanned: kScanMargin .. x_end - 1
   for (int y = kScanMargin; y <= height - 1 - kScanMargin; ++y) {
-    for (int x = NextForegroundZero(skeleton[y], directionImage[y], kScanMargin, x_end); x < x_end;
-         x = NextForegroundZero(skeleton[y], directionImage[y], x + 1, x_end)) {
-      const int crossing = CrossingNumber(sk, x, y);
-      if (crossing != 1 && crossing != 3) continue;
+    constexpr uint8_t kWanted = kEndingMark | kBifurcationMark;
+    for (int x = NextCrossing(sk, directionImage[y], y, kScanMargin, x_end, kWanted); x < x_end;
+         x = NextCrossing(sk, directionImage[y], y, x + 1, x_end, kWanted)) {
+      const int crossing = CrossingNumber(sk, x, y);  // 1 or 3
       // Tracing restores the skeleton exactly, so the direction of a candidate that cannot be
       // stored is not computed at all.
       const bool stored = result->CandidateCount < kFeatureCapacity && x > kStoreMargin &&

@@ -38,21 +38,29 @@ void AddTapPair(const uint16_t* __restrict a1, const uint16_t* __restrict b1, ui
 
 }  // namespace
 
-bool SmoothingWindow::Init(int width, int height, int below) {
+bool SmoothingWindow::Init(int width, int height, int below, bool byte_rows) {
   assert(width > 0 && height > 0 && below >= kKernelReach);
   width_ = width;
   height_ = height;
   below_ = below;
   slots_ = kKernelReach + below + 1;
   next_row_ = 0;
+  next_zero_ = height;
   y_ = 0;
-  stride_ = width;
+  stride_ = width + 2 * kPad;
+  const auto stride = static_cast<size_t>(stride_);
+  const int ones_rows = std::min(height, 2 * kKernelReach + 1);
   try {
-    data_.assign(2 * static_cast<size_t>(slots_) * static_cast<size_t>(width), 0);
-    data16_.assign(data_.size(), 0);
+    data_.assign(byte_rows ? static_cast<size_t>(slots_) * static_cast<size_t>(width) : 0, 0);
+    data16_.assign(2 * static_cast<size_t>(slots_) * stride, 0);
+    ones_.assign(static_cast<size_t>(2 * kKernelReach + ones_rows) * stride, 0);
     flat_kernels_.resize(kNoDirection);
   } catch (const std::bad_alloc&) {
     return false;
+  }
+  for (int r = kKernelReach; r < kKernelReach + ones_rows; ++r) {
+    std::fill_n(ones_.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(r) * stride + kPad),
+                width, uint16_t{1});
   }
   for (int code = 0; code < kNoDirection; ++code) {
     const OrientedKernel& k = KernelOf(code);
@@ -63,9 +71,10 @@ bool SmoothingWindow::Init(int width, int height, int below) {
     flat.reach_x = 0;
     flat.reach_y = 0;
     for (int t = 0; t < kFlatTaps; ++t) {
-      flat.taps[t] = t < k.tap_count ? FlatTap{k.taps[t].dy * width + k.taps[t].dx,
-                                               k.taps[t].weight, k.taps[t].dy, k.taps[t].dx}
-                                     : FlatTap{0, 0, 0, 0};
+      flat.taps[t] = t < k.tap_count
+                         ? FlatTap{k.taps[t].dy * static_cast<int>(stride_) + k.taps[t].dx,
+                                   k.taps[t].weight, k.taps[t].dy, k.taps[t].dx}
+                         : FlatTap{0, 0, 0, 0};
       flat.reach_x = std::max(flat.reach_x, std::abs(int32_t{flat.taps[t].dx}));
       flat.reach_y = std::max(flat.reach_y, std::abs(int32_t{flat.taps[t].dy}));
     }
@@ -75,39 +84,61 @@ bool SmoothingWindow::Init(int width, int height, int below) {
     }
   }
   const LaneKernels& lanes = SharedLaneKernels();
-  for (int s = 0; s < kLaneOffsetSlots; ++s) lane_offsets_[s] = lanes.dy[s] * width + lanes.dx[s];
+  for (int s = 0; s < kLaneOffsetSlots; ++s)
+    lane_offsets_[s] = lanes.dy[s] * static_cast<int>(stride_) + lanes.dx[s];
   return true;
 }
 
 void SmoothingWindow::Advance(const uint8_t* const* image, int y) {
   assert(y >= 0 && y < height_ && (next_row_ == 0 || y > y_));
   const size_t w = static_cast<size_t>(width_);
+  const size_t stride = static_cast<size_t>(stride_);
+  const size_t second = static_cast<size_t>(slots_) * stride;  // from a slot to its twin
   // Row r lives in slots r mod n and r mod n + n.
   auto slot = [&](int r) { return ((r % slots_) + slots_) % slots_; };
   // Rows skipped over above y - 6 are never read, so they are not copied.
   next_row_ = std::max(next_row_, y - kKernelReach);
   for (; next_row_ < height_ && next_row_ <= y + below_; ++next_row_) {
-    const size_t at = static_cast<size_t>(slot(next_row_)) * w;
-    uint8_t* first = data_.data() + at;
-    std::memcpy(first, image[next_row_], w);
-    std::memcpy(first + static_cast<size_t>(slots_) * w, first, w);
-    uint16_t* __restrict first16 = data16_.data() + at;
-    for (size_t x = 0; x < w; ++x) first16[x] = first[x];
-    std::memcpy(first16 + static_cast<size_t>(slots_) * w, first16, w * sizeof(uint16_t));
+    const auto s = static_cast<size_t>(slot(next_row_));
+    const uint8_t* __restrict source = image[next_row_];
+    if (!data_.empty()) std::memcpy(data_.data() + s * w, source, w);
+    uint16_t* __restrict first16 = data16_.data() + s * stride + kPad;
+    for (size_t x = 0; x < w; ++x) first16[x] = source[x];
+    std::memcpy(first16 + second, first16, w * sizeof(uint16_t));
   }
+  // The rows past the image that the kernels reach read 0. Every image row is in by then, and
+  // the row that last used the slot has left the window (the window spans n rows).
+  for (; next_zero_ <= y + kKernelReach; ++next_zero_) {
+    uint16_t* first16 = data16_.data() + static_cast<size_t>(slot(next_zero_)) * stride;
+    std::fill_n(first16, stride, uint16_t{0});
+    std::fill_n(first16 + second, stride, uint16_t{0});
+  }
+  // Rows above the image are never copied: their slots keep Init's zeros until the rows that
+  // share them enter, after they have left the window.
   y_ = y;
   // Rows y - 6 .. y + below fill the slots from that of row y - 6 on, without wrapping.
-  const size_t centre = static_cast<size_t>(slot(y - kKernelReach) + kKernelReach) * w;
-  centre_ = data_.data() + centre;
+  const size_t centre = static_cast<size_t>(slot(y - kKernelReach) + kKernelReach) * stride + kPad;
   centre16_ = data16_.data() + centre;
   interior_row_ = y >= 1 && y <= height_ - 2;
+}
+
+const uint16_t* SmoothingWindow::OnesCentre() const {
+  // The rows of ones are kKernelReach .. kKernelReach + min(height, 13) - 1; row y lines up with
+  // row kKernelReach + y of the store near the top (and everywhere when the image has at most
+  // 13 rows), with the last row of ones near the bottom, and with the middle one in between.
+  constexpr int kSpan = 2 * kKernelReach + 1;
+  int row = kKernelReach + y_;
+  if (height_ > kSpan && y_ >= kKernelReach) {
+    row = y_ >= height_ - kKernelReach ? y_ - height_ + kKernelReach + kSpan : 2 * kKernelReach;
+  }
+  return ones_.data() + static_cast<size_t>(row) * static_cast<size_t>(stride_) + kPad;
 }
 
 uint8_t SmoothingWindow::BoxMean3AtBorder(int x) const {
   int sum = 0;
   int count = 0;
   for (int r = std::max(y_ - 1, 0); r <= std::min(y_ + 1, height_ - 1); ++r) {
-    const uint8_t* row = Row(r);
+    const uint16_t* row = centre16_ + (r - y_) * stride_;
     for (int i = std::max(x - 1, 0); i <= std::min(x + 1, width_ - 1); ++i) {
       sum += row[i];
       ++count;
@@ -121,7 +152,7 @@ uint8_t SmoothingWindow::BoxMean3AtBorder(int x) const {
 // inside tap is read at its flat offset; padding taps weigh 0 and add nothing.
 uint8_t SmoothingWindow::SmoothAtBorder(int x, int code) const {
   const FlatKernel& k = flat_kernels_[static_cast<size_t>(code)];
-  const uint8_t* p = centre_ + x;
+  const uint16_t* p = centre16_ + x;
   int32_t acc = k.centre * p[0];
   int32_t total = k.centre;
   const auto width = static_cast<unsigned>(width_);
@@ -266,14 +297,21 @@ void SmoothingWindow::SmoothRow(const uint8_t* codes, uint8_t* out) const {
   const bool mixed_rows =
       y_ >= kKernelReach && y_ < height_ - kKernelReach && limit - kVectorLanes >= kKernelReach;
 #if RIDGELINE_HIGHWAY
-  if (mixed_rows) {
-    for (int x = 0; x < kKernelReach; ++x) {
-      if (codes[x] != kKeep) out[x] = Smooth(x, codes[x]);
-    }
+  // Pixels whose taps may leave the image (the first and last kKernelReach rows and columns)
+  // take the clipped rule in granules too, over the zero-padded copies.
+  if (width_ >= kKernelBlockGranule) {
     const MixedKernels kernels{flat_kernels_.data(), &SharedLaneKernels(), lane_offsets_};
-    MixedSpanVector(centre16_, stride_, codes, kernels, kKernelReach, limit, limit, out);
-    for (int x = limit; x < width_; ++x) {
-      if (codes[x] != kKeep) out[x] = Smooth(x, codes[x]);
+    const uint16_t* ones = OnesCentre();
+    // Only the level smoothing keeps pixels; elsewhere the granules need not look for the
+    // first pixel due.
+    const bool kept = std::memchr(codes, kKeep, static_cast<size_t>(width_)) != nullptr;
+    if (mixed_rows) {
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, kKernelReach, width_, kept,
+                       out);
+      MixedSpanVector(centre16_, stride_, codes, kernels, kKernelReach, limit, limit, kept, out);
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, limit, width_, width_, kept, out);
+    } else {
+      BorderSpanVector(centre16_, ones, stride_, codes, kernels, 0, width_, width_, kept, out);
     }
     return;
   }
@@ -308,7 +346,7 @@ bool OrientedSmooth(int width, int height, GrayImage image, const uint8_t* const
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!window.Init(width, height)) return false;
+  if (!window.Init(width, height, kKernelReach, /*byte_rows=*/false)) return false;
   for (int y = 0; y < height; ++y) {
     window.Advance(image, y);
     const uint8_t* dir = directionImage[y];

@@ -20,33 +20,41 @@ namespace ridgeline {
 bool OrientedSmooth(int width, int height, GrayImage image, const uint8_t* const* directionImage);
 
 // The unfiltered rows around the row being filtered, for filters that smooth some or all pixels
-// of an image in place with the oriented kernels. Rows y - 6 .. y + below are kept as copies;
-// every row is stored twice, at slots r mod n and r mod n + n of a ring of n = below + 7 slots,
-// so that the rows of the window always lie in consecutive slots and each kernel tap is one
-// fixed offset from the centre pixel.
+// of an image in place with the oriented kernels. Rows y - 6 .. y + below are kept as copies
+// widened to 16 bits; every row is stored twice, at slots r mod n and r mod n + n of a ring of
+// n = below + 7 slots, so that the rows of the window always lie in consecutive slots and each
+// kernel tap is one fixed offset from the centre pixel. Each row has kKernelReach columns of
+// zeros either side, and the rows past the image (up to the kernels' reach) read 0 too, so the
+// vector forms sum the taps inside the image with no bounds to check. Callers that read the
+// rows (Row) get byte copies as well, once per row.
 class SmoothingWindow {
  public:
   // Returns false when the rows cannot be allocated. below is the number of rows the caller
   // reads ahead of the row being filtered, at least the kernel's reach.
+  // byte_rows keeps the byte copies Row returns; without them the window copies a third as
+  // much per row.
   // REQUIRES: width > 0, height > 0, below >= kKernelReach.
-  bool Init(int width, int height, int below = kKernelReach);
+  bool Init(int width, int height, int below = kKernelReach, bool byte_rows = true);
 
   // Makes y the row being filtered: copies the image rows y - 6 .. y + below (clipped) that are
   // not in the window yet. Call for rows in increasing order, before row y of image changes;
   // rows may be skipped (rows left unfiltered need no call).
   void Advance(const uint8_t* const* image, int y);
 
-  // The unfiltered copy of image row r. REQUIRES: y - 6 <= r <= y + below, 0 <= r < height.
-  const uint8_t* Row(int r) const { return centre_ + (r - y_) * stride_; }
+  // The unfiltered copy of image row r.
+  // REQUIRES: Init with byte_rows; y - 6 <= r <= y + below, 0 <= r < height.
+  const uint8_t* Row(int r) const {
+    return data_.data() + static_cast<size_t>(r % slots_) * static_cast<size_t>(width_);
+  }
 
   // The smoothed value of pixel x of the row being filtered along code (0..126; 120..126 are
   // read as code - 120), or its 3 x 3 mean for code 127.
   uint8_t Smooth(int x, int code) const {
-    const uint8_t* p = centre_ + x;
+    const uint16_t* p = centre16_ + x;
     if (code == kNoDirection) {
       if (!interior_row_ || x < 1 || x > width_ - 2) return BoxMean3AtBorder(x);
-      const uint8_t* up = p - stride_;
-      const uint8_t* down = p + stride_;
+      const uint16_t* up = p - stride_;
+      const uint16_t* down = p + stride_;
       const int sum = up[-1] + up[0] + up[1] + p[-1] + p[0] + p[1] + down[-1] + down[0] + down[1];
       return static_cast<uint8_t>(sum / 9);
     }
@@ -93,21 +101,31 @@ class SmoothingWindow {
   void KernelBlock(int x0, int code, int n, uint8_t* value) const;
   void Mean3Block(int x0, int n, uint8_t* value) const;
   uint8_t SmoothAtBorder(int x, int code) const;
+  // The row of the ones store (1 inside the image, 0 outside) that lines up with the row being
+  // filtered: its rows above and below are inside exactly where the image's are.
+  const uint16_t* OnesCentre() const;
+
+  // Zero columns either side of each row copy: every tap of a pixel in the row lies in them.
+  static constexpr int kPad = kKernelReach;
 
   int width_ = 0;
   int height_ = 0;
   int below_ = 0;
   int slots_ = 0;  // rows in the ring; each row is stored in two slots
   int next_row_ = 0;
+  int next_zero_ = 0;  // the next row past the image whose 16-bit slots are to be zeroed
   int y_ = 0;
   bool interior_row_ = false;  // rows 1 .. height - 2: the 3 x 3 block is inside
   std::ptrdiff_t stride_ = 0;
-  const uint8_t* centre_ = nullptr;  // the copy of row y
+  // The byte copies for Row, once each at slot r mod n (empty without byte_rows).
   std::vector<uint8_t> data_;
-  // The same rows widened to 16 bits, in the same slots: the block forms read whole vectors of
-  // 8 pixels from them without widening each tap again.
+  // The rows widened to 16 bits: the block forms read whole vectors of pixels from them without
+  // widening each tap again. centre16_ is pixel 0 of row y.
   const uint16_t* centre16_ = nullptr;
   std::vector<uint16_t> data16_;
+  // 1 at the image's pixels, 0 in the padding and in kKernelReach rows above and below the
+  // min(height, 2 kKernelReach + 1) rows of ones; the same stride as the row copies.
+  std::vector<uint16_t> ones_;
   std::vector<FlatKernel> flat_kernels_;  // codes 0 .. 126
   // The row-store offsets of the shared offset list's slots (SharedLaneKernels).
   int32_t lane_offsets_[kLaneOffsetSlots] = {};

@@ -91,9 +91,12 @@ void EstimateNarrowRow(const VariationSums& window, const int32_t* columns_in, i
                            dir_out, iso_out);
     return;
   }
-  EstimateWholeWindows(w0, w30, w60, w90, whole_begin, whole_end, threshold, dir_out, iso_out);
   const int left_end = std::min(width, std::max(whole_begin, kRowLoopBlock));
   const int right_begin = std::max(0, std::min(whole_end, width - kRowLoopBlock));
+  // The whole-window loop leaves out what the widened border stretches compute anyway.
+  if (left_end < right_begin) {
+    EstimateWholeWindows(w0, w30, w60, w90, left_end, right_begin, threshold, dir_out, iso_out);
+  }
   EstimateClippedWindows(w0, w30, w60, w90, columns_in, rows_in, area, 0, left_end, threshold,
                          dir_out, iso_out);
   EstimateClippedWindows(w0, w30, w60, w90, columns_in, rows_in, area, right_begin, width,

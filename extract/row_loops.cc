@@ -35,6 +35,12 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                            columns[2], rows[0], rows[1], rows[2], width, out);
 }
 
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const int32_t* const sums[3], const int32_t* const columns[3],
+                       const int32_t rows[3], int width, uint8_t* out) {
+  BinarizeByClarityLoop(source, clarity, high, low, sums, columns, rows, width, out);
+}
+
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out) {
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
@@ -59,6 +65,16 @@ void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const u
   BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
 }
 
+void BoundaryDensityPackedRow(const int32_t* packed, const uint8_t* direction,
+                              const int32_t* factor, int width, uint8_t* out) {
+  BoundaryDensityPackedLoop(packed, direction, factor, width, out);
+}
+
+void SlidePairedColumnSums(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                           const uint8_t* out_low, const uint8_t* out_high, int width) {
+  SlidePairedLoop(sums, in_low, in_high, out_low, out_high, width);
+}
+
 void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
                         const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
                         int32_t* s60, int32_t* s90) {
@@ -75,6 +91,25 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+             uint8_t* out) {
+  MeanRowLoop(sums, columns_in, rows_in, width, out);
+}
+
+void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width,
+                         uint8_t* out) {
+  MeanByReciprocalLoop(sums, reciprocals, width, out);
+}
+
+void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
+              uint16_t* column, uint8_t* out) {
+  if (divisor == 9) {
+    Mean3RowLoop<9>(up, mid, down, width, column, out);
+  } else {
+    Mean3RowLoop<6>(up, mid, down, width, column, out);
+  }
 }
 
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

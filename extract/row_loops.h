@@ -43,6 +43,10 @@ void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t
 void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
                           const int32_t* const sums[3], const int32_t* const columns[3],
                           const int32_t rows[3], int width, uint8_t* out);
+// The same with chosen[x] = 0 where clarity[x] >= high, else 1 where clarity[x] >= low, else 2.
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const int32_t* const sums[3], const int32_t* const columns[3],
+                       const int32_t rows[3], int width, uint8_t* out);
 // The same against one window.
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out);
@@ -53,6 +57,18 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
 // from 0 to 100.
 void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const uint8_t* direction,
                         const int32_t* factor, int width, uint8_t* out);
+
+// The same from packed sums: counted[x] = packed[x] & 0xFFFF, boundary[x] = packed[x] >> 16.
+// REQUIRES: boundary[x] <= counted[x]; factor as above.
+void BoundaryDensityPackedRow(const int32_t* packed, const uint8_t* direction,
+                              const int32_t* factor, int width, uint8_t* out);
+
+// Packed column sums of two indicator rows (bytes of at most 255): sums[x] += low[x] +
+// high[x] 2^16 for the rows entering, minus the same for the rows leaving; in_low / in_high,
+// or out_low / out_high, may both be null. Each half of a sum holds a count while it stays
+// below 2^16.
+void SlidePairedColumnSums(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                           const uint8_t* out_low, const uint8_t* out_high, int width);
 
 // The contrast stretch of pixels begin .. end - 1 of a row, the window of pixel x holding
 // count = columns_in[x] x rows_in pixels: with the mean deviation d = sums[x] / count and the band
@@ -70,6 +86,22 @@ void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* colum
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
                     int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
                     uint8_t* out);
+
+// Window means of a row: out[x] = sums[x] / (columns_in[x] rows_in), truncated.
+// REQUIRES: 0 <= sums[x] <= 255 x that count, every count > 0 and below 2^16.
+void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+             uint8_t* out);
+// The same with the divisions done as multiplications: out[x] = (sums[x] reciprocals[x]) >> 32
+// for reciprocals[x] = ceil(2^32 / count of pixel x).
+// REQUIRES: every count >= 2 with 255 count^2 < 2^32; 0 <= sums[x] <= 255 x that count.
+void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width, uint8_t* out);
+
+// out[x] = the sum of up, mid and down over columns x - 1 .. x + 1, divided by divisor
+// (truncated), for x = 1 .. width - 2; column: scratch of width entries, on return the three
+// rows' sum of each column. out may be none of the three rows.
+// REQUIRES: divisor is 6 or 9.
+void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
+              uint16_t* column, uint8_t* out);
 
 // counts[x] += (in[x] < limit) - (out[x] < limit) for x < width; in or out may be null.
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

@@ -42,6 +42,12 @@ void BinarizeThreeWindowsImpl(const uint8_t* source, const uint8_t* chosen,
                            columns[2], rows[0], rows[1], rows[2], width, out);
 }
 
+void BinarizeByClarityImpl(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                           const int32_t* const* sums, const int32_t* const* columns,
+                           const int32_t* rows, int width, uint8_t* out) {
+  BinarizeByClarityLoop(source, clarity, high, low, sums, columns, rows, width, out);
+}
+
 void BinarizeOneWindowImpl(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                            int32_t rows, int width, uint8_t* out) {
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
@@ -108,6 +114,16 @@ void BoundaryDensityRowImpl(const int32_t* boundary, const int32_t* counted,
   BoundaryDensityLoop(boundary, counted, direction, factor, width, out);
 }
 
+void BoundaryDensityPackedRowImpl(const int32_t* packed, const uint8_t* direction,
+                                  const int32_t* factor, int width, uint8_t* out) {
+  BoundaryDensityPackedLoop(packed, direction, factor, width, out);
+}
+
+void SlidePairedColumnSumsImpl(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                               const uint8_t* out_low, const uint8_t* out_high, int width) {
+  SlidePairedLoop(sums, in_low, in_high, out_low, out_high, width);
+}
+
 void SlideVariationSumsImpl(const uint8_t* eu, const uint8_t* e, const uint8_t* ed,
                             const uint8_t* lu, const uint8_t* l, const uint8_t* ld, int width,
                             int32_t* s0, int32_t* s30, int32_t* s60, int32_t* s90) {
@@ -124,6 +140,25 @@ void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, co
                         uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void MeanRowImpl(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+                 uint8_t* out) {
+  MeanRowLoop(sums, columns_in, rows_in, width, out);
+}
+
+void MeanRowByReciprocalImpl(const int32_t* sums, const uint32_t* reciprocals, int width,
+                             uint8_t* out) {
+  MeanByReciprocalLoop(sums, reciprocals, width, out);
+}
+
+void Mean3RowImpl(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width,
+                  int divisor, uint16_t* column, uint8_t* out) {
+  if (divisor == 9) {
+    Mean3RowLoop<9>(up, mid, down, width, column, out);
+  } else {
+    Mean3RowLoop<6>(up, mid, down, width, column, out);
+  }
 }
 
 void CountBelowLimitImpl(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,
@@ -159,6 +194,7 @@ namespace ridgeline {
 HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeThreeWindowsImpl);
+HWY_EXPORT(BinarizeByClarityImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
 HWY_EXPORT(PreBinarizeRowImpl);
@@ -166,6 +202,11 @@ HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
 HWY_EXPORT(SlideColumnSumsImpl);
+HWY_EXPORT(BoundaryDensityPackedRowImpl);
+HWY_EXPORT(SlidePairedColumnSumsImpl);
+HWY_EXPORT(MeanRowImpl);
+HWY_EXPORT(MeanRowByReciprocalImpl);
+HWY_EXPORT(Mean3RowImpl);
 HWY_EXPORT(CountBelowLimitImpl);
 HWY_EXPORT(ForegroundRowImpl);
 HWY_EXPORT(BoundaryIndicatorRowImpl);
@@ -192,6 +233,13 @@ void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
   HWY_DYNAMIC_DISPATCH(BinarizeThreeWindowsImpl)(source, chosen, sums, columns, rows, width, out);
 }
 
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const int32_t* const sums[3], const int32_t* const columns[3],
+                       const int32_t rows[3], int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BinarizeByClarityImpl)
+  (source, clarity, high, low, sums, columns, rows, width, out);
+}
+
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(BinarizeOneWindowImpl)(source, sum, columns, rows, width, out);
@@ -210,6 +258,16 @@ void BoundaryDensityRow(const int32_t* boundary, const int32_t* counted, const u
   HWY_DYNAMIC_DISPATCH(BoundaryDensityRowImpl)(boundary, counted, direction, factor, width, out);
 }
 
+void BoundaryDensityPackedRow(const int32_t* packed, const uint8_t* direction,
+                              const int32_t* factor, int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BoundaryDensityPackedRowImpl)(packed, direction, factor, width, out);
+}
+
+void SlidePairedColumnSums(int32_t* sums, const uint8_t* in_low, const uint8_t* in_high,
+                           const uint8_t* out_low, const uint8_t* out_high, int width) {
+  HWY_DYNAMIC_DISPATCH(SlidePairedColumnSumsImpl)(sums, in_low, in_high, out_low, out_high, width);
+}
+
 void SlideVariationSums(const uint8_t* eu, const uint8_t* e, const uint8_t* ed, const uint8_t* lu,
                         const uint8_t* l, const uint8_t* ld, int width, int32_t* s0, int32_t* s30,
                         int32_t* s60, int32_t* s90) {
@@ -226,6 +284,21 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
   (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
+}
+
+void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+             uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MeanRowImpl)(sums, columns_in, rows_in, width, out);
+}
+
+void MeanRowByReciprocal(const int32_t* sums, const uint32_t* reciprocals, int width,
+                         uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MeanRowByReciprocalImpl)(sums, reciprocals, width, out);
+}
+
+void Mean3Row(const uint8_t* up, const uint8_t* mid, const uint8_t* down, int width, int divisor,
+              uint16_t* column, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(Mean3RowImpl)(up, mid, down, width, divisor, column, out);
 }
 
 void CountBelowLimit(int32_t* counts, const uint8_t* in, const uint8_t* out, int32_t limit,

@@ -164,6 +164,38 @@ inline void BinarizeThreeWindowsLoop(const uint8_t* source, const uint8_t* chose
   });
 }
 
+// The same with the window chosen by the clarity c = clarity[x] in the same pass: window 0
+// where c >= high, else 1 where c >= low, else 2.
+template <int kCount>
+[[gnu::noinline]] void BinarizeByClaritySpan(
+    const uint8_t* __restrict source, const uint8_t* __restrict clarity, int32_t high, int32_t low,
+    const int32_t* __restrict sum0, const int32_t* __restrict sum1, const int32_t* __restrict sum2,
+    const int32_t* __restrict columns0, const int32_t* __restrict columns1,
+    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int count,
+    uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    const int32_t c = clarity[x];
+    const int32_t m0 = -int32_t{c >= high};
+    const int32_t m1 = ~m0 & -int32_t{c >= low};
+    const int32_t m2 = ~(m0 | m1);
+    const int32_t sum = (sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2);
+    const int32_t pixels =
+        (columns0[x] * rows0 & m0) | (columns1[x] * rows1 & m1) | (columns2[x] * rows2 & m2);
+    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * pixels > sum});
+  }
+}
+inline void BinarizeByClarityLoop(const uint8_t* source, const uint8_t* clarity, int32_t high,
+                                  int32_t low, const int32_t* const* sums,
+                                  const int32_t* const* columns, const int32_t* rows, int width,
+                                  uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    BinarizeByClaritySpan<kCount>(source + x0, clarity + x0, high, low, sums[0] + x0, sums[1] + x0,
+                                  sums[2] + x0, columns[0] + x0, columns[1] + x0, columns[2] + x0,
+                                  rows[0], rows[1], rows[2], count, out + x0);
+  });
+}
+
 // The same test against one window.
 inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_t* __restrict sum,
                                   const int32_t* __restrict columns, int32_t rows, int width,
@@ -211,6 +243,46 @@ inline void BoundaryDensityLoop(const int32_t* boundary, const int32_t* counted,
     BoundaryDensitySpan<kCount>(boundary + x0, counted + x0, direction + x0, factor, count,
                                 out + x0);
   });
+}
+
+// The same density from packed sums: the low 16 bits of packed[x] hold the counted pixels, the
+// high ones the boundary pixels, so that one column sum and one row sum carry both. The
+// division is exact in single precision (TruncatingQuotient24): boundary 255 < 2^16 255 < 2^24.
+template <int kCount>
+[[gnu::noinline]] void BoundaryDensityPackedSpan(const int32_t* __restrict packed,
+                                                 const uint8_t* __restrict direction,
+                                                 const int32_t* __restrict factor, int count,
+                                                 uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    const int32_t c = packed[x] & 0xFFFF;
+    const int32_t boundary = static_cast<int32_t>(static_cast<uint32_t>(packed[x]) >> 16);
+    const int32_t density = TruncatingQuotient24(boundary * 255, c | int32_t{c == 0});
+    out[x] = static_cast<uint8_t>(density * factor[direction[x] & 0x7F] / 100);
+  }
+}
+inline void BoundaryDensityPackedLoop(const int32_t* packed, const uint8_t* direction,
+                                      const int32_t* factor, int width, uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    BoundaryDensityPackedSpan<kCount>(packed + x0, direction + x0, factor, count, out + x0);
+  });
+}
+
+// Packed column sums of two indicator rows: sums[x] += low[x] + high[x] 2^16 of the row
+// entering minus the same of the row leaving; either pair may be null.
+inline void SlidePairedLoop(int32_t* __restrict sums, const uint8_t* __restrict in_low,
+                            const uint8_t* __restrict in_high, const uint8_t* __restrict out_low,
+                            const uint8_t* __restrict out_high, int width) {
+  if (in_low != nullptr && out_low != nullptr) {
+    for (int x = 0; x < width; ++x) {
+      sums[x] += (in_low[x] - out_low[x]) +
+                 static_cast<int32_t>(static_cast<uint32_t>(in_high[x] - out_high[x]) << 16);
+    }
+  } else if (in_low != nullptr) {
+    for (int x = 0; x < width; ++x) sums[x] += in_low[x] + (int32_t{in_high[x]} << 16);
+  } else if (out_low != nullptr) {
+    for (int x = 0; x < width; ++x) sums[x] -= out_low[x] + (int32_t{out_high[x]} << 16);
+  }
 }
 
 // The four variations of pixel x of the row `row` between `up` and `down`, each at most 510.
@@ -305,48 +377,76 @@ inline void SlideVariationsLoop(const uint8_t* eu, const uint8_t* e, const uint8
 // d = sums[x] / that count, the band lo = max(mean - d, 0) .. hi = min(mean + d, 255) around
 // the pixel's mean (mean_out[x], overwritten), and the pixel s stretched to 0 at or below lo,
 // 255 at or above hi, (s - lo) 255 / (hi - lo) between, or kept when the band is empty.
-// Branch-free, both divisions exact in double (TruncatingQuotient).
-// REQUIRES: 0 <= sums[x] < 2^31, every count > 0.
-template <int kCount>
+// Branch-free, both divisions exact in double (TruncatingQuotient) or, with kSingle, in single
+// precision (TruncatingQuotient24, twice the lanes): (s - lo) 255 is always below 2^24.
+// REQUIRES: 0 <= sums[x] < 2^31, every count > 0; with kSingle both below 2^24.
+template <int kCount, bool kSingle>
 [[gnu::noinline]] void StretchSpan(const int32_t* __restrict sums, const uint8_t* __restrict source,
                                    const int32_t* __restrict columns_in, int32_t rows_in, int count,
                                    uint8_t* __restrict mean_out) {
   const int n = kCount > 0 ? kCount : count;
+  auto quotient = [](int32_t a, int32_t b) {
+    return kSingle ? TruncatingQuotient24(a, b) : TruncatingQuotient(a, b);
+  };
   for (int x = 0; x < n; ++x) {
     const int32_t s = source[x];
     const int32_t mean = mean_out[x];
-    const int32_t deviation = TruncatingQuotient(sums[x], columns_in[x] * rows_in);
+    const int32_t deviation = quotient(sums[x], columns_in[x] * rows_in);
     const int32_t lo = std::max(mean - deviation, 0);
     const int32_t hi = std::min(mean + deviation, 255);
     const int32_t band = hi - lo;
-    const int32_t inside = TruncatingQuotient((s - lo) * 255, band | int32_t{band == 0});
+    const int32_t inside = TruncatingQuotient24((s - lo) * 255, band | int32_t{band == 0});
     const int32_t stretched = Pick(s <= lo, 0, Pick(s >= hi, 255, inside));
     mean_out[x] = static_cast<uint8_t>(Pick(band == 0, s, stretched));
   }
 }
 
-// StretchSpan over pixels begin .. end - 1 in blocks. The stretch is in place, so the last,
-// overlapping block must not read means its neighbour block already stretched: it works on a
-// copy of its means, taken first and written back last.
-inline void StretchRowLoop(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
-                           int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+// True when sums[x] and columns_in[x] rows_in are below 2^24 for x in begin .. end - 1 (the
+// single-precision quotient is exact for them); one branch-free pass.
+inline bool BelowSingleLimit(const int32_t* __restrict sums, const int32_t* __restrict columns_in,
+                             int32_t rows_in, int begin, int end) {
+  int32_t most_sum = 0;
+  int32_t most_columns = 0;
+  for (int x = begin; x < end; ++x) {
+    most_sum = std::max(most_sum, sums[x]);
+    most_columns = std::max(most_columns, columns_in[x]);
+  }
+  constexpr int64_t kLimit = int64_t{1} << 24;
+  return most_sum < kLimit && int64_t{most_columns} * rows_in < kLimit;
+}
+
+// StretchSpan over pixels begin .. end - 1 in blocks, in single precision when the row's sums
+// and counts allow. The stretch is in place, so the last, overlapping block must not read means
+// its neighbour block already stretched: it works on a copy of its means, taken first and
+// written back last.
+template <bool kSingle>
+inline void StretchRowBlocks(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                             int32_t rows_in, int begin, int end, uint8_t* mean_out) {
   if (end - begin < kBlockPixels) {
     if (end > begin) {
-      StretchSpan<0>(sums + begin, source + begin, columns_in + begin, rows_in, end - begin,
-                     mean_out + begin);
+      StretchSpan<0, kSingle>(sums + begin, source + begin, columns_in + begin, rows_in,
+                              end - begin, mean_out + begin);
     }
     return;
   }
   const int last = end - kBlockPixels;
   uint8_t tail[kBlockPixels];
   std::copy(mean_out + last, mean_out + end, tail);
-  StretchSpan<kBlockPixels>(sums + last, source + last, columns_in + last, rows_in, kBlockPixels,
-                            tail);
+  StretchSpan<kBlockPixels, kSingle>(sums + last, source + last, columns_in + last, rows_in,
+                                     kBlockPixels, tail);
   for (int x0 = begin; x0 + kBlockPixels <= end; x0 += kBlockPixels) {
-    StretchSpan<kBlockPixels>(sums + x0, source + x0, columns_in + x0, rows_in, kBlockPixels,
-                              mean_out + x0);
+    StretchSpan<kBlockPixels, kSingle>(sums + x0, source + x0, columns_in + x0, rows_in,
+                                       kBlockPixels, mean_out + x0);
   }
   std::copy(tail, tail + kBlockPixels, mean_out + last);
+}
+inline void StretchRowLoop(const int32_t* sums, const uint8_t* source, const int32_t* columns_in,
+                           int32_t rows_in, int begin, int end, uint8_t* mean_out) {
+  if (BelowSingleLimit(sums, columns_in, rows_in, begin, end)) {
+    StretchRowBlocks<true>(sums, source, columns_in, rows_in, begin, end, mean_out);
+  } else {
+    StretchRowBlocks<false>(sums, source, columns_in, rows_in, begin, end, mean_out);
+  }
 }
 
 // The preliminary binarisation of pixels begin .. end - 1 of a row whose two windows are whole:
@@ -375,6 +475,64 @@ inline void PreBinarizeLoop(const int32_t* small_sums, const int32_t* large_sums
     PreBinarizeSpan<kCount>(small_sums + x0, large_sums + x0, source + x0, count, small_reciprocal,
                             large_reciprocal, out + x0);
   });
+}
+
+// Window means of pixels 0 .. count - 1 (count = kCount, or the argument when kCount is 0):
+// out[x] = sums[x] / (columns_in[x] rows_in), truncated; the quotient is exact in single
+// precision (TruncatingQuotient24: the sums stay below 2^24). For the rows whose windows are
+// clipped at the top or the bottom, where the counts change from row to row. REQUIRES: 0 <= sums[x]
+// <= 255 x that count, every count > 0 and below 2^16.
+template <int kCount>
+[[gnu::noinline]] void MeanSpan(const int32_t* __restrict sums,
+                                const int32_t* __restrict columns_in, int32_t rows_in, int count,
+                                uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    out[x] = static_cast<uint8_t>(TruncatingQuotient24(sums[x], columns_in[x] * rows_in));
+  }
+}
+inline void MeanRowLoop(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
+                        uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    MeanSpan<kCount>(sums + x0, columns_in + x0, rows_in, count, out + x0);
+  });
+}
+
+// The same means as (sums[x] reciprocals[x]) >> 32, reciprocals[x] = ceil(2^32 / count): the
+// multiplication of core/exact_divider.h, exact for these sums, and a 32 x 32 -> 64-bit product
+// that vectorises (no division at all).
+// REQUIRES: every count >= 2 (reciprocals below 2^32) with 255 count^2 < 2^32;
+// 0 <= sums[x] <= 255 x that count.
+template <int kCount>
+[[gnu::noinline]] void MeanByReciprocalSpan(const int32_t* __restrict sums,
+                                            const uint32_t* __restrict reciprocals, int count,
+                                            uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    out[x] =
+        static_cast<uint8_t>((uint64_t{static_cast<uint32_t>(sums[x])} * reciprocals[x]) >> 32);
+  }
+}
+inline void MeanByReciprocalLoop(const int32_t* sums, const uint32_t* reciprocals, int width,
+                                 uint8_t* out) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    MeanByReciprocalSpan<kCount>(sums + x0, reciprocals + x0, count, out + x0);
+  });
+}
+
+// The 3 x 3 means of pixels 1 .. width - 2 of a row between the rows above and below: the
+// three rows' column sums first (column, scratch of width entries), then out[x] = the sum of
+// columns x - 1 .. x + 1 divided by kDivisor, in 16-bit lanes (the sums stay below 9 x 255; a
+// division by a constant becomes a multiplication).
+template <uint16_t kDivisor>
+inline void Mean3RowLoop(const uint8_t* __restrict up, const uint8_t* __restrict mid,
+                         const uint8_t* __restrict down, int width, uint16_t* __restrict column,
+                         uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) column[x] = static_cast<uint16_t>(up[x] + mid[x] + down[x]);
+  for (int x = 1; x < width - 1; ++x) {
+    out[x] = static_cast<uint8_t>(static_cast<uint16_t>(column[x - 1] + column[x] + column[x + 1]) /
+                                  kDivisor);
+  }
 }
 
 // Column counts of the pixels below limit: counts[x] += (in[x] < limit) - (out[x] < limit) for

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/constants.h"
 #include "core/folded_angle.h"
@@ -47,40 +48,129 @@ void Append(SingularPointList* list, int x, int y, int direction, uint8_t type) 
   list->Type[i] = type;
 }
 
-// Mean folded difference between the pixel directions along the digital line from the probe
-// (column + dx, row + dy) towards (column, row) and the line's own code, or kNoScore when
-// no pixel of the line is inside the image. The walk visits max(|dx|, |dy|) pixels, the probe
-// first and the point itself never.
+// The probes of SingularDirection: every point (dx, dy) of the radius-40 ring in row-major
+// order (the order decides ties), with the angle of the line from the centre to it, the line's
+// own DirectionCode, and the pixels of the digital line from the probe towards the centre as
+// offsets from the centre: max(|dx|, |dy|) pixels, the probe first and the centre never. The
+// walk depends on (dx, dy) alone, so it is made once for every point.
+struct ProbeLine {
+  int angle;
+  int line_code;
+  int first;  // index of the line's first offset in ProbeTable::offsets
+  int length;
+};
+
+struct ProbeTable {
+  std::vector<ProbeLine> lines;
+  std::vector<int8_t> dx;  // offsets from the centre, one pair per pixel of every line
+  std::vector<int8_t> dy;
+};
+
+ProbeTable MakeProbeTable() {
+  ProbeTable table;
+  for (int dy = -kProbeRadius; dy <= kProbeRadius; ++dy) {
+    for (int dx = -kProbeRadius; dx <= kProbeRadius; ++dx) {
+      const int r2 = dx * dx + dy * dy;
+      if (std::abs(r2 - kProbeRadius * kProbeRadius) >= kProbeRadiusTolerance) continue;
+      const int angle = LineAngle(0, 0, dx, dy);
+      // The line's own DirectionCode, 1..120 (120 standing for 0).
+      int code = angle * kDirectionSteps / 180;
+      if (code >= kDirectionSteps) code -= kDirectionSteps;
+      const bool along_x = std::abs(dx) > std::abs(dy);
+      const int major = along_x ? std::abs(dx) : std::abs(dy);
+      table.lines.push_back(
+          {angle, kDirectionSteps - code, static_cast<int>(table.dx.size()), major});
+      // The walk in the error terms of a line drawn from the probe to the centre.
+      int x = dx;
+      int y = dy;
+      const int major_step = along_x ? (dx > 0 ? -1 : 1) : (dy > 0 ? -1 : 1);
+      const int slope = (along_x ? -dy : -dx) * kSlopeScale / major;
+      int error = 0;
+      for (int i = 0; i < major; ++i) {
+        table.dx.push_back(static_cast<int8_t>(x));
+        table.dy.push_back(static_cast<int8_t>(y));
+        int& minor = along_x ? y : x;
+        (along_x ? x : y) += major_step;
+        error += slope;
+        // Two separate tests: an error of exactly 50 moves forward and at once back.
+        if (error >= kSlopeScale / 2) {
+          error -= kSlopeScale;
+          ++minor;
+        }
+        if (error <= -kSlopeScale / 2) {
+          error += kSlopeScale;
+          --minor;
+        }
+      }
+    }
+  }
+  return table;
+}
+
+const ProbeTable& Probes() {
+  static const ProbeTable table = MakeProbeTable();
+  return table;
+}
+
+// Mean folded difference between the pixel directions along the probe's line and the line's
+// own code, or kNoScore when no pixel of the line is inside the image; inside says that every
+// line pixel is.
+template <bool inside>
 int ProbeScore(int width, int height, const uint8_t* const* directionImage, int row, int column,
-               int dx, int dy, int line_code) {
-  int x = column + dx;
-  int y = row + dy;
-  const bool along_x = std::abs(dx) > std::abs(dy);
-  const int major = along_x ? std::abs(dx) : std::abs(dy);
-  const int major_step = along_x ? (dx > 0 ? -1 : 1) : (dy > 0 ? -1 : 1);
-  const int slope = (along_x ? -dy : -dx) * kSlopeScale / major;
-  int error = 0;
+               const ProbeTable& table, const ProbeLine& line) {
   int sum = 0;
   int count = 0;
-  for (int i = 0; i < major; ++i) {
-    if (x >= 0 && x < width && y >= 0 && y < height) {
-      sum += CodeDistance(directionImage[y][x] & kCodeMask, line_code);
+  const int8_t* dx = table.dx.data() + line.first;
+  const int8_t* dy = table.dy.data() + line.first;
+  for (int i = 0; i < line.length; ++i) {
+    const int x = column + dx[i];
+    const int y = row + dy[i];
+    if (inside || (x >= 0 && x < width && y >= 0 && y < height)) {
+      sum += CodeDistance(directionImage[y][x] & kCodeMask, line.line_code);
       ++count;
-    }
-    int& minor = along_x ? y : x;
-    (along_x ? x : y) += major_step;
-    error += slope;
-    // Two separate tests: an error of exactly 50 moves forward and at once back.
-    if (error >= kSlopeScale / 2) {
-      error -= kSlopeScale;
-      ++minor;
-    }
-    if (error <= -kSlopeScale / 2) {
-      error += kSlopeScale;
-      --minor;
     }
   }
   return count == 0 ? kNoScore : sum / count;
+}
+
+// DirectionDisagreement of the count pixels (row, x0 .. x0 + count - 1) into out, summed for
+// all of them at once square offset by square offset (a loop the compiler vectorises).
+// REQUIRES: count <= kDisagreementSpan; the 5 x 5 squares lie inside the image.
+constexpr int kDisagreementSpan = 64;
+void DisagreementRow(const uint8_t* const* directionImage, int row, int x0, int count,
+                     int16_t* out) {
+  const uint8_t* __restrict centre = directionImage[row] + x0;
+  int16_t sum[kDisagreementSpan] = {};
+  for (int y = row - kDisagreementRadius; y <= row + kDisagreementRadius; ++y) {
+    for (int dx = -kDisagreementRadius; dx <= kDisagreementRadius; ++dx) {
+      const uint8_t* __restrict u = directionImage[y] + x0 + dx;
+      for (int i = 0; i < count; ++i) {
+        // |u - centre| in bytes, its fold in 16 bits (negative for bytes beyond the codes).
+        const auto d = static_cast<uint8_t>(std::max(u[i], centre[i]) - std::min(u[i], centre[i]));
+        const auto folded = static_cast<int16_t>(d > kDirectionSteps / 2 ? kDirectionSteps - d : d);
+        sum[i] = static_cast<int16_t>(sum[i] + (u[i] != kNoDirection ? folded : int16_t{0}));
+      }
+    }
+  }
+  for (int i = 0; i < count; ++i) out[i] = centre[i] == kNoDirection ? int16_t{0} : sum[i];
+}
+
+// Moves (best, best_row, best_column) to the first pixel of the count pixels (row, x0 ..) whose
+// disagreement is strictly greater, pixel by pixel from the left, in chunks of the row form.
+void ScanDisagreement(const uint8_t* const* directionImage, int row, int x0, int count, int* best,
+                      int* best_row, int* best_column) {
+  int16_t values[kDisagreementSpan];
+  for (int start = 0; start < count; start += kDisagreementSpan) {
+    const int n = std::min(kDisagreementSpan, count - start);
+    DisagreementRow(directionImage, row, x0 + start, n, values);
+    for (int i = 0; i < n; ++i) {
+      if (values[i] > *best) {
+        *best = values[i];
+        *best_row = row;
+        *best_column = x0 + start + i;
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -146,22 +236,18 @@ int DirectionDisagreement(const uint8_t* const* directionImage, int row, int col
 
 int SingularDirection(int width, int height, const uint8_t* const* directionImage, int row,
                       int column) {
+  const ProbeTable& table = Probes();
+  const bool inside = row - kProbeRadius >= 0 && row + kProbeRadius < height &&
+                      column - kProbeRadius >= 0 && column + kProbeRadius < width;
   int best_score = INT_MAX;
   int best_angle = 0;
-  for (int dy = -kProbeRadius; dy <= kProbeRadius; ++dy) {
-    for (int dx = -kProbeRadius; dx <= kProbeRadius; ++dx) {
-      const int r2 = dx * dx + dy * dy;
-      if (std::abs(r2 - kProbeRadius * kProbeRadius) >= kProbeRadiusTolerance) continue;
-      const int angle = LineAngle(column, row, column + dx, row + dy);
-      // The line's own DirectionCode, 1..120 (120 standing for 0).
-      int code = angle * kDirectionSteps / 180;
-      if (code >= kDirectionSteps) code -= kDirectionSteps;
-      const int line_code = kDirectionSteps - code;
-      const int score = ProbeScore(width, height, directionImage, row, column, dx, dy, line_code);
-      if (score < best_score) {
-        best_score = score;
-        best_angle = angle;
-      }
+  for (const ProbeLine& line : table.lines) {
+    const int score =
+        inside ? ProbeScore<true>(width, height, directionImage, row, column, table, line)
+               : ProbeScore<false>(width, height, directionImage, row, column, table, line);
+    if (score < best_score) {
+      best_score = score;
+      best_angle = line.angle;
     }
   }
   return best_angle;
@@ -208,14 +294,8 @@ void RefineSingularPoints(int width, int height, int blockSize,
     int best_column = 0;
     for (int m = 0; m < members; ++m) {
       for (int y = group_y[m] * blockSize; y < (group_y[m] + 1) * blockSize; ++y) {
-        for (int x = group_x[m] * blockSize; x < (group_x[m] + 1) * blockSize; ++x) {
-          const int d = DirectionDisagreement(directionImage, y, x);
-          if (d > best) {
-            best = d;
-            best_row = y;
-            best_column = x;
-          }
-        }
+        ScanDisagreement(directionImage, y, group_x[m] * blockSize, blockSize, &best, &best_row,
+                         &best_column);
       }
     }
     // The window stays where the block search put it; only a strictly greater value moves the
@@ -223,14 +303,8 @@ void RefineSingularPoints(int width, int height, int blockSize,
     const int center_row = best_row;
     const int center_column = best_column;
     for (int y = center_row - kRefineRadius; y <= center_row + kRefineRadius; ++y) {
-      for (int x = center_column - kRefineRadius; x <= center_column + kRefineRadius; ++x) {
-        const int d = DirectionDisagreement(directionImage, y, x);
-        if (d > best) {
-          best = d;
-          best_row = y;
-          best_column = x;
-        }
-      }
+      ScanDisagreement(directionImage, y, center_column - kRefineRadius, 2 * kRefineRadius + 1,
+                       &best, &best_row, &best_column);
     }
     Append(singularPoints, best_column, best_row,
            SingularDirection(width, height, directionImage, best_row, best_column), group_type[0]);

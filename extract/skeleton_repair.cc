@@ -12,6 +12,7 @@
 #include "core/folded_angle.h"
 #include "core/int_math.h"
 #include "extract/byte_words.h"
+#include "extract/crossing_scan.h"
 #include "extract/step_line.h"
 
 namespace ridgeline {
@@ -319,9 +320,9 @@ void CleanBifurcations(int width, int height, GrayImage skeleton,
   const ImageView sk{skeleton, width, height};
   for (int y = 1; y <= height - 2; ++y) {
     // The next candidate is looked for in the row as the last repair left it.
-    for (int x = NextForegroundZero(skeleton[y], directionImage[y], 1, width - 1); x < width - 1;
-         x = NextForegroundZero(skeleton[y], directionImage[y], x + 1, width - 1)) {
-      if (CrossingNumber(sk, x, y) != 3) continue;
+    for (int x = NextCrossing(sk, directionImage[y], y, 1, width - 1, kBifurcationMark);
+         x < width - 1;
+         x = NextCrossing(sk, directionImage[y], y, x + 1, width - 1, kBifurcationMark)) {
       CleanBifurcation(sk, x, y, shortBranch, bridgeLength);
     }
   }
@@ -333,9 +334,8 @@ int BridgeRidgeGaps(int width, int height, GrayImage skeleton, const uint8_t* co
   int bridges = 0;
   for (int y = 1; y <= height - 2; ++y) {
     // The next ending is looked for in the row as the last bridge left it.
-    for (int x = NextForegroundZero(skeleton[y], directionImage[y], 1, width - 1); x < width - 1;
-         x = NextForegroundZero(skeleton[y], directionImage[y], x + 1, width - 1)) {
-      if (CrossingNumber(sk, x, y) != 1) continue;
+    for (int x = NextCrossing(sk, directionImage[y], y, 1, width - 1, kEndingMark); x < width - 1;
+         x = NextCrossing(sk, directionImage[y], y, x + 1, width - 1, kEndingMark)) {
       // The ending's own ridge stays white during the search, so that neither the path test
       // nor the partner's trace can run along it.
       const RidgeTrace own = TraceRidge(sk, x, y, kGapTraceSteps);

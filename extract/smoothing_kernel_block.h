@@ -115,10 +115,24 @@ struct MixedKernels {
 // filtered in a store of 16-bit copies of 8-bit pixels, rows stride apart. Granules of pixels
 // are taken whole and may reach past xe up to limit; pixels there get the value of their own
 // code, so the caller may smooth them again or already have.
+// any_kept false promises that no code of codes[0 .. limit - 1] is kKeepCode: the granules
+// then follow one another rather than each starting at its first pixel due.
 // REQUIRES: kKernelReach <= xs < xe <= limit; limit - kKernelBlockGranule >= kKernelReach;
 // every tap of every kernel around the pixels kKernelReach .. limit - 1 lies in the store;
 // codes and out hold limit bytes.
 void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                     const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out);
+                     const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
+                     uint8_t* out);
+
+// MixedSpanVector's rule where taps may fall outside the image (within kKernelReach of its
+// border): the store reads 0 outside the image, and ones is a store of the same layout reading
+// 1 inside and 0 outside, so a kernel sum over ones is the weight of the taps inside. Each pixel
+// then gets floor(sum of its inside taps / their weight), the 3 x 3 mean floor(sum / count) of
+// its inside pixels: the clipped rule, exactly. Granules are placed as MixedSpanVector's.
+// REQUIRES: 0 <= xs < xe <= limit; limit >= kKernelBlockGranule; every tap of every kernel
+// around the pixels 0 .. limit - 1 lies in both stores; codes and out hold limit bytes.
+void BorderSpanVector(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
+                      const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
+                      bool any_kept, uint8_t* out);
 
 }  // namespace ridgeline

@@ -33,7 +33,8 @@ void KernelBlockImpl(const uint16_t* p, int n, const FlatKernel& k, uint8_t* val
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const MixedKernels& kernels, int xs, int xe, int /*limit*/, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int /*limit*/, bool /*any_kept*/,
+                   uint8_t* out) {
   for (int x = xs; x < xe; ++x) {
     const uint8_t code = codes[x];
     if (code == kKeepCode) continue;
@@ -47,6 +48,36 @@ void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* co
     } else {
       KernelBlockImpl(row + x, 1, kernels.flat[code], out + x);
     }
+  }
+}
+
+void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
+                    const uint8_t* codes, const MixedKernels& kernels, int xs, int xe,
+                    int /*limit*/, bool /*any_kept*/, uint8_t* out) {
+  for (int x = xs; x < xe; ++x) {
+    const uint8_t code = codes[x];
+    if (code == kKeepCode) continue;
+    const uint16_t* c = row + x;
+    const uint16_t* one = ones + x;
+    uint32_t sum = 0;
+    uint32_t total = 0;
+    if (code == kNoDirection) {
+      for (const std::ptrdiff_t r : {-stride, std::ptrdiff_t{0}, stride}) {
+        sum += uint32_t{c[r - 1]} + c[r] + c[r + 1];
+        total += uint32_t{one[r - 1]} + one[r] + one[r + 1];
+      }
+    } else {
+      const FlatKernel& k = kernels.flat[code];
+      sum = static_cast<uint32_t>(k.centre) * c[0];
+      total = static_cast<uint32_t>(k.centre) * one[0];
+      for (int t = 0; t < k.tap_count; ++t) {
+        const auto weight = static_cast<uint32_t>(k.taps[t].weight);
+        const std::ptrdiff_t offset = k.taps[t].offset;
+        sum += weight * (uint32_t{c[-offset]} + c[offset]);
+        total += weight * (uint32_t{one[-offset]} + one[offset]);
+      }
+    }
+    out[x] = static_cast<uint8_t>(sum / total);
   }
 }
 #else
@@ -271,18 +302,30 @@ HWY_INLINE hn::Vec<D16> TurnedCodes(D16 d16, hn::Vec<D16> c) {
                         hn::Add(c, hn::Set(d16, int16_t{kDirectionSteps})), c);
 }
 
-template <class D16>
-HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int at, int limit) {
+// The plan of the granule holding the first pixel due from pixel from on (below xe), placed
+// at most at limit - Lanes(d16); kKept when there is none. Without kMayKeep (no pixel of the
+// span is kept) the granule is simply the one at from, so that where each granule starts no
+// longer waits on the codes of the one before.
+template <bool kMayKeep, class D16>
+HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, int from, int xe,
+                                   int limit) {
   const hn::RebindToUnsigned<D16> du16;
-  GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + at);
-  // Late level-smoothing passes leave most granules alone.
-  if (hn::AllTrue(d16, g.keep)) return {at, GranuleForm::kKept, 0, 0};
-  // The granule starts at its first pixel due (kept pixels before it need nothing), so a run of
-  // due pixels spans as few granules as its length allows.
   const int lanes = static_cast<int>(hn::Lanes(d16));
-  const int g0 =
-      std::min(at + static_cast<int>(hn::FindKnownFirstTrue(d16, hn::Not(g.keep))), limit - lanes);
-  if (g0 != at) g = LoadGranuleCodes(d16, codes + g0);
+  const int at = std::min(from, limit - lanes);
+  GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + at);
+  int g0 = at;
+  if (kMayKeep) {
+    // Late level-smoothing passes leave most granules alone; the pixels before from, where the
+    // last granule of a span moves left over them, are done already.
+    const auto due = hn::Not(hn::Or(g.keep, hn::FirstN(d16, static_cast<size_t>(from - at))));
+    if (hn::AllFalse(d16, due)) return {at, GranuleForm::kKept, 0, 0};
+    const int first = at + static_cast<int>(hn::FindKnownFirstTrue(d16, due));
+    if (first >= xe) return {at, GranuleForm::kKept, 0, 0};
+    // The granule starts at its first pixel due (kept pixels before it need nothing), so a run
+    // of due pixels spans as few granules as its length allows.
+    g0 = std::min(first, limit - lanes);
+    if (g0 != at) g = LoadGranuleCodes(d16, codes + g0);
+  }
   // The smallest and largest code of the lanes with a direction (below 256).
   auto lowest = [&](hn::Vec<D16> v) -> int {
     return SmallestLane(
@@ -312,19 +355,15 @@ HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, i
   return plan;
 }
 
-// Lanes(d16) pixels from plan.g0 on, each along its own code, kKeepCode lanes kept out. One
-// division serves the granule whichever form gave its sums.
+// The kernel sums of the granule's pixels at p (pixel plan.g0) by the plan's form; lanes
+// without a kernel (kept, no direction) hold 0 or any other code's sum. codes is the granule's
+// first code.
 template <class D16>
-HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                             const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
-                             const GranulePlan& plan, uint8_t* HWY_RESTRICT out) {
-  if (plan.form == GranuleForm::kKept) return;
-  const hn::Rebind<uint8_t, D16> d8;
+HWY_INLINE KernelSums<D16> GranuleSums(D16 d16, const int16_t* HWY_RESTRICT p,
+                                       const GranuleCodes<D16>& g,
+                                       const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
+                                       const GranulePlan& plan) {
   const hn::RepartitionToWide<D16> d32;
-  const hn::RebindToUnsigned<D16> du16;
-  const int g0 = plan.g0;
-  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
-  const int16_t* p = row + g0;
   KernelSums<D16> sums{hn::Zero(d32), hn::Zero(d32)};
   switch (plan.form) {
     case GranuleForm::kKept:
@@ -349,7 +388,7 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
       const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, g.lanes, g.lanes));
       auto pending = g.direction;
       while (!hn::AllFalse(d16, pending)) {
-        const uint8_t code = codes[g0 + static_cast<int>(hn::FindKnownFirstTrue(d16, pending))];
+        const uint8_t code = codes[hn::FindKnownFirstTrue(d16, pending)];
         const KernelSums<D16> these = KernelSumsAt(d16, p, k.flat[code]);
         const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
         sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
@@ -359,47 +398,161 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
       break;
     }
   }
-  // Lanes without a kernel hold sum 0 and get quotient 0 before the blends below.
+  return sums;
+}
+
+// The granule's results into out, the kept lanes as they were.
+template <class D16>
+HWY_INLINE void StoreGranule(D16 d16, hn::Vec<D16> result, hn::Mask<D16> keep,
+                             uint8_t* HWY_RESTRICT out) {
+  const hn::Rebind<uint8_t, D16> d8;
+  const hn::RebindToUnsigned<D16> du16;
+  if (!hn::AllFalse(d16, keep)) {
+    const auto before = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, out)));
+    // As bit operations rather than a select: GCC 12 fails to compile the select of a widening
+    // load under AVX-512 masks.
+    const auto keep_bits = hn::VecFromMask(d16, keep);
+    result = hn::Or(hn::And(keep_bits, before), hn::AndNot(keep_bits, result));
+  }
+  hn::StoreU(hn::DemoteTo(d8, result), d8, out);
+}
+
+// Lanes(d16) pixels from plan.g0 on, each along its own code, kKeepCode lanes kept out. One
+// division serves the granule whichever form gave its sums.
+template <class D16>
+HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
+                             const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
+                             const GranulePlan& plan, uint8_t* HWY_RESTRICT out) {
+  if (plan.form == GranuleForm::kKept) return;
+  const int g0 = plan.g0;
+  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
+  const int16_t* p = row + g0;
+  const KernelSums<D16> sums = GranuleSums(d16, p, g, codes + g0, k, plan);
+  // Lanes without a kernel get any quotient before the blends below.
   auto result = KernelQuotients(d16, sums);
   if (!hn::AllFalse(d16, g.no_direction)) {
     result = hn::IfThenElse(g.no_direction, Mean3Quotients(d16, p, stride), result);
   }
-  if (!hn::AllFalse(d16, g.keep)) {
-    const auto before = hn::BitCast(d16, hn::PromoteTo(du16, hn::LoadU(d8, out + g0)));
-    // As bit operations rather than a select: GCC 12 fails to compile the select of a widening
-    // load under AVX-512 masks.
-    const auto keep_bits = hn::VecFromMask(d16, g.keep);
-    result = hn::Or(hn::And(keep_bits, before), hn::AndNot(keep_bits, result));
-  }
-  hn::StoreU(hn::DemoteTo(d8, result), d8, out + g0);
+  StoreGranule(d16, result, g.keep, out + g0);
 }
 
+// The 3 x 3 sums of Lanes(d16) pixels at p (at most 2295).
 template <class D16>
-HWY_INLINE void MixedGranules(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrdiff_t stride,
-                              const uint8_t* HWY_RESTRICT codes, const MixedKernels& kernels,
-                              int xs, int xe, int limit, uint8_t* HWY_RESTRICT out) {
+HWY_INLINE hn::Vec<D16> Mean3Sums(D16 d16, const int16_t* HWY_RESTRICT p, std::ptrdiff_t stride) {
+  auto row_sum = [&](const int16_t* r) {
+    return hn::Add(hn::Add(hn::LoadU(d16, r - 1), hn::LoadU(d16, r)), hn::LoadU(d16, r + 1));
+  };
+  return hn::Add(hn::Add(row_sum(p - stride), row_sum(p)), row_sum(p + stride));
+}
+
+// floor(num / den) lane by lane, for 0 <= num < 2^25 and 0 < den < 2^17, in double: the
+// quotient of two such integers rounds to within 2^-45 of the true one, short of the next whole
+// number by at least 1 / den, and a whole quotient comes out exact, so truncation gives the
+// floor.
+template <class D32>
+HWY_INLINE hn::Vec<D32> DivideExactly(D32 d32, hn::Vec<D32> num, hn::Vec<D32> den) {
+  const hn::Half<D32> dh;
+  const hn::Rebind<double, decltype(dh)> df;
+  auto half = [&](hn::Vec<decltype(dh)> n, hn::Vec<decltype(dh)> d) {
+    return hn::DemoteTo(dh, hn::Div(hn::PromoteTo(df, n), hn::PromoteTo(df, d)));
+  };
+  return hn::Combine(d32, half(hn::UpperHalf(dh, num), hn::UpperHalf(dh, den)),
+                     half(hn::LowerHalf(dh, num), hn::LowerHalf(dh, den)));
+}
+
+// MixedGranule's pixels near the image border: the same sums over the pixels (0 outside the
+// image) and over the ones store (the weight of the inside taps), then one exact division.
+template <class D16>
+HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
+                              const int16_t* HWY_RESTRICT ones, std::ptrdiff_t stride,
+                              const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
+                              const GranulePlan& plan, uint8_t* HWY_RESTRICT out) {
+  if (plan.form == GranuleForm::kKept) return;
+  const hn::RepartitionToWide<D16> d32;
+  const int g0 = plan.g0;
+  const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
+  KernelSums<D16> sums = GranuleSums(d16, row + g0, g, codes + g0, k, plan);
+  KernelSums<D16> totals = GranuleSums(d16, ones + g0, g, codes + g0, k, plan);
+  if (!hn::AllFalse(d16, g.no_direction)) {
+    // The 3 x 3 sums and counts widened to 32 bits in the lane order of KernelSums.
+    const auto zero = hn::Zero(d16);
+    const auto pixels = Mean3Sums(d16, row + g0, stride);
+    const auto count = Mean3Sums(d16, ones + g0, stride);
+    const auto none_bits = hn::VecFromMask(d16, g.no_direction);
+    const auto none_lower =
+        hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveLower(d16, none_bits, none_bits)));
+    const auto none_upper =
+        hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveUpper(d16, none_bits, none_bits)));
+    sums.lower = hn::IfThenElse(
+        none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, pixels, zero)), sums.lower);
+    sums.upper = hn::IfThenElse(
+        none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, pixels, zero)), sums.upper);
+    totals.lower = hn::IfThenElse(
+        none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, count, zero)), totals.lower);
+    totals.upper = hn::IfThenElse(
+        none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, count, zero)), totals.upper);
+  }
+  // Kept lanes may weigh 0 (they are blended out below); every other lane weighs at least its
+  // centre pixel's weight or count.
+  const auto one = hn::Set(d32, 1);
+  const auto result =
+      hn::ReorderDemote2To(d16, DivideExactly(d32, sums.lower, hn::Max(totals.lower, one)),
+                           DivideExactly(d32, sums.upper, hn::Max(totals.upper, one)));
+  StoreGranule(d16, result, g.keep, out + g0);
+}
+
+// Granules of Lanes(d16) pixels from xs on, placed by PlanGranule, each smoothed by
+// BorderGranule (kBorder, ones the ones store) or MixedGranule. Written out rather than with a
+// callback: GCC would not inline a lambda's granule into the loop.
+template <bool kBorder, class D16>
+HWY_INLINE void Granules(D16 d16, const int16_t* HWY_RESTRICT row, const int16_t* HWY_RESTRICT ones,
+                         std::ptrdiff_t stride, const uint8_t* HWY_RESTRICT codes,
+                         const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
+                         uint8_t* HWY_RESTRICT out) {
   const int lanes = static_cast<int>(hn::Lanes(d16));
   constexpr int kPlans = 32;
   GranulePlan plans[kPlans];
   for (int g = xs; g < xe;) {
     int n = 0;
     for (; n < kPlans && g < xe; ++n) {
-      plans[n] = PlanGranule(d16, codes, std::min(g, limit - lanes), limit);
+      plans[n] = any_kept ? PlanGranule<true>(d16, codes, g, xe, limit)
+                          : PlanGranule<false>(d16, codes, g, xe, limit);
       g = plans[n].g0 + lanes;
     }
-    for (int i = 0; i < n; ++i) MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
+    for (int i = 0; i < n; ++i) {
+      if (kBorder) {
+        BorderGranule(d16, row, ones, stride, codes, kernels, plans[i], out);
+      } else {
+        MixedGranule(d16, row, stride, codes, kernels, plans[i], out);
+      }
+    }
   }
 }
 
 void MixedSpanImpl(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                   const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
+                   const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
+                   uint8_t* out) {
   const auto* pixels = reinterpret_cast<const int16_t*>(row);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
   if (limit - static_cast<int>(hn::Lanes(wide)) >= kKernelReach) {
-    MixedGranules(wide, pixels, stride, codes, kernels, xs, xe, limit, out);
+    Granules<false>(wide, pixels, nullptr, stride, codes, kernels, xs, xe, limit, any_kept, out);
   } else {
-    MixedGranules(narrow, pixels, stride, codes, kernels, xs, xe, limit, out);
+    Granules<false>(narrow, pixels, nullptr, stride, codes, kernels, xs, xe, limit, any_kept, out);
+  }
+}
+
+void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
+                    const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
+                    bool any_kept, uint8_t* out) {
+  const auto* pixels = reinterpret_cast<const int16_t*>(row);
+  const auto* inside = reinterpret_cast<const int16_t*>(ones);
+  const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
+  const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
+  if (limit >= static_cast<int>(hn::Lanes(wide))) {
+    Granules<true>(wide, pixels, inside, stride, codes, kernels, xs, xe, limit, any_kept, out);
+  } else {
+    Granules<true>(narrow, pixels, inside, stride, codes, kernels, xs, xe, limit, any_kept, out);
   }
 }
 
@@ -425,10 +578,19 @@ namespace ridgeline {
 
 HWY_EXPORT(KernelBlockImpl);
 HWY_EXPORT(MixedSpanImpl);
+HWY_EXPORT(BorderSpanImpl);
 
 void MixedSpanVector(const uint16_t* row, std::ptrdiff_t stride, const uint8_t* codes,
-                     const MixedKernels& kernels, int xs, int xe, int limit, uint8_t* out) {
-  HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, out);
+                     const MixedKernels& kernels, int xs, int xe, int limit, bool any_kept,
+                     uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MixedSpanImpl)(row, stride, codes, kernels, xs, xe, limit, any_kept, out);
+}
+
+void BorderSpanVector(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t stride,
+                      const uint8_t* codes, const MixedKernels& kernels, int xs, int xe, int limit,
+                      bool any_kept, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BorderSpanImpl)
+  (row, ones, stride, codes, kernels, xs, xe, limit, any_kept, out);
 }
 
 void KernelBlockVector(const uint16_t* p, int n, const FlatKernel& k, uint8_t* value) {

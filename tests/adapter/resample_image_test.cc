@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/images.h"
+#include "tests/support/vector_targets.h"
 
 namespace ridgeline {
 namespace {
@@ -108,10 +109,10 @@ TEST(ResampleImage, RefusesADestinationReachingPastTheSource) {
 
 // The resampling as first written: each column tests whether it has a right-hand sample.
 void ReferenceResample(const std::vector<uint8_t>& src, int w, int h, TestImage& out, int dw,
-                       int dh) {
+                       int dh, int sourceDpi = kSensorDpi, int destinationDpi = kEngineDpi) {
   const int n = std::max(dw, dh);
   std::vector<int16_t> index(static_cast<size_t>(n)), weight(static_cast<size_t>(n));
-  BuildResampleTables(n, kSensorDpi, kEngineDpi, index.data(), weight.data());
+  BuildResampleTables(n, sourceDpi, destinationDpi, index.data(), weight.data());
   auto blend = [](int wt, int a, int b) { return (wt * a + (1024 - wt) * b + 512) >> 10; };
   std::vector<uint8_t> mid(static_cast<size_t>(dw) * h);
   for (int y = 0; y < h; ++y) {
@@ -146,6 +147,43 @@ TEST(ResampleImage, SameAsThePerColumnTestOnOddSizes) {
     for (int y = 0; y < dh; ++y)
       for (int x = 0; x < dw; ++x) ASSERT_EQ(got.at(x, y), want.at(x, y)) << w << "x" << h;
   }
+}
+
+// The horizontal pass runs in 16-column chunks with byte shuffles where the source bytes of a
+// chunk fit one vector, the rest column by column; every instruction set the dispatch can pick,
+// on widths across several chunks and their tails, with extreme neighbours (0 beside 255) and
+// resolution pairs that upsample a little, a lot, or downsample (no chunk qualifies).
+TEST(ResampleImage, VectorChunksSameAsThePerColumnTest) {
+  const int ratios[][2] = {{500, 550}, {500, 1000}, {333, 500}, {550, 500}, {500, 501}};
+  const int sides[][2] = {{16, 3}, {17, 2}, {31, 5}, {100, 7}, {388, 9}, {545, 4}};
+  std::mt19937 rng(55);
+  const int targets = testing::ForEachVectorTarget([&](const std::string&) {
+    for (const auto& ratio : ratios) {
+      for (const auto& side : sides) {
+        const int w = side[0], h = side[1];
+        const int dw = w * ratio[1] / ratio[0], dh = h * ratio[1] / ratio[0];
+        if (dw < 1 || dh < 1) continue;
+        for (int kind = 0; kind < 3; ++kind) {
+          std::vector<uint8_t> src(static_cast<size_t>(w) * h);
+          for (size_t i = 0; i < src.size(); ++i) {
+            src[i] = kind == 0   ? static_cast<uint8_t>(rng())
+                     : kind == 1 ? static_cast<uint8_t>((i % 2) * 255)
+                                 : static_cast<uint8_t>((rng() % 2) * 255);
+          }
+          TestImage got(dw, dh), want(dw, dh);
+          ASSERT_TRUE(ResampleImage(src.data(), w, h, ratio[0], got.get(), dw, dh, ratio[1]));
+          ReferenceResample(src, w, h, want, dw, dh, ratio[0], ratio[1]);
+          for (int y = 0; y < dh; ++y) {
+            for (int x = 0; x < dw; ++x) {
+              ASSERT_EQ(got.at(x, y), want.at(x, y)) << ratio[0] << "->" << ratio[1] << " " << w
+                                                     << "x" << h << " at " << x << "," << y;
+            }
+          }
+        }
+      }
+    }
+  });
+  EXPECT_GE(targets, 1);
 }
 
 }  // namespace

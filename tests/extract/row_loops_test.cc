@@ -9,15 +9,18 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/constants.h"
 #include "core/engine_params.h"
+#include "core/int_math.h"
 #include "extract/binarise.h"
 #include "extract/contrast_stretch.h"
 #include "extract/direction_from_variations.h"
+#include "extract/local_mean.h"
 #include "extract/pixel_direction.h"
 #include "extract/window_sums.h"
 #include "tests/support/golden_images.h"
@@ -168,6 +171,25 @@ TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
                            three.data());
       BinarizeOneWindow(source.data(), sums[2].data(), columns[2].data(), rows[2], width,
                         one.data());
+      // The window chosen from a clarity row in the same pass, thresholds on both sides of
+      // each other and at the ends of the byte range.
+      std::vector<uint8_t> clarity(source.size());
+      for (uint8_t& c : clarity)
+        c = static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng());
+      for (auto [high, low] : {std::pair{130, 115}, {115, 130}, {0, 0}, {256, 255}, {-1, 300}}) {
+        std::vector<uint8_t> by_clarity(source.size()), picked(source.size());
+        for (size_t i = 0; i < source.size(); ++i) {
+          picked[i] = static_cast<uint8_t>(clarity[i] >= high ? 0 : clarity[i] >= low ? 1 : 2);
+        }
+        BinarizeThreeWindows(source.data(), picked.data(), sum_rows, column_rows, rows, width,
+                             three.data());
+        BinarizeByClarity(source.data(), clarity.data(), high, low, sum_rows, column_rows, rows,
+                          width, by_clarity.data());
+        ASSERT_EQ(by_clarity, three)
+            << target << " " << width << " high " << high << " low " << low;
+      }
+      BinarizeThreeWindows(source.data(), chosen.data(), sum_rows, column_rows, rows, width,
+                           three.data());
       for (int x = 0; x < width; ++x) {
         const auto i = static_cast<size_t>(x);
         const int w = chosen[i];
@@ -255,6 +277,65 @@ TEST(RowLoops, BoundaryDensityMatchesTheTruncatedShares) {
         ASSERT_EQ(out[x], density * factor[direction[x] & 0x7F] / 100)
             << target << " width " << width << " x " << x;
       }
+    }
+  });
+}
+
+// The packed form: both counts in one sum, up to 2^16 - 1 pixels a window (the largest
+// quotient single precision must get exactly), with the same shares as the two-sum form; and
+// the packed column sums against the two counts slid apart, with entering rows of 255 so that
+// a carry between the halves would show.
+TEST(RowLoops, PackedBoundaryCountsMatchTheSeparateOnes) {
+  std::mt19937 rng(67);
+  std::vector<int32_t> factor(128);
+  for (size_t c = 0; c < factor.size(); ++c) factor[c] = c < 120 ? kBoundaryDirectionFactor[c] : 0;
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 9, 31, 33, 64, 257}) {
+      const auto n = static_cast<size_t>(width);
+      std::vector<int32_t> boundary(n), counted(n), packed(n);
+      std::vector<uint8_t> direction(n), want(n), out(n);
+      for (size_t x = 0; x < n; ++x) {
+        const uint32_t kind = rng() % 4;
+        counted[x] = kind == 0 ? 0 : static_cast<int32_t>(1 + rng() % 0xFFFF);
+        boundary[x] = kind == 1   ? counted[x]
+                      : kind == 2 ? counted[x] - static_cast<int32_t>(counted[x] > 0)
+                                  : static_cast<int32_t>(rng() % (uint32_t(counted[x]) + 1));
+        packed[x] = counted[x] + static_cast<int32_t>(static_cast<uint32_t>(boundary[x]) << 16);
+        direction[x] = static_cast<uint8_t>(rng());
+      }
+      BoundaryDensityRow(boundary.data(), counted.data(), direction.data(), factor.data(), width,
+                         want.data());
+      BoundaryDensityPackedRow(packed.data(), direction.data(), factor.data(), width, out.data());
+      ASSERT_EQ(out, want) << target << " width " << width;
+
+      std::vector<uint8_t> low_in(n), high_in(n), low_out(n), high_out(n);
+      for (size_t x = 0; x < n; ++x) {
+        low_in[x] = static_cast<uint8_t>(x % 3 == 0 ? 255 : rng());
+        high_in[x] = static_cast<uint8_t>(x % 2 == 0 ? 255 : rng());
+        low_out[x] = static_cast<uint8_t>(rng() % (low_in[x] + 1u));
+        high_out[x] = static_cast<uint8_t>(rng() % (high_in[x] + 1u));
+      }
+      std::vector<int32_t> sums(n, 0), low(n, 0), high(n, 0);
+      auto check = [&](const char* step) {
+        for (size_t x = 0; x < n; ++x) {
+          ASSERT_EQ(sums[x], low[x] + high[x] * 65536) << target << " " << step << " x " << x;
+        }
+      };
+      for (int i = 0; i < 3; ++i) {
+        SlidePairedColumnSums(sums.data(), low_in.data(), high_in.data(), nullptr, nullptr, width);
+        for (size_t x = 0; x < n; ++x) low[x] += low_in[x], high[x] += high_in[x];
+      }
+      check("entering");
+      SlidePairedColumnSums(sums.data(), low_in.data(), high_in.data(), low_out.data(),
+                            high_out.data(), width);
+      for (size_t x = 0; x < n; ++x) {
+        low[x] += low_in[x] - low_out[x];
+        high[x] += high_in[x] - high_out[x];
+      }
+      check("both");
+      SlidePairedColumnSums(sums.data(), nullptr, nullptr, low_in.data(), high_in.data(), width);
+      for (size_t x = 0; x < n; ++x) low[x] -= low_in[x], high[x] -= high_in[x];
+      check("leaving");
     }
   });
 }
@@ -517,6 +598,62 @@ TEST(RowLoops, BoundaryIndicatorsAndCountsMatchTheBlockRule) {
         }
         ASSERT_EQ(counted, want_counted) << target << " width " << width;
         ASSERT_EQ(edges, want_edges) << target << " width " << width;
+      }
+    }
+  });
+}
+
+// The vectorised local means against core's BoxMean and BoxMean3 (radius 1): sizes around the
+// block width and the window, 3 x 3 and 2-pixel-high images, radii whose windows span the whole
+// image or hit the exactness limit of the reciprocals (radius 31: 63^2 = 3969 pixels), and images
+// of all 255 (the largest sums) or patterned saturation; then the recorded local means of the
+// prints.
+TEST(RowLoops, LocalMeanIsBoxMean) {
+  struct Case {
+    int width, height, radius;
+  };
+  const Case cases[] = {{1, 1, 0},   {1, 1, 3},    {2, 1, 0},    {1, 9, 2},     {5, 2, 16},
+                        {31, 3, 1},  {33, 34, 16}, {40, 36, 0},  {67, 41, 16},  {131, 9, 2},
+                        {97, 70, 7}, {64, 64, 31}, {70, 66, 32}, {129, 45, 12}, {3, 3, 1},
+                        {2, 7, 1},   {34, 2, 1},   {35, 5, 1},   {97, 61, 1}};
+  std::mt19937 rng(7);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const Case& c : cases) {
+      for (int fill = 0; fill < 3; ++fill) {
+        auto pixel = [&](int x, int y) -> uint8_t {
+          if (fill == 0) return 255;
+          if (fill == 1) return static_cast<uint8_t>((x / 5 + y / 3) % 2 == 0 ? 255 : rng() % 4);
+          return static_cast<uint8_t>(rng());
+        };
+        TestImage fast(c.width, c.height, pixel);
+        TestImage reference(c.width, c.height, [&](int x, int y) { return fast.get()[y][x]; });
+        if (c.radius == 1) {  // the 3 x 3 form
+          ASSERT_TRUE(LocalMean3(c.width, c.height, fast.get()));
+          ASSERT_TRUE(BoxMean3(c.width, c.height, reference.get()));
+        } else {
+          ASSERT_TRUE(LocalMean(c.width, c.height, fast.get(), c.radius));
+          ASSERT_TRUE(BoxMean(c.width, c.height, reference.get(), c.radius));
+        }
+        for (int y = 0; y < c.height; ++y) {
+          for (int x = 0; x < c.width; ++x) {
+            ASSERT_EQ(fast.get()[y][x], reference.get()[y][x])
+                << target << " " << c.width << "x" << c.height << " r" << c.radius << " fill "
+                << fill << " at " << x << "," << y;
+          }
+        }
+      }
+    }
+    const auto inputs = testing::GoldenStageImages("02_input_boxmean3.pgm");
+    const auto means = testing::GoldenStageImages("03_local_mean.pgm");
+    ASSERT_EQ(inputs.size(), means.size());
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      const int w = inputs[i]->width(), h = inputs[i]->height();
+      TestImage out(w, h, [&](int x, int y) { return inputs[i]->get()[y][x]; });
+      ASSERT_TRUE(LocalMean(w, h, out.get(), 16));
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          ASSERT_EQ(out.get()[y][x], means[i]->get()[y][x]) << target << " case " << i;
+        }
       }
     }
   });

@@ -1,11 +1,18 @@
 #include "extract/singular_points.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/folded_angle.h"
+#include "core/int_math.h"
+#include "tests/support/golden_images.h"
 #include "tests/support/images.h"
 
 namespace ridgeline {
@@ -227,6 +234,122 @@ TEST(SingularDirection, ProbesOutsideTheImageAreSafe) {
   TestImage tiny(5, 5, uint8_t{60});
   const int d = SingularDirection(5, 5, tiny.get(), 2, 2);
   EXPECT_NEAR(d % 180, 90, 1) << d;
+}
+
+// The refinement as first written: the line of every probe walked anew, each pixel's
+// disagreement taken on its own.
+namespace reference {
+
+int ProbeScore(int width, int height, const uint8_t* const* image, int row, int column, int dx,
+               int dy, int line_code) {
+  int x = column + dx;
+  int y = row + dy;
+  const bool along_x = std::abs(dx) > std::abs(dy);
+  const int major = along_x ? std::abs(dx) : std::abs(dy);
+  const int major_step = along_x ? (dx > 0 ? -1 : 1) : (dy > 0 ? -1 : 1);
+  const int slope = (along_x ? -dy : -dx) * 100 / major;
+  int error = 0, sum = 0, count = 0;
+  for (int i = 0; i < major; ++i) {
+    if (x >= 0 && x < width && y >= 0 && y < height) {
+      sum += CodeDistance(image[y][x] & 0x7f, line_code);
+      ++count;
+    }
+    int& minor = along_x ? y : x;
+    (along_x ? x : y) += major_step;
+    error += slope;
+    if (error >= 50) error -= 100, ++minor;
+    if (error <= -50) error += 100, --minor;
+  }
+  return count == 0 ? 60 : sum / count;
+}
+
+int SingularDirection(int width, int height, const uint8_t* const* image, int row, int column) {
+  int best_score = INT_MAX, best_angle = 0;
+  for (int dy = -40; dy <= 40; ++dy) {
+    for (int dx = -40; dx <= 40; ++dx) {
+      if (std::abs(dx * dx + dy * dy - 1600) >= 40) continue;
+      const int angle = LineAngle(column, row, column + dx, row + dy);
+      int code = angle * 120 / 180;
+      if (code >= 120) code -= 120;
+      const int score = ProbeScore(width, height, image, row, column, dx, dy, 120 - code);
+      if (score < best_score) best_score = score, best_angle = angle;
+    }
+  }
+  return best_angle;
+}
+
+// One group's point: the most disagreeing pixel of its blocks, then of the 33 x 33 window
+// round that one, the first strictly greater value winning.
+void RefineOne(int width, int height, const uint8_t* const* image, int bx, int by, int* x, int* y,
+               int* direction) {
+  int best = -1, best_row = 0, best_column = 0;
+  auto scan = [&](int y0, int y1, int x0, int x1) {
+    for (int r = y0; r < y1; ++r) {
+      for (int c = x0; c < x1; ++c) {
+        const int d = DirectionDisagreement(image, r, c);
+        if (d > best) best = d, best_row = r, best_column = c;
+      }
+    }
+  };
+  scan(by * 16, by * 16 + 16, bx * 16, bx * 16 + 16);
+  const int cr = best_row, cc = best_column;
+  scan(cr - 16, cr + 17, cc - 16, cc + 17);
+  *x = best_column;
+  *y = best_row;
+  *direction = SingularDirection(width, height, image, best_row, best_column);
+}
+
+}  // namespace reference
+
+// One isolated candidate block at a time against the reference, and the direction of points
+// near every edge (probe lines partly or wholly outside the image).
+void ExpectRefinementAsReference(const TestImage& image, std::mt19937& random, int trials) {
+  const int w = image.width(), h = image.height();
+  for (int t = 0; t < trials; ++t) {
+    SingularPointList one = EmptyList();
+    one.Count = 1;
+    one.X[0] = static_cast<int16_t>(2 + random() % (w / 16 - 4));
+    one.Y[0] = static_cast<int16_t>(2 + random() % (h / 16 - 4));
+    one.Type[0] = 1;
+    const int bx = one.X[0], by = one.Y[0];
+    SingularPointList points = EmptyList();
+    RefineSingularPoints(w, h, 16, image.get(), &one, &points);
+    int x = 0, y = 0, direction = 0;
+    reference::RefineOne(w, h, image.get(), bx, by, &x, &y, &direction);
+    ASSERT_EQ(points.Count, 1);
+    EXPECT_EQ(points.X[0], x) << bx << ", " << by;
+    EXPECT_EQ(points.Y[0], y) << bx << ", " << by;
+    EXPECT_EQ(points.Direction[0], direction) << bx << ", " << by;
+  }
+  for (const int row : {0, 1, 39, 40, h / 2, h - 41, h - 40, h - 1}) {
+    for (const int column : {0, 2, 39, 40, w / 3, w - 41, w - 40, w - 1}) {
+      ASSERT_EQ(SingularDirection(w, h, image.get(), row, column),
+                reference::SingularDirection(w, h, image.get(), row, column))
+          << column << ", " << row;
+    }
+  }
+}
+
+TEST(RefineSingularPoints, SameAsPixelByPixelOnRandomFields) {
+  std::mt19937 random(17);
+  // Codes, undefined pixels, and bytes above the codes (bit 7 set, or beyond 119), whose
+  // folded differences go negative.
+  for (const int side : {96, 133, 200}) {
+    const TestImage image(side, side + 7, [&](int, int) {
+      const uint32_t r = random() % 16;
+      if (r == 0) return kNoDirection;
+      if (r == 1) return static_cast<uint8_t>(random() & 0xff);
+      return static_cast<uint8_t>(random() % 120);
+    });
+    ExpectRefinementAsReference(image, random, 20);
+  }
+}
+
+TEST(RefineSingularPoints, SameAsPixelByPixelOnGoldenDirectionImages) {
+  const auto images = testing::GoldenStageImages("14_pixel_direction_image.pgm");
+  if (images.empty()) GTEST_SKIP() << "no golden data";
+  std::mt19937 random(18);
+  for (const auto& image : images) ExpectRefinementAsReference(*image, random, 12);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "core/folded_angle.h"
 #include "core/int_math.h"
 #include "extract/byte_words.h"
+#include "extract/crossing_scan.h"
 #include "extract/minutiae_detect.h"
 #include "extract/ridge_trace.h"
 #include "extract/skeleton_repair.h"
@@ -96,6 +97,44 @@ TEST(ByteWordScans, FindTheFirstMarkedByteOfEveryRange) {
         ASSERT_EQ(NextZero(row.data(), from, end), zero) << from << ".." << end;
         ASSERT_EQ(NextForegroundZero(row.data(), direction.data(), from, end), foreground)
             << from << ".." << end;
+      }
+    }
+  }
+}
+
+// NextCrossing against the sweep it replaces, on every row, start and a few ends of random
+// images dense enough for every crossing number, for each set of wanted marks: runs of 16 that
+// end inside, at and past the range, and ridge pixels on the background (never found).
+TEST(ByteWordScans, NextCrossingFindsTheFirstWantedCrossingOfEveryRange) {
+  std::mt19937 rng(21);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int w = 3 + static_cast<int>(rng() % 70), h = 3 + static_cast<int>(rng() % 6);
+    const unsigned density = 2 + rng() % 4;
+    const TestImage skeleton(w, h, [&](int, int) { return rng() % density == 0 ? 0 : 255; });
+    const TestImage direction(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+    const ImageView sk = skeleton.view();
+    for (const uint8_t wanted :
+         {kEndingMark, kBifurcationMark, static_cast<uint8_t>(kEndingMark | kBifurcationMark)}) {
+      for (int y = 1; y <= h - 2; ++y) {
+        for (int end : {w - 1, w / 2, 17}) {
+          end = std::min(std::max(end, 1), w - 1);
+          for (int from = 1; from <= end; ++from) {
+            int want = from;
+            for (; want < end; ++want) {
+              if (!IsRidge(sk, want, y) || (direction.get()[y][want] & kBackgroundBit) != 0) {
+                continue;
+              }
+              const int crossing = ReferenceCrossingNumber(sk, want, y);
+              if (((wanted & kEndingMark) != 0 && crossing == 1) ||
+                  ((wanted & kBifurcationMark) != 0 && crossing == 3)) {
+                break;
+              }
+            }
+            ASSERT_EQ(NextCrossing(sk, direction.get()[y], y, from, end, wanted), want)
+                << w << " x " << h << " row " << y << " " << from << ".." << end << " wanted "
+                << int{wanted};
+          }
+        }
       }
     }
   }

@@ -2,11 +2,13 @@
 // reference (SmoothingWindow::Smooth), on random images of awkward sizes and on the recorded
 // images and direction fields of the golden prints, in every vector instruction set the
 // processor supports.
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,10 +30,8 @@ using testing::TestImage;
 
 // Filters every row of image along codes both ways and expects the same bytes; kKeep pixels
 // must stay as they were.
-void ExpectRowsAgree(int w, int h, const uint8_t* const* image, const uint8_t* const* codes,
-                     const std::string& what) {
-  SmoothingWindow window;
-  ASSERT_TRUE(window.Init(w, h));
+void ExpectRowsAgreeIn(SmoothingWindow& window, int w, int h, const uint8_t* const* image,
+                       const uint8_t* const* codes, const std::string& what) {
   std::vector<uint8_t> expected(static_cast<size_t>(w));
   std::vector<uint8_t> got(static_cast<size_t>(w));
   for (int y = 0; y < h; ++y) {
@@ -50,6 +50,13 @@ void ExpectRowsAgree(int w, int h, const uint8_t* const* image, const uint8_t* c
           << int{codes[y][x]};
     }
   }
+}
+
+void ExpectRowsAgree(int w, int h, const uint8_t* const* image, const uint8_t* const* codes,
+                     const std::string& what) {
+  SmoothingWindow window;
+  ASSERT_TRUE(window.Init(w, h));
+  ExpectRowsAgreeIn(window, w, h, image, codes, what);
 }
 
 // Codes in runs of random length, as a smooth direction field gives them, with the no-direction
@@ -203,6 +210,63 @@ TEST(SmoothingBlocks, SkippingRowsKeepsTheWindowRight) {
         }
         for (int x = 0; x < w; ++x) image.at(x, y) = static_cast<uint8_t>(~image.at(x, y));
       }
+    }
+  }
+}
+
+// Pixels within the kernels' reach of the border go by granules over zero-padded rows and a
+// store of ones. Windows reading further ahead (the re-smoothing's) keep more rows, whose slots
+// rows past the image reuse; a window initialised again for the next pass must not see the
+// rows of the last one; images of fewer rows than a kernel spans are clipped at both ends.
+TEST(SmoothingBlocks, BorderGranulesAgreeWithThePixelRuleInEveryWindow) {
+  std::mt19937 rng(6);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const std::pair<int, int> sizes[] = {{8, 8},   {9, 12}, {15, 13}, {16, 14}, {17, 3},
+                                       {19, 26}, {20, 7}, {33, 40}, {47, 19}};
+  ForEachVectorTarget([&](const std::string& target) {
+    for (const auto& [w, h] : sizes) {
+      for (const int below : {kKernelReach, 13, 30}) {
+        SmoothingWindow window;
+        ASSERT_TRUE(window.Init(w, h, below, below != kKernelReach));
+        for (int pass = 0; pass < 2; ++pass) {
+          // The second pass reads 255s where the first read 0s, so stale rows would show.
+          TestImage image(w, h, [&](int x, int y) -> uint8_t {
+            return pass == 0 ? static_cast<uint8_t>(byte(rng) & ((x + y) % 3 == 0 ? 0 : 0xFF))
+                             : static_cast<uint8_t>(255 - (byte(rng) & 7));
+          });
+          TestImage codes(w, h);
+          FillRuns(codes, rng, 5);
+          if (pass == 1) {
+            ASSERT_TRUE(window.Init(w, h, below, below != kKernelReach));
+          }
+          ExpectRowsAgreeIn(
+              window, w, h, image.get(), codes.get(),
+              target + " below " + std::to_string(below) + " pass " + std::to_string(pass));
+        }
+      }
+    }
+  });
+}
+
+// Row hands the caller the unfiltered image rows from y - 6 to y + below although the rows
+// above have been smoothed in place since they were copied.
+TEST(SmoothingBlocks, RowsReadAsTheImageWasAcrossTheWindow) {
+  std::mt19937 rng(9);
+  for (const auto& [w, h, below] : {std::tuple{23, 50, 13}, std::tuple{9, 17, 6}}) {
+    TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
+    TestImage original(w, h, [&](int x, int y) { return image.at(x, y); });
+    SmoothingWindow window;
+    ASSERT_TRUE(window.Init(w, h, below));
+    TestImage codes(w, h);
+    FillRuns(codes, rng, 9);
+    for (int y = 0; y < h; ++y) {
+      window.Advance(image.get(), y);
+      for (int r = std::max(0, y - kKernelReach); r <= std::min(h - 1, y + below); ++r) {
+        for (int x = 0; x < w; ++x) {
+          ASSERT_EQ(window.Row(r)[x], original.at(x, r)) << "row " << r << " at y " << y;
+        }
+      }
+      window.SmoothRow(codes.get()[y], image.get()[y]);
     }
   }
 }
