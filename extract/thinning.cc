@@ -169,33 +169,91 @@ inline uint64_t AtLeastSixBlack(const uint64_t (&n)[8]) {
   return eights | (fours & twos);  // 8 or more, or 4 + 2 (+ 1)
 }
 
-// Pixels whose NeighbourCode is one of the codes.
-template <const auto& Codes, size_t... I>
-inline uint64_t MatchesCodes(const uint64_t (&n)[8], std::index_sequence<I...>) {
-  return (CubeMatches<0xFF, Codes[I]>(n) | ...);
+// The black-neighbour count bit-sliced: the pixels with at most two black neighbours.
+constexpr uint64_t AtMostTwoBlack(const uint64_t (&n)[8]) {
+  auto add = [](uint64_t a, uint64_t b, uint64_t c, uint64_t& carry) {
+    carry = (a & b) | (c & (a ^ b));
+    return a ^ b ^ c;
+  };
+  uint64_t c1 = 0, c2 = 0, c3 = 0, d1 = 0;
+  const uint64_t s1 = add(n[0], n[1], n[2], c1);
+  const uint64_t s2 = add(n[3], n[4], n[5], c2);
+  const uint64_t s3 = add(n[6], n[7], s1, c3);
+  const uint64_t ones = s2 ^ s3;
+  const uint64_t c4 = s2 & s3;
+  const uint64_t t1 = add(c1, c2, c3, d1);
+  const uint64_t twos = t1 ^ c4;
+  const uint64_t fours_or_more = d1 | (t1 & c4);
+  return ~(fours_or_more | (twos & ones));
 }
-template <const auto& Codes>
-inline uint64_t MatchesCodes(const uint64_t (&n)[8]) {
-  return MatchesCodes<Codes>(n, std::make_index_sequence<Codes.size()>());
+
+// The post-pass's candidates, factored rather than one product of eight planes per code. Every
+// bridge code has exactly two black neighbours, so it is "at most two" and one of its pairs; a
+// junction code is three of the four direct neighbours with no diagonal one.
+constexpr uint64_t BridgeCodes(const uint64_t (&n)[8]) {
+  const uint64_t pairs = (n[kNorthBit] & (n[kSouthEastBit] | n[kSouthBit] | n[kSouthWestBit])) |
+                         (n[kNorthEastBit] & (n[kSouthWestBit] | n[kWestBit])) |
+                         (n[kWestBit] & (n[kEastBit] | n[kSouthEastBit])) |
+                         (n[kSouthEastBit] & n[kNorthWestBit]);
+  return pairs & AtMostTwoBlack(n);
 }
+constexpr uint64_t JunctionCodes(const uint64_t (&n)[8]) {
+  const uint64_t north = n[kNorthBit], east = n[kEastBit], south = n[kSouthBit];
+  const uint64_t west = n[kWestBit];
+  const uint64_t diagonal =
+      n[kNorthEastBit] | n[kSouthEastBit] | n[kSouthWestBit] | n[kNorthWestBit];
+  return ~diagonal & ((north & east & (south ^ west)) | (south & west & (north ^ east)));
+}
+
+// Each form holds exactly at its table's codes (bit 0 of planes holding one code each).
+template <uint64_t (*Form)(const uint64_t (&)[8])>
+constexpr bool FormMatchesTable(const std::array<uint8_t, 256>& table) {
+  for (size_t code = 0; code < 256; ++code) {
+    uint64_t n[8] = {};
+    for (int b = 0; b < 8; ++b) n[b] = (code >> b) & 1;
+    if ((Form(n) & 1) != (table[code] != 0 ? 1u : 0u)) return false;
+  }
+  return true;
+}
+static_assert(FormMatchesTable<BridgeCodes>(kIsBridgeCode));
+static_assert(FormMatchesTable<JunctionCodes>(kIsJunctionCode));
 
 enum PixelChange { kUnchanged, kBecameBlack, kBecameNotBlack };
 
 // Runs judge(x, y) for every pixel off the frame whose bit is set in candidates(n, row word),
 // row by row and left to right. judge returns a PixelChange when it changed the pixel's black
-// state, which goes into the packed image at once.
+// state, which goes into the packed image at once. The candidates of a whole row are found
+// first into found (one word per word of the row), in a loop free of branches; a change moves
+// only its east neighbour's code within the row, so the rest of its word is found again, and
+// so is the next word when the change was the word's last pixel.
 template <typename Candidates, typename Judge>
-void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Candidates candidates,
-                     Judge judge) {
+void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, uint64_t* found,
+                     Candidates candidates, Judge judge) {
   const auto words = static_cast<std::ptrdiff_t>(image.words);
   for (int y = 1; y < height - 1; ++y) {
     const uint64_t* above = image.Row(y - 1);
     uint64_t* row = image.Row(y);
     const uint64_t* below = image.Row(y + 1);
+    {
+      const uint64_t* __restrict a = above;
+      const uint64_t* __restrict r = row;
+      const uint64_t* __restrict b = below;
+      uint64_t* __restrict f = found;
+      for (std::ptrdiff_t w = 0; w < words; ++w) {
+        uint64_t n[8];
+        NeighbourPlanes(a, r, b, w, n);
+        f[w] = candidates(n, r[w]) & inner[w];
+      }
+    }
+    bool west_changed = false;  // the last pixel of the word before changed
     for (std::ptrdiff_t w = 0; w < words; ++w) {
       uint64_t n[8];
-      NeighbourPlanes(above, row, below, w, n);
-      uint64_t c = candidates(n, row[w]) & inner[w];
+      uint64_t c = found[w];
+      if (west_changed) {
+        NeighbourPlanes(above, row, below, w, n);
+        c = candidates(n, row[w]) & inner[w];
+        west_changed = false;
+      }
       while (c != 0) {
         const int k = std::countr_zero(c);
         const uint64_t bit = uint64_t{1} << k;
@@ -205,6 +263,7 @@ void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Cand
           continue;
         }
         row[w] = change == kBecameBlack ? row[w] | bit : row[w] & ~bit;
+        west_changed = k == 63;
         NeighbourPlanes(above, row, below, w, n);
         c = candidates(n, row[w]) & inner[w] & ~(bit | (bit - 1));  // beyond pixel k only
       }
@@ -212,45 +271,37 @@ void SweepCandidates(int height, PackedImage& image, const uint64_t* inner, Cand
   }
 }
 
-// One parallel sub-step in place: a black pixel off the frame whose neighbours match the
-// cover turns white, every pixel judged on the image as it was before the sub-step. Rows with
-// active[y] == 0 are skipped (they cannot change); changed[y] is set for the rows that did.
-// inner[w] masks the pixels of word w off the left and right frame; saved holds two rows of
-// scratch (stride words each) for the old row above the one being thinned.
+// One parallel sub-step from src into dst: a black pixel off the frame whose neighbours match
+// the cover turns white, every pixel judged on src, the image as it was before the sub-step.
+// Rows with active[y] == 0 are skipped (they cannot change, and dst already holds them: see
+// MarkActiveRows); changed[y] is set for the rows that did change. inner[w] masks the pixels of
+// word w off the left and right frame. Reading one buffer and writing the other keeps the word
+// loop free of stores that later words read, so it runs on vector lanes without saving rows.
 template <const Cover& C>
-bool ThinSubStep(int height, PackedImage& image, const uint64_t* inner, const uint8_t* active,
-                 uint8_t* changed, uint64_t* saved) {
+bool ThinSubStep(int height, PackedImage& src, PackedImage& dst, const uint64_t* inner,
+                 const uint8_t* active, uint8_t* changed) {
   // Signed: the word to the left of word 0 is the padding word at index -1, and an unsigned
   // w - 1 there would wrap the pointer arithmetic (undefined even though the address is valid).
-  const auto words = static_cast<std::ptrdiff_t>(image.words);
+  const auto words = static_cast<std::ptrdiff_t>(src.words);
   bool any = false;
-  const uint64_t* above = image.Row(0);  // the frame row never changes
-  int spare = 0;
   for (int y = 1; y < height - 1; ++y) {
     changed[y] = 0;
-    uint64_t* row = image.Row(y);
-    if (active[y] == 0) {
-      above = row;
-      continue;
-    }
-    const uint64_t* below = image.Row(y + 1);
-    uint64_t* old = saved + static_cast<size_t>(spare) * image.stride + 1;
+    if (active[y] == 0) continue;
+    const uint64_t* __restrict above = src.Row(y - 1);
+    const uint64_t* __restrict row = src.Row(y);
+    const uint64_t* __restrict below = src.Row(y + 1);
+    uint64_t* __restrict out = dst.Row(y);
     uint64_t row_deleted = 0;
-    // The row's old words are kept aside: its pixels are judged on them, and so is the row
-    // below; the new words go straight into the image.
-    std::memcpy(old - 1, row - 1, image.stride * sizeof(uint64_t));
     for (std::ptrdiff_t w = 0; w < words; ++w) {
-      const uint64_t r = old[w];
+      const uint64_t r = row[w];
       uint64_t n[8];
-      NeighbourPlanes(above, old, below, w, n);
+      NeighbourPlanes(above, row, below, w, n);
       const uint64_t del = r & inner[w] & CoverMatches<C>(n, std::make_index_sequence<C.count>());
-      row[w] = r & ~del;
+      out[w] = r & ~del;
       row_deleted |= del;
     }
     changed[y] = row_deleted != 0 ? 1 : 0;
     any = any || row_deleted != 0;
-    above = old;
-    spare ^= 1;
   }
   return any;
 }
@@ -267,13 +318,24 @@ constexpr std::array<uint64_t, 256> kByteMasks = [] {
 
 // Writes white (255) over the pixels of a row whose bits are set in before and clear in after,
 // eight bytes at a time (most of a thick ridge goes at once, so single stores would be many).
-// The bits of pixels at or beyond width are clear in both.
+// The bits of pixels at or beyond width are clear in both. A word with no deletion skips its 64
+// pixels with one test; within a word every 8-byte group is or-ed without a branch (an or with
+// zero leaves the bytes as they were), as a test per group mispredicts along the ridges.
 void WhitenDeleted(const uint64_t* before, const uint64_t* after, int width, uint8_t* row) {
   int x = 0;
   if constexpr (std::endian::native == std::endian::little) {
+    for (; x + 64 <= width; x += 64) {
+      uint64_t gone = before[x >> 6] & ~after[x >> 6];
+      if (gone == 0) continue;
+      for (int k = 0; k < 64; k += 8, gone >>= 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, row + x + k, sizeof bytes);
+        bytes |= kByteMasks[gone & 0xFF];
+        std::memcpy(row + x + k, &bytes, sizeof bytes);
+      }
+    }
     for (; x + 8 <= width; x += 8) {
       const auto gone = static_cast<size_t>(((before[x >> 6] & ~after[x >> 6]) >> (x & 63)) & 0xFF);
-      if (gone == 0) continue;
       uint64_t bytes;
       std::memcpy(&bytes, row + x, sizeof bytes);
       bytes |= kByteMasks[gone];
@@ -288,8 +350,10 @@ void WhitenDeleted(const uint64_t* before, const uint64_t* after, int width, uin
 // Which rows sub-step s has to visit. It reads what sub-step s - 1 wrote and writes over what
 // sub-step s - 2 wrote, with the table sub-step s - 2 used. A row whose three-row neighbourhood
 // changed in neither s - 1 nor s - 2 sees the very pixels s - 2 saw and deleted nothing then, so
-// it deletes nothing now and already holds its result. The first two sub-steps have no such
-// history and visit every row.
+// it deletes nothing now and already holds its result. The sub-steps alternate between two
+// buffers, so s writes into the buffer s - 2 wrote: a skipped row there holds the state after
+// s - 2, which is also the state after s - 1 and s. The first two sub-steps have no such history
+// and visit every row, filling both buffers.
 void MarkActiveRows(int height, const uint8_t* last, const uint8_t* before_last, uint8_t* active) {
   for (int y = 1; y < height - 1; ++y) {
     active[y] = (last[y - 1] | last[y] | last[y + 1] | before_last[y - 1] | before_last[y] |
@@ -309,31 +373,35 @@ int ThinRidges(int width, int height, GrayImage image) {
   // changed[0 or 1][y]: the last sub-step A or B deleted a pixel of row y (frame rows never
   // change). Before the first sub-step both read as "changed", so the first two visit every row.
   std::vector<uint8_t> history;
+  // packed holds the image after every sub-step B, between holds it after every sub-step A.
   PackedImage packed;
+  PackedImage between;
   std::vector<uint64_t> scratch;
-  packed.words = (static_cast<size_t>(width) + 63) / 64;
-  packed.stride = packed.words + 2;
+  packed.words = between.words = (static_cast<size_t>(width) + 63) / 64;
+  packed.stride = between.stride = packed.words + 2;
   try {
     history.assign(3 * static_cast<size_t>(height), 1);
     packed.bits.assign(packed.stride * static_cast<size_t>(height), 0);
-    // Two saved rows, the mask of the pixels off the frame, and the black pixels before thinning.
-    scratch.assign(3 * packed.stride + packed.stride * static_cast<size_t>(height), 0);
+    between.bits.resize(packed.bits.size());
+    // The mask of the pixels off the frame, a row of a sweep's candidates, and the black pixels
+    // before thinning.
+    scratch.assign(2 * packed.stride + packed.stride * static_cast<size_t>(height), 0);
   } catch (const std::bad_alloc&) {
     return -1;
   }
   uint8_t* changed[2] = {history.data(), history.data() + height};
   uint8_t* active = history.data() + 2 * static_cast<size_t>(height);
   changed[0][0] = changed[0][height - 1] = changed[1][0] = changed[1][height - 1] = 0;
-  uint64_t* saved = scratch.data();
-  uint64_t* inner = scratch.data() + 2 * packed.stride;
-  uint64_t* initial = scratch.data() + 3 * packed.stride;
+  uint64_t* inner = scratch.data();
+  uint64_t* found = scratch.data() + packed.stride;
+  uint64_t* initial = scratch.data() + 2 * packed.stride;
   for (int y = 0; y < height; ++y) PackRow(image[y], width, packed.Row(y));
   for (int x = 1; x < width - 1; ++x) inner[x >> 6] |= uint64_t{1} << (x & 63);
 
   // Hole filling, sequential: a pixel filled earlier in the sweep counts for later ones. Only a
   // pixel that is not black can be a hole.
   SweepCandidates(
-      height, packed, inner,
+      height, packed, inner, found,
       [](const uint64_t(&n)[8], uint64_t row) { return ~row & AtLeastSixBlack(n); },
       [&](int x, int y) {
         if (image[y][x] != kWhite ||
@@ -344,15 +412,17 @@ int ThinRidges(int width, int height, GrayImage image) {
         return kBecameBlack;
       });
   std::memcpy(initial, packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
+  // The frame rows and padding words, never written by a sub-step, must be there too.
+  std::memcpy(between.bits.data(), packed.bits.data(), packed.bits.size() * sizeof(uint64_t));
 
   int iterations = 0;
   bool deleted = false;
   do {
     // Sub-step A writes over changed[0] (the previous A), reading what B changed last.
     MarkActiveRows(height, changed[1], changed[0], active);
-    deleted = ThinSubStep<kCoverA>(height, packed, inner, active, changed[0], saved);
+    deleted = ThinSubStep<kCoverA>(height, packed, between, inner, active, changed[0]);
     MarkActiveRows(height, changed[0], changed[1], active);
-    deleted = ThinSubStep<kCoverB>(height, packed, inner, active, changed[1], saved) || deleted;
+    deleted = ThinSubStep<kCoverB>(height, between, packed, inner, active, changed[1]) || deleted;
     ++iterations;
   } while (deleted);
 
@@ -366,9 +436,9 @@ int ThinRidges(int width, int height, GrayImage image) {
   // Post-pass, sequential: each pixel sees the changes made before it in the sweep. A gap is
   // bridged only at a pixel that is not black; a junction centre is anything but white.
   SweepCandidates(
-      height, packed, inner,
+      height, packed, inner, found,
       [](const uint64_t(&n)[8], uint64_t row) {
-        return (~row & MatchesCodes<kBridgeCodes>(n)) | MatchesCodes<kJunctionCodes>(n);
+        return (~row & BridgeCodes(n)) | JunctionCodes(n);
       },
       [&](int x, int y) {
         const auto code = static_cast<size_t>(NeighbourCode(image, x, y));

@@ -1,5 +1,6 @@
 // The tables between the two sides of a comparison: the rotation that carries each A minutia onto
-// each B minutia, their compatibility weight, and per A minutia the B candidates worth trying.
+// each B minutia, their compatibility weight (0 for a pair no stage tries), and that rotation
+// again where the weight is not 0 for pair voting.
 #pragma once
 
 #include "match/work_area.h"

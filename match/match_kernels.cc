@@ -40,32 +40,24 @@ namespace {
 constexpr int kHalfTurn = 180;
 constexpr int kAgreeDegrees = 30;  // block directions this close, as undirected lines, agree
 
-// The arctangent table widened to 32-bit entries, for the vector gathers; built on first use.
-[[maybe_unused]] const int32_t* BearingArctanWide() {
-  static const auto* const table = [] {
-    static int32_t wide[kBearingArctanSize];
-    for (int i = 0; i < kBearingArctanSize; ++i) wide[i] = kBearingArctan[i];
-    return wide;
-  }();
-  return table;
+// kBearingArctan[q] for a quotient q within 0..1024, computed on lanes instead of looked up (a
+// gather is slow on some processors): the table holds atan(q / 1024) in degrees rounded to the
+// nearest, and no entry's exact value lies within 5.7e-4 degrees of a half, while this odd
+// polynomial in single precision stays within 2e-5 of the exact value, fused or not, so adding
+// a half and truncating gives the entry. The tests compare it with the table for every q a pair
+// can produce, in every instruction set.
+inline int32_t BearingArctanOf(float quotient) {
+  const float x = quotient * (1.0f / kTrigScale);
+  const float x2 = x * x;
+  float p = 0.3920356333255768f;
+  p = p * x2 - 1.9323010444641113f;
+  p = p * x2 + 4.5727858543396f;
+  p = p * x2 - 7.590239524841309f;
+  p = p * x2 + 11.352127075195312f;
+  p = p * x2 - 19.089981079101562f;
+  p = p * x2 + 57.29558563232422f;
+  return static_cast<int32_t>(p * x + 0.5f);
 }
-
-// A word of eight 0/1 bytes times this has the eight bits, byte j's at bit j, in its top byte.
-constexpr uint64_t kGatherMarkBits = 0x0102040810204080ull;
-constexpr uint64_t kEveryByte = 0x0101010101010101ull;
-
-// For each byte value, the indices of its set bits in ascending order, one per byte from the
-// lowest (the bytes after the last index are never used).
-constexpr auto kSetBitIndices = [] {
-  std::array<uint64_t, 256> table{};
-  for (unsigned bits = 0; bits < 256; ++bits) {
-    int slot = 0;
-    for (unsigned bit = 0; bit < 8; ++bit) {
-      if ((bits >> bit & 1u) != 0) table[bits] |= static_cast<uint64_t>(bit) << (8 * slot++);
-    }
-  }
-  return table;
-}();
 
 }  // namespace
 }  // namespace ridgeline
@@ -79,18 +71,6 @@ namespace RIDGELINE_MATCH_TARGET {
 
 #if RIDGELINE_HIGHWAY
 namespace hn = hwy::HWY_NAMESPACE;
-
-// arctan[c] = kBearingArctan[quotient[c]] for c < n, a vector of lanes at a time with the
-// processor's gather from a 32-bit copy of the table. REQUIRES: n a multiple of kRowBlock (so of
-// every target's lane count), every quotient within 0..1024.
-inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __restrict arctan) {
-  const int32_t* table = BearingArctanWide();
-  const hn::ScalableTag<int32_t> d;
-  const int lanes = static_cast<int>(hn::Lanes(d));
-  for (int c = 0; c < n; c += lanes) {
-    hn::StoreU(hn::GatherIndex(d, table, hn::LoadU(d, quotient + c)), d, arctan + c);
-  }
-}
 
 // bytes[c] = map[cell[c]] for c < n, a vector of lanes at a time: each lane gathers the 32-bit
 // word at its byte offset and keeps the low byte (x86 is little-endian). A byte lookup stored
@@ -115,10 +95,6 @@ inline void GatherMapBytes(const uint8_t* map, const int32_t* __restrict cell, i
 #endif
 }
 #else
-inline void GatherArctan(const int32_t* __restrict quotient, int n, int32_t* __restrict arctan) {
-  for (int c = 0; c < n; ++c) arctan[c] = kBearingArctan[quotient[c]];
-}
-
 inline void GatherMapBytes(const uint8_t* map, const int32_t* __restrict cell, int n,
                            int32_t* __restrict bytes) {
   for (int c = 0; c < n; ++c) bytes[c] = map[cell[c]];
@@ -136,7 +112,8 @@ inline void GatherMapBytes(const uint8_t* map, const int32_t* __restrict cell, i
 //    2^-14 while a quotient that is not whole lies at least 1/max >= 2^-10 from the next
 //    integer: truncation gives the integer quotient.
 // Products and sums of these whole numbers are exact, fused or not.
-// The arctangent lookup between the two vector passes is a gather.
+//  - bearing: the arctangent of that quotient computed on the lanes (BearingArctanOf), folded
+//    into the quadrant of (dx, dy) as Bearing does.
 void FillPairRow(int r, PairTables* t) {
   const int first = r + 1;
   const int width = t->count - first;
@@ -150,8 +127,6 @@ void FillPairRow(int r, PairTables* t) {
   const int direction_r = t->direction[r];
   const auto xf = static_cast<float>(x_r);
   const auto yf = static_cast<float>(y_r);
-  int32_t quotient[kMatchCapacity + kRowBlock];
-  int32_t arctan[kMatchCapacity + kRowBlock];
   // The row's whole blocks are written straight into the matrices when they end within the row
   // (every row of a set of up to 234 minutiae); a longer row is written here and copied, so no
   // block spills into the next row.
@@ -179,19 +154,13 @@ void FillPairRow(int r, PairTables* t) {
     const int32_t q = iy < 0 ? -iy : iy;
     const int32_t smaller = m < q ? m : q;
     const int32_t larger = m < q ? q : m;
-    quotient[c] = static_cast<int32_t>(static_cast<float>(smaller * kTrigScale) /
-                                       static_cast<float>(larger > 0 ? larger : 1));
-  }
-  GatherArctan(quotient, whole, arctan);
-  for (int c = 0; c < whole; ++c) {
-    const int dx = xs[c] - x_r;
-    const int dy = ys[c] - y_r;
-    const int m = dx < 0 ? -dx : dx;
-    const int q = dy < 0 ? -dy : dy;
-    const int folded = m < q ? 90 - arctan[c] : arctan[c];
-    const int right = dy >= 0 ? folded : kDegreesPerTurn - folded;
-    const int left = dy >= 0 ? 180 - folded : 180 + folded;
-    const int forward = dx >= 0 ? right : left;
+    const auto quotient = static_cast<int32_t>(static_cast<float>(smaller * kTrigScale) /
+                                               static_cast<float>(larger > 0 ? larger : 1));
+    const int32_t arctan = BearingArctanOf(static_cast<float>(quotient));
+    const int32_t folded = m < q ? 90 - arctan : arctan;
+    const int32_t right = iy >= 0 ? folded : kDegreesPerTurn - folded;
+    const int32_t left = iy >= 0 ? 180 - folded : 180 + folded;
+    const int32_t forward = ix >= 0 ? right : left;
     bearing[c] = static_cast<int16_t>(forward);
     int turn = directions[c] - direction_r;
     turn += turn < 0 ? kDegreesPerTurn : 0;
@@ -610,8 +579,8 @@ void FillBlockDegreesImpl(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[k
 // 1 / span >= 1 / 25,500 from the next integer, so truncation gives the floor; a larger span
 // makes every quotient below 1, and its truncation 0, as floor says. A span of 0 or below
 // weighs every difference 0 (and divides by 1 instead).
-// The candidates: the nonzero weights marked, eight marks at a time gathered into a byte whose
-// ascending set bits a table turns into eight index bytes; the count moves by the bits set.
+// No candidate list is kept: its readers (the alignment search's compatible marks, pair voting)
+// take the weights or the vote rotations of the whole row on lanes instead.
 void FillCrossTablesImpl(MatchWork* work) {
   const MatchParams& p = work->params;
   const PairTables& a = work->a;
@@ -633,8 +602,6 @@ void FillCrossTablesImpl(MatchWork* work) {
   const auto far_band = static_cast<int16_t>(kDegreesPerTurn - band);
   int32_t difference[kCrossStride];
   int32_t alike[kCrossStride];
-  uint8_t marks[kCrossStride + kKeepPadding];
-  uint8_t listed[kCrossStride + kKeepPadding];
   for (int i = 0; i < a.count; ++i) {
     const int32_t direction_a = a.direction[i];
     const int32_t variation_a = a.variation[i];
@@ -663,21 +630,8 @@ void FillCrossTablesImpl(MatchWork* work) {
       const uint16_t factor = type_a == types_b[k] ? 10 : mismatch;
       const auto weight = static_cast<uint16_t>(static_cast<uint32_t>(alike[k]) * factor);
       weights[k] = static_cast<int16_t>(in_band ? weight : 0);
-      marks[k] = static_cast<uint8_t>(weights[k] != 0);
       vote_rotations[k] = weights[k] != 0 ? rotation : kNoVoteRotation;
     }
-    std::memset(marks + nb, 0, kKeepPadding);
-    int count = 0;
-    for (int q = 0; q < nb; q += kKeepPadding) {
-      uint64_t word;
-      std::memcpy(&word, marks + q, sizeof word);
-      const auto bits = static_cast<unsigned>((word * kGatherMarkBits) >> 56);
-      const uint64_t indices = kSetBitIndices[bits] + static_cast<uint64_t>(q) * kEveryByte;
-      std::memcpy(listed + count, &indices, sizeof indices);
-      count += std::popcount(bits);
-    }
-    std::memcpy(x.candidates[i], listed, static_cast<size_t>(count));
-    x.candidate_count[i] = static_cast<uint8_t>(count);
   }
 }
 

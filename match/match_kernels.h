@@ -39,7 +39,7 @@ void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapS
 // rows a1 of A and b1 of B complete (CompletePairRow).
 void MarkCompatibleRows(MatchWork* work, int a1, int b1);
 
-// Rotations, weights and candidate lists of every (A, B) minutia pair.
+// Rotations, weights and vote rotations of every (A, B) minutia pair.
 void FillCrossTables(MatchWork* work);
 
 }  // namespace ridgeline

@@ -87,8 +87,6 @@ struct CrossTables {
   int16_t rotation[kMatchCapacity][kCrossStride];  // R: rotation carrying i onto k, 0..359
   // R where W != 0, else kNoVoteRotation: pair voting's two tests of a correspondence in one.
   int16_t vote_rotation[kMatchCapacity][kCrossStride];
-  uint8_t candidates[kMatchCapacity][kMatchCapacity];  // ascending k with W[i][k] != 0
-  uint8_t candidate_count[kMatchCapacity];
 };
 
 // One entry of the anchor list: an A minutia and the B minutia voted best for it.

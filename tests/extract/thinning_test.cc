@@ -271,6 +271,29 @@ TEST(ThinRidges, PackedWordsMatchTheFullSweep) {
   if (golden == 0) GTEST_SKIP() << "no golden vectors";
 }
 
+// Wide images of thick discs among grey (neither black nor white) pixels: many iterations whose
+// late deletions touch few rows, so the sub-steps skip rows while alternating between their two
+// buffers, and the whitening meets words with and without deletions in the same row; the grey
+// pixels must keep their values.
+TEST(ThinRidges, LongThinningOfWideImagesKeepsGreyPixels) {
+  std::mt19937 rng(4242);
+  for (int trial = 0; trial < 12; ++trial) {
+    const int w = 130 + static_cast<int>(rng() % 140), h = 20 + static_cast<int>(rng() % 60);
+    TestImage image(w, h, [&](int, int) {
+      return static_cast<uint8_t>(rng() % 5 == 0 ? 1 + rng() % 254 : 255);
+    });
+    for (int disc = 0; disc < 1 + trial % 4; ++disc) {
+      const int cx = static_cast<int>(rng() % static_cast<unsigned>(w));
+      const int cy = static_cast<int>(rng() % static_cast<unsigned>(h));
+      const int r = 4 + static_cast<int>(rng() % 25);
+      for (int y = std::max(cy - r, 0); y <= std::min(cy + r, h - 1); ++y)
+        for (int x = std::max(cx - r, 0); x <= std::min(cx + r, w - 1); ++x)
+          if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) image.at(x, y) = 0;
+    }
+    ExpectSameAsReference(image, "discs " + std::to_string(trial));
+  }
+}
+
 // The sequential passes see, within a row, the change just made to a pixel's west neighbour:
 // here the second pixel of a two-pixel hole has five black neighbours until the first is
 // filled, and a gap bridged in the post-pass gives its east neighbour a new code.

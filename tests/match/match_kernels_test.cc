@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "match/cross_tables.h"
+#include "match/int_trig.h"
 #include "match/match_coord.h"
 #include "match/match_kernels.h"
 #include "match/pair_tables.h"
@@ -29,6 +30,7 @@ namespace ridgeline {
 namespace {
 
 using testing::BuildReferenceCrossTables;
+using testing::CrossCandidates;
 using testing::FirstTableDifference;
 using testing::ForEachVectorTarget;
 using testing::Lcg;
@@ -98,8 +100,7 @@ std::string BuildAndCompare(const FeatureSet& a, const FeatureSet& b, MatchWork*
         return "vote rotation at " + std::to_string(i) + ", " + std::to_string(k);
       }
     }
-    if (work->cross.candidate_count[i] != row.candidates.size() ||
-        !std::equal(row.candidates.begin(), row.candidates.end(), work->cross.candidates[i])) {
+    if (CrossCandidates(*work, i) != row.candidates) {
       return "candidates of " + std::to_string(i);
     }
   }
@@ -329,6 +330,42 @@ TEST(MatchKernels, ClearingVotesOfEveryFormZerosExactlyTheComparedRowsAndColumns
         for (int k = 0; k < kMatchCapacity; ++k) {
           const int expected = i < na && k < nb ? 0 : -3;
           ASSERT_EQ(work->votes[i][k], expected) << i << ", " << k << " of " << na << " x " << nb;
+        }
+      }
+    }
+  });
+}
+
+// The row form computes the arctangent rather than looking it up: every quotient a pair within
+// 0..1023 can produce (those of |dy| = 0..1023 over |dx| = 1023 are all of them: 1023 needs a
+// larger |dx|) must give the table's bearing, in every quadrant and on both sides of the
+// diagonal, in every instruction set.
+TEST(MatchKernels, BearingsOfEveryFormEqualTheTableForEveryQuotient) {
+  constexpr int kFar = 1023;
+  constexpr int kPerSet = kMatchCapacity - 1;
+  ForEachVectorTarget([&](const std::string&) {
+    OwnedMatchWork work;
+    // Minutia 0 at a corner, the others along the two far edges from it.
+    const std::array<std::array<int, 2>, 2> corners = {{{0, 0}, {kFar, kFar}}};
+    for (const auto& corner : corners) {
+      for (const bool steep : {false, true}) {
+        for (int start = 0; start <= kFar; start += kPerSet) {
+          TestFeatureSet set(64, 64);
+          set.Add({corner[0], corner[1], 0, 0, 0});
+          const int end = std::min(start + kPerSet, kFar + 1);
+          for (int m = start; m < end; ++m) {
+            const int across = corner[0] == 0 ? kFar : 0;
+            const int along = corner[0] == 0 ? m : kFar - m;
+            set.Add(steep ? TestMinutia{along, across, 0, 0, 0}
+                          : TestMinutia{across, along, 0, 0, 0});
+          }
+          BuildPairTables(work.get(), MatchSide::kA, *set);
+          const PairTables& t = work->a;
+          for (int k = 1; k < t.count; ++k) {
+            const int dx = t.x[k] - t.x[0];
+            const int dy = t.y[k] - t.y[0];
+            ASSERT_EQ(t.bearing[0][k], Bearing(dx, dy)) << dx << ", " << dy;
+          }
         }
       }
     }

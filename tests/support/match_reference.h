@@ -89,6 +89,16 @@ inline std::vector<ReferenceCrossRow> BuildReferenceCrossTables(const MatchWork&
   return rows;
 }
 
+// The B minutiae a row of the cross tables leaves as candidates for A minutia i (weight not 0),
+// ascending, to set against ReferenceCrossRow::candidates.
+inline std::vector<uint8_t> CrossCandidates(const MatchWork& work, int i) {
+  std::vector<uint8_t> list;
+  for (int k = 0; k < work.b.count; ++k) {
+    if (work.cross.weight[i][k] != 0) list.push_back(static_cast<uint8_t>(k));
+  }
+  return list;
+}
+
 // The trimming walked one pair at a time from the end of both lists.
 inline void ReferenceTrimPairLists(const PairTables& a, const PairTables& b, int* last_a,
                                    int* last_b) {
@@ -152,8 +162,8 @@ inline std::vector<std::vector<uint8_t>> ReferenceCompatible(const MatchWork& wo
     if (length_a < p.MinPairDistance) continue;
     const int low = std::max(length_a - p.DistanceTolerance, p.MinPairDistance);
     const int high = length_a + p.DistanceTolerance;
-    for (int c = 0; c < x.candidate_count[i]; ++c) {
-      const int k = x.candidates[i][c];
+    for (int k = 0; k < b.count; ++k) {
+      if (x.weight[i][k] == 0) continue;
       const int length_b = b.distance[b1][k];
       if (length_b < low || length_b > high) continue;
       if (!WithinAngle(b.relative[b1][k] - a.relative[a1][i], p.AngleTolerance)) continue;
