@@ -193,14 +193,7 @@ void CountPairLengths(int min_distance, PairTables* t) {
   // Lengths outside low..longest get no pair, so their ends are those of the length before.
   int32_t* length_end = t->length_end;
   std::fill(length_end, length_end + low, 0);
-  int32_t* __restrict cursor = t->place_cursor;
-  int32_t end = 0;
-#pragma GCC unroll 4
-  for (int d = low; d <= longest; ++d) {
-    cursor[d] = end;
-    end += histogram[d];
-    length_end[d] = end;
-  }
+  const int32_t end = RunningLengthSums(histogram, low, longest, t->place_cursor, length_end);
   std::fill(length_end + std::max(low, longest + 1), length_end + kMaxPairDistance, end);
   t->pair_count = end;
   t->listed_low = low;
