@@ -726,6 +726,35 @@ void MarkCompatibleImpl(MatchWork* work, int a1, int b1) {
   }
 }
 
+// The running sum is a chain of dependent adds; on lanes, four counts at a time are summed in
+// two shifted adds and carried on by broadcasting the last lane, so the chain has one add per
+// four lengths. Integer adds in any order give the same sums.
+int32_t RunningLengthSumsImpl(const int32_t* __restrict counts, int first, int last,
+                              int32_t* __restrict starts, int32_t* __restrict ends) {
+  int32_t end = 0;
+  int d = first;
+#if RIDGELINE_HIGHWAY && HWY_TARGET != HWY_SCALAR
+  const hn::Full128<int32_t> quad;
+  auto carry = hn::Zero(quad);
+  for (; d + 3 <= last; d += 4) {
+    const auto count = hn::LoadU(quad, counts + d);
+    auto sum = hn::Add(count, hn::ShiftLeftLanes<1>(quad, count));
+    sum = hn::Add(sum, hn::ShiftLeftLanes<2>(quad, sum));
+    sum = hn::Add(sum, carry);
+    hn::StoreU(hn::Sub(sum, count), quad, starts + d);
+    hn::StoreU(sum, quad, ends + d);
+    carry = hn::Broadcast<3>(sum);
+  }
+  end = hn::GetLane(carry);
+#endif
+  for (; d <= last; ++d) {
+    starts[d] = end;
+    end += counts[d];
+    ends[d] = end;
+  }
+  return end;
+}
+
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace RIDGELINE_MATCH_TARGET
 }  // namespace ridgeline
@@ -744,6 +773,7 @@ HWY_EXPORT(FillCrossTablesImpl);
 HWY_EXPORT(FillBlockDegreesImpl);
 HWY_EXPORT(CountBlockAgreementImpl);
 HWY_EXPORT(MarkCompatibleImpl);
+HWY_EXPORT(RunningLengthSumsImpl);
 #define RIDGELINE_MATCH_CALL(name) HWY_DYNAMIC_DISPATCH(name)
 #else
 #define RIDGELINE_MATCH_CALL(name) portable::name
@@ -770,6 +800,11 @@ void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapS
 
 void MarkCompatibleRows(MatchWork* work, int a1, int b1) {
   RIDGELINE_MATCH_CALL(MarkCompatibleImpl)(work, a1, b1);
+}
+
+int32_t RunningLengthSums(const int32_t* counts, int first, int last, int32_t* starts,
+                          int32_t* ends) {
+  return RIDGELINE_MATCH_CALL(RunningLengthSumsImpl)(counts, first, last, starts, ends);
 }
 
 }  // namespace ridgeline

@@ -39,6 +39,11 @@ void FillBlockDegrees(const uint8_t (*codes)[kMapSize], uint8_t (*degrees)[kMapS
 // rows a1 of A and b1 of B complete (CompletePairRow).
 void MarkCompatibleRows(MatchWork* work, int a1, int b1);
 
+// For d = first..last: starts[d] the sum of counts[first..d-1], ends[d] that of counts[first..d];
+// returns the sum of all (0 when first > last). The three arrays must not overlap.
+int32_t RunningLengthSums(const int32_t* counts, int first, int last, int32_t* starts,
+                          int32_t* ends);
+
 // Rotations, weights and vote rotations of every (A, B) minutia pair.
 void FillCrossTables(MatchWork* work);
 

@@ -153,8 +153,13 @@ void FillNeighbours(int radius, PairTables* t) {
 void CountPairLengths(int min_distance, PairTables* t) {
   const int n = t->count;
   const int low = std::clamp(min_distance + 1, 0, kMaxPairDistance);
+  // Only the bins a row can touch are cleared, as the rows reach them: bins 0..cleared_through
+  // and the last bin are zero before any count, and every bin the running sum reads lies below
+  // the watermark (longest is the watermark's final value), so no bin is read uncleared.
   int32_t histogram[kMaxPairDistance + 1];
-  std::memset(histogram, 0, sizeof histogram);
+  histogram[0] = 0;
+  histogram[kMaxPairDistance] = 0;
+  int cleared_through = 0;
   // No listed length exceeds `longest` (the longest pair below 1024, or 1023), so the counts end
   // there. A row's longest pair is a reduction on lanes, and it lets the rows without a pair of
   // 1024 or more (all but rows of sets spread far beyond a print) count without clamping.
@@ -163,12 +168,17 @@ void CountPairLengths(int min_distance, PairTables* t) {
   // outside a print (up to the 16-bit extremes) has a distance past 32767 that its 16-bit entry
   // holds wrapped to a negative value; read unsigned it is long again, lands in the last bin and
   // is not listed, as the placing loop also decides.
-  uint16_t longest = 0;
   for (int j = 0; j < n; ++j) {
     // Signed and unsigned forms of one type may alias.
     const auto* __restrict row = reinterpret_cast<const uint16_t*>(t->distance[j]);
     uint16_t row_longest = 0;
     for (int k = j + 1; k < n; ++k) row_longest = row[k] > row_longest ? row[k] : row_longest;
+    const int reach = std::min<int>(row_longest, kMaxPairDistance - 1);
+    if (reach > cleared_through) {
+      std::memset(histogram + cleared_through + 1, 0,
+                  static_cast<size_t>(reach - cleared_through) * sizeof histogram[0]);
+      cleared_through = reach;
+    }
     if (row_longest < kMaxPairDistance) {
 #pragma GCC unroll 4
       for (int k = j + 1; k < n; ++k) ++histogram[row[k]];
@@ -178,20 +188,12 @@ void CountPairLengths(int min_distance, PairTables* t) {
         ++histogram[d < kMaxPairDistance ? d : kMaxPairDistance];
       }
     }
-    const uint16_t clamped = std::min(row_longest, static_cast<uint16_t>(kMaxPairDistance - 1));
-    longest = std::max(longest, clamped);
   }
+  const int longest = cleared_through;
   // Lengths outside low..longest get no pair, so their ends are those of the length before.
   int32_t* length_end = t->length_end;
   std::fill(length_end, length_end + low, 0);
-  int32_t* __restrict cursor = t->place_cursor;
-  int32_t end = 0;
-#pragma GCC unroll 4
-  for (int d = low; d <= longest; ++d) {
-    cursor[d] = end;
-    end += histogram[d];
-    length_end[d] = end;
-  }
+  const int32_t end = RunningLengthSums(histogram, low, longest, t->place_cursor, length_end);
   std::fill(length_end + std::max(low, longest + 1), length_end + kMaxPairDistance, end);
   t->pair_count = end;
   t->listed_low = low;

@@ -325,6 +325,58 @@ TEST(MatchFastPath, PairsPlacedByNeedEqualTheWholeList) {
   }
 }
 
+// Fills a stretch of stack below the caller with a pattern, so that a count read from a bin
+// it never cleared would show.
+[[gnu::noinline]] void SoilStack() {
+  volatile unsigned char soil[16384];
+  for (size_t i = 0; i < sizeof soil; ++i) soil[i] = 0x5A;
+}
+
+// One work area reused over sets of every spread (none, one and two minutiae, pairs all short,
+// some past 1024, some far past 32767), with soiled stack, cursors and slots each time: every
+// length end counts the pairs from the shortest listed length up to it, and the list holds them
+// by length, then j, then k, as a plain walk of the distance matrix finds them.
+TEST(MatchFastPath, PairLengthEndsAndListEqualAPlainCountWhateverWentBefore) {
+  struct Shape {
+    int count;
+    int extent;
+  };
+  const Shape shapes[] = {{250, 5000}, {40, 30},     {0, 10}, {1, 10},    {2, 1023},
+                          {80, 400},   {250, 40000}, {3, 0},  {120, 1023}};
+  OwnedMatchWork work;
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(::testing::Message() << shape.count << " minutiae within " << shape.extent);
+    TestFeatureSet set;
+    RandomSet(static_cast<uint32_t>(shape.count * 7 + shape.extent), shape.count, shape.extent,
+              &set);
+    PairTables* t = &work->b;
+    std::fill_n(t->place_cursor, kMaxPairDistance, 0x5A5A5A5A);
+    std::fill_n(reinterpret_cast<unsigned char*>(t->pairs), sizeof t->pairs, 0xA5);
+    SoilStack();
+    BuildPairTables(work.get(), MatchSide::kB, *set, PairPlacement::kByNeed);
+    const int low = std::clamp(work->params.MinPairDistance + 1, 0, kMaxPairDistance);
+    std::vector<MinutiaPair> expected;
+    for (int d = low; d < kMaxPairDistance; ++d) {
+      for (int j = 0; j < t->count; ++j) {
+        for (int k = j + 1; k < t->count; ++k) {
+          if (static_cast<uint16_t>(t->distance[j][k]) != d) continue;
+          expected.push_back({d, (static_cast<uint32_t>(k) << 16) | static_cast<uint32_t>(j)});
+        }
+      }
+      ASSERT_EQ(t->length_end[d], static_cast<int32_t>(expected.size())) << "length " << d;
+    }
+    for (int d = 0; d < low; ++d) ASSERT_EQ(t->length_end[d], 0) << "length " << d;
+    ASSERT_EQ(t->pair_count, static_cast<int32_t>(expected.size()));
+    PlacePairList(t, low + 37);
+    PlacePairList(t, kMaxPairDistance - 1);
+    for (size_t p = 0; p < expected.size(); ++p) {
+      ASSERT_EQ(t->pairs[p].distance, expected[p].distance) << "pair " << p;
+      ASSERT_EQ(t->pairs[p].packed, expected[p].packed) << "pair " << p;
+    }
+    ASSERT_EQ(t->pairs[t->pair_count].distance, kPairSentinel);
+  }
+}
+
 TEST(MatchFastPath, AComparisonAllocatesNothing) {
   TestFeatureSet a(24, 28);
   MakeSyntheticPrint(5, 80, 24, 28, 12, &a);

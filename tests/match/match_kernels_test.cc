@@ -392,6 +392,38 @@ TEST(MatchKernels, BlockMapOfEveryFormConvertsEveryCode) {
   });
 }
 
+// The lengths' running sums over every span a side can have (empty, shorter than a vector,
+// ending anywhere within one, the whole table), from counts of none up to a full side's pairs:
+// each start is the sum before the length, each end the sum through it, and nothing outside
+// first..last is written.
+TEST(MatchKernels, RunningLengthSumsOfEveryFormEqualThePlainSum) {
+  constexpr int kSize = kMaxPairDistance + 1;
+  Lcg lcg(71);
+  std::vector<int32_t> counts(kSize);
+  for (int32_t& c : counts) c = lcg.Uniform(0, 3) == 0 ? lcg.Uniform(0, 31125) : lcg.Uniform(0, 9);
+  const int spans[][2] = {{5, 4},    {0, 0},    {7, 9},    {12, 15},     {3, 18},
+                          {1, 1023}, {0, 1024}, {61, 402}, {1023, 1023}, {500, 1024}};
+  ForEachVectorTarget([&](const std::string&) {
+    for (const auto& span : spans) {
+      const int first = span[0];
+      const int last = span[1];
+      SCOPED_TRACE(::testing::Message() << "lengths " << first << ".." << last);
+      std::vector<int32_t> starts(kSize, -7);
+      std::vector<int32_t> ends(kSize, -9);
+      const int32_t total =
+          RunningLengthSums(counts.data(), first, last, starts.data(), ends.data());
+      int32_t sum = 0;
+      for (int d = 0; d < kSize; ++d) {
+        const bool inside = d >= first && d <= last;
+        ASSERT_EQ(starts[static_cast<size_t>(d)], inside ? sum : -7) << "length " << d;
+        if (inside) sum += counts[static_cast<size_t>(d)];
+        ASSERT_EQ(ends[static_cast<size_t>(d)], inside ? sum : -9) << "length " << d;
+      }
+      ASSERT_EQ(total, sum);
+    }
+  });
+}
+
 TEST(MatchKernels, RecordedPrintsGiveThePlainFormsAndOneScoreInEveryForm) {
   if (!testing::HaveGolden()) GTEST_SKIP() << "no golden vectors";
   const auto path = testing::GoldenDir() / "matching" / "featuresets.json";
