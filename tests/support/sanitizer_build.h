@@ -1,5 +1,5 @@
 // Whether this test binary is built with AddressSanitizer (g++ says so with a macro, clang with a
-// feature test). Such a build runs some ten times slower: long tests size their work down there,
+// feature test). Such a build runs several times slower: long tests size their work down there,
 // and the runs over the shared print databases wait to be asked for.
 #pragma once
 
