@@ -13,6 +13,7 @@
 #include "core/engine_params.h"
 #include "tests/support/golden_images.h"
 #include "tests/support/images.h"
+#include "tests/support/sanitizer_build.h"
 
 namespace ridgeline {
 namespace {
@@ -79,9 +80,12 @@ TEST(RunExtractionPipeline, CapturesInARowGiveWhatEachGivesAlone) {
   if (images.size() < 2) GTEST_SKIP() << "no golden data";
   std::vector<PipelineRun> alone;
   for (const auto& image : images) alone.push_back(RunOnCopy(*image));
+  // The sanitizer build's allocator holds freed chunks back rather than handing them out again,
+  // which is what this looks for: there each capture follows only the one listed before it.
   for (size_t before = 0; before < images.size(); ++before) {
     for (size_t i = 0; i < images.size(); ++i) {
       if (i == before) continue;
+      if (testing::kSanitizedBuild && i != (before + 1) % images.size()) continue;
       (void)RunOnCopy(*images[before]);
       const PipelineRun again = RunOnCopy(*images[i]);
       ASSERT_GE(again.mean_isotropy, 0);
