@@ -28,13 +28,6 @@ void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t
                              dir_out, iso_out);
 }
 
-void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
-                          const int32_t* const sums[3], const int32_t* const columns[3],
-                          const int32_t rows[3], int width, uint8_t* out) {
-  BinarizeThreeWindowsLoop(source, chosen, sums[0], sums[1], sums[2], columns[0], columns[1],
-                           columns[2], rows[0], rows[1], rows[2], width, out);
-}
-
 void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
                        const int32_t* const sums[3], const int32_t* const columns[3],
                        const int32_t rows[3], int width, uint8_t* out) {

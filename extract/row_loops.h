@@ -38,12 +38,9 @@ void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t
                             uint8_t* iso_out);
 
 // out[x] = 255 where source[x] >= floor(S / C) for the sum S and pixel count
-// C = columns[i][x] * rows[i] of window i = chosen[x], else 0.
-// REQUIRES: 256 C < 2^31 for every window; chosen[x] < 3.
-void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
-                          const int32_t* const sums[3], const int32_t* const columns[3],
-                          const int32_t rows[3], int width, uint8_t* out);
-// The same with chosen[x] = 0 where clarity[x] >= high, else 1 where clarity[x] >= low, else 2.
+// C = columns[i][x] * rows[i] of window i, else 0, with i = 0 where clarity[x] >= high, else 1
+// where clarity[x] >= low, else 2.
+// REQUIRES: 256 C < 2^31 for every window.
 void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
                        const int32_t* const sums[3], const int32_t* const columns[3],
                        const int32_t rows[3], int width, uint8_t* out);

@@ -35,13 +35,6 @@ void EstimateClippedWindowsImpl(const int32_t* w0, const int32_t* w30, const int
                              dir_out, iso_out);
 }
 
-void BinarizeThreeWindowsImpl(const uint8_t* source, const uint8_t* chosen,
-                              const int32_t* const* sums, const int32_t* const* columns,
-                              const int32_t* rows, int width, uint8_t* out) {
-  BinarizeThreeWindowsLoop(source, chosen, sums[0], sums[1], sums[2], columns[0], columns[1],
-                           columns[2], rows[0], rows[1], rows[2], width, out);
-}
-
 void BinarizeByClarityImpl(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
                            const int32_t* const* sums, const int32_t* const* columns,
                            const int32_t* rows, int width, uint8_t* out) {
@@ -193,7 +186,6 @@ namespace ridgeline {
 
 HWY_EXPORT(EstimateWholeWindowsImpl);
 HWY_EXPORT(EstimateClippedWindowsImpl);
-HWY_EXPORT(BinarizeThreeWindowsImpl);
 HWY_EXPORT(BinarizeByClarityImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
@@ -225,12 +217,6 @@ void EstimateClippedWindows(const int32_t* w0, const int32_t* w30, const int32_t
                             uint8_t* iso_out) {
   HWY_DYNAMIC_DISPATCH(EstimateClippedWindowsImpl)
   (w0, w30, w60, w90, columns_in, rows_in, area, begin, end, threshold, dir_out, iso_out);
-}
-
-void BinarizeThreeWindows(const uint8_t* source, const uint8_t* chosen,
-                          const int32_t* const sums[3], const int32_t* const columns[3],
-                          const int32_t rows[3], int width, uint8_t* out) {
-  HWY_DYNAMIC_DISPATCH(BinarizeThreeWindowsImpl)(source, chosen, sums, columns, rows, width, out);
 }
 
 void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,

@@ -130,42 +130,11 @@ inline void EstimateClippedWindowsLoop(const int32_t* w0, const int32_t* w30, co
   });
 }
 
-// out[x] = 255 where source[x] reaches the truncated mean of the window chosen[x] (0 .. 2) of
-// the three, else 0: s >= floor(S / C) exactly when (s + 1) C > S. The sum and the pixel count
-// (columns_in[i][x] * rows_in[i]) of the chosen window are picked by masks.
-// REQUIRES: 256 times every count below 2^31; chosen[x] < 3.
-template <int kCount>
-[[gnu::noinline]] void BinarizeThreeWindowsSpan(
-    const uint8_t* __restrict source, const uint8_t* __restrict chosen,
-    const int32_t* __restrict sum0, const int32_t* __restrict sum1, const int32_t* __restrict sum2,
-    const int32_t* __restrict columns0, const int32_t* __restrict columns1,
-    const int32_t* __restrict columns2, int32_t rows0, int32_t rows1, int32_t rows2, int count,
-    uint8_t* __restrict out) {
-  const int n = kCount > 0 ? kCount : count;
-  for (int x = 0; x < n; ++x) {
-    const int32_t m0 = -int32_t{chosen[x] == 0};
-    const int32_t m1 = -int32_t{chosen[x] == 1};
-    const int32_t m2 = -int32_t{chosen[x] == 2};
-    const int32_t sum = (sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2);
-    const int32_t pixels =
-        (columns0[x] * rows0 & m0) | (columns1[x] * rows1 & m1) | (columns2[x] * rows2 & m2);
-    out[x] = static_cast<uint8_t>(-int32_t{(source[x] + 1) * pixels > sum});
-  }
-}
-inline void BinarizeThreeWindowsLoop(const uint8_t* source, const uint8_t* chosen,
-                                     const int32_t* sum0, const int32_t* sum1, const int32_t* sum2,
-                                     const int32_t* columns0, const int32_t* columns1,
-                                     const int32_t* columns2, int32_t rows0, int32_t rows1,
-                                     int32_t rows2, int width, uint8_t* out) {
-  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
-    BinarizeThreeWindowsSpan<kCount>(source + x0, chosen + x0, sum0 + x0, sum1 + x0, sum2 + x0,
-                                     columns0 + x0, columns1 + x0, columns2 + x0, rows0, rows1,
-                                     rows2, count, out + x0);
-  });
-}
-
-// The same with the window chosen by the clarity c = clarity[x] in the same pass: window 0
-// where c >= high, else 1 where c >= low, else 2.
+// out[x] = 255 where source[x] reaches the truncated mean of the window chosen by the clarity
+// c = clarity[x]: window 0 where c >= high, else 1 where c >= low, else 2. s >= floor(S / C)
+// exactly when (s + 1) C > S; the sum and the pixel count (columns_in[i][x] * rows_in[i]) of
+// the chosen window are picked by masks.
+// REQUIRES: 256 times every count below 2^31.
 template <int kCount>
 [[gnu::noinline]] void BinarizeByClaritySpan(
     const uint8_t* __restrict source, const uint8_t* __restrict clarity, int32_t high, int32_t low,

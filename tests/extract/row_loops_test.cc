@@ -158,45 +158,37 @@ TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
           sums[i].push_back(std::clamp(mean * count + slack, 0, 255 * count));
         }
       }
-      std::vector<uint8_t> source(static_cast<size_t>(width)), chosen(source.size());
-      for (int x = 0; x < width; ++x) {
-        source[static_cast<size_t>(x)] =
-            static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng() % 256);
-        chosen[static_cast<size_t>(x)] = static_cast<uint8_t>(rng() % 3);
+      std::vector<uint8_t> source(static_cast<size_t>(width));
+      for (uint8_t& s : source) {
+        s = static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng() % 256);
       }
       const int32_t* sum_rows[3] = {sums[0].data(), sums[1].data(), sums[2].data()};
       const int32_t* column_rows[3] = {columns[0].data(), columns[1].data(), columns[2].data()};
-      std::vector<uint8_t> three(source.size()), one(source.size());
-      BinarizeThreeWindows(source.data(), chosen.data(), sum_rows, column_rows, rows, width,
-                           three.data());
+      // Pixel x against the truncated mean of window w.
+      auto expected = [&](int w, size_t i) {
+        const int32_t mean = sums[w][i] / (columns[w][i] * rows[w]);
+        return source[i] >= mean ? 255 : 0;
+      };
+      std::vector<uint8_t> one(source.size());
       BinarizeOneWindow(source.data(), sums[2].data(), columns[2].data(), rows[2], width,
                         one.data());
+      for (size_t i = 0; i < source.size(); ++i) {
+        ASSERT_EQ(one[i], expected(2, i)) << target << " " << width << " " << i;
+      }
       // The window chosen from a clarity row in the same pass, thresholds on both sides of
       // each other and at the ends of the byte range.
       std::vector<uint8_t> clarity(source.size());
       for (uint8_t& c : clarity)
         c = static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng());
       for (auto [high, low] : {std::pair{130, 115}, {115, 130}, {0, 0}, {256, 255}, {-1, 300}}) {
-        std::vector<uint8_t> by_clarity(source.size()), picked(source.size());
-        for (size_t i = 0; i < source.size(); ++i) {
-          picked[i] = static_cast<uint8_t>(clarity[i] >= high ? 0 : clarity[i] >= low ? 1 : 2);
-        }
-        BinarizeThreeWindows(source.data(), picked.data(), sum_rows, column_rows, rows, width,
-                             three.data());
+        std::vector<uint8_t> by_clarity(source.size());
         BinarizeByClarity(source.data(), clarity.data(), high, low, sum_rows, column_rows, rows,
                           width, by_clarity.data());
-        ASSERT_EQ(by_clarity, three)
-            << target << " " << width << " high " << high << " low " << low;
-      }
-      BinarizeThreeWindows(source.data(), chosen.data(), sum_rows, column_rows, rows, width,
-                           three.data());
-      for (int x = 0; x < width; ++x) {
-        const auto i = static_cast<size_t>(x);
-        const int w = chosen[i];
-        const int32_t mean = sums[w][i] / (columns[w][i] * rows[w]);
-        ASSERT_EQ(three[i], source[i] >= mean ? 255 : 0) << target << " " << width << " " << x;
-        const int32_t mean2 = sums[2][i] / (columns[2][i] * rows[2]);
-        ASSERT_EQ(one[i], source[i] >= mean2 ? 255 : 0) << target << " " << width << " " << x;
+        for (size_t i = 0; i < source.size(); ++i) {
+          const int w = clarity[i] >= high ? 0 : clarity[i] >= low ? 1 : 2;
+          ASSERT_EQ(by_clarity[i], expected(w, i))
+              << target << " " << width << " high " << high << " low " << low << " x " << i;
+        }
       }
     }
   });
