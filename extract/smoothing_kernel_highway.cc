@@ -336,34 +336,32 @@ HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, i
   };
   const int base = lowest(g.c);
   const int top = highest(g.c);
+  if (base > top) return {g0, GranuleForm::kNoKernel, 0, 0};
+  if (base == top) return {g0, GranuleForm::kOneCode, static_cast<uint8_t>(base), 0};
+  if (top - base < kLaneSpan) {
+    return {g0, GranuleForm::kLanes, static_cast<uint8_t>(base), static_cast<uint8_t>(top - base)};
+  }
+  // Only granules wider than a window look at it turned.
   const auto turned = TurnedCodes(d16, g.c);
   const int turned_base = lowest(turned);
   const int turned_top = highest(turned);
-  GranulePlan plan{g0, GranuleForm::kEachCode, 0, 0};
-  if (base > top) {
-    plan.form = GranuleForm::kNoKernel;
-  } else if (base == top) {
-    plan = {g0, GranuleForm::kOneCode, static_cast<uint8_t>(base), 0};
-  } else if (top - base < kLaneSpan) {
-    plan = {g0, GranuleForm::kLanes, static_cast<uint8_t>(base), static_cast<uint8_t>(top - base)};
-  } else if (turned_top - turned_base < kLaneSpan) {
+  if (turned_top - turned_base < kLaneSpan) {
     // turned_base < kDirectionSteps: a turned window starts at 60 or more, and one starting at
     // 120 or more would have fit unturned.
-    plan = {g0, GranuleForm::kLanesTurned, static_cast<uint8_t>(turned_base),
+    return {g0, GranuleForm::kLanesTurned, static_cast<uint8_t>(turned_base),
             static_cast<uint8_t>(turned_top - turned_base)};
   }
-  return plan;
+  return {g0, GranuleForm::kEachCode, 0, 0};
 }
 
 // The kernel sums of the granule's pixels at p (pixel plan.g0) by the plan's form; lanes
-// without a kernel (kept, no direction) hold 0 or any other code's sum. codes is the granule's
-// first code.
+// without a kernel (kept, no direction) hold 0 or any other code's sum.
 template <class D16>
 HWY_INLINE KernelSums<D16> GranuleSums(D16 d16, const int16_t* HWY_RESTRICT p,
-                                       const GranuleCodes<D16>& g,
-                                       const uint8_t* HWY_RESTRICT codes, const MixedKernels& k,
+                                       const GranuleCodes<D16>& g, const MixedKernels& k,
                                        const GranulePlan& plan) {
   const hn::RepartitionToWide<D16> d32;
+  const hn::RebindToUnsigned<D16> du16;
   KernelSums<D16> sums{hn::Zero(d32), hn::Zero(d32)};
   switch (plan.form) {
     case GranuleForm::kKept:
@@ -383,17 +381,36 @@ HWY_INLINE KernelSums<D16> GranuleSums(D16 d16, const int16_t* HWY_RESTRICT p,
       break;
     }
     case GranuleForm::kEachCode: {
-      // Each pixel's code twice in a 32-bit lane, in the lane order of KernelSums.
-      const auto code_lower = hn::BitCast(d32, hn::InterleaveLower(d16, g.lanes, g.lanes));
-      const auto code_upper = hn::BitCast(d32, hn::InterleaveUpper(d16, g.lanes, g.lanes));
+      // Codes spread wider than one window (noisy directions turn through a dozen codes in a
+      // granule): windows of kLaneSpan consecutive codes from the lowest code pending, each
+      // through the shared offset list for the lanes whose codes it holds, or through its
+      // code's own kernel when it holds one code only. Each window's sums replace those of its
+      // lanes; a lane's 32-bit sums sit in the order of KernelSums (its mask doubled).
       auto pending = g.direction;
       while (!hn::AllFalse(d16, pending)) {
-        const uint8_t code = codes[hn::FindKnownFirstTrue(d16, pending)];
-        const KernelSums<D16> these = KernelSumsAt(d16, p, k.flat[code]);
-        const auto both = hn::Set(d32, static_cast<int32_t>(code) * 0x10001);
-        sums.lower = hn::IfThenElse(hn::Eq(code_lower, both), these.lower, sums.lower);
-        sums.upper = hn::IfThenElse(hn::Eq(code_upper, both), these.upper, sums.upper);
-        pending = hn::AndNot(hn::Eq(g.lanes, hn::Set(d16, static_cast<int16_t>(code))), pending);
+        const int base = SmallestLane(
+            du16, hn::BitCast(du16, hn::IfThenElse(pending, g.c, hn::Set(d16, int16_t{255}))));
+        const auto in_window =
+            hn::And(pending, hn::Lt(g.c, hn::Set(d16, static_cast<int16_t>(base + kLaneSpan))));
+        const int top = LargestLane(du16, hn::BitCast(du16, hn::IfThenElseZero(in_window, g.c)));
+        KernelSums<D16> these;
+        if (top == base) {
+          these = KernelSumsAt(d16, p, k.flat[base]);
+        } else {
+          const auto index =
+              hn::IfThenElseZero(in_window, hn::Sub(g.c, hn::Set(d16, static_cast<int16_t>(base))));
+          const uint8_t* list = k.lanes->unions[base][top - base];
+          these = top - base < 8 ? LaneSumsAt<false>(d16, p, index, base, list, k)
+                                 : LaneSumsAt<true>(d16, p, index, base, list, k);
+        }
+        const auto bits = hn::VecFromMask(d16, in_window);
+        sums.lower =
+            hn::IfThenElse(hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveLower(d16, bits, bits))),
+                           these.lower, sums.lower);
+        sums.upper =
+            hn::IfThenElse(hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveUpper(d16, bits, bits))),
+                           these.upper, sums.upper);
+        pending = hn::AndNot(in_window, pending);
       }
       break;
     }
@@ -427,7 +444,7 @@ HWY_INLINE void MixedGranule(D16 d16, const int16_t* HWY_RESTRICT row, std::ptrd
   const int g0 = plan.g0;
   const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
   const int16_t* p = row + g0;
-  const KernelSums<D16> sums = GranuleSums(d16, p, g, codes + g0, k, plan);
+  const KernelSums<D16> sums = GranuleSums(d16, p, g, k, plan);
   // Lanes without a kernel get any quotient before the blends below.
   auto result = KernelQuotients(d16, sums);
   if (!hn::AllFalse(d16, g.no_direction)) {
@@ -503,10 +520,10 @@ HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
   const hn::RepartitionToWide<D16> d32;
   const int g0 = plan.g0;
   const GranuleCodes<D16> g = LoadGranuleCodes(d16, codes + g0);
-  KernelSums<D16> sums = GranuleSums(d16, row + g0, g, codes + g0, k, plan);
+  KernelSums<D16> sums = GranuleSums(d16, row + g0, g, k, plan);
   KernelSums<D16> totals{hn::Zero(d32), hn::Zero(d32)};
   const bool tabled = clip.table != nullptr && TableTotals(d16, g, clip, g0, totals);
-  if (!tabled) totals = GranuleSums(d16, ones + g0, g, codes + g0, k, plan);
+  if (!tabled) totals = GranuleSums(d16, ones + g0, g, k, plan);
   if (!hn::AllFalse(d16, g.no_direction)) {
     // The 3 x 3 sums and counts widened to 32 bits in the lane order of KernelSums.
     const auto zero = hn::Zero(d16);
