@@ -604,7 +604,9 @@ void BorderSpanImpl(const uint16_t* row, const uint16_t* ones, std::ptrdiff_t st
   const auto* inside = reinterpret_cast<const int16_t*>(ones);
   const hn::CappedTag<int16_t, kMixedGranuleLanes> wide;
   const hn::CappedTag<int16_t, kKernelBlockGranule> narrow;
-  if (limit >= static_cast<int>(hn::Lanes(wide))) {
+  // The spans at the ends of a row (kKernelReach pixels) take the narrow granule: a wide one
+  // would smooth ten pixels more by the border rule, which the inner span smooths again.
+  if (limit >= static_cast<int>(hn::Lanes(wide)) && xe - xs > static_cast<int>(hn::Lanes(narrow))) {
     Granules<true>(wide, pixels, inside, stride, codes, kernels, &clip, xs, xe, limit, any_kept,
                    out);
   } else {
