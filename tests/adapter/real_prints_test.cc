@@ -3,8 +3,7 @@
 // then every other impression is verified against every enrolled finger and identified among
 // them. Prints the genuine and impostor accept rates at the default match level per database.
 // One test per database, each skipped when its database is absent, and while sample acceptance
-// or the extraction yields no current sample at all. Sanitizer builds, some ten times slower, run
-// them only when RIDGELINE_REAL_PRINTS is set.
+// or the extraction yields no current sample at all.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/sanitizer_build.h"
 #include "tests/support/service_pipeline.h"
 #include "tests/support/shared_data.h"
 #include "tests/support/tiff_gray.h"
@@ -161,9 +159,6 @@ constexpr const char* kDatabases[] = {"fvc2000/DB1_B", "fvc2000/DB2_B", "fvc2000
 class RealPrints : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RealPrints, EnrollFirstImpressionsThenVerifyAndIdentifyTheRest) {
-  if (!testing::RunRealPrints()) {
-    GTEST_SKIP() << "a sanitizer build runs the shared prints only with RIDGELINE_REAL_PRINTS=1";
-  }
   const fs::path database = testing::SharedDir() / "data" / GetParam();
   if (!fs::is_directory(database)) GTEST_SKIP() << "no print database at " << database;
 

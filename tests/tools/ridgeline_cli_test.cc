@@ -13,7 +13,6 @@
 #include <set>
 
 #include <nlohmann/json.hpp>
-#include "tests/support/sanitizer_build.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/shared_data.h"
 #include "tests/support/tool_run.h"
@@ -261,12 +260,11 @@ TEST_F(RidgelineCommand, OutputsRefuseWhatAnotherUserPlanted) {
 }
 
 // The demo's table and summary, on two fingers of the shared prints and on its default
-// synthetic prints (the shared prints not in the sanitizer build unless asked). Skips like the
-// round above.
+// synthetic prints. Skips like the round above.
 TEST_F(RidgelineCommand, DemoPrintsItsTableAndSummary) {
   std::vector<std::vector<std::string>> runs = {{"demo", "--fingers", "2"}};
   const fs::path prints = ridgeline::testing::SharedDir() / "data/fvc2002/DB1_B";
-  if (fs::is_directory(prints) && ridgeline::testing::RunRealPrints()) {
+  if (fs::is_directory(prints)) {
     runs.push_back({"demo", "--fingers", "2", "--images", prints.string()});
   }
   int ran = 0;
