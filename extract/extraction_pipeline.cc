@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <utility>
 
 #include "core/int_math.h"
 #include "extract/binarise.h"
@@ -25,6 +23,7 @@
 #include "extract/singular_points.h"
 #include "extract/skeleton_repair.h"
 #include "extract/thinning.h"
+#include "extract/work_image.h"
 
 namespace ridgeline {
 
@@ -36,60 +35,6 @@ constexpr int kReSmoothRadius = 12;
 constexpr int kForegroundHalfWindow = 16;
 constexpr int kBoundaryDensityRadius = 16;
 constexpr int kLocalMeanBinarizeRadius = 5;
-
-// Owns one working image for the length of a pipeline run, laid out as AllocGrayImage lays one
-// out (one contiguous pixel block behind the row table, released by FreeGrayImage).
-class WorkImage {
- public:
-  WorkImage() = default;
-  // An image filled with fill.
-  WorkImage(int width, int height, uint8_t fill) : image_(Allocate(width, height)) {
-    if (image_ != nullptr) std::memset(image_[0], fill, Bytes(width, height));
-  }
-  // An image whose pixels are left as the allocator gives them: only for an image whose every
-  // pixel is written before any is read.
-  static WorkImage Unfilled(int width, int height) {
-    WorkImage work;
-    work.image_ = Allocate(width, height);
-    return work;
-  }
-  ~WorkImage() { FreeGrayImage(image_); }
-  WorkImage(const WorkImage&) = delete;
-  WorkImage& operator=(const WorkImage&) = delete;
-  WorkImage(WorkImage&& other) noexcept : image_(std::exchange(other.image_, nullptr)) {}
-  WorkImage& operator=(WorkImage&& other) noexcept {
-    std::swap(image_, other.image_);
-    return *this;
-  }
-  void Release() {
-    FreeGrayImage(image_);
-    image_ = nullptr;
-  }
-  GrayImage get() const { return image_; }
-  explicit operator bool() const { return image_ != nullptr; }
-
- private:
-  static size_t Bytes(int width, int height) {
-    return static_cast<size_t>(width) * static_cast<size_t>(height);
-  }
-  // REQUIRES: width, height >= 1 (the pipeline's images are at least 34 x 34).
-  static GrayImage Allocate(int width, int height) {
-    const size_t rows = static_cast<size_t>(height);
-    auto** table = static_cast<uint8_t**>(std::calloc(rows + 1, sizeof(uint8_t*)));
-    if (table == nullptr) return nullptr;
-    // One byte beyond the pixels, zero, as AllocGrayImage gives it.
-    auto* block = static_cast<uint8_t*>(std::malloc(Bytes(width, height) + 1));
-    if (block == nullptr) {
-      std::free(table);
-      return nullptr;
-    }
-    block[Bytes(width, height)] = 0;
-    for (size_t r = 0; r < rows; ++r) table[r] = block + r * static_cast<size_t>(width);
-    return table;
-  }
-
-  GrayImage image_ = nullptr;
-};
 
 // Binarises image as the first binarisation does: adaptively with the clarity map in scratch,
 // or with a plain local mean when adaptive binarisation is off.
