@@ -63,6 +63,8 @@ bool SmoothingWindow::Init(int width, int height, int below, bool byte_rows) {
     std::fill_n(ones_.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(r) * stride + kPad),
                 width, uint16_t{1});
   }
+  if (kernels_stride_ == stride_) return true;
+  kernels_stride_ = stride_;
   for (int code = 0; code < kNoDirection; ++code) {
     const OrientedKernel& k = KernelOf(code);
     FlatKernel& flat = flat_kernels_[static_cast<size_t>(code)];

@@ -132,6 +132,9 @@ class SmoothingWindow {
   std::vector<FlatKernel> flat_kernels_;  // codes 0 .. 126
   // The row-store offsets of the shared offset list's slots (SharedLaneKernels).
   int32_t lane_offsets_[kLaneOffsetSlots] = {};
+  // The row stride the two above were laid out for: a window initialised again for another pass
+  // over the same image keeps them.
+  std::ptrdiff_t kernels_stride_ = 0;
 };
 
 }  // namespace ridgeline

@@ -236,16 +236,16 @@ TEST(ResmoothingRows, AgreeWithTheScalarFormsOnRandomImagesOfOddSizes) {
 
 // The level smoothing where few pixels have rounds due, as in its late passes: bands of rows
 // with nothing due (longer than the kernel's reach, so the window skips copying rows, and
-// shorter), lone due pixels, and runs of due pixels starting at every offset of a granule, with
-// levels up to 7 so that the due rows thin out pass by pass; the bytes and levels must be the
-// pixel rule's in every instruction set.
+// shorter), lone due pixels, runs of due pixels starting at every offset of a granule, and due
+// pixels at the row ends only, with levels up to 7 so that the due rows thin out pass by pass;
+// the bytes and levels must be the pixel rule's in every instruction set.
 TEST(ResmoothingRows, SparseLevelSmoothingAgreesWithThePixelRule) {
   std::mt19937 rng(33);
   const std::pair<int, int> sizes[] = {{61, 57}, {100, 40}, {29, 33}, {17, 70}, {1, 30}, {40, 1}};
   for (const auto& size : sizes) {
     // Plain names rather than a structured binding: the lambdas below capture them.
     const int w = size.first, h = size.second;
-    for (int pattern = 0; pattern < 4; ++pattern) {
+    for (int pattern = 0; pattern < 5; ++pattern) {
       TestImage image(w, h, [&](int, int) { return static_cast<uint8_t>(rng()); });
       TestImage direction(w, h, [&](int x, int y) {
         // A slowly turning field with pixels without direction and the background bit.
@@ -261,6 +261,7 @@ TEST(ResmoothingRows, SparseLevelSmoothingAgreesWithThePixelRule) {
         if (pattern == 1) due = (y / 15) % 2 == 1 && rng() % 3 == 0;     // long bands of rows
         if (pattern == 2) due = y % 9 < 2 && (x + 3 * y) % 23 < y % 17;  // runs at every offset
         if (pattern == 3) due = y == h / 2 || x == w / 3;                // one row, one column
+        if (pattern == 4) due = (x == 0 || x == w - 1) && y % 3 != 0;    // the row ends only
         return static_cast<uint8_t>(other | (due ? rounds : 0));
       });
       testing::ForEachVectorTarget([&](const std::string& target) {
