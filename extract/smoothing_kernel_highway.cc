@@ -354,6 +354,21 @@ HWY_INLINE GranulePlan PlanGranule(D16 d16, const uint8_t* HWY_RESTRICT codes, i
   return {g0, GranuleForm::kEachCode, 0, 0};
 }
 
+// A mask of pixels as masks of the 32-bit lanes of KernelSums that hold their sums (each pixel's
+// mask doubled, in the lane order of KernelSums).
+template <class D16>
+struct WideMasks {
+  hn::Mask<hn::RepartitionToWide<D16> > lower;
+  hn::Mask<hn::RepartitionToWide<D16> > upper;
+};
+template <class D16>
+HWY_INLINE WideMasks<D16> WidenMask(D16 d16, hn::Mask<D16> mask) {
+  const hn::RepartitionToWide<D16> d32;
+  const auto bits = hn::VecFromMask(d16, mask);
+  return {hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveLower(d16, bits, bits))),
+          hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveUpper(d16, bits, bits)))};
+}
+
 // The kernel sums of the granule's pixels at p (pixel plan.g0) by the plan's form; lanes
 // without a kernel (kept, no direction) hold 0 or any other code's sum.
 template <class D16>
@@ -403,13 +418,9 @@ HWY_INLINE KernelSums<D16> GranuleSums(D16 d16, const int16_t* HWY_RESTRICT p,
           these = top - base < 8 ? LaneSumsAt<false>(d16, p, index, base, list, k)
                                  : LaneSumsAt<true>(d16, p, index, base, list, k);
         }
-        const auto bits = hn::VecFromMask(d16, in_window);
-        sums.lower =
-            hn::IfThenElse(hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveLower(d16, bits, bits))),
-                           these.lower, sums.lower);
-        sums.upper =
-            hn::IfThenElse(hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveUpper(d16, bits, bits))),
-                           these.upper, sums.upper);
+        const WideMasks<D16> lanes = WidenMask(d16, in_window);
+        sums.lower = hn::IfThenElse(lanes.lower, these.lower, sums.lower);
+        sums.upper = hn::IfThenElse(lanes.upper, these.upper, sums.upper);
         pending = hn::AndNot(in_window, pending);
       }
       break;
@@ -528,21 +539,17 @@ HWY_INLINE void BorderGranule(D16 d16, const int16_t* HWY_RESTRICT row,
     // The 3 x 3 sums and counts widened to 32 bits in the lane order of KernelSums.
     const auto zero = hn::Zero(d16);
     const auto pixels = Mean3Sums(d16, row + g0, stride);
-    const auto none_bits = hn::VecFromMask(d16, g.no_direction);
-    const auto none_lower =
-        hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveLower(d16, none_bits, none_bits)));
-    const auto none_upper =
-        hn::MaskFromVec(hn::BitCast(d32, hn::InterleaveUpper(d16, none_bits, none_bits)));
+    const WideMasks<D16> none = WidenMask(d16, g.no_direction);
     sums.lower = hn::IfThenElse(
-        none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, pixels, zero)), sums.lower);
+        none.lower, hn::BitCast(d32, hn::InterleaveLower(d16, pixels, zero)), sums.lower);
     sums.upper = hn::IfThenElse(
-        none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, pixels, zero)), sums.upper);
+        none.upper, hn::BitCast(d32, hn::InterleaveUpper(d16, pixels, zero)), sums.upper);
     if (!tabled) {
       const auto count = Mean3Sums(d16, ones + g0, stride);
       totals.lower = hn::IfThenElse(
-          none_lower, hn::BitCast(d32, hn::InterleaveLower(d16, count, zero)), totals.lower);
+          none.lower, hn::BitCast(d32, hn::InterleaveLower(d16, count, zero)), totals.lower);
       totals.upper = hn::IfThenElse(
-          none_upper, hn::BitCast(d32, hn::InterleaveUpper(d16, count, zero)), totals.upper);
+          none.upper, hn::BitCast(d32, hn::InterleaveUpper(d16, count, zero)), totals.upper);
     }
   }
   // Kept lanes may weigh 0 (they are blended out below); every other lane weighs at least its

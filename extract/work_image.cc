@@ -26,25 +26,19 @@ namespace {
 
 // Under AddressSanitizer a held block is out of bounds, as freed memory would be: a pointer kept
 // into a released image still faults there.
-void Poison(const WorkImage::Block& block) {
+void MarkHeld(const WorkImage::Block& block, bool held) {
 #ifdef RIDGELINE_POOL_POISONS
-  ASAN_POISON_MEMORY_REGION(block.pixels, block.bytes + 1);
-  ASAN_POISON_MEMORY_REGION(block.table, (block.rows + 1) * sizeof(uint8_t*));
+  const auto mark = held ? __asan_poison_memory_region : __asan_unpoison_memory_region;
+  mark(block.pixels, block.bytes + 1);
+  mark(block.table, (block.rows + 1) * sizeof(uint8_t*));
 #else
   (void)block;
-#endif
-}
-void Unpoison(const WorkImage::Block& block) {
-#ifdef RIDGELINE_POOL_POISONS
-  ASAN_UNPOISON_MEMORY_REGION(block.pixels, block.bytes + 1);
-  ASAN_UNPOISON_MEMORY_REGION(block.table, (block.rows + 1) * sizeof(uint8_t*));
-#else
-  (void)block;
+  (void)held;
 #endif
 }
 
 void FreeBlock(const WorkImage::Block& block) {
-  Unpoison(block);
+  MarkHeld(block, false);
   std::free(block.pixels);
   std::free(block.table);
 }
@@ -77,7 +71,7 @@ class Pool {
     if (best < 0) return {};
     const WorkImage::Block taken = blocks_[static_cast<size_t>(best)];
     blocks_[static_cast<size_t>(best)] = blocks_[static_cast<size_t>(--count_)];
-    Unpoison(taken);
+    MarkHeld(taken, false);
     return taken;
   }
 
@@ -90,13 +84,13 @@ class Pool {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (count_ < kPooledWorkImages) {
-        Poison(block);
+        MarkHeld(block, true);
         blocks_[static_cast<size_t>(count_++)] = block;
         return;
       }
       for (WorkImage::Block& held : blocks_) {
         if (held.bytes < block.bytes) {
-          Poison(block);
+          MarkHeld(block, true);
           std::swap(held, block);
         }
       }
