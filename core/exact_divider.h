@@ -23,4 +23,40 @@ class ExactDivider {
   uint64_t m_;
 };
 
+// Division of n by a fixed d > 0 in 16-bit lanes: ((n x m) >> 16) >> shift with
+// m = ceil(2^(16 + shift) / d) below 2^16, the high half of a 16 x 16-bit product. Writing
+// m d = 2^k + e (k = 16 + shift, 0 <= e < d) and n = q d + r, the product over 2^k is
+// q + r / d + n e / (d 2^k), which stays below q + 1 for every r < d exactly when n e < 2^k;
+// the constructor takes the smallest shift for which that holds for every n up to
+// largest, if there is one (never for d = 1, whose multiplier would be 2^16).
+class NarrowDivider {
+ public:
+  NarrowDivider(uint32_t d, uint32_t largest) {
+    if (d == 0 || largest >= (uint32_t{1} << 16)) return;
+    for (int shift = 0; shift < 16; ++shift) {
+      const uint64_t k = uint64_t{1} << (16 + shift);
+      const uint64_t m = (k + d - 1) / d;
+      if (m >= (uint64_t{1} << 16)) break;
+      if (uint64_t{largest} * (m * d - k) < k) {
+        multiplier_ = static_cast<uint16_t>(m);
+        shift_ = shift;
+        exact_ = true;
+        return;
+      }
+    }
+  }
+  // True when Divide is exact for every n in 0 .. largest.
+  bool exact() const { return exact_; }
+  uint16_t multiplier() const { return multiplier_; }
+  int shift() const { return shift_; }
+  uint32_t Divide(uint16_t n) const {
+    return ((uint32_t{n} * multiplier_) >> 16) >> static_cast<uint32_t>(shift_);
+  }
+
+ private:
+  uint16_t multiplier_ = 0;
+  int shift_ = 0;
+  bool exact_ = false;
+};
+
 }  // namespace ridgeline

@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "core/constants.h"
@@ -62,15 +63,16 @@ struct WindowChoice {
 };
 
 // Binarises image in place: each pixel against the mean of one of the windows in radii, the
-// one `choice` gives (three windows) or the only one.
-template <size_t N>
+// one `choice` gives (three windows) or the only one. Sums: WindowSums<> or, for windows of
+// at most kNarrowWindowReach, NarrowWindowSums.
+template <class Sums, size_t N>
 bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
                           const WindowChoice& choice) {
   assert(width > 0 && height > 0);
   const int reach = *std::max_element(radii.begin(), radii.end());
   // Rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
   RowRing<> ring;
-  std::array<WindowSums<>, N> windows;
+  std::array<Sums, N> windows;
   if (!ring.Init(width, 2 * reach + 2)) return false;
   for (size_t i = 0; i < N; ++i) {
     if (!windows[i].Init(width, height, radii[i])) return false;
@@ -89,15 +91,16 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
     // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
     if (!narrow) {
       for (int x = 0; x < width; ++x) {
-        const WindowSums<>& window = windows[N == 3 ? choice.At(x, y) : 0];
+        const Sums& window = windows[N == 3 ? choice.At(x, y) : 0];
         out[x] = int64_t{source[x] + 1} * window.Count(x) > window.Sum(x) ? kWhite : kBlack;
       }
       continue;
     }
     // The same test in 32 bits, the window's sum and count picked by masks: one branch-free
     // pass across pixels.
-    std::array<const int32_t*, N> sums, columns_in;
-    std::array<int32_t, N> rows_in;
+    using Sum = std::remove_cvref_t<decltype(*windows[0].Sums())>;
+    std::array<const Sum*, N> sums, columns_in;
+    std::array<Sum, N> rows_in;
     for (size_t i = 0; i < N; ++i) {
       sums[i] = windows[i].Sums();
       columns_in[i] = windows[i].ColumnsIn();
@@ -114,21 +117,30 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
   return true;
 }
 
+template <size_t N>
+bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
+                          const WindowChoice& choice) {
+  if (*std::max_element(radii.begin(), radii.end()) <= kNarrowWindowReach) {
+    return BinarizeAgainstMeans<NarrowWindowSums>(width, height, image, radii, choice);
+  }
+  return BinarizeAgainstMeans<WindowSums<>>(width, height, image, radii, choice);
+}
+
 }  // namespace
 
 const std::array<uint8_t, 128> kBoundaryDirectionFactor = MakeDirectionFactor();
 
-bool PreBinarize(const EngineParams* params, int width, int height, const uint8_t* const* image,
-                 GrayImage out) {
-  assert(params != nullptr && width > 0 && height > 0);
-  const int small = params->BinWindowSmall;
-  const int large = params->BinWindowLarge;
-  assert(small >= 0 && large >= 0);
+namespace {
+
+// PreBinarize with the window sums of Sums (as BinarizeAgainstMeans).
+template <class Sums>
+bool PreBinarizeWith(int small, int large, int width, int height, const uint8_t* const* image,
+                     GrayImage out) {
   const int reach = std::max(small, large);
   // Both windows in one sweep; the ring keeps the source readable even when out is image.
   RowRing<> ring;
-  WindowSums<> small_window;
-  WindowSums<> large_window;
+  Sums small_window;
+  Sums large_window;
   if (!ring.Init(width, 2 * reach + 2) || !small_window.Init(width, height, small) ||
       !large_window.Init(width, height, large)) {
     return false;
@@ -142,7 +154,9 @@ bool PreBinarize(const EngineParams* params, int width, int height, const uint8_
     const uint8_t* source = ring.Row(y);
     uint8_t* row = out[y];
     auto at_border = [&](int x) {
-      const int32_t threshold = (large_window.Mean(x) + small_window.Mean(x)) / 2;
+      const int32_t threshold = (large_window.Sum(x) / large_window.Count(x) +
+                                 small_window.Sum(x) / small_window.Count(x)) /
+                                2;
       row[x] = source[x] >= threshold ? kWhite : kBlack;
     };
     // Between the columns where either window is clipped, each window's count is that of the
@@ -152,32 +166,57 @@ bool PreBinarize(const EngineParams* params, int width, int height, const uint8_
     int x = 0;
     for (; x < inner_begin; ++x) at_border(x);
     if (inner_end > inner_begin) {
-      const ExactDivider small_divider(static_cast<uint32_t>(small_window.Count(inner_begin)));
-      const ExactDivider large_divider(static_cast<uint32_t>(large_window.Count(inner_begin)));
-      const uint32_t small_count = static_cast<uint32_t>(small_window.Count(inner_begin));
-      const uint32_t large_count = static_cast<uint32_t>(large_window.Count(inner_begin));
-      if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times() &&
-          small_count >= 2 && large_count >= 2) {
-        // ExactDivider's reciprocals, below 2^32 for counts of 2 or more.
-        auto reciprocal = [](uint32_t d) {
-          return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
-        };
-        PreBinarizeRow(small_window.Sums(), large_window.Sums(), source, inner_begin, inner_end,
-                       reciprocal(small_count), reciprocal(large_count), row);
-        x = inner_end;
-      } else if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
-        for (; x < inner_end; ++x) {
-          const uint32_t small_mean =
-              small_divider.Divide(static_cast<uint32_t>(small_window.Sum(x)));
-          const uint32_t large_mean =
-              large_divider.Divide(static_cast<uint32_t>(large_window.Sum(x)));
-          row[x] = uint32_t{source[x]} >= (large_mean + small_mean) / 2 ? kWhite : kBlack;
+      const auto small_count = static_cast<uint32_t>(small_window.Count(inner_begin));
+      const auto large_count = static_cast<uint32_t>(large_window.Count(inner_begin));
+      if constexpr (std::is_same_v<Sums, NarrowWindowSums>) {
+        const NarrowDivider small_divider(small_count, 255 * small_count);
+        const NarrowDivider large_divider(large_count, 255 * large_count);
+        if (small_divider.exact() && large_divider.exact()) {
+          PreBinarizeRow(small_window.Sums(), large_window.Sums(), source, inner_begin, inner_end,
+                         small_divider.multiplier(), small_divider.shift(),
+                         large_divider.multiplier(), large_divider.shift(), row);
+          x = inner_end;
+        }
+      } else {
+        const ExactDivider small_divider(small_count);
+        const ExactDivider large_divider(large_count);
+        if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times() &&
+            small_count >= 2 && large_count >= 2) {
+          // ExactDivider's reciprocals, below 2^32 for counts of 2 or more.
+          auto reciprocal = [](uint32_t d) {
+            return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
+          };
+          PreBinarizeRow(small_window.Sums(), large_window.Sums(), source, inner_begin, inner_end,
+                         reciprocal(small_count), reciprocal(large_count), row);
+          x = inner_end;
+        } else if (small_divider.exact_below_256_times() && large_divider.exact_below_256_times()) {
+          for (; x < inner_end; ++x) {
+            const uint32_t small_mean =
+                small_divider.Divide(static_cast<uint32_t>(small_window.Sum(x)));
+            const uint32_t large_mean =
+                large_divider.Divide(static_cast<uint32_t>(large_window.Sum(x)));
+            row[x] = uint32_t{source[x]} >= (large_mean + small_mean) / 2 ? kWhite : kBlack;
+          }
         }
       }
     }
     for (; x < width; ++x) at_border(x);
   }
   return true;
+}
+
+}  // namespace
+
+bool PreBinarize(const EngineParams* params, int width, int height, const uint8_t* const* image,
+                 GrayImage out) {
+  assert(params != nullptr && width > 0 && height > 0);
+  const int small = params->BinWindowSmall;
+  const int large = params->BinWindowLarge;
+  assert(small >= 0 && large >= 0);
+  if (std::max(small, large) <= kNarrowWindowReach) {
+    return PreBinarizeWith<NarrowWindowSums>(small, large, width, height, image, out);
+  }
+  return PreBinarizeWith<WindowSums<>>(small, large, width, height, image, out);
 }
 
 bool MakeBoundaryDensityMap(int width, int height, GrayImage binary,

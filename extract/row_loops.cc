@@ -39,6 +39,25 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
 }
 
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const uint16_t* const sums[3], const uint16_t* const columns[3],
+                       const uint16_t rows[3], int width, uint8_t* out) {
+  BinarizeByClarity16Loop(source, clarity, high, low, sums, columns, rows, width, out);
+}
+
+void BinarizeOneWindow(const uint8_t* source, const uint16_t* sum, const uint16_t* columns,
+                       uint16_t rows, int width, uint8_t* out) {
+  BinarizeOneWindow16Loop(source, sum, columns, rows, width, out);
+}
+
+void SlideColumnSums16(uint16_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  SlideColumnSums16Loop(sums, in, out, width);
+}
+
+void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row) {
+  SumAlongRow16Loop(column, width, radius, row);
+}
+
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
   SumAlongRowPlain(column, width, radius, row);
 }
@@ -84,6 +103,13 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   PreBinarizeLoop(small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal,
                   out);
+}
+
+void PreBinarizeRow(const uint16_t* small_sums, const uint16_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint16_t small_multiplier, int small_shift,
+                    uint16_t large_multiplier, int large_shift, uint8_t* out) {
+  PreBinarize16Loop(small_sums, large_sums, source, begin, end, small_multiplier, small_shift,
+                    large_multiplier, large_shift, out);
 }
 
 void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,

@@ -48,6 +48,14 @@ void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t hi
 void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t* columns,
                        int32_t rows, int width, uint8_t* out);
 
+// The same two tests on the 16-bit sums and column counts of windows of at most 15 x 15
+// pixels (NarrowWindowSums).
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const uint16_t* const sums[3], const uint16_t* const columns[3],
+                       const uint16_t rows[3], int width, uint8_t* out);
+void BinarizeOneWindow(const uint8_t* source, const uint16_t* sum, const uint16_t* columns,
+                       uint16_t rows, int width, uint8_t* out);
+
 // out[x] = boundary[x] 255 / counted[x] (0 where counted[x] is 0) times factor[direction[x] &
 // 127] / 100, both quotients truncated.
 // REQUIRES: 0 <= boundary[x] <= counted[x], boundary[x] 255 < 2^31; factor has 128 entries
@@ -83,6 +91,12 @@ void StretchRow(const int32_t* sums, const uint8_t* source, const int32_t* colum
 void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const uint8_t* source,
                     int begin, int end, uint32_t small_reciprocal, uint32_t large_reciprocal,
                     uint8_t* out);
+
+// The same on the 16-bit sums of NarrowWindowSums, each mean ((S m) >> 16) >> shift for the
+// multiplier and shift of a NarrowDivider exact over the window's sums.
+void PreBinarizeRow(const uint16_t* small_sums, const uint16_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint16_t small_multiplier, int small_shift,
+                    uint16_t large_multiplier, int large_shift, uint8_t* out);
 
 // Window means of a row: out[x] = sums[x] / (columns_in[x] rows_in), truncated.
 // REQUIRES: 0 <= sums[x] <= 255 x that count, every count > 0 and below 2^16.

@@ -46,6 +46,26 @@ void BinarizeOneWindowImpl(const uint8_t* source, const int32_t* sum, const int3
   BinarizeOneWindowLoop(source, sum, columns, rows, width, out);
 }
 
+void BinarizeByClarity16Impl(const uint8_t* source, const uint8_t* clarity, int32_t high,
+                             int32_t low, const uint16_t* const* sums,
+                             const uint16_t* const* columns, const uint16_t* rows, int width,
+                             uint8_t* out) {
+  BinarizeByClarity16Loop(source, clarity, high, low, sums, columns, rows, width, out);
+}
+
+void BinarizeOneWindow16Impl(const uint8_t* source, const uint16_t* sum, const uint16_t* columns,
+                             uint16_t rows, int width, uint8_t* out) {
+  BinarizeOneWindow16Loop(source, sum, columns, rows, width, out);
+}
+
+void SlideColumnSums16Impl(uint16_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  SlideColumnSums16Loop(sums, in, out, width);
+}
+
+void SumAlongRow16Impl(const uint16_t* column, int width, int radius, uint16_t* row) {
+  SumAlongRow16Loop(column, width, radius, row);
+}
+
 void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row) {
 #if HWY_TARGET == HWY_SCALAR
   SumAlongRowPlain(column, width, radius, row);
@@ -135,6 +155,45 @@ void PreBinarizeRowImpl(const int32_t* small_sums, const int32_t* large_sums, co
                   out);
 }
 
+void PreBinarize16RowImpl(const uint16_t* small_sums, const uint16_t* large_sums,
+                          const uint8_t* source, int begin, int end, uint16_t small_multiplier,
+                          int small_shift, uint16_t large_multiplier, int large_shift,
+                          uint8_t* out) {
+#if HWY_TARGET == HWY_SCALAR
+  PreBinarize16Loop(small_sums, large_sums, source, begin, end, small_multiplier, small_shift,
+                    large_multiplier, large_shift, out);
+#else
+  // Written out: the compiler widens the products to 32 bits rather than take their high
+  // halves.
+  namespace hn = hwy::HWY_NAMESPACE;
+  const hn::ScalableTag<uint16_t> d16;
+  const hn::RebindToSigned<decltype(d16)> di16;
+  const hn::Rebind<uint8_t, decltype(d16)> d8;
+  const int lanes = static_cast<int>(hn::Lanes(d16));
+  if (end - begin < lanes) {
+    PreBinarize16Loop(small_sums, large_sums, source, begin, end, small_multiplier, small_shift,
+                      large_multiplier, large_shift, out);
+    return;
+  }
+  const auto small_m = hn::Set(d16, small_multiplier);
+  const auto large_m = hn::Set(d16, large_multiplier);
+  // As ForEachBlock: the last vector ends at end, overlapping the one before.
+  auto block = [&](int x) {
+    const auto small_mean =
+        hn::ShiftRightSame(hn::MulHigh(hn::LoadU(d16, small_sums + x), small_m), small_shift);
+    const auto large_mean =
+        hn::ShiftRightSame(hn::MulHigh(hn::LoadU(d16, large_sums + x), large_m), large_shift);
+    const auto threshold = hn::ShiftRight<1>(hn::Add(small_mean, large_mean));
+    const auto pixel = hn::PromoteTo(d16, hn::LoadU(d8, source + x));
+    const auto white = hn::IfThenZeroElse(hn::Lt(pixel, threshold), hn::Set(d16, uint16_t{255}));
+    hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di16, white)), d8, out + x);
+  };
+  int x = begin;
+  for (; x + lanes <= end; x += lanes) block(x);
+  if (x < end) block(end - lanes);
+#endif
+}
+
 void MeanRowImpl(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,
                  uint8_t* out) {
   MeanRowLoop(sums, columns_in, rows_in, width, out);
@@ -189,7 +248,12 @@ HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeByClarityImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(BinarizeByClarity16Impl);
+HWY_EXPORT(BinarizeOneWindow16Impl);
+HWY_EXPORT(SlideColumnSums16Impl);
+HWY_EXPORT(SumAlongRow16Impl);
 HWY_EXPORT(PreBinarizeRowImpl);
+HWY_EXPORT(PreBinarize16RowImpl);
 HWY_EXPORT(StretchRowImpl);
 HWY_EXPORT(SlideVariationSumsImpl);
 HWY_EXPORT(BoundaryDensityRowImpl);
@@ -231,6 +295,26 @@ void BinarizeOneWindow(const uint8_t* source, const int32_t* sum, const int32_t*
   HWY_DYNAMIC_DISPATCH(BinarizeOneWindowImpl)(source, sum, columns, rows, width, out);
 }
 
+void BinarizeByClarity(const uint8_t* source, const uint8_t* clarity, int32_t high, int32_t low,
+                       const uint16_t* const sums[3], const uint16_t* const columns[3],
+                       const uint16_t rows[3], int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BinarizeByClarity16Impl)
+  (source, clarity, high, low, sums, columns, rows, width, out);
+}
+
+void BinarizeOneWindow(const uint8_t* source, const uint16_t* sum, const uint16_t* columns,
+                       uint16_t rows, int width, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(BinarizeOneWindow16Impl)(source, sum, columns, rows, width, out);
+}
+
+void SlideColumnSums16(uint16_t* sums, const uint8_t* in, const uint8_t* out, int width) {
+  HWY_DYNAMIC_DISPATCH(SlideColumnSums16Impl)(sums, in, out, width);
+}
+
+void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row) {
+  HWY_DYNAMIC_DISPATCH(SumAlongRow16Impl)(column, width, radius, row);
+}
+
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
   HWY_DYNAMIC_DISPATCH(SumAlongRowImpl)(column, width, radius, row);
 }
@@ -270,6 +354,14 @@ void PreBinarizeRow(const int32_t* small_sums, const int32_t* large_sums, const 
                     uint8_t* out) {
   HWY_DYNAMIC_DISPATCH(PreBinarizeRowImpl)
   (small_sums, large_sums, source, begin, end, small_reciprocal, large_reciprocal, out);
+}
+
+void PreBinarizeRow(const uint16_t* small_sums, const uint16_t* large_sums, const uint8_t* source,
+                    int begin, int end, uint16_t small_multiplier, int small_shift,
+                    uint16_t large_multiplier, int large_shift, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(PreBinarize16RowImpl)
+  (small_sums, large_sums, source, begin, end, small_multiplier, small_shift, large_multiplier,
+   large_shift, out);
 }
 
 void MeanRow(const int32_t* sums, const int32_t* columns_in, int32_t rows_in, int width,

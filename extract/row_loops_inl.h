@@ -174,6 +174,53 @@ inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_
   }
 }
 
+// The same test on the 16-bit sums of windows of at most 15 x 15 pixels: every count is at
+// most 225, so (s + 1) C <= 256 x 225 and every sum fit in 16 bits, and twice as many pixels
+// go through a vector. high and low lie in 0 .. 256, so comparing them with a byte of the
+// clarity map in 16 bits is the comparison in int32.
+template <int kCount>
+[[gnu::noinline]] void BinarizeByClarity16Span(
+    const uint8_t* __restrict source, const uint8_t* __restrict clarity, uint16_t high,
+    uint16_t low, const uint16_t* __restrict sum0, const uint16_t* __restrict sum1,
+    const uint16_t* __restrict sum2, const uint16_t* __restrict columns0,
+    const uint16_t* __restrict columns1, const uint16_t* __restrict columns2, uint16_t rows0,
+    uint16_t rows1, uint16_t rows2, int count, uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    const uint16_t c = clarity[x];
+    const auto m0 = static_cast<uint16_t>(-int{c >= high});
+    const auto m1 = static_cast<uint16_t>(~m0 & -int{c >= low});
+    const auto m2 = static_cast<uint16_t>(~(m0 | m1));
+    const auto sum = static_cast<uint16_t>((sum0[x] & m0) | (sum1[x] & m1) | (sum2[x] & m2));
+    const auto pixels = static_cast<uint16_t>((static_cast<uint16_t>(columns0[x] * rows0) & m0) |
+                                              (static_cast<uint16_t>(columns1[x] * rows1) & m1) |
+                                              (static_cast<uint16_t>(columns2[x] * rows2) & m2));
+    const auto test = static_cast<uint16_t>((source[x] + 1) * pixels);
+    out[x] = static_cast<uint8_t>(-int{test > sum});
+  }
+}
+inline void BinarizeByClarity16Loop(const uint8_t* source, const uint8_t* clarity, int32_t high,
+                                    int32_t low, const uint16_t* const* sums,
+                                    const uint16_t* const* columns, const uint16_t* rows, int width,
+                                    uint8_t* out) {
+  const auto high16 = static_cast<uint16_t>(std::clamp(high, int32_t{0}, int32_t{256}));
+  const auto low16 = static_cast<uint16_t>(std::clamp(low, int32_t{0}, int32_t{256}));
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    BinarizeByClarity16Span<kCount>(source + x0, clarity + x0, high16, low16, sums[0] + x0,
+                                    sums[1] + x0, sums[2] + x0, columns[0] + x0, columns[1] + x0,
+                                    columns[2] + x0, rows[0], rows[1], rows[2], count, out + x0);
+  });
+}
+inline void BinarizeOneWindow16Loop(const uint8_t* __restrict source,
+                                    const uint16_t* __restrict sum,
+                                    const uint16_t* __restrict columns, uint16_t rows, int width,
+                                    uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const auto test = static_cast<uint16_t>((source[x] + 1) * columns[x] * rows);
+    out[x] = static_cast<uint8_t>(-int{test > sum[x]});
+  }
+}
+
 // Column sums of a sliding window: sums[x] += in[x], -= out[x], or both in one pass.
 inline void AddRowLoop(int32_t* __restrict sums, const uint8_t* __restrict in, int width) {
   for (int x = 0; x < width; ++x) sums[x] += in[x];
@@ -184,6 +231,59 @@ inline void SubtractRowLoop(int32_t* __restrict sums, const uint8_t* __restrict 
 inline void ExchangeRowLoop(int32_t* __restrict sums, const uint8_t* __restrict in,
                             const uint8_t* __restrict out, int width) {
   for (int x = 0; x < width; ++x) sums[x] += static_cast<int16_t>(in[x] - out[x]);
+}
+
+// The same in 16 bits, modulo 2^16 (exact while every column sum fits).
+inline void SlideColumnSums16Loop(uint16_t* __restrict sums, const uint8_t* __restrict in,
+                                  const uint8_t* __restrict out, int width) {
+  if (in != nullptr && out != nullptr) {
+    for (int x = 0; x < width; ++x) sums[x] = static_cast<uint16_t>(sums[x] + in[x] - out[x]);
+  } else if (in != nullptr) {
+    for (int x = 0; x < width; ++x) sums[x] = static_cast<uint16_t>(sums[x] + in[x]);
+  } else if (out != nullptr) {
+    for (int x = 0; x < width; ++x) sums[x] = static_cast<uint16_t>(sums[x] - out[x]);
+  }
+}
+
+// row[x] = column[x - kRadius] + ... + column[x + kRadius] modulo 2^16, for x < count (count as
+// in the loops above): the terms added directly, every pixel independent of the one before,
+// which in 16-bit lanes costs less than a running sum's carried dependence.
+template <int kRadius, int kCount>
+[[gnu::noinline]] void SumAlongRow16Span(const uint16_t* __restrict column, int count,
+                                         uint16_t* __restrict row) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    auto sum = column[x - kRadius];
+    for (int d = 1 - kRadius; d <= kRadius; ++d) sum = static_cast<uint16_t>(sum + column[x + d]);
+    row[x] = sum;
+  }
+}
+template <int kRadius>
+inline void SumAlongRow16Radius(const uint16_t* column, int width, uint16_t* row) {
+  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
+    SumAlongRow16Span<kRadius, kCount>(column + x0, count, row + x0);
+  });
+}
+inline void SumAlongRow16Loop(const uint16_t* column, int width, int radius, uint16_t* row) {
+  static_assert(kNarrowWindowReach == 7, "one case per radius");
+  switch (radius) {
+    case 0:
+      return SumAlongRow16Radius<0>(column, width, row);
+    case 1:
+      return SumAlongRow16Radius<1>(column, width, row);
+    case 2:
+      return SumAlongRow16Radius<2>(column, width, row);
+    case 3:
+      return SumAlongRow16Radius<3>(column, width, row);
+    case 4:
+      return SumAlongRow16Radius<4>(column, width, row);
+    case 5:
+      return SumAlongRow16Radius<5>(column, width, row);
+    case 6:
+      return SumAlongRow16Radius<6>(column, width, row);
+    default:
+      return SumAlongRow16Radius<7>(column, width, row);
+  }
 }
 
 // out[x] = the boundary density of a window, boundary[x] 255 / counted[x] truncated, scaled by
@@ -443,6 +543,37 @@ inline void PreBinarizeLoop(const int32_t* small_sums, const int32_t* large_sums
   ForEachSpan(begin, end, [&]<int kCount>(int x0, int count) {
     PreBinarizeSpan<kCount>(small_sums + x0, large_sums + x0, source + x0, count, small_reciprocal,
                             large_reciprocal, out + x0);
+  });
+}
+
+// The same test on 16-bit window sums, each mean the high half of a 16 x 16-bit product
+// shifted right (NarrowDivider).
+template <int kCount>
+[[gnu::noinline]] void PreBinarize16Span(const uint16_t* __restrict small_sums,
+                                         const uint16_t* __restrict large_sums,
+                                         const uint8_t* __restrict source, int count,
+                                         uint16_t small_multiplier, int small_shift,
+                                         uint16_t large_multiplier, int large_shift,
+                                         uint8_t* __restrict out) {
+  const int n = kCount > 0 ? kCount : count;
+  for (int x = 0; x < n; ++x) {
+    const auto small_high =
+        static_cast<uint16_t>((uint32_t{small_sums[x]} * small_multiplier) >> 16);
+    const auto large_high =
+        static_cast<uint16_t>((uint32_t{large_sums[x]} * large_multiplier) >> 16);
+    const auto threshold =
+        static_cast<uint16_t>(((small_high >> small_shift) + (large_high >> large_shift)) >> 1);
+    out[x] = static_cast<uint8_t>(-int{uint16_t{source[x]} >= threshold});
+  }
+}
+inline void PreBinarize16Loop(const uint16_t* small_sums, const uint16_t* large_sums,
+                              const uint8_t* source, int begin, int end, uint16_t small_multiplier,
+                              int small_shift, uint16_t large_multiplier, int large_shift,
+                              uint8_t* out) {
+  ForEachSpan(begin, end, [&]<int kCount>(int x0, int count) {
+    PreBinarize16Span<kCount>(small_sums + x0, large_sums + x0, source + x0, count,
+                              small_multiplier, small_shift, large_multiplier, large_shift,
+                              out + x0);
   });
 }
 

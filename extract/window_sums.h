@@ -40,6 +40,16 @@ void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row);
 // may be null for a row that only enters or only leaves.
 void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int width);
 
+// The largest window radius whose sums of 8-bit pixels fit in 16 bits: 15 x 15 x 255 = 57,375.
+constexpr int kNarrowWindowReach = 7;
+
+// The same column and row sums in 16-bit lanes, modulo 2^16 (exact while every sum fits).
+// SumAlongRow16 reads column[-radius .. width + radius - 1]: a window clipped at the row's ends
+// needs zeros there.
+// REQUIRES: 0 <= radius <= kNarrowWindowReach.
+void SlideColumnSums16(uint16_t* sums, const uint8_t* in, const uint8_t* out, int width);
+void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row);
+
 // Copies of the last `rows` source rows of a width-wide image, addressed by their image row.
 // Row y lives in slot y mod rows, so a row stays readable until row y + rows is loaded.
 template <typename T = uint8_t>
@@ -146,6 +156,67 @@ class WindowSums {
   std::vector<int32_t> column_sum_;
   std::vector<int32_t> row_sum_;
   std::vector<int32_t> columns_in_;
+};
+
+// WindowSums<uint8_t> for windows of radius at most kNarrowWindowReach, in 16 bits: half the
+// memory traffic of the 32-bit sums and twice the pixels a vector.
+class NarrowWindowSums {
+ public:
+  // Returns false when the sums cannot be allocated.
+  bool Init(int width, int height, int radius) {
+    assert(width > 0 && height > 0 && radius >= 0 && radius <= kNarrowWindowReach);
+    width_ = width;
+    height_ = height;
+    radius_ = radius;
+    next_row_ = 0;
+    const auto w = static_cast<size_t>(width);
+    try {
+      // The columns outside the image stay 0: the row sums need no clipping.
+      column_sum_.assign(w + 2 * kNarrowWindowReach, 0);
+      row_sum_.assign(w, 0);
+      columns_in_.assign(w, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    for (int x = 0; x < width; ++x) {
+      columns_in_[static_cast<size_t>(x)] =
+          static_cast<uint16_t>(std::min(x + radius, width - 1) - std::max(x - radius, 0) + 1);
+    }
+    return true;
+  }
+
+  // As WindowSums::Slide.
+  template <typename RowSource>
+  void Slide(int y, RowSource&& rows) {
+    uint16_t* columns = column_sum_.data() + kNarrowWindowReach;
+    const int last_needed = std::min(y + radius_, height_ - 1);
+    const int leaving = y - radius_ - 1;
+    bool left = leaving < 0;
+    for (; next_row_ <= last_needed; ++next_row_) {
+      const bool exchange = !left && next_row_ == last_needed;
+      SlideColumnSums16(columns, rows(next_row_), exchange ? rows(leaving) : nullptr, width_);
+      left = left || exchange;
+    }
+    if (!left) SlideColumnSums16(columns, nullptr, rows(leaving), width_);
+    rows_in_ = static_cast<uint16_t>(last_needed - std::max(y - radius_, 0) + 1);
+    SumAlongRow16(columns, width_, radius_, row_sum_.data());
+  }
+
+  int32_t Sum(int x) const { return row_sum_[static_cast<size_t>(x)]; }
+  const uint16_t* Sums() const { return row_sum_.data(); }
+  int32_t Count(int x) const { return columns_in_[static_cast<size_t>(x)] * rows_in_; }
+  const uint16_t* ColumnsIn() const { return columns_in_.data(); }
+  uint16_t RowsIn() const { return rows_in_; }
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  int radius_ = 0;
+  int next_row_ = 0;
+  uint16_t rows_in_ = 0;
+  std::vector<uint16_t> column_sum_;  // kNarrowWindowReach zeros on either side of the image
+  std::vector<uint16_t> row_sum_;
+  std::vector<uint16_t> columns_in_;
 };
 
 }  // namespace ridgeline

@@ -121,6 +121,32 @@ TEST(ExactDivider, EqualsDivisionOverThePixelSumRange) {
   EXPECT_FALSE(ExactDivider(0).exact_below_256_times());
 }
 
+// Every count of a window up to 15 x 15 and every sum of 8-bit pixels over it: where the
+// 16-bit form says it is exact it must be, over the whole range; it must be so for the counts
+// of every window row that is whole across (2 r + 1 columns by r + 1 .. 2 r + 1 rows), and it
+// must refuse what it cannot do (a divisor of 1 would need a multiplier of 2^16; ranges past 16
+// bits).
+TEST(NarrowDivider, EqualsDivisionWhereverItClaimsTo) {
+  int exact = 0;
+  for (uint32_t d = 2; d <= 225; ++d) {
+    const NarrowDivider divider(d, 255 * d);
+    if (!divider.exact()) continue;
+    ++exact;
+    for (uint32_t n = 0; n <= 255 * d; ++n) {
+      ASSERT_EQ(divider.Divide(static_cast<uint16_t>(n)), n / d) << n << " / " << d;
+    }
+  }
+  EXPECT_EQ(exact, 224 - 13);  // 186, 196, 200, ... 224 need a multiplier past 16 bits
+  for (uint32_t r = 1; r <= 7; ++r) {
+    for (uint32_t rows = r + 1; rows <= 2 * r + 1; ++rows) {
+      EXPECT_TRUE(NarrowDivider((2 * r + 1) * rows, 255 * (2 * r + 1) * rows).exact()) << r;
+    }
+  }
+  EXPECT_FALSE(NarrowDivider(0, 10).exact());
+  EXPECT_FALSE(NarrowDivider(1, 255).exact());
+  EXPECT_FALSE(NarrowDivider(300, 65536).exact());
+}
+
 TEST(BoxMean, MatchesDirectWindowMeanIncludingSmallImages) {
   for (auto [w, h, r] : {std::tuple{23, 19, 1},
                          {23, 19, 4},

@@ -16,6 +16,7 @@
 
 #include "core/constants.h"
 #include "core/engine_params.h"
+#include "core/exact_divider.h"
 #include "core/int_math.h"
 #include "extract/binarise.h"
 #include "extract/contrast_stretch.h"
@@ -188,6 +189,118 @@ TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
           const int w = clarity[i] >= high ? 0 : clarity[i] >= low ? 1 : 2;
           ASSERT_EQ(by_clarity[i], expected(w, i))
               << target << " " << width << " high " << high << " low " << low << " x " << i;
+        }
+      }
+    }
+  });
+}
+
+// The 16-bit loops of windows up to 15 x 15 against the 32-bit ones: sums up to the largest
+// such a window holds, counts up to 225, clarity thresholds past the byte range, and the
+// pre-binarisation's means by the high half of a product for every count pair of the windows.
+TEST(RowLoops, NarrowWindowLoopsMatchTheWideOnes) {
+  std::mt19937 rng(61);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 5, 16, 31, 33, 67, 130}) {
+      const auto w = static_cast<size_t>(width);
+      // Column sums of up to 15 rows, with kNarrowWindowReach zeros on either side.
+      std::vector<uint16_t> padded(w + 2 * kNarrowWindowReach, 0);
+      std::vector<int32_t> wide_column(w);
+      std::vector<uint8_t> in(w), out(w);
+      for (size_t x = 0; x < w; ++x) {
+        wide_column[x] = static_cast<int32_t>(rng() % 2 ? 15 * 255 - rng() % 3 : rng() % 3826);
+        padded[x + kNarrowWindowReach] = static_cast<uint16_t>(wide_column[x]);
+        in[x] = static_cast<uint8_t>(rng());
+        out[x] = static_cast<uint8_t>(rng());
+      }
+      uint16_t* column = padded.data() + kNarrowWindowReach;
+      for (int radius = 0; radius <= kNarrowWindowReach; ++radius) {
+        std::vector<int32_t> want(w);
+        std::vector<uint16_t> got(w);
+        SumAlongRowPlain(wide_column.data(), width, radius, want.data());
+        SumAlongRow16(column, width, radius, got.data());
+        ASSERT_EQ(std::vector<int32_t>(got.begin(), got.end()), want)
+            << target << " width " << width << " radius " << radius;
+      }
+      // Entering and leaving together, then each alone; the sums leave and re-enter 0.
+      std::vector<int32_t> wide(wide_column);
+      SlideColumnSums(wide.data(), in.data(), out.data(), width);
+      SlideColumnSums16(column, in.data(), out.data(), width);
+      SlideColumnSums(wide.data(), nullptr, in.data(), width);
+      SlideColumnSums16(column, nullptr, in.data(), width);
+      SlideColumnSums(wide.data(), out.data(), nullptr, width);
+      SlideColumnSums16(column, out.data(), nullptr, width);
+      for (size_t x = 0; x < w; ++x) {
+        ASSERT_EQ(column[x], wide[x]) << target << " width " << width << " x " << x;
+      }
+
+      // The binarisation tests on windows of 1 .. 225 pixels.
+      std::vector<uint16_t> columns16[3], sums16[3];
+      std::vector<int32_t> columns32[3], sums32[3];
+      const uint16_t rows16[3] = {1, 7, 15};
+      const int32_t rows32[3] = {1, 7, 15};
+      for (int i = 0; i < 3; ++i) {
+        for (size_t x = 0; x < w; ++x) {
+          const auto c = static_cast<int32_t>(1 + rng() % 15);
+          const int32_t count = c * rows32[i];
+          const auto mean = static_cast<int32_t>(rng() % 256);
+          const int32_t sum =
+              std::clamp(mean * count + static_cast<int32_t>(rng() % 3) - 1, 0, 255 * count);
+          columns16[i].push_back(static_cast<uint16_t>(c));
+          columns32[i].push_back(c);
+          sums16[i].push_back(static_cast<uint16_t>(sum));
+          sums32[i].push_back(sum);
+        }
+      }
+      std::vector<uint8_t> source(w), clarity(w);
+      for (size_t x = 0; x < w; ++x) {
+        source[x] = static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng());
+        clarity[x] = static_cast<uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng());
+      }
+      const uint16_t* s16[3] = {sums16[0].data(), sums16[1].data(), sums16[2].data()};
+      const uint16_t* c16[3] = {columns16[0].data(), columns16[1].data(), columns16[2].data()};
+      const int32_t* s32[3] = {sums32[0].data(), sums32[1].data(), sums32[2].data()};
+      const int32_t* c32[3] = {columns32[0].data(), columns32[1].data(), columns32[2].data()};
+      std::vector<uint8_t> want(w), got(w);
+      BinarizeOneWindow(source.data(), s32[2], c32[2], rows32[2], width, want.data());
+      BinarizeOneWindow(source.data(), s16[2], c16[2], rows16[2], width, got.data());
+      ASSERT_EQ(got, want) << target << " one window, width " << width;
+      for (auto [high, low] : {std::pair{130, 115}, {115, 130}, {0, 0}, {256, 255}, {-1, 300}}) {
+        BinarizeByClarity(source.data(), clarity.data(), high, low, s32, c32, rows32, width,
+                          want.data());
+        BinarizeByClarity(source.data(), clarity.data(), high, low, s16, c16, rows16, width,
+                          got.data());
+        ASSERT_EQ(got, want) << target << " width " << width << " high " << high << " low " << low;
+      }
+    }
+    // Pre-binarisation: counts of windows up to 15 x 15, sums on and beside the multiples of
+    // the counts; columns 0 and width - 1 are not written.
+    for (uint32_t small_count = 2; small_count <= 225; small_count += 7) {
+      for (uint32_t large_count : {2u, 49u, 121u, 169u, 225u}) {
+        const NarrowDivider small_divider(small_count, 255 * small_count);
+        const NarrowDivider large_divider(large_count, 255 * large_count);
+        if (!small_divider.exact()) continue;
+        const int width = 45;
+        std::vector<uint16_t> small(static_cast<size_t>(width)), large(small.size());
+        std::vector<uint8_t> source(small.size()), out(small.size(), 7);
+        for (size_t x = 0; x < small.size(); ++x) {
+          small[x] = static_cast<uint16_t>(std::min<uint32_t>(
+              255 * small_count, (rng() % 256) * small_count + (rng() % 2) * (small_count - 1)));
+          large[x] = static_cast<uint16_t>(std::min<uint32_t>(
+              255 * large_count, (rng() % 256) * large_count + (rng() % 2) * (large_count - 1)));
+          const auto t = (large[x] / large_count + small[x] / small_count) / 2;
+          source[x] = static_cast<uint8_t>(
+              std::clamp<int>(static_cast<int>(t) + static_cast<int>(rng() % 3) - 1, 0, 255));
+        }
+        PreBinarizeRow(small.data(), large.data(), source.data(), 1, width - 1,
+                       small_divider.multiplier(), small_divider.shift(),
+                       large_divider.multiplier(), large_divider.shift(), out.data());
+        ASSERT_EQ(out[0], 7);
+        ASSERT_EQ(out[static_cast<size_t>(width - 1)], 7);
+        for (size_t x = 1; x + 1 < small.size(); ++x) {
+          const auto t = (large[x] / large_count + small[x] / small_count) / 2;
+          ASSERT_EQ(out[x], source[x] >= t ? 255 : 0)
+              << target << " counts " << small_count << ", " << large_count << " x " << x;
         }
       }
     }
