@@ -353,9 +353,11 @@ bool MajorityFilter(int width, int height, GrayImage image) {
       for (int x = 0; x < width; ++x) {
         sums[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
       }
+      // Every block sum is at most 9 x 255: 16-bit lanes, twice as many a vector.
+      static_assert(9 * 255 <= UINT16_MAX && kMajorityWhiteSum <= UINT16_MAX);
       for (int x = 1; x < width - 1; ++x) {
-        const int block = sums[x - 1] + sums[x] + sums[x + 1];
-        out[x] = block >= kMajorityWhiteSum ? kWhite : kBlack;
+        const auto block = static_cast<uint16_t>(sums[x - 1] + sums[x] + sums[x + 1]);
+        out[x] = block >= uint16_t{kMajorityWhiteSum} ? kWhite : kBlack;
       }
     }
   }
