@@ -16,6 +16,7 @@
 #include "extract/direction_refresh_row.h"
 #include "extract/gradient_window_rows.h"
 #include "extract/oriented_smoothing.h"
+#include "extract/row_loops.h"
 #include "extract/window_sums.h"
 
 namespace ridgeline {
@@ -468,21 +469,9 @@ bool LevelSmooth(int width, int height, GrayImage image, const uint8_t* const* d
     due = false;
     for (int y = 0; y < height; ++y) {
       if (row_due[static_cast<size_t>(y)] == 0) continue;
-      const uint8_t* __restrict dir = directionImage[y];
-      uint8_t* __restrict levels = levelMap[y];
       // A pixel of level 0 keeps its value; the others are smoothed and lose one level.
-      uint8_t still_due = 0;
-      for (int x = 0; x < width; ++x) {
-        // Branch-free, for the vectoriser: kKeep is all ones, so or-ing it in keeps the pixel.
-        const uint8_t raw = levels[x];
-        const auto active = static_cast<uint8_t>((raw & kLevelBits) != 0 ? 1 : 0);
-        const auto keep = static_cast<uint8_t>(active - 1);  // 0xFF on level 0, else 0
-        static_assert(SmoothingWindow::kKeep == 0xFF);
-        row_codes[x] = static_cast<uint8_t>((dir[x] & kCodeMask) | keep);
-        const auto lowered = static_cast<uint8_t>(raw - active);
-        levels[x] = lowered;
-        still_due = static_cast<uint8_t>(still_due | (lowered & kLevelBits));
-      }
+      static_assert(SmoothingWindow::kKeep == 0xFF && kLevelBits == 0x07);
+      const uint8_t still_due = LevelPassRow(directionImage[y], width, levelMap[y], row_codes);
       row_due[static_cast<size_t>(y)] = still_due != 0 ? 1 : 0;
       window.Advance(image, y);
       window.SmoothRow(row_codes, image[y]);

@@ -58,6 +58,10 @@ void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row)
   SumAlongRow16Loop(column, width, radius, row);
 }
 
+uint8_t LevelPassRow(const uint8_t* direction, int width, uint8_t* levels, uint8_t* codes) {
+  return LevelPassLoop(direction, width, levels, codes);
+}
+
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
   SumAlongRowPlain(column, width, radius, row);
 }

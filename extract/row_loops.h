@@ -139,4 +139,10 @@ void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uin
 void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
                       const uint8_t* direction, int width, int32_t* counted, int32_t* boundary);
 
+// One pass of the level smoothing over a row: a pixel whose level (the low three bits of
+// levels[x]) is 0 gets codes[x] = 0xFF (kept), the others codes[x] = direction[x] & 0x7F and
+// their level lowered by one. Returns the or of the lowered levels (0 when the row has no
+// round left).
+uint8_t LevelPassRow(const uint8_t* direction, int width, uint8_t* levels, uint8_t* codes);
+
 }  // namespace ridgeline

@@ -66,6 +66,10 @@ void SumAlongRow16Impl(const uint16_t* column, int width, int radius, uint16_t* 
   SumAlongRow16Loop(column, width, radius, row);
 }
 
+uint8_t LevelPassRowImpl(const uint8_t* direction, int width, uint8_t* levels, uint8_t* codes) {
+  return LevelPassLoop(direction, width, levels, codes);
+}
+
 void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row) {
 #if HWY_TARGET == HWY_SCALAR
   SumAlongRowPlain(column, width, radius, row);
@@ -248,6 +252,7 @@ HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeByClarityImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(LevelPassRowImpl);
 HWY_EXPORT(BinarizeByClarity16Impl);
 HWY_EXPORT(BinarizeOneWindow16Impl);
 HWY_EXPORT(SlideColumnSums16Impl);
@@ -313,6 +318,10 @@ void SlideColumnSums16(uint16_t* sums, const uint8_t* in, const uint8_t* out, in
 
 void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row) {
   HWY_DYNAMIC_DISPATCH(SumAlongRow16Impl)(column, width, radius, row);
+}
+
+uint8_t LevelPassRow(const uint8_t* direction, int width, uint8_t* levels, uint8_t* codes) {
+  return HWY_DYNAMIC_DISPATCH(LevelPassRowImpl)(direction, width, levels, codes);
 }
 
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {

@@ -706,3 +706,20 @@ inline void BoundaryCountLoop(const uint8_t* __restrict above, const uint8_t* __
   *counted += row_counted;
   *boundary += row_boundary;
 }
+
+// LevelPassRow, branch-free for the vectoriser: 0xFF or-ed in keeps the pixel.
+inline uint8_t LevelPassLoop(const uint8_t* __restrict direction, int width,
+                             uint8_t* __restrict levels, uint8_t* __restrict codes) {
+  constexpr uint8_t kLevels = 0x07;
+  uint8_t still_due = 0;
+  for (int x = 0; x < width; ++x) {
+    const uint8_t raw = levels[x];
+    const auto active = static_cast<uint8_t>((raw & kLevels) != 0 ? 1 : 0);
+    const auto keep = static_cast<uint8_t>(active - 1);  // 0xFF on level 0, else 0
+    codes[x] = static_cast<uint8_t>((direction[x] & kCodeMask) | keep);
+    const auto lowered = static_cast<uint8_t>(raw - active);
+    levels[x] = lowered;
+    still_due = static_cast<uint8_t>(still_due | (lowered & kLevels));
+  }
+  return still_due;
+}
