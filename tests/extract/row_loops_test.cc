@@ -307,6 +307,32 @@ TEST(RowLoops, NarrowWindowLoopsMatchTheWideOnes) {
   });
 }
 
+// A level-smoothing pass: every level 0 .. 7 with the upper bits set or not (they must pass
+// through), direction bytes with the background bit, widths around the vector sizes.
+TEST(RowLoops, LevelPassKeepsLevelZeroAndLowersTheOthers) {
+  std::mt19937 rng(67);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {1, 15, 16, 33, 64, 97}) {
+      const auto w = static_cast<size_t>(width);
+      std::vector<uint8_t> direction(w), levels(w), codes(w, 3);
+      for (size_t x = 0; x < w; ++x) {
+        direction[x] = static_cast<uint8_t>(rng());
+        levels[x] = static_cast<uint8_t>(rng() % 3 == 0 ? rng() & 0xF8 : rng());
+      }
+      const std::vector<uint8_t> before = levels;
+      uint8_t want_due = 0;
+      const uint8_t due = LevelPassRow(direction.data(), width, levels.data(), codes.data());
+      for (size_t x = 0; x < w; ++x) {
+        const bool active = (before[x] & 7) != 0;
+        ASSERT_EQ(codes[x], active ? direction[x] & 0x7F : 0xFF) << target << " x " << x;
+        ASSERT_EQ(levels[x], active ? before[x] - 1 : before[x]) << target << " x " << x;
+        want_due = static_cast<uint8_t>(want_due | (levels[x] & 7));
+      }
+      ASSERT_EQ(due, want_due) << target << " width " << width;
+    }
+  });
+}
+
 // Row widths around and past every multiple of the four-lane steps, radii from 0 to wider than
 // the row (so every stretch of the running sum is taken, alone or together), small values and
 // values whose partial sums within a vector pass 2^31 while every window sum fits.
