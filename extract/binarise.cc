@@ -22,7 +22,7 @@ constexpr uint8_t kBlack = 0;
 constexpr uint8_t kWhite = 255;
 // White when at least 5 of the 9 pixels are white: 5 x 255 = 1275 is the least such sum, 4 x
 // 255 = 1020 the greatest below it.
-constexpr int kMajorityWhiteSum = 1152;
+constexpr uint16_t kMajorityWhiteSum = 1152;
 
 // Factors of codes 0..60 (0 horizontal, 30 and 90 diagonal, 60 vertical).
 constexpr std::array<uint8_t, 61> kFactorHalfTurn = {
@@ -343,22 +343,10 @@ bool MajorityFilter(int width, int height, GrayImage image) {
     }
     ring.Load(0, image[0]);
     ring.Load(1, image[1]);
-    uint16_t* __restrict sums = column.data();
     for (int y = 1; y < height - 1; ++y) {
       ring.Load(y + 1, image[y + 1]);
-      const uint8_t* above = ring.Row(y - 1);
-      const uint8_t* middle = ring.Row(y);
-      const uint8_t* below = ring.Row(y + 1);
-      uint8_t* __restrict out = image[y];
-      for (int x = 0; x < width; ++x) {
-        sums[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
-      }
-      // Every block sum is at most 9 x 255: 16-bit lanes, twice as many a vector.
-      static_assert(9 * 255 <= UINT16_MAX && kMajorityWhiteSum <= UINT16_MAX);
-      for (int x = 1; x < width - 1; ++x) {
-        const auto block = static_cast<uint16_t>(sums[x - 1] + sums[x] + sums[x + 1]);
-        out[x] = block >= uint16_t{kMajorityWhiteSum} ? kWhite : kBlack;
-      }
+      MajorityRow(ring.Row(y - 1), ring.Row(y), ring.Row(y + 1), width, kMajorityWhiteSum,
+                  column.data(), image[y]);
     }
   }
   std::fill(image[0], image[0] + width, kWhite);

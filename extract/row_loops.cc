@@ -62,6 +62,11 @@ uint8_t LevelPassRow(const uint8_t* direction, int width, uint8_t* levels, uint8
   return LevelPassLoop(direction, width, levels, codes);
 }
 
+void MajorityRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below, int width,
+                 uint16_t white_sum, uint16_t* column, uint8_t* out) {
+  MajorityLoop(above, middle, below, width, white_sum, column, out);
+}
+
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {
   SumAlongRowPlain(column, width, radius, row);
 }

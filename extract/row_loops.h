@@ -139,6 +139,13 @@ void BoundaryIndicatorRow(const uint8_t* above, const uint8_t* middle, const uin
 void BoundaryCountRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below,
                       const uint8_t* direction, int width, int32_t* counted, int32_t* boundary);
 
+// The 3 x 3 majority of a binary row (0 / 255 pixels) between the rows above and below:
+// out[x] = 255 where the block around x sums to at least white_sum, else 0, for x = 1 ..
+// width - 2; column: scratch of width entries. out may be none of the three rows.
+// REQUIRES: width >= 3; white_sum <= 9 x 255.
+void MajorityRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below, int width,
+                 uint16_t white_sum, uint16_t* column, uint8_t* out);
+
 // One pass of the level smoothing over a row: a pixel whose level (the low three bits of
 // levels[x]) is 0 gets codes[x] = 0xFF (kept), the others codes[x] = direction[x] & 0x7F and
 // their level lowered by one. Returns the or of the lowered levels (0 when the row has no

@@ -70,6 +70,11 @@ uint8_t LevelPassRowImpl(const uint8_t* direction, int width, uint8_t* levels, u
   return LevelPassLoop(direction, width, levels, codes);
 }
 
+void MajorityRowImpl(const uint8_t* above, const uint8_t* middle, const uint8_t* below, int width,
+                     uint16_t white_sum, uint16_t* column, uint8_t* out) {
+  MajorityLoop(above, middle, below, width, white_sum, column, out);
+}
+
 void SumAlongRowImpl(const int32_t* column, int width, int radius, int32_t* row) {
 #if HWY_TARGET == HWY_SCALAR
   SumAlongRowPlain(column, width, radius, row);
@@ -252,6 +257,7 @@ HWY_EXPORT(EstimateClippedWindowsImpl);
 HWY_EXPORT(BinarizeByClarityImpl);
 HWY_EXPORT(BinarizeOneWindowImpl);
 HWY_EXPORT(SumAlongRowImpl);
+HWY_EXPORT(MajorityRowImpl);
 HWY_EXPORT(LevelPassRowImpl);
 HWY_EXPORT(BinarizeByClarity16Impl);
 HWY_EXPORT(BinarizeOneWindow16Impl);
@@ -322,6 +328,11 @@ void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row)
 
 uint8_t LevelPassRow(const uint8_t* direction, int width, uint8_t* levels, uint8_t* codes) {
   return HWY_DYNAMIC_DISPATCH(LevelPassRowImpl)(direction, width, levels, codes);
+}
+
+void MajorityRow(const uint8_t* above, const uint8_t* middle, const uint8_t* below, int width,
+                 uint16_t white_sum, uint16_t* column, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(MajorityRowImpl)(above, middle, below, width, white_sum, column, out);
 }
 
 void SumAlongRow(const int32_t* column, int width, int radius, int32_t* row) {

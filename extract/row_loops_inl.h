@@ -723,3 +723,17 @@ inline uint8_t LevelPassLoop(const uint8_t* __restrict direction, int width,
   }
   return still_due;
 }
+
+// MajorityRow: the column sums of the three rows, then the block sums, all in 16-bit lanes
+// (at most 9 x 255).
+inline void MajorityLoop(const uint8_t* __restrict above, const uint8_t* __restrict middle,
+                         const uint8_t* __restrict below, int width, uint16_t white_sum,
+                         uint16_t* __restrict column, uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    column[x] = static_cast<uint16_t>(above[x] + middle[x] + below[x]);
+  }
+  for (int x = 1; x < width - 1; ++x) {
+    const auto block = static_cast<uint16_t>(column[x - 1] + column[x] + column[x + 1]);
+    out[x] = static_cast<uint8_t>(-int{block >= white_sum});
+  }
+}

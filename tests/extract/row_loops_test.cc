@@ -307,6 +307,39 @@ TEST(RowLoops, NarrowWindowLoopsMatchTheWideOnes) {
   });
 }
 
+// The 3 x 3 majority on binary rows and on grey ones (the sums must not wrap), with the
+// white sum at a block of exactly that sum; the row ends are left alone.
+TEST(RowLoops, MajorityRowMatchesTheBlockRule) {
+  std::mt19937 rng(73);
+  ForEachVectorTarget([&](const std::string& target) {
+    for (int width : {3, 17, 32, 33, 70}) {
+      const auto w = static_cast<size_t>(width);
+      for (int kind = 0; kind < 2; ++kind) {
+        std::vector<uint8_t> rows[3];
+        for (auto& row : rows) {
+          row.resize(w);
+          for (uint8_t& p : row) {
+            p = static_cast<uint8_t>(kind == 0 ? (rng() % 2) * 255 : 200 + rng() % 56);
+          }
+        }
+        std::vector<uint16_t> column(w);
+        std::vector<uint8_t> out(w, 7);
+        for (uint16_t white_sum : {uint16_t{1152}, uint16_t{9 * 255}}) {
+          MajorityRow(rows[0].data(), rows[1].data(), rows[2].data(), width, white_sum,
+                      column.data(), out.data());
+          ASSERT_EQ(out[0], 7);
+          ASSERT_EQ(out[w - 1], 7);
+          for (size_t x = 1; x + 1 < w; ++x) {
+            int block = 0;
+            for (const auto& row : rows) block += row[x - 1] + row[x] + row[x + 1];
+            ASSERT_EQ(out[x], block >= white_sum ? 255 : 0) << target << " x " << x;
+          }
+        }
+      }
+    }
+  });
+}
+
 // A level-smoothing pass: every level 0 .. 7 with the upper bits set or not (they must pass
 // through), direction bytes with the background bit, widths around the vector sizes.
 TEST(RowLoops, LevelPassKeepsLevelZeroAndLowersTheOthers) {
