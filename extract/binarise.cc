@@ -69,23 +69,35 @@ template <class Sums, size_t N>
 bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
                           const WindowChoice& choice) {
   assert(width > 0 && height > 0);
+  constexpr bool kIntegral = std::is_same_v<Sums, NarrowWindowSums>;
   const int reach = *std::max_element(radii.begin(), radii.end());
-  // Rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
+  // Sliding sums: rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
+  // Integral rows: only row y, which is overwritten while it is read.
   RowRing<> ring;
+  NarrowIntegralRows integral;
   std::array<Sums, N> windows;
-  if (!ring.Init(width, 2 * reach + 2)) return false;
+  if (!ring.Init(width, kIntegral ? 1 : 2 * reach + 2)) return false;
+  if (kIntegral && !integral.Init(width, reach)) return false;
   for (size_t i = 0; i < N; ++i) {
     if (!windows[i].Init(width, height, radii[i])) return false;
   }
   auto ring_row = [&ring](int r) { return ring.Row(r); };
+  // Rows below y are already binarised; the integral rows read only rows y and below.
+  auto image_row = [image](int r) -> const uint8_t* { return image[r]; };
   // (s + 1) C <= 256 C stays within 32 bits for windows of up to 2^23 pixels in the image.
   const int64_t most_pixels =
       std::min(int64_t{2 * reach + 1} * (2 * reach + 1), int64_t{width} * height);
   const bool narrow = 256 * most_pixels <= INT32_MAX;
   int loaded = 0;
   for (int y = 0; y < height; ++y) {
-    for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
-    for (auto& window : windows) window.Slide(y, ring_row);
+    if constexpr (kIntegral) {
+      integral.ComputeThrough(std::min(y + reach + 1, height), image_row);
+      for (auto& window : windows) window.Take(y, integral);
+      ring.Load(y, image[y]);
+    } else {
+      for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
+      for (auto& window : windows) window.Slide(y, ring_row);
+    }
     const uint8_t* __restrict source = ring.Row(y);
     uint8_t* __restrict out = image[y];
     // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
@@ -136,21 +148,33 @@ namespace {
 template <class Sums>
 bool PreBinarizeWith(int small, int large, int width, int height, const uint8_t* const* image,
                      GrayImage out) {
+  constexpr bool kIntegral = std::is_same_v<Sums, NarrowWindowSums>;
   const int reach = std::max(small, large);
-  // Both windows in one sweep; the ring keeps the source readable even when out is image.
+  // Both windows in one sweep; the ring keeps the source readable even when out is image
+  // (only row y with integral rows, as in BinarizeAgainstMeans).
   RowRing<> ring;
+  NarrowIntegralRows integral;
   Sums small_window;
   Sums large_window;
-  if (!ring.Init(width, 2 * reach + 2) || !small_window.Init(width, height, small) ||
-      !large_window.Init(width, height, large)) {
+  if (!ring.Init(width, kIntegral ? 1 : 2 * reach + 2) ||
+      !small_window.Init(width, height, small) || !large_window.Init(width, height, large) ||
+      (kIntegral && !integral.Init(width, reach))) {
     return false;
   }
   auto ring_row = [&ring](int r) { return ring.Row(r); };
+  auto image_row = [image](int r) -> const uint8_t* { return image[r]; };
   int loaded = 0;
   for (int y = 0; y < height; ++y) {
-    for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
-    small_window.Slide(y, ring_row);
-    large_window.Slide(y, ring_row);
+    if constexpr (kIntegral) {
+      integral.ComputeThrough(std::min(y + reach + 1, height), image_row);
+      small_window.Take(y, integral);
+      large_window.Take(y, integral);
+      ring.Load(y, image[y]);
+    } else {
+      for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
+      small_window.Slide(y, ring_row);
+      large_window.Slide(y, ring_row);
+    }
     const uint8_t* source = ring.Row(y);
     uint8_t* row = out[y];
     auto at_border = [&](int x) {

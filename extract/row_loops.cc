@@ -50,12 +50,13 @@ void BinarizeOneWindow(const uint8_t* source, const uint16_t* sum, const uint16_
   BinarizeOneWindow16Loop(source, sum, columns, rows, width, out);
 }
 
-void SlideColumnSums16(uint16_t* sums, const uint8_t* in, const uint8_t* out, int width) {
-  SlideColumnSums16Loop(sums, in, out, width);
+void IntegralRow16(const uint16_t* above, const uint8_t* row, int width, uint16_t* out) {
+  IntegralRow16Loop(above, row, width, out);
 }
 
-void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row) {
-  SumAlongRow16Loop(column, width, radius, row);
+void BoxFromIntegralRows16(const uint16_t* top, const uint16_t* bottom, int width, int radius,
+                           uint16_t* out) {
+  BoxFromIntegralRows16Loop(top, bottom, width, radius, out);
 }
 
 uint8_t LevelPassRow(const uint8_t* direction, int width, uint8_t* levels, uint8_t* codes) {

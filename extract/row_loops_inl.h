@@ -233,56 +233,26 @@ inline void ExchangeRowLoop(int32_t* __restrict sums, const uint8_t* __restrict 
   for (int x = 0; x < width; ++x) sums[x] += static_cast<int16_t>(in[x] - out[x]);
 }
 
-// The same in 16 bits, modulo 2^16 (exact while every column sum fits).
-inline void SlideColumnSums16Loop(uint16_t* __restrict sums, const uint8_t* __restrict in,
-                                  const uint8_t* __restrict out, int width) {
-  if (in != nullptr && out != nullptr) {
-    for (int x = 0; x < width; ++x) sums[x] = static_cast<uint16_t>(sums[x] + in[x] - out[x]);
-  } else if (in != nullptr) {
-    for (int x = 0; x < width; ++x) sums[x] = static_cast<uint16_t>(sums[x] + in[x]);
-  } else if (out != nullptr) {
-    for (int x = 0; x < width; ++x) sums[x] = static_cast<uint16_t>(sums[x] - out[x]);
+// IntegralRow16 as a running sum (the reference and the form without Highway).
+inline void IntegralRow16Loop(const uint16_t* __restrict above, const uint8_t* __restrict row,
+                              int width, uint16_t* __restrict out) {
+  uint16_t sum = 0;
+  out[0] = above[0];
+  for (int x = 0; x < width; ++x) {
+    sum = static_cast<uint16_t>(sum + row[x]);
+    out[x + 1] = static_cast<uint16_t>(above[x + 1] + sum);
   }
 }
 
-// row[x] = column[x - kRadius] + ... + column[x + kRadius] modulo 2^16, for x < count (count as
-// in the loops above): the terms added directly, every pixel independent of the one before,
-// which in 16-bit lanes costs less than a running sum's carried dependence.
-template <int kRadius, int kCount>
-[[gnu::noinline]] void SumAlongRow16Span(const uint16_t* __restrict column, int count,
-                                         uint16_t* __restrict row) {
-  const int n = kCount > 0 ? kCount : count;
-  for (int x = 0; x < n; ++x) {
-    auto sum = column[x - kRadius];
-    for (int d = 1 - kRadius; d <= kRadius; ++d) sum = static_cast<uint16_t>(sum + column[x + d]);
-    row[x] = sum;
-  }
-}
-template <int kRadius>
-inline void SumAlongRow16Radius(const uint16_t* column, int width, uint16_t* row) {
-  ForEachSpan(0, width, [&]<int kCount>(int x0, int count) {
-    SumAlongRow16Span<kRadius, kCount>(column + x0, count, row + x0);
-  });
-}
-inline void SumAlongRow16Loop(const uint16_t* column, int width, int radius, uint16_t* row) {
-  static_assert(kNarrowWindowReach == 7, "one case per radius");
-  switch (radius) {
-    case 0:
-      return SumAlongRow16Radius<0>(column, width, row);
-    case 1:
-      return SumAlongRow16Radius<1>(column, width, row);
-    case 2:
-      return SumAlongRow16Radius<2>(column, width, row);
-    case 3:
-      return SumAlongRow16Radius<3>(column, width, row);
-    case 4:
-      return SumAlongRow16Radius<4>(column, width, row);
-    case 5:
-      return SumAlongRow16Radius<5>(column, width, row);
-    case 6:
-      return SumAlongRow16Radius<6>(column, width, row);
-    default:
-      return SumAlongRow16Radius<7>(column, width, row);
+// BoxFromIntegralRows16: four loads a pixel whatever the radius.
+inline void BoxFromIntegralRows16Loop(const uint16_t* top, const uint16_t* bottom, int width,
+                                      int radius, uint16_t* __restrict out) {
+  const uint16_t* __restrict top_right = top + radius + 1;
+  const uint16_t* __restrict bottom_right = bottom + radius + 1;
+  const uint16_t* __restrict top_left = top - radius;
+  const uint16_t* __restrict bottom_left = bottom - radius;
+  for (int x = 0; x < width; ++x) {
+    out[x] = static_cast<uint16_t>(bottom_right[x] - top_right[x] - bottom_left[x] + top_left[x]);
   }
 }
 

@@ -43,12 +43,13 @@ void SlideColumnSums(int32_t* sums, const uint8_t* in, const uint8_t* out, int w
 // The largest window radius whose sums of 8-bit pixels fit in 16 bits: 15 x 15 x 255 = 57,375.
 constexpr int kNarrowWindowReach = 7;
 
-// The same column and row sums in 16-bit lanes, modulo 2^16 (exact while every sum fits).
-// SumAlongRow16 reads column[-radius .. width + radius - 1]: a window clipped at the row's ends
-// needs zeros there.
-// REQUIRES: 0 <= radius <= kNarrowWindowReach.
-void SlideColumnSums16(uint16_t* sums, const uint8_t* in, const uint8_t* out, int width);
-void SumAlongRow16(const uint16_t* column, int width, int radius, uint16_t* row);
+// Rows of the integral image in 16-bit lanes, modulo 2^16 (see NarrowIntegralRows):
+// out[x] = above[x] + row[0] + ... + row[x - 1] for x = 0 .. width.
+void IntegralRow16(const uint16_t* above, const uint8_t* row, int width, uint16_t* out);
+// out[x] = bottom[x + radius + 1] - top[x + radius + 1] - bottom[x - radius] + top[x - radius]
+// modulo 2^16 for x < width: the sum of a window between two integral rows.
+void BoxFromIntegralRows16(const uint16_t* top, const uint16_t* bottom, int width, int radius,
+                           uint16_t* out);
 
 // Copies of the last `rows` source rows of a width-wide image, addressed by their image row.
 // Row y lives in slot y mod rows, so a row stays readable until row y + rows is loaded.
@@ -158,8 +159,62 @@ class WindowSums {
   std::vector<int32_t> columns_in_;
 };
 
-// WindowSums<uint8_t> for windows of radius at most kNarrowWindowReach, in 16 bits: half the
-// memory traffic of the 32-bit sums and twice the pixels a vector.
+// The integral image of an 8-bit image, a ring of its rows in 16-bit lanes: row t holds, at
+// column x, the sum of the pixels above row t and left of column x, modulo 2^16. The sum of any
+// window is four of these values added and subtracted, modulo 2^16, so it comes out exact
+// whenever it fits in 16 bits: for windows of up to 15 x 15 pixels (kNarrowWindowReach) every
+// window costs four loads a pixel, whatever its size, and all windows share the rows.
+class NarrowIntegralRows {
+ public:
+  // Returns false when the rows cannot be allocated. Windows of radius up to reach are read.
+  bool Init(int width, int reach) {
+    assert(width > 0 && reach >= 0 && reach <= kNarrowWindowReach);
+    width_ = width;
+    reach_ = reach;
+    rows_ = 2 * reach + 2;
+    next_ = 1;
+    // Columns -reach .. width + reach: 0 left of the image, row[width] right of it, so that a
+    // window clipped at either side needs no test.
+    stride_ = static_cast<size_t>(width) + 1 + 2 * static_cast<size_t>(reach);
+    try {
+      data_.assign(stride_ * static_cast<size_t>(rows_), 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  // Computes the integral rows up to row last from the image rows source(0 .. last - 1), which
+  // must still hold their unfiltered values; the last 2 reach + 2 integral rows stay readable.
+  template <typename RowSource>
+  void ComputeThrough(int last, RowSource&& source) {
+    for (; next_ <= last; ++next_) {
+      uint16_t* row = Slot(next_);
+      IntegralRow16(Slot(next_ - 1), source(next_ - 1), width_, row);
+      std::fill(row + width_ + 1, row + width_ + 1 + reach_, row[width_]);
+    }
+  }
+
+  // Integral row t, readable from column -reach to width + reach.
+  const uint16_t* Row(int t) const {
+    return data_.data() + static_cast<size_t>(t % rows_) * stride_ + static_cast<size_t>(reach_);
+  }
+
+ private:
+  uint16_t* Slot(int t) {
+    return data_.data() + static_cast<size_t>(t % rows_) * stride_ + static_cast<size_t>(reach_);
+  }
+
+  int width_ = 0;
+  int reach_ = 0;
+  int rows_ = 1;
+  int next_ = 1;  // integral row 0 is all zeros
+  size_t stride_ = 0;
+  std::vector<uint16_t> data_;
+};
+
+// The sums of windows of one radius over a row of a NarrowIntegralRows image, with their pixel
+// counts inside the image (the interface of WindowSums).
 class NarrowWindowSums {
  public:
   // Returns false when the sums cannot be allocated.
@@ -168,11 +223,8 @@ class NarrowWindowSums {
     width_ = width;
     height_ = height;
     radius_ = radius;
-    next_row_ = 0;
     const auto w = static_cast<size_t>(width);
     try {
-      // The columns outside the image stay 0: the row sums need no clipping.
-      column_sum_.assign(w + 2 * kNarrowWindowReach, 0);
       row_sum_.assign(w, 0);
       columns_in_.assign(w, 0);
     } catch (const std::bad_alloc&) {
@@ -185,21 +237,14 @@ class NarrowWindowSums {
     return true;
   }
 
-  // As WindowSums::Slide.
-  template <typename RowSource>
-  void Slide(int y, RowSource&& rows) {
-    uint16_t* columns = column_sum_.data() + kNarrowWindowReach;
-    const int last_needed = std::min(y + radius_, height_ - 1);
-    const int leaving = y - radius_ - 1;
-    bool left = leaving < 0;
-    for (; next_row_ <= last_needed; ++next_row_) {
-      const bool exchange = !left && next_row_ == last_needed;
-      SlideColumnSums16(columns, rows(next_row_), exchange ? rows(leaving) : nullptr, width_);
-      left = left || exchange;
-    }
-    if (!left) SlideColumnSums16(columns, nullptr, rows(leaving), width_);
-    rows_in_ = static_cast<uint16_t>(last_needed - std::max(y - radius_, 0) + 1);
-    SumAlongRow16(columns, width_, radius_, row_sum_.data());
+  // The window sums of row y, clipped to the image, from integral rows that reach row
+  // y + radius + 1 (clipped).
+  void Take(int y, const NarrowIntegralRows& integral) {
+    const int top = std::max(y - radius_, 0);
+    const int bottom = std::min(y + radius_ + 1, height_);
+    rows_in_ = static_cast<uint16_t>(bottom - top);
+    BoxFromIntegralRows16(integral.Row(top), integral.Row(bottom), width_, radius_,
+                          row_sum_.data());
   }
 
   int32_t Sum(int x) const { return row_sum_[static_cast<size_t>(x)]; }
@@ -212,9 +257,7 @@ class NarrowWindowSums {
   int width_ = 0;
   int height_ = 0;
   int radius_ = 0;
-  int next_row_ = 0;
   uint16_t rows_in_ = 0;
-  std::vector<uint16_t> column_sum_;  // kNarrowWindowReach zeros on either side of the image
   std::vector<uint16_t> row_sum_;
   std::vector<uint16_t> columns_in_;
 };

@@ -195,43 +195,61 @@ TEST(RowLoops, BinarisationMatchesTheTruncatedMean) {
   });
 }
 
-// The 16-bit loops of windows up to 15 x 15 against the 32-bit ones: sums up to the largest
-// such a window holds, counts up to 225, clarity thresholds past the byte range, and the
-// pre-binarisation's means by the high half of a product for every count pair of the windows.
+// The 16-bit loops of windows up to 15 x 15 against plain sums and the 32-bit loops: integral
+// rows that wrap modulo 2^16 many times over (rows of 255), window sums of every radius from
+// them, clipped at both ends of the row, counts up to 225, clarity thresholds past the byte
+// range, and the pre-binarisation's means by the high half of a product.
 TEST(RowLoops, NarrowWindowLoopsMatchTheWideOnes) {
   std::mt19937 rng(61);
   ForEachVectorTarget([&](const std::string& target) {
-    for (int width : {1, 5, 16, 31, 33, 67, 130}) {
+    for (int width : {1, 5, 8, 16, 31, 33, 67, 130}) {
       const auto w = static_cast<size_t>(width);
-      // Column sums of up to 15 rows, with kNarrowWindowReach zeros on either side.
-      std::vector<uint16_t> padded(w + 2 * kNarrowWindowReach, 0);
-      std::vector<int32_t> wide_column(w);
-      std::vector<uint8_t> in(w), out(w);
-      for (size_t x = 0; x < w; ++x) {
-        wide_column[x] = static_cast<int32_t>(rng() % 2 ? 15 * 255 - rng() % 3 : rng() % 3826);
-        padded[x + kNarrowWindowReach] = static_cast<uint16_t>(wide_column[x]);
-        in[x] = static_cast<uint8_t>(rng());
-        out[x] = static_cast<uint8_t>(rng());
+      // Sixteen image rows and their integral rows, each padded by kNarrowWindowReach columns
+      // on either side as NarrowIntegralRows keeps them.
+      constexpr int kRows = 16;
+      constexpr int kPad = kNarrowWindowReach;
+      std::vector<std::vector<uint8_t>> image(kRows, std::vector<uint8_t>(w));
+      for (auto& row : image) {
+        const bool bright = rng() % 2 == 0;
+        for (uint8_t& p : row) p = static_cast<uint8_t>(bright ? 255 - rng() % 2 : rng());
       }
-      uint16_t* column = padded.data() + kNarrowWindowReach;
+      std::vector<std::vector<uint16_t>> integral(kRows + 1,
+                                                  std::vector<uint16_t>(w + 1 + 2 * kPad, 0));
+      for (int t = 1; t <= kRows; ++t) {
+        uint16_t* row = integral[static_cast<size_t>(t)].data() + kPad;
+        IntegralRow16(integral[static_cast<size_t>(t - 1)].data() + kPad,
+                      image[static_cast<size_t>(t - 1)].data(), width, row);
+        uint32_t want = 0;
+        for (int x = 0; x <= width; ++x) {
+          uint32_t above = 0;
+          for (int j = 0; j + 1 < t; ++j) {
+            for (int i = 0; i < x; ++i)
+              above += image[static_cast<size_t>(j)][static_cast<size_t>(i)];
+          }
+          ASSERT_EQ(row[x], static_cast<uint16_t>(above + want))
+              << target << " row " << t << " x " << x;
+          if (x < width) want += image[static_cast<size_t>(t - 1)][static_cast<size_t>(x)];
+        }
+        std::fill(row + width + 1, row + width + 1 + kPad, row[width]);
+      }
+      // Windows of every radius between integral rows up to 15 apart.
       for (int radius = 0; radius <= kNarrowWindowReach; ++radius) {
-        std::vector<int32_t> want(w);
+        const int top = static_cast<int>(rng() % 2);
+        const int bottom = std::min(top + 2 * radius + 1, kRows);
         std::vector<uint16_t> got(w);
-        SumAlongRowPlain(wide_column.data(), width, radius, want.data());
-        SumAlongRow16(column, width, radius, got.data());
-        ASSERT_EQ(std::vector<int32_t>(got.begin(), got.end()), want)
-            << target << " width " << width << " radius " << radius;
-      }
-      // Entering and leaving together, then each alone; the sums leave and re-enter 0.
-      std::vector<int32_t> wide(wide_column);
-      SlideColumnSums(wide.data(), in.data(), out.data(), width);
-      SlideColumnSums16(column, in.data(), out.data(), width);
-      SlideColumnSums(wide.data(), nullptr, in.data(), width);
-      SlideColumnSums16(column, nullptr, in.data(), width);
-      SlideColumnSums(wide.data(), out.data(), nullptr, width);
-      SlideColumnSums16(column, out.data(), nullptr, width);
-      for (size_t x = 0; x < w; ++x) {
-        ASSERT_EQ(column[x], wide[x]) << target << " width " << width << " x " << x;
+        BoxFromIntegralRows16(integral[static_cast<size_t>(top)].data() + kPad,
+                              integral[static_cast<size_t>(bottom)].data() + kPad, width, radius,
+                              got.data());
+        for (int x = 0; x < width; ++x) {
+          int want = 0;
+          for (int j = top; j < bottom; ++j) {
+            for (int i = std::max(x - radius, 0); i <= std::min(x + radius, width - 1); ++i) {
+              want += image[static_cast<size_t>(j)][static_cast<size_t>(i)];
+            }
+          }
+          ASSERT_EQ(got[static_cast<size_t>(x)], want)
+              << target << " width " << width << " radius " << radius << " x " << x;
+        }
       }
 
       // The binarisation tests on windows of 1 .. 225 pixels.
