@@ -82,7 +82,7 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
     if (!windows[i].Init(width, height, radii[i])) return false;
   }
   auto ring_row = [&ring](int r) { return ring.Row(r); };
-  // Rows below y are already binarised; the integral rows read only rows y and below.
+  // Rows before y are binarised already; the integral rows read only rows y and after.
   auto image_row = [image](int r) -> const uint8_t* { return image[r]; };
   // (s + 1) C <= 256 C stays within 32 bits for windows of up to 2^23 pixels in the image.
   const int64_t most_pixels =
@@ -108,8 +108,8 @@ bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::arr
       }
       continue;
     }
-    // The same test in 32 bits, the window's sum and count picked by masks: one branch-free
-    // pass across pixels.
+    // The same test in 32 bits (16 with NarrowWindowSums), the window's sum and count picked
+    // by masks: one branch-free pass across pixels.
     using Sum = std::remove_cvref_t<decltype(*windows[0].Sums())>;
     std::array<const Sum*, N> sums, columns_in;
     std::array<Sum, N> rows_in;

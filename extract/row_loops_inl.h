@@ -175,7 +175,7 @@ inline void BinarizeOneWindowLoop(const uint8_t* __restrict source, const int32_
 }
 
 // The same test on the 16-bit sums of windows of at most 15 x 15 pixels: every count is at
-// most 225, so (s + 1) C <= 256 x 225 and every sum fit in 16 bits, and twice as many pixels
+// most 225, so (s + 1) C <= 256 x 225 and every sum fits in 16 bits, and twice as many pixels
 // go through a vector. high and low lie in 0 .. 256, so comparing them with a byte of the
 // clarity map in 16 bits is the comparison in int32.
 template <int kCount>
