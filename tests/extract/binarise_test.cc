@@ -70,30 +70,57 @@ TEST(Binarise, UniformImageBinarisesToWhite) {
   }
 }
 
+// The pre-binarisation (small and large windows), the adaptive binarisation (the window the
+// clarity map picks) and the local-mean one (the medium window) of random bytes against the
+// plain means of params' windows.
+void ExpectPlainWindowMeans(const EngineParams& params, int w, int h, std::mt19937& rng) {
+  const int small = params.BinWindowSmall;
+  const int medium = params.BinWindowMedium;
+  const int large = params.BinWindowLarge;
+  TestImage source(w, h, [&](int, int) { return RandomByte(rng); });
+  TestImage map(w, h, [&](int, int) { return RandomByte(rng); });
+  TestImage pre(w, h);
+  TestImage adaptive(w, h, [&](int x, int y) { return source.at(x, y); });
+  TestImage fixed(w, h, [&](int x, int y) { return source.at(x, y); });
+  ASSERT_TRUE(PreBinarize(&params, w, h, source.get(), pre.get()));
+  ASSERT_TRUE(AdaptiveBinarize(&params, w, h, adaptive.get(), map.get()));
+  ASSERT_TRUE(LocalMeanBinarize(w, h, fixed.get(), medium));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int p = source.at(x, y);
+      const int t = (NaiveMean(source, x, y, large) + NaiveMean(source, x, y, small)) / 2;
+      ASSERT_EQ(pre.at(x, y), p >= t ? 255 : 0) << w << "x" << h << " at " << x << "," << y;
+      const int v = map.at(x, y);
+      const int r = v >= params.ClarityHigh ? small : v >= params.ClarityLow ? medium : large;
+      ASSERT_EQ(adaptive.at(x, y), p >= NaiveMean(source, x, y, r) ? 255 : 0)
+          << w << "x" << h << " at " << x << "," << y;
+      ASSERT_EQ(fixed.at(x, y), p >= NaiveMean(source, x, y, medium) ? 255 : 0);
+    }
+  }
+}
+
 // Running sums must equal the plain window means everywhere, also when the window is wider
 // than the image.
 TEST(Binarise, ThresholdsMatchPlainWindowMeans) {
   const EngineParams params = DefaultEngineParams();
   std::mt19937 rng(7);
   for (auto [w, h] : {std::pair{23, 19}, std::pair{5, 40}, std::pair{1, 9}, std::pair{31, 2}}) {
-    TestImage source(w, h, [&](int, int) { return RandomByte(rng); });
-    TestImage map(w, h, [&](int, int) { return RandomByte(rng); });
-    TestImage pre(w, h);
-    TestImage adaptive(w, h, [&](int x, int y) { return source.at(x, y); });
-    TestImage fixed(w, h, [&](int x, int y) { return source.at(x, y); });
-    ASSERT_TRUE(PreBinarize(&params, w, h, source.get(), pre.get()));
-    ASSERT_TRUE(AdaptiveBinarize(&params, w, h, adaptive.get(), map.get()));
-    ASSERT_TRUE(LocalMeanBinarize(w, h, fixed.get(), 5));
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        const int p = source.at(x, y);
-        const int t = (NaiveMean(source, x, y, 7) + NaiveMean(source, x, y, 3)) / 2;
-        ASSERT_EQ(pre.at(x, y), p >= t ? 255 : 0) << w << "x" << h << " at " << x << "," << y;
-        const int v = map.at(x, y);
-        const int r = v >= params.ClarityHigh ? 3 : v >= params.ClarityLow ? 5 : 7;
-        ASSERT_EQ(adaptive.at(x, y), p >= NaiveMean(source, x, y, r) ? 255 : 0);
-        ASSERT_EQ(fixed.at(x, y), p >= NaiveMean(source, x, y, 5) ? 255 : 0);
-      }
+    ASSERT_NO_FATAL_FAILURE(ExpectPlainWindowMeans(params, w, h, rng));
+  }
+}
+
+// Window sizes other than the defaults: the 16-bit sums up to 15 x 15 windows (one radius
+// of 0, all three at the largest) and the 32-bit ones past it.
+TEST(Binarise, OtherWindowSizesMatchPlainWindowMeans) {
+  std::mt19937 rng(31);
+  const std::array<int, 3> windows[] = {{0, 2, 1}, {7, 7, 7}, {2, 8, 4}, {7, 0, 5}, {9, 3, 12}};
+  for (const auto& radii : windows) {
+    EngineParams params = DefaultEngineParams();
+    params.BinWindowSmall = radii[0];
+    params.BinWindowMedium = radii[1];
+    params.BinWindowLarge = radii[2];
+    for (auto [w, h] : {std::pair{13, 40}, std::pair{47, 23}}) {
+      ASSERT_NO_FATAL_FAILURE(ExpectPlainWindowMeans(params, w, h, rng));
     }
   }
 }
@@ -269,43 +296,6 @@ TEST(Binarise, OddSizesAndExtremeImagesMatchPlainForms) {
           const bool frame = x == 0 || y == 0 || x == w - 1 || y == h - 1;
           ASSERT_EQ(majority.at(x, y), frame || block >= 1152 ? 255 : 0) << x << "," << y;
           ASSERT_EQ(density.at(x, y), PlainDensity(source, direction, x, y, 16)) << x << "," << y;
-        }
-      }
-    }
-  }
-}
-
-// Window sizes other than the defaults: the 16-bit sums up to 15 x 15 windows (one radius
-// of 0, all three at the largest) and the 32-bit ones past it, against the plain means.
-TEST(Binarise, OtherWindowSizesMatchPlainWindowMeans) {
-  std::mt19937 rng(31);
-  const std::array<int, 3> windows[] = {{0, 2, 1}, {7, 7, 7}, {2, 8, 4}, {7, 0, 5}, {9, 3, 12}};
-  for (const auto& radii : windows) {
-    EngineParams params = DefaultEngineParams();
-    params.BinWindowSmall = radii[0];
-    params.BinWindowMedium = radii[1];
-    params.BinWindowLarge = radii[2];
-    for (auto [w, h] : {std::pair{13, 40}, std::pair{47, 23}}) {
-      TestImage source(w, h, [&](int, int) { return RandomByte(rng); });
-      TestImage map(w, h, [&](int, int) { return RandomByte(rng); });
-      TestImage pre(w, h);
-      TestImage adaptive(w, h, [&](int x, int y) { return source.at(x, y); });
-      TestImage fixed(w, h, [&](int x, int y) { return source.at(x, y); });
-      ASSERT_TRUE(PreBinarize(&params, w, h, source.get(), pre.get()));
-      ASSERT_TRUE(AdaptiveBinarize(&params, w, h, adaptive.get(), map.get()));
-      ASSERT_TRUE(LocalMeanBinarize(w, h, fixed.get(), radii[1]));
-      for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-          const int p = source.at(x, y);
-          const int t = (NaiveMean(source, x, y, radii[2]) + NaiveMean(source, x, y, radii[0])) / 2;
-          ASSERT_EQ(pre.at(x, y), p >= t ? 255 : 0) << radii[0] << " " << x << "," << y;
-          const int v = map.at(x, y);
-          const int r = v >= params.ClarityHigh  ? radii[0]
-                        : v >= params.ClarityLow ? radii[1]
-                                                 : radii[2];
-          ASSERT_EQ(adaptive.at(x, y), p >= NaiveMean(source, x, y, r) ? 255 : 0)
-              << radii[0] << " " << x << "," << y;
-          ASSERT_EQ(fixed.at(x, y), p >= NaiveMean(source, x, y, radii[1]) ? 255 : 0);
         }
       }
     }
