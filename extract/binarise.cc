@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cstdint>
 #include <new>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -62,6 +63,47 @@ struct WindowChoice {
   }
 };
 
+// The rows the windows of Sums read, for filters that write their output over the image: the
+// sliding sums keep rows y - reach - 1 (leaving the largest window) .. y + reach (entering it) in
+// a ring; the integral rows read the image itself (rows before y are written already, the
+// integral rows need only rows y and after) and keep a copy of row y alone.
+template <class Sums>
+class WindowFeed {
+ public:
+  static constexpr bool kIntegral = std::is_same_v<Sums, NarrowWindowSums>;
+
+  bool Init(int width, int height, int reach) {
+    height_ = height;
+    reach_ = reach;
+    return ring_.Init(width, kIntegral ? 1 : 2 * reach + 2) &&
+           (!kIntegral || integral_.Init(width, reach));
+  }
+
+  // Moves every window to row y of image and returns the unfiltered copy of row y.
+  template <class... Windows>
+  const uint8_t* Advance(int y, const uint8_t* const* image, Windows&... windows) {
+    if constexpr (kIntegral) {
+      integral_.ComputeThrough(std::min(y + reach_ + 1, height_),
+                               [image](int r) { return image[r]; });
+      (windows.Take(y, integral_), ...);
+      ring_.Load(y, image[y]);
+    } else {
+      for (; loaded_ < height_ && loaded_ <= y + reach_; ++loaded_) {
+        ring_.Load(loaded_, image[loaded_]);
+      }
+      (windows.Slide(y, [this](int r) { return ring_.Row(r); }), ...);
+    }
+    return ring_.Row(y);
+  }
+
+ private:
+  int height_ = 0;
+  int reach_ = 0;
+  int loaded_ = 0;
+  RowRing<> ring_;
+  NarrowIntegralRows integral_;
+};
+
 // Binarises image in place: each pixel against the mean of one of the windows in radii, the
 // one `choice` gives (three windows) or the only one. Sums: WindowSums<> or, for windows of
 // at most kNarrowWindowReach, NarrowWindowSums.
@@ -69,36 +111,20 @@ template <class Sums, size_t N>
 bool BinarizeAgainstMeans(int width, int height, GrayImage image, const std::array<int, N>& radii,
                           const WindowChoice& choice) {
   assert(width > 0 && height > 0);
-  constexpr bool kIntegral = std::is_same_v<Sums, NarrowWindowSums>;
   const int reach = *std::max_element(radii.begin(), radii.end());
-  // Sliding sums: rows y - reach - 1 (leaving the largest window) .. y + reach (entering it).
-  // Integral rows: only row y, which is overwritten while it is read.
-  RowRing<> ring;
-  NarrowIntegralRows integral;
+  WindowFeed<Sums> feed;
   std::array<Sums, N> windows;
-  if (!ring.Init(width, kIntegral ? 1 : 2 * reach + 2)) return false;
-  if (kIntegral && !integral.Init(width, reach)) return false;
+  if (!feed.Init(width, height, reach)) return false;
   for (size_t i = 0; i < N; ++i) {
     if (!windows[i].Init(width, height, radii[i])) return false;
   }
-  auto ring_row = [&ring](int r) { return ring.Row(r); };
-  // Rows before y are binarised already; the integral rows read only rows y and after.
-  auto image_row = [image](int r) -> const uint8_t* { return image[r]; };
   // (s + 1) C <= 256 C stays within 32 bits for windows of up to 2^23 pixels in the image.
   const int64_t most_pixels =
       std::min(int64_t{2 * reach + 1} * (2 * reach + 1), int64_t{width} * height);
   const bool narrow = 256 * most_pixels <= INT32_MAX;
-  int loaded = 0;
   for (int y = 0; y < height; ++y) {
-    if constexpr (kIntegral) {
-      integral.ComputeThrough(std::min(y + reach + 1, height), image_row);
-      for (auto& window : windows) window.Take(y, integral);
-      ring.Load(y, image[y]);
-    } else {
-      for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
-      for (auto& window : windows) window.Slide(y, ring_row);
-    }
-    const uint8_t* __restrict source = ring.Row(y);
+    const uint8_t* __restrict source =
+        std::apply([&](auto&... each) { return feed.Advance(y, image, each...); }, windows);
     uint8_t* __restrict out = image[y];
     // s >= floor(S / C) exactly when s + 1 > S / C, i.e. (s + 1) C > S: no division.
     if (!narrow) {
@@ -148,34 +174,17 @@ namespace {
 template <class Sums>
 bool PreBinarizeWith(int small, int large, int width, int height, const uint8_t* const* image,
                      GrayImage out) {
-  constexpr bool kIntegral = std::is_same_v<Sums, NarrowWindowSums>;
   const int reach = std::max(small, large);
-  // Both windows in one sweep; the ring keeps the source readable even when out is image
-  // (only row y with integral rows, as in BinarizeAgainstMeans).
-  RowRing<> ring;
-  NarrowIntegralRows integral;
+  // Both windows in one sweep; the feed keeps the source readable even when out is image.
+  WindowFeed<Sums> feed;
   Sums small_window;
   Sums large_window;
-  if (!ring.Init(width, kIntegral ? 1 : 2 * reach + 2) ||
-      !small_window.Init(width, height, small) || !large_window.Init(width, height, large) ||
-      (kIntegral && !integral.Init(width, reach))) {
+  if (!feed.Init(width, height, reach) || !small_window.Init(width, height, small) ||
+      !large_window.Init(width, height, large)) {
     return false;
   }
-  auto ring_row = [&ring](int r) { return ring.Row(r); };
-  auto image_row = [image](int r) -> const uint8_t* { return image[r]; };
-  int loaded = 0;
   for (int y = 0; y < height; ++y) {
-    if constexpr (kIntegral) {
-      integral.ComputeThrough(std::min(y + reach + 1, height), image_row);
-      small_window.Take(y, integral);
-      large_window.Take(y, integral);
-      ring.Load(y, image[y]);
-    } else {
-      for (; loaded < height && loaded <= y + reach; ++loaded) ring.Load(loaded, image[loaded]);
-      small_window.Slide(y, ring_row);
-      large_window.Slide(y, ring_row);
-    }
-    const uint8_t* source = ring.Row(y);
+    const uint8_t* source = feed.Advance(y, image, small_window, large_window);
     uint8_t* row = out[y];
     auto at_border = [&](int x) {
       const int32_t threshold = (large_window.Sum(x) / large_window.Count(x) +
@@ -192,7 +201,7 @@ bool PreBinarizeWith(int small, int large, int width, int height, const uint8_t*
     if (inner_end > inner_begin) {
       const auto small_count = static_cast<uint32_t>(small_window.Count(inner_begin));
       const auto large_count = static_cast<uint32_t>(large_window.Count(inner_begin));
-      if constexpr (std::is_same_v<Sums, NarrowWindowSums>) {
+      if constexpr (WindowFeed<Sums>::kIntegral) {
         const NarrowDivider small_divider(small_count, 255 * small_count);
         const NarrowDivider large_divider(large_count, 255 * large_count);
         if (small_divider.exact() && large_divider.exact()) {
